@@ -1,0 +1,81 @@
+// Translation tables and language selection.
+//
+// State: four built-in tables (messages, dialog controls, menu items, tooltips), sorted in place
+// once at start by InitTranslations(); the current language id (7 German until a language is
+// selected); the device variant used for lookups (0 until the device type is known). Tables never
+// change after sorting and texts are never freed. The language and variant are atomics: the
+// link thread may format texts while the user interface thread switches the language.
+//
+//   InitTranslations        sort and check the four built-in tables (duplicates reported)
+//   SortAndCheckTable       the same for any table (the definition's macro table)
+//   LanguageIdFromName      "GERMAN" -> 7, ..., 0 for empty or unknown
+//   SelectLanguage          set the current language; 0 = the system's language
+//   CurrentLanguage         the current language id
+//   SetTranslationVariant   the device type used as the lookup variant
+//   MsgText                 text of a message row by MsgId
+//   ControlText             text of a dialog control row (nullptr: no row)
+//   MenuText                text of a menu row by item id
+//   TableText               text of a row of any table by MsgId (nullptr: no row)
+//   TooltipRows             the tooltip table, for the user interface's own walk
+//   ChooseText              the text a row shows in the current language
+//
+// All texts are NUL-terminated Windows-1252 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lumo {
+
+using LangId = uint16_t;
+constexpr LangId kLangNeutral = 0;
+constexpr LangId kLangGerman = 7;
+constexpr LangId kLangEnglish = 9;
+
+// The text shown for a key without a row.
+inline constexpr const char* kNoTranslation = "<NO_TRANSLATION>";
+
+struct Translation {
+  LangId lang;       // 0 ends the list
+  const char* text;  // NUL-terminated; file dialog filters hold several parts (see below)
+};
+
+// One row: a key (MsgId, or dialog id and control id) with its texts in up to four languages.
+struct TranslationRow {
+  uint8_t keyKind;     // 1: keyed by msgId; 0: keyed by dialogId and controlId
+  int32_t variant;     // 0 all device types; 1 TG5 only; 2 Jovix only
+  const char* msgId;   // kind 1 only
+  uint16_t dialogId;   // kind 0 (0 in the menu table)
+  uint32_t controlId;  // kind 0: control id, 0 = the dialog's title; menu: the item id
+  Translation tr[4];
+};
+
+void InitTranslations();
+void SortAndCheckTable(TranslationRow* rows, size_t count);
+
+LangId LanguageIdFromName(const char* name);
+void SelectLanguage(LangId id);
+LangId CurrentLanguage();
+// The system's language from LC_ALL, LC_MESSAGES, LANG (first one set): the primary language id.
+LangId SystemLanguage();
+
+void SetTranslationVariant(int deviceType);
+int TranslationVariant();
+
+const char* ChooseText(const TranslationRow* row);
+const char* MsgText(const char* msgId);
+const char* ControlText(int variant, int fallbackVariant, uint16_t dialogId, uint32_t controlId);
+const char* MenuText(uint32_t itemId);
+const char* TableText(const TranslationRow* rows, size_t count, int variant, int fallbackVariant,
+                      const char* msgId);
+
+struct TranslationTableView {
+  const TranslationRow* rows;
+  size_t count;
+};
+TranslationTableView MessageRows();
+TranslationTableView ControlRows();
+TranslationTableView MenuRows();
+TranslationTableView TooltipRows();
+
+}  // namespace lumo

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds Lumo-Konf and runs every test suite.
+#   LUMO_SANITIZE=address,undefined ./test.sh   the same tests with sanitizers (own build folder)
+#   LUMO_SANITIZE=thread ./test.sh
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+SANITIZE="${LUMO_SANITIZE:-}"
+BUILD_DIR="$ROOT/build"
+CMAKE_ARGS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ -n "$SANITIZE" ]; then
+  BUILD_DIR="$ROOT/build-${SANITIZE//,/-}"
+  CMAKE_ARGS+=("-DLUMO_SANITIZE=$SANITIZE")
+fi
+TARGETS=()
+source "$ROOT/scripts/common.sh"
+
+lumo_install_packages
+lumo_build
+
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$BUILD_DIR" -j "$(nproc)" --output-on-failure "$@"
