@@ -34,6 +34,30 @@ constexpr unsigned kPtySlaveMajorLast = 143;
 
 using Clock = std::chrono::steady_clock;
 
+// The rates of the classic table keep their own code, so that every reader of the line settings
+// understands them; any other rate goes as BOTHER with the number itself.
+// rate, code
+struct BaudRow {
+  uint32_t rate;
+  tcflag_t code;
+};
+constexpr BaudRow kBaudTable[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000}};
+
+tcflag_t BaudCode(uint32_t rate) {
+  for (const auto& row : kBaudTable) {
+    if (row.rate == rate) return row.code;
+  }
+  return BOTHER;
+}
+
 // Milliseconds left until deadline, rounded up so that a wait never ends early.
 int RemainingMs(Clock::time_point deadline) {
   auto left = deadline - Clock::now();
@@ -124,7 +148,8 @@ class PosixSerial : public SerialDriver {
     tio.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY);
     if (line.parityCheck) tio.c_iflag |= INPCK;
     tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
-    tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    const tcflag_t code = BaudCode(line.baudRate);
+    tio.c_cflag |= code | (code << IBSHIFT);
     tio.c_ospeed = line.baudRate;
     tio.c_ispeed = line.baudRate;
     if (int err = Ioctl(fd_, TCSETS2, &tio)) return err;
@@ -275,7 +300,7 @@ class PosixSerial : public SerialDriver {
     tio.c_oflag &= ~OPOST;
     tio.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag |= CREAD | CLOCAL;
-    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VMIN] = 1;  // with O_NONBLOCK: no data is EAGAIN, end of file means hang-up
     tio.c_cc[VTIME] = 0;
   }
 
@@ -384,7 +409,7 @@ std::unique_ptr<SerialDriver> OpenPosixSerial(const std::string& path, int& err)
   raw.c_oflag &= ~OPOST;
   raw.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
   raw.c_cflag = (keep & ~CRTSCTS) | CREAD | CLOCAL;
-  raw.c_cc[VMIN] = 0;
+  raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
   if ((err = Ioctl(fd, TCSETS2, &raw)) != 0) {
     ::ioctl(fd, TIOCNXCL);
