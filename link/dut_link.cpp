@@ -106,6 +106,8 @@ DutLink::DutLink() : profile_(DeviceProfile::ForDeviceType(1)) {
 }
 
 DutLink::~DutLink() {
+  // The sink may be gone already: nobody is told of this last stop.
+  sink_.store(nullptr);
   StopLink();
 }
 
@@ -120,12 +122,13 @@ void DutLink::SetFlashProcedure(FlashProcedure procedure) {
 }
 
 void DutLink::Notify(int32_t code, int32_t value, std::unique_ptr<std::vector<uint8_t>> block) {
-  if (sink_ == nullptr) return;
+  NotificationSink* sink = sink_.load();
+  if (sink == nullptr) return;
   LinkEvent event;
   event.code = code;
   event.value = value;
   event.block = std::move(block);
-  sink_->Notify(std::move(event));
+  sink->Notify(std::move(event));
 }
 
 void DutLink::SetProgress(int percent) {
@@ -145,7 +148,7 @@ bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
   if (sink == nullptr) return false;
   StopLink();
   std::lock_guard stopLock(stopMutex_);
-  sink_ = sink;
+  sink_.store(sink);
   config_ = config;
   profile_ = DeviceProfile::ForDeviceType(config.deviceType);
 
@@ -155,11 +158,8 @@ bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
   port_.stopBits = config.stopBits;
   port_.parity = config.parity;
   port_.echo = config.echo ? 1 : 0;
-  port_.timeouts[0] = config.timeouts.readInterval;
-  port_.timeouts[1] = config.timeouts.readMultiplier;
-  port_.timeouts[2] = config.timeouts.readConstant;
-  port_.timeouts[3] = 0;
-  port_.timeouts[4] = 0;
+  port_.timeouts = SapiTimeouts{config.timeouts.readInterval, config.timeouts.readMultiplier,
+                                config.timeouts.readConstant, 0, 0};
   Serial_SetState(&port_);
 
   stopRequested_.store(false);
@@ -210,7 +210,7 @@ void DutLink::StopLink() {
   mode_.store(MODE_OFF);
   powered_.store(false);
   timerRunning_.store(false);
-  if (sink_ != nullptr) Notify(DN_STOPPED, 0);
+  Notify(DN_STOPPED, 0);
   stopRequested_.store(false);
 }
 

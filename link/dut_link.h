@@ -265,9 +265,9 @@ class DutLink {
   void SetProgress(int percent);
   bool SleepUnlessStopping(uint32_t ms);
 
-  SapiPort port_;
+  SapiPort port_{kSapiDeclare};
   std::thread thread_;
-  NotificationSink* sink_ = nullptr;
+  std::atomic<NotificationSink*> sink_{nullptr};
   LinkConfig config_;
   DeviceProfile profile_;
 

@@ -103,7 +103,7 @@ int DutLink::WaitForStrings(uint32_t limitMs, const std::vector<std::string>& te
     }
     for (int i = 0; i < waiting; ++i) {
       uint8_t byte = 0;
-      int got = 0;
+      uint32_t got = 0;
       if (!Serial_Read(&port_, &byte, 1, &got)) return -1;
       ring[pos] = byte;
       seen = std::min(seen + 1, longest);
@@ -153,9 +153,9 @@ void DutLink::Handshake() {
 
   char identity[kIdentityMax + 1] = {};
   if (WaitForData(config_.timeouts.bootId)) {
-    int got = 0;
+    uint32_t got = 0;
     Serial_Read(&port_, identity, kIdentityMax, &got);
-    identity[std::clamp(got, 0, kIdentityMax)] = '\0';
+    identity[std::min<uint32_t>(got, kIdentityMax)] = '\0';
   }
   for (char& c : identity) {
     auto byte = static_cast<unsigned char>(c);
@@ -171,7 +171,7 @@ void DutLink::Handshake() {
   }
   SendBytes(&command, 1);
   uint8_t word[2] = {0, 0};
-  int got = 0;
+  uint32_t got = 0;
   Serial_Read(&port_, word, 2, &got);
   {
     std::lock_guard lock(imagesMutex_);
@@ -205,14 +205,14 @@ bool DutLink::ReadPage(int page) {
   int length = kShortPageLength;
   if (longPages) {
     uint8_t last = 0;
-    int got = 0;
+    uint32_t got = 0;
     if (!Serial_Read(&port_, &last, 1, &got) || got != 1) return false;
     length = last + 1;
   }
   uint8_t data[kPageSize] = {};
-  int got = 0;
-  Serial_Read(&port_, data, length, &got);
-  if (got < length) {
+  uint32_t got = 0;
+  Serial_Read(&port_, data, static_cast<uint32_t>(length), &got);
+  if (got < static_cast<uint32_t>(length)) {
     // The partial bytes are not taken into the images: what they show stays what was read whole.
     Notify(DN_SHORTPAGE, 0);
     std::lock_guard lock(imagesMutex_);
@@ -311,8 +311,8 @@ bool DutLink::SelfTestVersion(char command) {
     return false;
   }
   uint8_t bytes[2] = {0, 0};
-  int got = 0;
-  if (size > 0 && !Serial_Read(&port_, bytes, size, &got)) return false;
+  uint32_t got = 0;
+  if (size > 0 && !Serial_Read(&port_, bytes, static_cast<uint32_t>(size), &got)) return false;
   uint32_t version = bytes[0] | (static_cast<uint32_t>(bytes[1]) << 8);
   if (!rules->CheckVersion(version)) {
     ShowMessage(MsgKind::Error,
@@ -334,8 +334,9 @@ bool DutLink::RunSelfTestExchange(char command) {
     ok = length > 0;
     if (ok) {
       block = std::make_unique<std::vector<uint8_t>>(static_cast<size_t>(length));
-      int got = 0;
-      ok = Serial_Read(&port_, block->data(), length, &got) && got == length;
+      uint32_t got = 0;
+      ok = Serial_Read(&port_, block->data(), static_cast<uint32_t>(length), &got) &&
+           got == static_cast<uint32_t>(length);
     }
     if (ok) {
       SleepUnlessStopping(kAfterBlockQuietMs);
