@@ -111,6 +111,7 @@ TEST(SerialLine, FormattedReadingAndDefaults) {
   CheckLine("256000,8,M,15e-1", 1, 256000, 8, kParityMark, kStopBitsOneHalf);
   CheckLine("256001,3,s,2.", 2, 9600, 8, kParitySpace, kStopBitsTwo);
   CheckLine("4294986496,8,n,1.4", 1, 1200, 8, kParityNone, kStopBitsOne);  // no wrap-around
+  CheckLine("99999999999999999999999999999919200,5", 1, 1200, 5, kParityNone, kStopBitsOne);
   CheckLine("-9600,8,S,2.0", 1, 1200, 8, kParitySpace, kStopBitsTwo);
   CheckLine("9600;7,e,2", 1, 9600, 8, kParityNone, kStopBitsOne);  // ";" ends the reading
   CheckLine("9600,7,ee,2", 1, 9600, 7, kParityEven, kStopBitsOne);
