@@ -61,32 +61,25 @@ TEST(Paths, SplitAndExtensions) {
   EXPECT_NE(ProgramFilePath().find("startup_tests"), std::string::npos);
 }
 
-TEST(Paths, SettingsFileSearchOrder) {
+TEST(Paths, SettingsAndHelpFileSearchOrder) {
   TempFolder dir;
   std::string start = dir.Path() + "start/", prog = dir.Path() + "prog/";
   std::filesystem::create_directories(start);
   std::filesystem::create_directories(prog);
   EXPECT_EQ(FindSettingsFile(start, prog, "lk"), start + "lk.ini");  // neither: start
+  std::filesystem::create_directory(start + "lk.ini");               // a folder is no file
   dir.Write("prog/lk.ini", "");
-  EXPECT_EQ(FindSettingsFile(start, prog, "lk"), prog + "lk.ini");
-  std::filesystem::create_directory(start + "lk.ini");  // a folder is no file
   EXPECT_EQ(FindSettingsFile(start, prog, "lk"), prog + "lk.ini");
   std::filesystem::remove(start + "lk.ini");
   dir.Write("start/lk.ini", "");
   EXPECT_EQ(FindSettingsFile(start, prog, "lk"), start + "lk.ini");
-}
 
-TEST(Paths, HelpFilePrefersPdfAnywhereOverHtm) {
-  TempFolder dir;
-  std::string start = dir.Path() + "start/", prog = dir.Path() + "prog/";
-  std::filesystem::create_directories(start);
-  std::filesystem::create_directories(prog);
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), "");
   dir.Write("prog/lk.htm", "");
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), prog + "lk.htm");
   dir.Write("start/lk.htm", "");
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), start + "lk.htm");
-  dir.Write("prog/lk.pdf", "");
+  dir.Write("prog/lk.pdf", "");  // a ".pdf" anywhere wins over any ".htm"
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), prog + "lk.pdf");
   dir.Write("start/lk.pdf", "");
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), start + "lk.pdf");

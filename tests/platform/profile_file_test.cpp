@@ -76,21 +76,16 @@ TEST(ProfileFile, SaveKeepsOtherContentAndAddsWhatIsMissing) {
             "; top\r\n[A]\r\nKey=new\r\nOther=1\r\nAdded=v\r\n\r\n[B]\r\nX=2\r\n\r\n"
             "[C]\r\nFresh=3\r\n");
   EXPECT_EQ(dir.Count(), 1u);  // no temporary file left
-}
 
-TEST(ProfileFile, SaveCreatesMissingFileAndKeepsLfFiles) {
-  TempFolder dir;
-  ProfileFile file;
-  EXPECT_FALSE(file.Load(dir.Path() + "new.ini"));
-  file.Set("S", "K", "v");
-  ASSERT_TRUE(file.Save(dir.Path() + "new.ini"));
-  EXPECT_EQ(TempFolder::Read(dir.Path() + "new.ini"), "[S]\r\nK=v\r\n");
-
-  std::string lf = dir.Write("lf.ini", "[S]\nK=1\n");
+  std::string lf = dir.Write("lf.ini", "[S]\nK=1\n");  // LF files stay LF files
   ASSERT_TRUE(file.Load(lf));
   file.Set("S", "K", "2");
   ASSERT_TRUE(file.Save(lf));
   EXPECT_EQ(TempFolder::Read(lf), "[S]\nK=2\n");
+  EXPECT_FALSE(file.Load(dir.Path() + "new.ini"));  // missing: created by the save
+  file.Set("S", "K", "v");
+  ASSERT_TRUE(file.Save(dir.Path() + "new.ini"));
+  EXPECT_EQ(TempFolder::Read(dir.Path() + "new.ini"), "[S]\r\nK=v\r\n");
 }
 
 TEST(ProfileFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
