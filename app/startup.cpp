@@ -275,6 +275,16 @@ bool MatchAppDefCommandLine(const std::string& commandLine, std::string* definit
   return true;
 }
 
+CommandLineRequest ReadCommandLine(const std::string& commandLine) {
+  CommandLineRequest request;
+  if (IsExpertCommandLine(commandLine)) {
+    request.startFlags |= kStartExpert;
+  } else {
+    request.newConfigurator = MatchAppDefCommandLine(commandLine, &request.definitionFile);
+  }
+  return request;
+}
+
 SerialLineSettings DefaultSerialLine(int deviceType) {
   SerialLineSettings line;
   line.baudRate = (deviceType == kDeviceTypeJovix) ? kBaudDefaultJovix : kBaudDefaultOther;

@@ -20,6 +20,7 @@
 //   JoinCommandLine         argv[1..] joined with single spaces
 //   IsExpertCommandLine     the whole command line is exactly "-exp"
 //   MatchAppDefCommandLine  "-appdef", optional blanks, one word: the definition file name
+//   ReadCommandLine         both rules in their order: expert mode, else a new configurator
 //   DefaultSerialLine       the line settings a device type starts with
 //   ParseSerialLine         a [Baudrate] value text over the defaults
 //   TitleForDisplayName     the application title and the name shown in the window title
@@ -67,6 +68,14 @@ std::string JoinCommandLine(int argc, const char* const* argv);
 bool IsExpertCommandLine(const std::string& commandLine);
 // True with the file name when the command line asks for a new configurator.
 bool MatchAppDefCommandLine(const std::string& commandLine, std::string* definitionFile);
+
+// What the command line asks for; "-exp" and "-appdef" never act together.
+struct CommandLineRequest {
+  uint32_t startFlags = 0;       // kStartExpert for "-exp"
+  bool newConfigurator = false;  // "-appdef FILE": write a new configurator and end
+  std::string definitionFile;    // FILE of "-appdef"
+};
+CommandLineRequest ReadCommandLine(const std::string& commandLine);
 
 // Parity codes and stop-bit codes of the serial line settings.
 enum SerialParity : uint8_t {

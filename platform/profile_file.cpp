@@ -140,7 +140,7 @@ bool ProfileFile::Load(const std::string& path) {
   lineEnd_ = "\r\n";
   loadable_ = true;
 
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block
   if (fd < 0) {
     loadable_ = (errno == ENOENT || errno == ENOTDIR);  // absent: a save may create it
     return false;

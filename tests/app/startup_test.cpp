@@ -38,6 +38,10 @@ TEST(CommandLine, AppDefAsFormattedInputMatchesIt) {
   CheckAppDef(" -appdef a", nullptr);
   CheckAppDef("-APPDEF a", nullptr);
   CheckAppDef("-exp -appdef a", nullptr);
+  EXPECT_EQ(ReadCommandLine("-exp").startFlags, kStartExpert);
+  EXPECT_FALSE(ReadCommandLine("-exp").newConfigurator);
+  CommandLineRequest appDef = ReadCommandLine("-appdef d.txt");
+  EXPECT_TRUE(appDef.newConfigurator && appDef.startFlags == 0 && appDef.definitionFile == "d.txt");
   std::string longName(300, 'd');
   CheckAppDef("-appdef " + longName, longName.c_str());
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <random>
 
 #include "tests/temp_folder.h"
@@ -140,6 +141,10 @@ TEST(ProfileFile, HostileBytesDoNotBreakReadingOrSaving) {
     ASSERT_TRUE(again.Load(path));
     EXPECT_EQ(again.GetString("Lumo", "Key", ""), "v");
   }
+  std::string fifo = dir.Path() + "fifo.ini";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ProfileFile file;
+  EXPECT_FALSE(file.Load(fifo));  // returns at once instead of waiting for a writer
 }
 
 }  // namespace
