@@ -16,7 +16,7 @@
 //   FindSettingsFile        start directory, then program directory, else start directory
 //   FindHelpFile            ".pdf" in both folders, then ".htm" in both, else empty
 //   SettlePaths             all of the above from a start directory and a program path
-//   SettleStartupPaths      the same from the process itself
+//   SettleStartupPaths      the same from the process itself (optionally another program name)
 //   JoinCommandLine         argv[1..] joined with single spaces
 //   IsExpertCommandLine     the whole command line is exactly "-exp"
 //   MatchAppDefCommandLine  "-appdef", optional blanks, one word: the definition file name
@@ -62,7 +62,9 @@ std::string FindSettingsFile(const std::string& startDir, const std::string& pro
 std::string FindHelpFile(const std::string& startDir, const std::string& programDir,
                          const std::string& programFileName);
 StartupPaths SettlePaths(const std::string& startDir, const std::string& programPath);
-StartupPaths SettleStartupPaths();
+// programName: use this file name instead of the running program's own (the command line tool
+// passes "lumokonf" to find the desktop program's settings file); empty: the program's own.
+StartupPaths SettleStartupPaths(const std::string& programName = std::string());
 
 std::string JoinCommandLine(int argc, const char* const* argv);
 bool IsExpertCommandLine(const std::string& commandLine);

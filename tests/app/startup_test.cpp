@@ -54,6 +54,10 @@ TEST(Paths, SplitAndExtensions) {
   EXPECT_EQ(p.settingsFile, "/work/start/lumokonf.ini");
   EXPECT_EQ(p.helpFile, "");
   EXPECT_EQ(p.startFlags, 0u);
+  EXPECT_EQ(SettlePaths("/s/", "").programFileName, "lumokonf");
+  StartupPaths cli = SettleStartupPaths("lumokonf");
+  EXPECT_EQ(cli.programFileName, "lumokonf");
+  EXPECT_EQ(cli.programDir + "startup_tests", ProgramFilePath());
   EXPECT_EQ(ReplaceExtension("lumokonf.exe", ".ini"), "lumokonf.ini");
   EXPECT_EQ(ReplaceExtension("a.b.c", ".htm"), "a.b.htm");
   EXPECT_EQ(ReplaceExtension(".hidden", ".ini"), ".hidden.ini");

@@ -78,6 +78,12 @@ TEST(ProfileFile, SaveKeepsOtherContentAndAddsWhatIsMissing) {
             "[C]\r\nFresh=3\r\n");
   EXPECT_EQ(dir.Count(), 1u);  // no temporary file left
 
+  std::string bom = dir.Write("bom.ini", "\xEF\xBB\xBF[S]\nK=1\n");  // the mark stays
+  ASSERT_TRUE(file.Load(bom));
+  EXPECT_EQ(file.GetString("S", "K", ""), "1");
+  file.Set("S", "K", "2");
+  ASSERT_TRUE(file.Save(bom));
+  EXPECT_EQ(TempFolder::Read(bom), "\xEF\xBB\xBF[S]\nK=2\n");
   std::string lf = dir.Write("lf.ini", "[S]\nK=1\n");  // LF files stay LF files
   ASSERT_TRUE(file.Load(lf));
   file.Set("S", "K", "2");
