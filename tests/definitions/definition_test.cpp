@@ -171,6 +171,15 @@ TEST(DefinitionErrors, CountLimits) {
   CheckError(states + ",255:s", AtEnd("Too many states (at most 255)!", 1));
 }
 
+TEST(DefinitionErrors, MacroTableLimit) {
+  std::string many;
+  for (int i = 0; i < 65535; ++i) many += "$(m" + std::to_string(i) + ") := GERMAN: x\n";
+  auto def = Good(many);
+  ASSERT_NE(def, nullptr);
+  EXPECT_EQ(def->macros.size(), 65535u);
+  CheckError(many + "$(one) := GERMAN: more", AtEnd(MsgText("ERRMEMORY"), 65536));
+}
+
 TEST(DefinitionErrors, LineNumbersAndPasses) {
   // Comments, blank lines and continuation lines are counted; pass 2 counts again from 1.
   CheckError("# comment\n\n   \na = 3:0,\n 0:x,\n 1:\"y\" z\n",
