@@ -195,6 +195,21 @@ TEST(DefinitionErrors, LineNumbersAndPasses) {
   EXPECT_EQ(out.boxes[1].text, AtEnd("Page out of range!", 3));
 }
 
+// A record in one line: address, flags, default, limits, states, reference, description.
+std::string Summary(const PVar& r) {
+  std::ostringstream o;
+  o << int(r.page) << ":" << int(r.offset) << ":" << std::hex << r.mask << std::dec << ":"
+    << int(r.rShift) << (r.isSigned ? " signed" : "") << (r.bracketed ? " hidden" : "");
+  if (r.constant) o << " const " << r.constantValue;
+  if (r.editValid) o << " default " << r.editValue;
+  if (r.hasLimits) o << " {" << r.minimum << ".." << r.maximum << "}";
+  for (const PState& st : r.states)
+    o << " " << (st.isDefault ? "*" : "") << st.value << "'" << st.name << "'";
+  if (r.hasReference) o << " " << r.op << "(" << r.refName << ")";
+  o << " [" << r.description << "]";
+  return o.str();
+}
+
 TEST(DefinitionSyntax, Records) {
   auto def = Good(
       "p = 259:1:0x30:4, 2, {10..-3}\n"
@@ -206,42 +221,19 @@ TEST(DefinitionSyntax, Records) {
       "[E] = ()\n"
       "[Baudrate] = 9600, 8, N, 1\n");
   ASSERT_NE(def, nullptr);
-  ASSERT_EQ(def->Count(), 8u);
-  const PVar& p = def->records[0];
-  EXPECT_EQ(p.page, 3);  // only the low 8 bits of 259
-  EXPECT_EQ(p.offset, 1);
-  EXPECT_EQ(p.mask, 0x30u);
-  EXPECT_EQ(p.rShift, 4);
-  EXPECT_TRUE(p.editValid);
-  EXPECT_EQ(p.editValue, 2);
-  EXPECT_TRUE(p.hasLimits);
-  EXPECT_EQ(p.minimum, -3);
-  EXPECT_EQ(p.maximum, 10);
-  const PVar& q = def->records[1];
-  EXPECT_STREQ(q.description, "a, b");
-  EXPECT_TRUE(q.isSigned);
-  EXPECT_EQ(q.mask, 0xFFFFFFFFu);
-  EXPECT_EQ(q.op, '-');
-  EXPECT_STREQ(q.refName, "[H]");
-  EXPECT_EQ(q.refTarget, &def->records[4]);
-  const PVar& r = def->records[2];
-  ASSERT_EQ(r.states.size(), 3u);
-  EXPECT_STREQ(r.states[1].name, "two words");
-  EXPECT_TRUE(r.states[1].isDefault);
-  EXPECT_FALSE(r.states[0].isDefault);
-  EXPECT_EQ(r.states[2].value, 16);
-  EXPECT_STREQ(r.states[2].name, " x y ");  // quoted, two blanks became one
-  EXPECT_FALSE(r.editValid);
-  const PVar& s = def->records[3];
-  EXPECT_EQ(s.editValue, 5);
-  EXPECT_EQ(s.states.size(), 2u);
-  EXPECT_STREQ(def->records[4].description, "tip");
-  EXPECT_TRUE(def->records[4].bracketed);
-  EXPECT_TRUE(def->records[5].constant);
-  EXPECT_EQ(def->records[5].constantValue, -150.0);
-  EXPECT_EQ(def->records[6].constantValue, 0.0);
-  EXPECT_STREQ(def->records[7].description, "9600, 8, N, 1");
-  EXPECT_EQ(def->records[7].mask, 0u);  // a text setting has no memory cell
+  const char* expected[] = {
+      "3:1:30:4 default 2 {-3..10} []",  // page 259: only its low 8 bits count
+      "0:0:ffffffff:0 signed -([H]) [a, b]",
+      "1:2:ffffffff:0 1'one' *2'two words' 16' x y ' []",  // quoted: blanks kept, runs cut
+      "1:3:ffffffff:0 default 5 0'a' 5'b' []",
+      "1:4:f:0 hidden [tip]",
+      "0:0:0:0 hidden const -150 []",
+      "0:0:0:0 hidden const 0 []",
+      "0:0:0:0 hidden [9600, 8, N, 1]",  // a text setting has no memory cell
+  };
+  ASSERT_EQ(def->Count(), std::size(expected));
+  for (size_t i = 0; i < def->Count(); ++i) EXPECT_EQ(Summary(def->records[i]), expected[i]);
+  EXPECT_EQ(def->records[1].refTarget, &def->records[4]);
 }
 
 TEST(DefinitionSyntax, LinesCommentsAndEnd) {
@@ -288,6 +280,7 @@ TEST(DefinitionSyntax, LongLinesAreCut) {
   while (cont.size() < 2100) cont += ",\n0:a";
   Outcome out = Parse(cont + "\n");
   EXPECT_EQ(out.def, nullptr);
+  EXPECT_EQ(out.boxes.size(), 1u);
 }
 
 TEST(DefinitionHostile, BinaryTruncatedAndHuge) {
