@@ -145,6 +145,8 @@ TEST(DefinitionErrors, ChecksAfterBothPasses) {
   CheckError("abc = 3:0 +([Y])", "Invalid/undefined reference [Y]!");
   CheckError("abc = 3:0 +([C])\n[C] = (5)",
              "Reference [C] of parameter abc must name a hidden setting that is not a constant!");
+  CheckError("abc = 3:0 +(%s)\n%s = 3:1",
+             "Reference %s of parameter abc must name a hidden setting that is not a constant!");
   CheckError("abc = 3:0 +(def)\ndef = 3:1",
              "Reference def of parameter abc must name a hidden setting that is not a constant!");
   CheckError("abc = 3:0 +([DUT])\n[DUT] = \"TG5\"",
