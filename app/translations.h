@@ -17,13 +17,18 @@
 //   MenuText                text of a menu row by item id
 //   TableText               text of a row of any table by MsgId (nullptr: no row)
 //   TooltipRows             the tooltip table, for the user interface's own walk
+//   TooltipText             the first tooltip row of a dialog whose control the caller recognises
 //   ChooseText              the text a row shows in the current language
+//
+// The built-in tables are sorted once, on first use or by InitTranslations(), whichever comes
+// first, so a lookup never sees them half sorted. Only InitTranslations() reports duplicates.
 //
 // All texts are NUL-terminated Windows-1252 bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace lumo {
 
@@ -77,5 +82,11 @@ TranslationTableView MessageRows();
 TranslationTableView ControlRows();
 TranslationTableView MenuRows();
 TranslationTableView TooltipRows();
+
+// The text of the first row of the sorted tooltip table (kind 0, variant 0 or the current device
+// type, dialog `dialogId`) whose control id `isHovered` accepts; the caller's predicate says
+// whether that control is the hovered window or contains it. nullptr when no row fits.
+const char* TooltipText(uint16_t dialogId,
+                        const std::function<bool(uint32_t controlId)>& isHovered);
 
 }  // namespace lumo
