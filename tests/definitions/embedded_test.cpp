@@ -58,7 +58,10 @@ TEST(Embedded, LocatesTextOrRefusesHostileTrailers) {
 }
 
 TEST(Embedded, PositionsAStreamAtTheTextOrAtTheEnd) {
-  const std::string program = std::string("\x7F" "ELF\0\0binary", 12);
+  const std::string program = std::string(
+      "\x7F"
+      "ELF\0\0binary",
+      12);
   const std::string text = "[DUT] = \"TG5\"\n";
   std::istringstream with(program + text + TrailerBytes(static_cast<uint32_t>(text.size())));
   ASSERT_TRUE(FindEmbeddedDefinition(with));
