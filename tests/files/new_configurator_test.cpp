@@ -202,7 +202,7 @@ TEST_F(NewConfiguratorTest, ChecksTheDefinitionFileBeforeAsking) {
   };
   const std::string def = Def("A");
   std::string fill;
-  while (def.size() + fill.size() + 100 < 30719) fill += "#" + std::string(98, 'x') + "\n";
+  while (def.size() + fill.size() + 200 < 30719) fill += "#" + std::string(98, 'x') + "\n";
   fill += "#" + std::string(30719 - def.size() - fill.size() - 2, 'y') + "\n";
   ASSERT_EQ((def + fill).size(), 30719u);
   EXPECT_EQ(run("BIG.TXT", def + fill), 0);  // accepted, then cancelled: no message
