@@ -42,7 +42,7 @@ std::string Without(std::string text, const std::string& prefix) {
 }
 
 // Runs the setup over a parsed text; the parse itself must succeed.
-bool Setup(const std::string& text, MessageRecorder& recorder) {
+bool RunSetup(const std::string& text, MessageRecorder& recorder) {
   ScopedMessageSink scoped(&recorder);
   std::unique_ptr<ParDef> def = ParseDefinitionText(text);
   EXPECT_NE(def, nullptr) << "definition rejected:\n" << text;
@@ -129,36 +129,36 @@ TEST_F(SetupTest, LightCurtainWithEverythingIsUsable) {
 
 TEST_F(SetupTest, MissingGainsFailWithTheirMessage) {
   // No [DUT]: a light curtain, which needs both gains.
-  EXPECT_FALSE(Setup(Without(Tg5(), "[SW-Amp]"), recorder));
+  EXPECT_FALSE(RunSetup(Without(Tg5(), "[SW-Amp]"), recorder));
   EXPECT_EQ(OnlyMessage(recorder), "[SW-Amp] definition missing in parameter definition");
   EXPECT_EQ(CurrentDefinition(), nullptr);
   EXPECT_EQ(DeviceType(), 1);
 
   recorder.Clear();
-  EXPECT_FALSE(Setup(Without(Tg5(), "[HW-Amp]"), recorder));
+  EXPECT_FALSE(RunSetup(Without(Tg5(), "[HW-Amp]"), recorder));
   EXPECT_EQ(OnlyMessage(recorder), "[HW-Amp] missing in parameter definition");
 
   // Both missing: the first one is named. A constant is no memory cell.
   recorder.Clear();
   std::string constant = Without(Without(Tg5(), "[SW-Amp]"), "[HW-Amp]") + "[SW-Amp] = (3)\n";
-  EXPECT_FALSE(Setup(constant, recorder));
+  EXPECT_FALSE(RunSetup(constant, recorder));
   EXPECT_EQ(OnlyMessage(recorder), "[SW-Amp] definition missing in parameter definition");
 }
 
 TEST_F(SetupTest, JoystickNeedsNoGainsNorRayLimits) {
   std::string text = std::string("[DUT] = \"jovix\"\nAxis = 0:1\n") + kTimeouts;
-  EXPECT_TRUE(Setup(text, recorder));
+  EXPECT_TRUE(RunSetup(text, recorder));
   EXPECT_TRUE(recorder.Boxes().empty());
   EXPECT_EQ(DeviceType(), 2);
   EXPECT_EQ(TranslationVariant(), 2);
   // The same without timeouts still fails.
   recorder.Clear();
-  EXPECT_FALSE(Setup("[DUT] = \"jovix\"\nAxis = 0:1\n", recorder));
+  EXPECT_FALSE(RunSetup("[DUT] = \"jovix\"\nAxis = 0:1\n", recorder));
   EXPECT_EQ(OnlyMessage(recorder), "Missing timeout definition for \"[ReadTimeoutInterval]\"!");
 }
 
 TEST_F(SetupTest, UnknownDeviceTypeSkipsTheGainCheck) {
-  EXPECT_TRUE(Setup(std::string("[DUT] = \"Foo\"\n") + kTimeouts, recorder));
+  EXPECT_TRUE(RunSetup(std::string("[DUT] = \"Foo\"\n") + kTimeouts, recorder));
   EXPECT_EQ(DeviceType(), -1);
 }
 
@@ -169,7 +169,7 @@ TEST_F(SetupTest, RayLimitsAreClamped) {
     if (!first.empty()) extra += "[RayLimitFirst] = (" + first + ")\n";
     if (!last.empty()) extra += "[RayLimitLast] = (" + last + ")\n";
     MessageRecorder r;
-    EXPECT_TRUE(Setup(Tg5(extra), r));
+    EXPECT_TRUE(RunSetup(Tg5(extra), r));
     EXPECT_EQ(RayLimitFirst(), expectFirst) << "first " << first << " last " << last;
     EXPECT_EQ(RayLimitLast(), expectLast) << "first " << first << " last " << last;
   };
@@ -189,14 +189,14 @@ TEST_F(SetupTest, RayLimitsAreClamped) {
 }
 
 TEST_F(SetupTest, RayLimitsAreReadEvenWhenTheGainsAreMissing) {
-  EXPECT_FALSE(Setup(Without(Tg5("[RayLimitLast] = (10)\n"), "[SW-Amp]"), recorder));
+  EXPECT_FALSE(RunSetup(Without(Tg5("[RayLimitLast] = (10)\n"), "[SW-Amp]"), recorder));
   EXPECT_EQ(RayLimitLast(), 10u);
 }
 
 TEST_F(SetupTest, FirstMissingTimeoutIsNamed) {
   auto check = [&](const std::string& text, const char* named) {
     MessageRecorder r;
-    EXPECT_FALSE(Setup(text, r));
+    EXPECT_FALSE(RunSetup(text, r));
     EXPECT_EQ(OnlyMessage(r), std::string("Missing timeout definition for \"") + named + "\"!");
     EXPECT_EQ(CurrentDefinition(), nullptr);
   };
@@ -212,7 +212,7 @@ TEST_F(SetupTest, TimeoutsAreTruncatedTowardZero) {
   std::string text = Without(Tg5(), "[TimeoutBootID]") + "[TimeoutBootID] = (999.9)\n";
   text = Without(text, "[TimeoutTR]") + "[TimeoutTR] = (-0.5)\n";
   text = Without(text, "[TimeoutNoTraffic]") + "[TimeoutNoTraffic] = (1e20)\n";
-  EXPECT_TRUE(Setup(text, recorder));
+  EXPECT_TRUE(RunSetup(text, recorder));
   EXPECT_EQ(TimeoutMs(TimeoutId::TimeoutBootID), 999);
   EXPECT_EQ(TimeoutMs(TimeoutId::TimeoutTR), 0);
   EXPECT_EQ(TimeoutMs(TimeoutId::TimeoutNoTraffic), INT32_MAX);
@@ -230,7 +230,7 @@ TEST_F(SetupTest, FloatSettingsHaveTheirDefaults) {
   std::string extra =
       "[CalFactor] = (2000.0)\n[GainThreshold] = (3000.0)\n[SigMaxMantissa] = (27.9)\n"
       "[MaxDistance] = 2:1\n[Baudrate] = \"19200,7,e,2\"\n";
-  ASSERT_TRUE(Setup(Tg5(extra), recorder));
+  ASSERT_TRUE(RunSetup(Tg5(extra), recorder));
   EXPECT_EQ(CalFactor(), 2000.0);
   EXPECT_EQ(GainThreshold(), 3000.0);
   EXPECT_EQ(SigMaxMantissa(), 27);
@@ -238,12 +238,12 @@ TEST_F(SetupTest, FloatSettingsHaveTheirDefaults) {
   ASSERT_NE(SerialLineText(), nullptr);
   EXPECT_STREQ(SerialLineText(), "19200,7,e,2");
 
-  ASSERT_TRUE(Setup(Tg5("[SigMaxMantissa] = (-3.7)\n"), recorder));
+  ASSERT_TRUE(RunSetup(Tg5("[SigMaxMantissa] = (-3.7)\n"), recorder));
   EXPECT_EQ(SigMaxMantissa(), -3);
 }
 
 TEST_F(SetupTest, ParametersByName) {
-  ASSERT_TRUE(Setup(Tg5("[Konst] = (4)\n"), recorder));
+  ASSERT_TRUE(RunSetup(Tg5("[Konst] = (4)\n"), recorder));
   EXPECT_TRUE(SetParameter("[SW-Amp]", 5));
   EXPECT_EQ(Images().edit.bytes[1][0] & 0x0F, 5);
   int32_t value = -1;
