@@ -21,6 +21,9 @@
 namespace lumo::cli {
 namespace {
 
+// Keys in the order they are listed.
+using Json = nlohmann::ordered_json;
+
 struct DefinitionArgs {
   std::string file;
   bool json = false;
@@ -36,14 +39,14 @@ std::string Hex32(uint32_t value) {
   return text;
 }
 
-nlohmann::json RecordJson(const PVar& r) {
-  nlohmann::json states = nlohmann::json::array();
+Json RecordJson(const PVar& r) {
+  Json states = Json::array();
   for (const PState& s : r.states) {
     states.push_back({{"value", s.value}, {"name", Utf8(s.name)}, {"default", s.isDefault != 0}});
   }
-  nlohmann::json limits = nullptr;
+  Json limits = nullptr;
   if (r.hasLimits) limits = {{"min", r.minimum}, {"max", r.maximum}};
-  nlohmann::json reference = nullptr;
+  Json reference = nullptr;
   if (r.hasReference) reference = {{"name", Utf8(r.refName)}, {"operator", std::string(1, r.op)}};
   return {{"name", Utf8(r.name)},
           {"description", Utf8(r.description)},
@@ -62,8 +65,8 @@ nlohmann::json RecordJson(const PVar& r) {
           {"reference", reference}};
 }
 
-nlohmann::json MacroJson(const TranslationRow& row) {
-  nlohmann::json texts = nlohmann::json::array();
+Json MacroJson(const TranslationRow& row) {
+  Json texts = Json::array();
   for (const Translation& t : row.tr) {
     if (t.lang == kLangNeutral) break;
     texts.push_back({{"languageId", t.lang}, {"text", Utf8(t.text)}});
@@ -72,27 +75,30 @@ nlohmann::json MacroJson(const TranslationRow& row) {
 }
 
 void PrintJson(const ParDef& def, int type) {
-  nlohmann::json records = nlohmann::json::array();
+  Json records = Json::array();
   for (const PVar& r : def.records) records.push_back(RecordJson(r));
-  nlohmann::json macros = nlohmann::json::array();
+  Json macros = Json::array();
   for (const TranslationRow& row : def.macros) macros.push_back(MacroJson(row));
-  nlohmann::json out = {{"deviceType", type},
-                        {"displayName", Utf8(DisplayName(&def, type))},
-                        {"records", records},
-                        {"macros", macros}};
+  Json out = {{"deviceType", type},
+              {"displayName", Utf8(DisplayName(&def, type))},
+              {"records", records},
+              {"macros", macros}};
   std::cout << out.dump(2) << "\n";
 }
 
 // One record on one line: index, name, address, flags, then its value rules.
 void PrintRecordLine(int index, const PVar& r) {
   std::cout << index << "\t" << Utf8(r.name);
+  const bool textSetting = IsTextSettingName(r.name);
   if (r.constant) {
     std::cout << " = (" << r.constantValue << ")";
+  } else if (textSetting) {
+    std::cout << " = \"" << Utf8(r.description) << "\"";
   } else {
     std::cout << " = " << (r.isSigned ? "s " : "") << int{r.page} << ":" << int{r.offset} << ":"
               << Hex32(r.mask) << ":" << int{r.rShift};
   }
-  if (r.description[0] != '\0') std::cout << "  \"" << Utf8(r.description) << "\"";
+  if (!textSetting && r.description[0] != '\0') std::cout << "  \"" << Utf8(r.description) << "\"";
   if (r.hasReference) std::cout << "  " << r.op << "(" << Utf8(r.refName) << ")";
   if (r.editValid) std::cout << "  default " << r.editValue;
   if (r.hasLimits) std::cout << "  {" << r.minimum << ".." << r.maximum << "}";
