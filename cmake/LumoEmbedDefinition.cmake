@@ -12,6 +12,10 @@ function(lumo_embed_definition target)
             -DDEFINITION=${LUMO_EMBEDDED_DEFINITION} -P ${_lumo_embed_script}
     COMMENT "Embedding the device definition into ${target}"
     VERBATIM)
+  # Relink (and so embed again) when the definition changes.
+  if(EXISTS "${LUMO_EMBEDDED_DEFINITION}")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${LUMO_EMBEDDED_DEFINITION}")
+  endif()
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # Runs after the install rule above, so after its strip.
   install(CODE "
