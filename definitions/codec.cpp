@@ -3,6 +3,7 @@
 // Arithmetic is 32-bit with wrap-around, done in unsigned arithmetic; division truncates
 // toward zero. A division by zero, and the one division that overflows (the most negative
 // value divided by -1), have no result: NoValue when decoding, no raw value when encoding.
+#include <atomic>
 #include <climits>
 
 #include "definitions/pardef.h"
@@ -11,7 +12,8 @@ namespace lumo {
 namespace {
 
 PageImages g_ownImages{};
-PageImages* g_images = &g_ownImages;
+// Bound once by the link engine at start, read by both threads.
+std::atomic<PageImages*> g_images{&g_ownImages};
 
 uint32_t U(int32_t v) {
   return static_cast<uint32_t>(v);

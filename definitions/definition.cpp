@@ -213,7 +213,7 @@ class Parser {
       return Fail(c, assignment == kScanHasError ? "ERRPVAR_INTERN" : "ERRPVAR_16");
     }
     if (*c.position == '\0') return Fail(c, "ERRPVAR_TRUNCLINE");
-    if (kind == LineKind::kTranslation) return Translation(c, name);
+    if (kind == LineKind::kTranslation) return Translation(c, name) && NothingLeft(c);
 
     PVar record;
     CopyField(record.name, name);
