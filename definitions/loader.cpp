@@ -1,11 +1,10 @@
 #include "definitions/loader.h"
 
-#include <limits.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 
+#include "app/startup.h"
 #include "app/translations.h"
 #include "definitions/definition.h"
 #include "platform/message_box.h"

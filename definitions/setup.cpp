@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/startup.h"
 #include "app/translations.h"
 #include "definitions/definition.h"
 #include "definitions/loader.h"
@@ -14,9 +15,6 @@
 namespace lumo {
 
 namespace {
-
-// Caption of the setup's message boxes: the application title at start.
-constexpr const char* kStartTitle = "Lumo-Konf V3.2";
 
 // Defaults of the constants the program reads.
 constexpr double kDefaultRayLimitFirst = 1.0;
@@ -119,7 +117,7 @@ bool SetupWithDefinition(std::unique_ptr<ParDef> definition, const WindowAdaptat
   }
   SetTranslationVariant(g_deviceType);
   if (g_definition && adapt) adapt(*g_definition, g_deviceType);
-  if (gainError != nullptr) ShowMessage(MsgKind::Error, MsgText(gainError), kStartTitle);
+  if (gainError != nullptr) ShowMessage(MsgKind::Error, MsgText(gainError), ApplicationTitle());
   return g_definition != nullptr;
 }
 
@@ -210,7 +208,7 @@ bool ReadTimeout(const char* name, int32_t* out) {
   if (ms != -1) return true;
   char text[kTimeoutMessageMax + 1];
   std::snprintf(text, sizeof text, MsgText("ERRPVAR_MISSINGTODEF"), name);
-  ShowMessage(MsgKind::Error, text, kStartTitle);
+  ShowMessage(MsgKind::Error, text, ApplicationTitle());
   return false;
 }
 

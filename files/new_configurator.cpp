@@ -12,6 +12,7 @@
 #include <sstream>
 #include <vector>
 
+#include "app/startup.h"
 #include "app/translations.h"
 #include "definitions/definition.h"
 #include "definitions/embedded.h"
@@ -128,11 +129,8 @@ std::string FileNameOf(const std::string& path) {
 }
 
 std::string ProgramDirectory() {
-  char path[PATH_MAX];
-  ssize_t n = ::readlink(kSelfExe, path, sizeof path - 1);
-  if (n <= 0) return "./";
-  path[n] = '\0';
-  return DirectoryOf(path);
+  std::string settled = CurrentStartupPaths().programDir;
+  return !settled.empty() ? settled : DirectoryOf(ProgramFilePath());
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
