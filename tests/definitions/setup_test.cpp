@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "definitions/definition.h"
@@ -253,6 +254,41 @@ TEST_F(SetupTest, ParametersByName) {
   EXPECT_FALSE(SetParameter("[Konst]", 1));
   DiscardCurrentDefinition();
   EXPECT_FALSE(GetParameter("[SW-Amp]", &value));
+}
+
+TEST_F(SetupTest, ReferenceDefinitions) {
+  std::ifstream tg5(LUMO_EXAMPLES_DIR "/TG5.txt", std::ios::binary);
+  ASSERT_TRUE(tg5.is_open());
+  std::unique_ptr<ParDef> def = ParseDefinition(tg5);
+  ASSERT_NE(def, nullptr);
+  bool dropDown = false;
+  {
+    ScopedMessageSink scoped(&recorder);
+    ASSERT_TRUE(SetupWithDefinition(std::move(def), [&](const ParDef& d, int) {
+      dropDown = NeedsDropDownRows(d);  // $(swap) has three states
+    }));
+  }
+  EXPECT_TRUE(dropDown);
+  EXPECT_EQ(DeviceType(), 1);
+  const int32_t expected[kTimeoutCount] = {200, 20, 300, 100, 1000, 1000, 300, 200, 400, 400, 900};
+  for (int i = 0; i < kTimeoutCount; ++i)
+    EXPECT_EQ(TimeoutMs(static_cast<TimeoutId>(i)), expected[i]);
+  EXPECT_EQ(GainThreshold(), 3000.0);
+  EXPECT_EQ(CalFactor(), 2000.0);
+  EXPECT_EQ(MaxDistance(), 10.0);
+  EXPECT_EQ(SigMaxMantissa(), 28);
+  EXPECT_EQ(RayLimitFirst(), 1u);
+  EXPECT_EQ(RayLimitLast(), 256u);
+
+  std::ifstream jovix(LUMO_EXAMPLES_DIR "/Jovix.txt", std::ios::binary);
+  ASSERT_TRUE(jovix.is_open());
+  {
+    ScopedMessageSink scoped(&recorder);
+    ASSERT_TRUE(SetupWithDefinition(ParseDefinition(jovix)));
+  }
+  EXPECT_EQ(DeviceType(), 2);
+  EXPECT_NE(SerialLineText(), nullptr);
+  EXPECT_TRUE(recorder.Boxes().empty());
 }
 
 TEST(DropDownRows, OnlyVisibleRecordsWithMoreThanTwoStatesCount) {

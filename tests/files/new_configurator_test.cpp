@@ -52,6 +52,11 @@ TEST(FilterDefinitionLines, LongLinesAreReadInPieces) {
   CheckFilter(std::string(1023, 'e') + "\n", std::string(1023, 'e'));
 }
 
+TEST(FilterDefinitionLines, ReferenceDefinitionHasItsKnownLength) {
+  std::string text = FilterDefinitionLines(ReadFile(LUMO_EXAMPLES_DIR "/TG5.txt"));
+  EXPECT_EQ(text.size(), 4376u);
+}
+
 // ---- Writing ----
 
 class NewConfiguratorTest : public ::testing::Test {
