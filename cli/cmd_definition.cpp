@@ -149,7 +149,7 @@ int RunDefinition(const DefinitionArgs& args, const GlobalOptions& options) {
   if (!file.empty()) {
     std::ifstream in(file, std::ios::binary);
     if (in) {
-      def = ParseDefinition(in);
+      def = ParseDefinitionFile(in);
     } else {
       ShowMessage(MsgKind::Error, MsgText("ERRPVAR_OPEN"), MsgText("PARDEF_OPEN"));
     }

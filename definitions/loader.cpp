@@ -32,6 +32,16 @@ bool OpenDefinitionFile(const std::string& path, std::ifstream& file) {
 
 }  // namespace
 
+std::unique_ptr<ParDef> ParseDefinitionFile(std::istream& file) {
+  try {
+    return ParseDefinition(file);
+  } catch (const std::ios_base::failure&) {
+    // The file buffer throws on a failed read; the parse is then void.
+    ShowMessage(MsgKind::Error, MsgText("ERRPVAR_OPEN"), MsgText("PARDEF_OPEN"));
+    return nullptr;
+  }
+}
+
 DefinitionPlaces CurrentDefinitionPlaces() {
   DefinitionPlaces places;
   char buffer[PATH_MAX];
@@ -73,7 +83,7 @@ std::unique_ptr<ParDef> LoadDefinitionFrom(const DefinitionPlaces& places,
     ShowMessage(MsgKind::Error, MsgText("ERRPVAR_NODEFS"), MsgText("PARDEF_OPEN"));
     return nullptr;
   }
-  std::unique_ptr<ParDef> def = ParseDefinition(file);
+  std::unique_ptr<ParDef> def = ParseDefinitionFile(file);
   if (def && source != nullptr) *source = found;
   return def;
 }

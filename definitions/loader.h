@@ -12,6 +12,7 @@
 //   CurrentDefinitionPlaces  those of the running program
 //   LoadDefinitionFrom       search the given places and parse
 //   LoadDefinition           the same for the running program
+//   ParseDefinitionFile      parse an opened file; a read error is reported, never thrown
 #pragma once
 
 #include <memory>
@@ -41,5 +42,10 @@ DefinitionPlaces CurrentDefinitionPlaces();
 std::unique_ptr<ParDef> LoadDefinitionFrom(const DefinitionPlaces& places,
                                            DefinitionSource* source = nullptr);
 std::unique_ptr<ParDef> LoadDefinition(DefinitionSource* source = nullptr);
+
+// ParseDefinition over a file opened in binary mode. The file stream may fail while it is read
+// (a folder opened as a file, an I/O error): that shows "Unable to open parameter definition
+// file!" and gives nullptr.
+std::unique_ptr<ParDef> ParseDefinitionFile(std::istream& file);
 
 }  // namespace lumo

@@ -16,6 +16,7 @@
 #include "app/translations.h"
 #include "definitions/definition.h"
 #include "definitions/embedded.h"
+#include "definitions/loader.h"
 #include "platform/message_box.h"
 
 namespace lumo {
@@ -293,7 +294,7 @@ int CreateNewConfigurator(const std::string& definitionFile) {
       return 0;
     }
     // The parser reports its own errors; the parsed definition is only a check.
-    std::unique_ptr<ParDef> checked = ParseDefinition(file);
+    std::unique_ptr<ParDef> checked = ParseDefinitionFile(file);
     if (!checked) return 0;
     DiscardDefinition(checked);
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <string>
 
 #include "../support/temp_dir.h"
@@ -111,6 +112,14 @@ TEST_F(LoaderTest, EmbeddedTextStopsAtItsMarker) {
   bytes.replace(0, newer.size() + kEmbeddedTrailerSize, Embedded(newer));
   WriteFile(places.programFile, "prog" + bytes);
   EXPECT_EQ(Load(DefinitionSource::Embedded), "new");
+}
+
+TEST_F(LoaderTest, AFailingReadIsReportedNotThrown) {
+  std::ifstream folder(start.path(), std::ios::binary);  // opens, but every read fails
+  EXPECT_EQ(ParseDefinitionFile(folder), nullptr);
+  auto boxes = recorder.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Unable to open parameter definition file!");
 }
 
 TEST(Loader, CurrentPlacesAreThoseOfThisProcess) {

@@ -124,6 +124,11 @@ TEST_F(CliTest, DefinitionErrorsAreTheMessageText) {
   EXPECT_EQ(parse.exitCode, 1);
   EXPECT_NE(parse.err.find("\nLine: 1, "), std::string::npos) << parse.err;
 
+  std::filesystem::create_directory(dir / "folder.txt");
+  RunResult folder = Cli("definition folder.txt");
+  EXPECT_EQ(folder.exitCode, 1);
+  EXPECT_EQ(folder.err, "Unable to open parameter definition file!\n");
+
   RunResult missing = Cli("definition nothing.txt");
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.err, "Unable to open parameter definition file!\n");
