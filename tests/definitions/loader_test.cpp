@@ -102,34 +102,12 @@ TEST_F(LoaderTest, HostileOrOddPlacesAreSkipped) {
   EXPECT_TRUE(recorder.Boxes().empty());
 }
 
-TEST_F(LoaderTest, EmbeddedTextStopsAtItsMarker) {
-  std::remove((start / kDefinitionFileName).c_str());
-  // Old text and trailer left behind a newer, shorter definition still read the newer one.
-  std::string newer = Definition("new");
-  std::string older = Definition("an older and much longer display name than the new one");
-  ASSERT_GT(older.size(), newer.size() + kEmbeddedTrailerSize);
-  std::string bytes = Embedded(older);
-  bytes.replace(0, newer.size() + kEmbeddedTrailerSize, Embedded(newer));
-  WriteFile(places.programFile, "prog" + bytes);
-  EXPECT_EQ(Load(DefinitionSource::Embedded), "new");
-}
-
 TEST_F(LoaderTest, AFailingReadIsReportedNotThrown) {
   std::ifstream folder(start.path(), std::ios::binary);  // opens, but every read fails
   EXPECT_EQ(ParseDefinitionFile(folder), nullptr);
   auto boxes = recorder.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Unable to open parameter definition file!");
-}
-
-TEST(Loader, CurrentPlacesAreThoseOfThisProcess) {
-  DefinitionPlaces places = CurrentDefinitionPlaces();
-  ASSERT_FALSE(places.startDirectory.empty());
-  EXPECT_EQ(places.startDirectory.back(), '/');
-  ASSERT_FALSE(places.programDirectory.empty());
-  EXPECT_EQ(places.programDirectory.back(), '/');
-  EXPECT_EQ(places.programFile.rfind(places.programDirectory, 0), 0u);
-  EXPECT_NE(places.programFile.find("definition_setup_tests"), std::string::npos);
 }
 
 }  // namespace
