@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -43,6 +44,11 @@ const std::string& TestRuntimeDir() {
     ::setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
     return path;
   }();
+  // Registered after dir exists, so it runs before dir is destroyed.
+  static const bool cleanup = std::atexit([] {
+                                if (dir != "/tmp") std::filesystem::remove_all(dir);
+                              }) == 0;
+  (void)cleanup;
   return dir;
 }
 
@@ -248,7 +254,12 @@ class SerialScripted : public ::testing::Test {
 
 TEST_F(SerialScripted, SetOutputsSwitchesOnlyWhatChanges) {
   EXPECT_STREQ(port.name, "\\\\.\\FAKE1");
-  EXPECT_EQ(port.outputs, 0);  // modes unknown: nothing claimed
+  EXPECT_EQ(port.outputs, 0);                                // modes unknown: nothing claimed
+  EXPECT_EQ(script.breakCalls, std::vector<bool>({false}));  // open ends any break
+  ASSERT_EQ(Serial_Write(&port, "ab", 2), 1);
+  ASSERT_EQ(Serial_Write(&port, "cd", 2), 1);
+  EXPECT_EQ(script.breakCalls, std::vector<bool>({false, false}));  // once: then it is off
+  EXPECT_EQ(port.outputs & kOutBreakMask, kOutBreakOff);
   ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
   ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
   EXPECT_EQ(script.dtrCalls, std::vector<bool>({true}));
@@ -754,7 +765,7 @@ class SerialPortList : public ::testing::Test {
     ASSERT_TRUE(::mkdtemp(templ));
     root = templ;
   }
-  void TearDown() override { (void)!std::system(("rm -rf '" + root + "'").c_str()); }
+  void TearDown() override { std::filesystem::remove_all(root); }
   void Dir(const std::string& rel) { ::mkdir((root + "/" + rel).c_str(), 0755); }
   void File(const std::string& rel, const std::string& text) {
     std::ofstream(root + "/" + rel, std::ios::binary) << text;
