@@ -319,20 +319,6 @@ TEST_F(SerialScripted, StatusUnreadableAndCountersMissing) {
   EXPECT_EQ(Serial_Close(&port), 1);
 }
 
-TEST_F(SerialScripted, SetStateReportsTheRefusalAndStillAppliesTimeouts) {
-  port.baudRate = 19200;
-  port.timeouts = {10, 20, 30, 40, 50};
-  ASSERT_EQ(Serial_SetState(&port), 1);
-  EXPECT_EQ(port.baudRate, 19200u);
-  port.baudRate = 1;
-  port.timeouts.readInterval = 11;
-  script.setLineErr = EINVAL;
-  EXPECT_EQ(Serial_SetState(&port), 0);
-  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EINVAL));
-  EXPECT_EQ(port.baudRate, 19200u);  // read back from the driver
-  EXPECT_EQ(port.timeouts.readInterval, 11u);
-}
-
 // A pseudo-terminal: the test plays the device on the master side.
 class SerialPty : public ::testing::Test {
  protected:
