@@ -1,7 +1,5 @@
 #include "link/serial_port.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -289,10 +287,7 @@ bool Serial_PortExists(const char* name) {
   SetError(saved);
   if (!ok) return false;
   if (IsSimulatedName(normalized)) return true;
-  if (normalized[0] == '/') {
-    struct stat st {};
-    return ::stat(normalized, &st) == 0 && S_ISCHR(st.st_mode);
-  }
+  if (normalized[0] == '/') return IsTerminalDevice(normalized);
   std::string path = Serial_DevicePath(normalized);
   return !path.empty() && SerialHardwareExists(path);
 }

@@ -5,6 +5,7 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,11 @@ namespace {
 constexpr size_t kMaxAttributeChars = 126;
 // How far up from a tty's device the USB device with idVendor may lie (interface, device).
 constexpr int kMaxUsbLevels = 4;
+
+// Unix98 pty slaves use these majors; they have no entry in sysfs.
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
+constexpr const char* kSysDevChar = "/sys/dev/char";
 
 // UART types of the serial core, for the description of on-board ports.
 // type number, name
@@ -185,6 +191,21 @@ bool SerialHardwareExists(const std::string& devicePath, const std::string& sysC
   struct stat st {};
   if (::stat(devicePath.c_str(), &st) < 0 || !S_ISCHR(st.st_mode)) return false;
   return PortPresent(sysClassTty, devDir, name);
+}
+
+bool IsTerminalDevice(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) < 0 || !S_ISCHR(st.st_mode)) return false;
+  unsigned major = ::major(st.st_rdev);
+  if (major >= kPtySlaveMajorFirst && major <= kPtySlaveMajorLast) return true;
+  struct stat sysfs {};
+  if (::stat(kSysDevChar, &sysfs) < 0) return true;  // no sysfs to ask: the open will tell
+  std::string entry = std::string(kSysDevChar) + "/" + std::to_string(major) + ":" +
+                      std::to_string(::minor(st.st_rdev)) + "/subsystem";
+  char resolved[PATH_MAX];
+  if (!::realpath(entry.c_str(), resolved)) return false;
+  std::string subsystem = resolved;
+  return subsystem.substr(subsystem.find_last_of('/') + 1) == "tty";
 }
 
 }  // namespace lumo

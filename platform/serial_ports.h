@@ -7,6 +7,7 @@
 //
 //   ListSerialHardware   the ports found under a sysfs class folder, with descriptions
 //   SerialHardwareExists whether one device path is such a port
+//   IsTerminalDevice     whether a path is a terminal device (any tty, ptys included)
 #pragma once
 
 #include <string>
@@ -28,5 +29,9 @@ std::vector<SerialPortInfo> ListSerialHardware(const std::string& sysClassTty = 
 
 bool SerialHardwareExists(const std::string& devicePath,
                           const std::string& sysClassTty = kSysClassTty);
+
+// Decided from the device number, without opening the device (opening some character devices,
+// a watchdog for one, has effects of its own).
+bool IsTerminalDevice(const std::string& path);
 
 }  // namespace lumo
