@@ -83,6 +83,7 @@ void SimDevice::Detach() {
   if (!thread_.joinable()) return;
   line_->Close();
   thread_.join();
+  line_.reset();  // the line's owner decides when it ends (a pty closes its master then)
   SetState(DeviceState::Off);
 }
 
