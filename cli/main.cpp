@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/command.h"
+#include "platform/cp1252.h"
 #include "platform/message_box.h"
 
 namespace lumo::cli {
@@ -20,7 +21,7 @@ class StderrSink : public MessageSink {
  public:
   MsgAnswer Show(const MessageBoxRequest& request) override {
     MsgAnswer answer = DefaultAnswer(request.kind);
-    std::string text = request.text;
+    std::string text = lumo::Cp1252ToUtf8(request.text);
     if (IsQuestion(request.kind)) text += answer == MsgAnswer::Yes ? " [yes]" : " [no]";
     std::fprintf(stderr, "%s\n", text.c_str());
     return answer;

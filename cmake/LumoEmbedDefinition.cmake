@@ -1,0 +1,27 @@
+# lumo_embed_definition(TARGET): the program TARGET carries the reference definition
+# examples/TG5.txt at its end, after every link and in its installed copy (after any strip).
+include(GNUInstallDirs)
+set(LUMO_EMBEDDED_DEFINITION "${PROJECT_SOURCE_DIR}/examples/TG5.txt" CACHE FILEPATH
+    "Device definition embedded into the programs")
+set(_lumo_embed_script "${CMAKE_CURRENT_LIST_DIR}/EmbedDefinition.cmake")
+
+function(lumo_embed_definition target)
+  add_dependencies(${target} lumokonf-embed)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:lumokonf-embed> -DPROGRAM=$<TARGET_FILE:${target}>
+            -DDEFINITION=${LUMO_EMBEDDED_DEFINITION} -P ${_lumo_embed_script}
+    COMMENT "Embedding the device definition into ${target}"
+    VERBATIM)
+  # Relink (and so embed again) when the definition changes.
+  if(EXISTS "${LUMO_EMBEDDED_DEFINITION}")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${LUMO_EMBEDDED_DEFINITION}")
+  endif()
+  install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # Runs after the install rule above, so after its strip.
+  install(CODE "
+    set(TOOL \"$<TARGET_FILE:lumokonf-embed>\")
+    set(PROGRAM \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\")
+    set(DEFINITION \"${LUMO_EMBEDDED_DEFINITION}\")
+    include(\"${_lumo_embed_script}\")
+  ")
+endfunction()

@@ -1,0 +1,247 @@
+#include "files/parameter_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <strings.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <istream>
+#include <ostream>
+#include <sstream>
+
+#include "app/translations.h"
+#include "definitions/scan.h"
+#include "definitions/setup.h"
+#include "platform/message_box.h"
+
+namespace lumo {
+
+namespace {
+
+constexpr const char* kBeamKey = "Strahlenkonfiguration";
+constexpr const char* kDeviceKey = "[DUT]";
+constexpr const char* kLineEnd = "\r\n";
+// A line is read whole up to this many characters; the rest of a longer line is dropped. (Lines
+// are not split into several: a long beam line would otherwise lose its tail without a word.)
+constexpr size_t kMaxLineLength = 65535;
+// Filled message texts are cut to this many characters.
+constexpr size_t kMaxMessageLength = 200;
+
+void ShowFileError(const std::string& text) {
+  ShowMessage(MsgKind::Error, text, MsgText("ERRKFG_OPEN"));
+}
+
+// Reads one line (without its CR LF or LF); false at the end of the stream.
+bool ReadLine(std::istream& in, std::string& line) {
+  line.clear();
+  if (!in.good()) return false;
+  int c;
+  bool any = false;
+  while ((c = in.get()) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (line.size() < kMaxLineLength) line += static_cast<char>(c);
+  }
+  if (!any) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+std::string Normalized(std::string text) {
+  // NUL bytes would end the text early; a hostile file must not hide a part of a line that way.
+  for (char& c : text) {
+    if (c == '\0') c = ' ';
+  }
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.push_back('\0');
+  NormalizeBlanks(buffer.data());
+  return buffer.data();
+}
+
+std::string WithoutAmpersands(const char* name) {
+  std::string out;
+  for (const char* p = name; *p != '\0'; ++p) {
+    if (*p != '&') out += *p;
+  }
+  return out;
+}
+
+// The file's value of "[DUT]" without surrounding quotes, for the wrong-device message.
+std::string Unquoted(const std::string& value) {
+  if (value.size() >= 2 && value.front() == '"') {
+    size_t close = value.find('"', 1);
+    return value.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  }
+  return value;
+}
+
+void ClearFileValues(ParDef* list) {
+  for (PVar& record : list->records) record.fileValid = 0;
+}
+
+}  // namespace
+
+std::string FillText(const char* format, std::initializer_list<std::string> args,
+                     size_t maxLength) {
+  std::string out;
+  auto next = args.begin();
+  for (const char* p = format != nullptr ? format : ""; *p != '\0'; ++p) {
+    if (p[0] == '%' && (p[1] == 's' || p[1] == 'd') && next != args.end()) {
+      out += *next++;
+      ++p;
+    } else {
+      out += *p;
+    }
+  }
+  if (maxLength > 0 && out.size() > maxLength) out.resize(maxLength);
+  return out;
+}
+
+bool WriteParameterFile(const ParDef* list, int deviceType, const std::string& beamText,
+                        std::ostream& out) {
+  if (list == nullptr) return false;
+  const PVar* dut = FindRecord(list, kDeviceKey);
+  if (dut != nullptr) {
+    out << kDeviceKey << " = \"" << Unquoted(dut->description) << "\"" << kLineEnd << kLineEnd;
+  }
+  if (deviceType == 1) out << kBeamKey << " = " << beamText << kLineEnd << kLineEnd;
+  for (size_t i = list->records.size(); i-- > 0;) {
+    const PVar& record = list->records[i];
+    if (record.bracketed || !record.editValid) continue;
+    out << WithoutAmpersands(record.name) << " = ";
+    if (!record.states.empty()) {
+      const PState* state = StateByValue(&record, record.editValue);
+      // An Edit value without a state cannot be valid; write nothing rather than a wrong name.
+      out << (state != nullptr ? state->name : "");
+    } else {
+      out << record.editValue;
+    }
+    out << kLineEnd;
+    if (!out) return false;
+  }
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
+  ParDef* list = target.list;
+  if (list == nullptr || target.deviceType == nullptr) return false;
+  int& programType = *target.deviceType;
+  ClearFileValues(list);
+  int fileType = -1;
+  std::string fileTypeText;
+  std::string fatal;
+
+  std::string raw;
+  while (fatal.empty() && ReadLine(in, raw)) {
+    std::string line = Normalized(raw);
+    if (line.empty() || line[0] == '#') continue;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string name = Normalized(line.substr(0, eq));
+    std::string value = Normalized(line.substr(eq + 1));
+
+    if (strcasecmp(name.c_str(), kBeamKey) == 0) {
+      if (programType != 1) {
+        fatal = MsgText("ERRKFG_NOBEAMCONF");
+        break;
+      }
+      if (target.autoCopyConf) continue;
+      std::string question = FillText(MsgText("KFG_QRAYDEFIMPORT"), {value}, kMaxMessageLength);
+      if (ShowMessage(MsgKind::Question, question, MsgText("KFG_DLGOPEN")) == MsgAnswer::Yes &&
+          target.beams != nullptr) {
+        ReadRangeText(value.c_str(), *target.beams, false, true);
+      }
+      continue;
+    }
+    if (strcasecmp(name.c_str(), kDeviceKey) == 0) {
+      fileType = DeviceTypeOf(value.c_str());
+      fileTypeText = Unquoted(value);
+      if (fileType == -1) fatal = MsgText("ERRKFG_UNKNOWNDUT");
+      continue;
+    }
+    PVar* record = FindRecord(list, name.c_str());
+    if (record == nullptr || IsBracketed(record)) {
+      ShowFileError(MsgText("ERRKFG_UNKNOWNPARAMETER"));
+      continue;
+    }
+    int32_t number = 0;
+    if (!record->states.empty()) {
+      const PState* state = StateByText(list, record, value.c_str());
+      if (state == nullptr) {
+        ShowFileError(FillText(MsgText("ERRKFG_UNKNOWNVALUE"), {name, value}, kMaxMessageLength));
+        continue;
+      }
+      number = state->value;
+    } else if (!ParseNumberAt(value.c_str(), &number)) {
+      continue;
+    }
+    record->fileValue = number;
+    record->fileValid = 1;
+  }
+
+  if (fatal.empty()) {
+    if (programType == -1) programType = 1;
+    if (fileType != programType) {
+      fatal = FillText(MsgText("ERRKFG_WRONGDUT"), {fileTypeText}, kMaxMessageLength);
+    }
+  }
+  if (!fatal.empty()) {
+    ClearFileValues(list);
+    ShowFileError(fatal);
+    return false;
+  }
+  return true;
+}
+
+bool SaveParameterFile(const std::string& path, const ParDef* list, int deviceType,
+                       const std::string& beamText) {
+  std::ostringstream text;
+  bool ok = WriteParameterFile(list, deviceType, beamText, text);
+  std::string temp = path + ".tmp-XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  int fd = ok ? mkstemp(name.data()) : -1;
+  if (fd >= 0) {
+    std::string data = text.str();
+    const char* p = data.data();
+    size_t left = data.size();
+    while (ok && left > 0) {
+      ssize_t n = write(fd, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        break;
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    // The new file gets the old file's permissions, or the usual ones for a new file.
+    struct stat old {};
+    mode_t mode = 0644;
+    if (stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
+    if (ok) ok = fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    if (close(fd) != 0) ok = false;
+    if (ok) ok = rename(name.data(), path.c_str()) == 0;
+    if (!ok) unlink(name.data());
+  } else {
+    ok = false;
+  }
+  if (!ok) ShowMessage(MsgKind::Error, MsgText("ERRKFG_SAVE"), MsgText("KFG_DLGSAVE"));
+  return ok;
+}
+
+bool LoadParameterFile(const std::string& path, const ParameterFileTarget& target) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    ShowMessage(MsgKind::Error, MsgText("ERRKFG_OPEN"), MsgText("KFG_DLGOPEN"));
+    return false;
+  }
+  return ReadParameterFile(target, in);
+}
+
+}  // namespace lumo

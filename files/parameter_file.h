@@ -1,0 +1,52 @@
+// Parameter files: a set of parameter values outside the device.
+//
+// A file is text, one "name = value" per line (written with CR LF; a lone LF reads too), in
+// Windows-1252. Writing takes the Edit values of the parameter list; reading fills only the File
+// values and their valid flags (and, when the user agrees, the beam states): loading never
+// changes Edit values or the page images.
+//
+//   WriteParameterFile   the lines of a file into a stream
+//   ReadParameterFile    a stream into the File column; false when the file is refused
+//   SaveParameterFile    WriteParameterFile into a file, through a temporary file and a rename
+//   LoadParameterFile    ReadParameterFile from a file, with the open error message
+//
+// Messages go through the message sink (platform/message_box.h) with the texts and captions
+// of the translation tables.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "definitions/pardef.h"
+#include "files/beam_config.h"
+
+namespace lumo {
+
+// What reading a file may change besides the File values.
+struct ParameterFileTarget {
+  ParDef* list = nullptr;
+  int* deviceType = nullptr;    // the program's device type; -1 becomes 1 after a read
+  bool autoCopyConf = true;     // setting AutoCopyConf: a beam line is then ignored
+  BeamStates* beams = nullptr;  // the beam states, for a beam line the user adopts
+};
+
+// Writes "[DUT]", the beam line (device type 1) and the parameters in reverse list order.
+// False as soon as a write fails.
+bool WriteParameterFile(const ParDef* list, int deviceType, const std::string& beamText,
+                        std::ostream& out);
+
+bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in);
+
+// Saves through a temporary file in the same folder, renamed over the old file only when every
+// byte was written; on failure the old file is left as it was and "ERRKFG_SAVE" is shown.
+bool SaveParameterFile(const std::string& path, const ParDef* list, int deviceType,
+                       const std::string& beamText);
+
+// Opens and reads a file; "ERRKFG_OPEN" when it cannot be opened.
+bool LoadParameterFile(const std::string& path, const ParameterFileTarget& target);
+
+// "%s" and "%d" of a translated text filled in order with the given texts, cut to maxLength.
+std::string FillText(const char* format, std::initializer_list<std::string> args,
+                     size_t maxLength = 0);
+
+}  // namespace lumo

@@ -1,0 +1,358 @@
+// The exchanges with the device. Every one runs on the link thread.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "app/translations.h"
+#include "definitions/scan.h"
+#include "link/dut_link.h"
+#include "platform/message_box.h"
+
+namespace lumo {
+
+namespace {
+
+constexpr uint8_t kAck = 0x06;           // the device's acknowledgement
+constexpr uint8_t kChecksumBase = 0xA5;  // page number + data + checksum sum to this
+constexpr char kCmdPresence = '?';       // answered "!" in configuration mode
+constexpr char kCmdLeave = 'q';          // back to normal operation
+constexpr char kCmdFirmware = 'v';       // answered with the two-byte firmware word
+constexpr char kCmdSpeed = '2';          // switch the line to 2400 baud
+constexpr char kCmdReadShort = 'r';      // page; answered with 32 bytes
+constexpr char kCmdReadLong = 'R';       // page; answered with L, then L+1 bytes
+constexpr char kCmdErase = 'e';          // even page, its complement; answered ACK
+constexpr char kCmdWriteShort = 'w';     // page, 32 bytes, checksum; answered ACK
+constexpr char kCmdWriteLong = 'W';      // page, n bytes, checksum; answered ACK
+constexpr char kCmdSignal = 't';         // answered with four status bytes
+constexpr int kShortPageLength = 32;
+constexpr int kIdentityMax = 50;            // bytes of identity text at most
+constexpr uint8_t kLongPagesBits = 0xA0;    // firmware byte 0: long pages ("R")
+constexpr uint8_t kSpeedSwitchBits = 0xC0;  // firmware byte 0: can switch to 2400 baud
+constexpr uint32_t kSwitchedBaudRate = 2400;
+constexpr uint32_t kSpeedSwitchPauseMs = 100;
+constexpr uint32_t kLeavePauseMs = 500;
+constexpr uint32_t kPollStepMs = 10;      // every waiting loop polls this often
+constexpr uint32_t kDrainLimitMs = 5000;  // a drain of the input ends after this in all
+constexpr uint32_t kAfterBlockQuietMs = 300;
+
+bool HasBits(uint8_t value, uint8_t bits) {
+  return (value & bits) == bits;
+}
+
+// "%s" filled with one text; the format comes from the translation tables.
+std::string FormatOne(const char* format, const std::string& arg) {
+  std::string out;
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (p[0] == '%' && p[1] == 's') {
+      out += arg;
+      ++p;
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string DutLink::PortName() const {
+  return port_.name;
+}
+
+bool DutLink::SendBytes(const void* data, int length) {
+  return Serial_Write(&port_, data, length);
+}
+
+bool DutLink::WaitForData(uint32_t limitMs) {
+  int64_t start = NowMs();
+  for (;;) {
+    if (Serial_InQueue(&port_) != 0) return true;  // a byte, or a status that cannot be read
+    if (NowMs() - start >= limitMs || stopRequested_.load()) return false;
+    SleepUnlessStopping(kPollStepMs);
+  }
+}
+
+bool DutLink::WaitQuiet(uint32_t quietMs, uint32_t limitMs) {
+  int64_t start = NowMs();
+  int64_t last = start;
+  while (NowMs() - last < quietMs && NowMs() - start < limitMs && !stopRequested_.load()) {
+    if (Serial_InQueue(&port_) != 0) {
+      Serial_Purge(&port_);
+      last = NowMs();
+    }
+    SleepUnlessStopping(kPollStepMs);
+  }
+  return Serial_InQueue(&port_) == 0;
+}
+
+int DutLink::WaitForStrings(uint32_t limitMs, const std::vector<std::string>& texts) {
+  size_t longest = 0;
+  for (const std::string& t : texts) longest = std::max(longest, t.size());
+  if (longest == 0 || limitMs == 0) return 0;
+  std::vector<uint8_t> ring(longest, 0);
+  size_t seen = 0;
+  size_t pos = 0;
+  int64_t start = NowMs();
+  for (;;) {
+    if (NowMs() - start >= limitMs || stopRequested_.load()) return 0;
+    int waiting = Serial_InQueue(&port_);
+    if (waiting < 0) return -1;
+    if (waiting == 0) {
+      SleepUnlessStopping(kPollStepMs);
+      continue;
+    }
+    for (int i = 0; i < waiting; ++i) {
+      uint8_t byte = 0;
+      uint32_t got = 0;
+      if (!Serial_Read(&port_, &byte, 1, &got)) return -1;
+      ring[pos] = byte;
+      seen = std::min(seen + 1, longest);
+      for (size_t n = 0; n < texts.size(); ++n) {
+        const std::string& text = texts[n];
+        if (text.size() > seen) break;
+        bool match = !text.empty();
+        for (size_t k = 0; k < text.size() && match; ++k) {
+          size_t at = (pos + longest - k) % longest;
+          match = ring[at] == static_cast<uint8_t>(text[text.size() - 1 - k]);
+        }
+        if (match) return static_cast<int>(n + 1);
+      }
+      pos = (pos + 1) % longest;
+    }
+  }
+}
+
+bool DutLink::PresenceCheck() {
+  uint8_t command = kCmdPresence;
+  SendBytes(&command, 1);
+  uint8_t answer = 0;
+  Serial_GetChar(&port_, &answer, config_.timeouts.presentPrompt);
+  if (answer == profile_.presenceAnswer) return true;
+  if (port_.baudRate != config_.baudRate) {
+    port_.baudRate = config_.baudRate;
+    Serial_SetState(&port_);
+  }
+  devState_.store(DEV_SEARCHING);
+  Notify(DN_NODEVICE, 0);
+  return false;
+}
+
+void DutLink::LeaveConfigMode() {
+  if (!InConfigMode()) return;
+  uint8_t command = kCmdLeave;
+  SendBytes(&command, 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kLeavePauseMs));
+  Serial_Purge(&port_);
+}
+
+void DutLink::Handshake() {
+  StopPowerOnTimer(true);
+  SendBytes(profile_.wakeUp.data(), static_cast<int>(profile_.wakeUp.size()));
+  devState_.store(DEV_FOUND);
+  Notify(DN_FOUND, 0);
+
+  char identity[kIdentityMax + 1] = {};
+  if (WaitForData(config_.timeouts.bootId)) {
+    uint32_t got = 0;
+    Serial_Read(&port_, identity, kIdentityMax, &got);
+    identity[std::min<uint32_t>(got, kIdentityMax)] = '\0';
+  }
+  for (char& c : identity) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 1 && byte <= 31) c = ' ';
+  }
+  NormalizeBlanks(identity);
+
+  uint8_t command = kCmdFirmware;
+  {
+    std::lock_guard lock(imagesMutex_);
+    identity_ = identity;
+    firmware_ = {0, 0};
+  }
+  SendBytes(&command, 1);
+  uint8_t word[2] = {0, 0};
+  uint32_t got = 0;
+  Serial_Read(&port_, word, 2, &got);
+  {
+    std::lock_guard lock(imagesMutex_);
+    firmware_ = {word[0], word[1]};
+  }
+  if (HasBits(word[0], kSpeedSwitchBits)) {
+    command = kCmdSpeed;
+    SendBytes(&command, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSpeedSwitchPauseMs));
+    port_.baudRate = kSwitchedBaudRate;
+    Serial_SetState(&port_);
+  }
+  devState_.store(DEV_CONFIG);
+  ResetPages(-1);
+  if (PresenceCheck() && config_.autoRead) ReadAllPages();
+  Notify(DN_READY, 0);
+}
+
+bool DutLink::ReadPage(int page) {
+  if (page < 0 || page >= kPageCount) return false;
+  bool longPages;
+  {
+    std::lock_guard lock(imagesMutex_);
+    if (pageState_[page] == PAGE_NONE) return true;
+    pageState_[page] = PAGE_TOREAD;
+    longPages = HasBits(firmware_[0], kLongPagesBits);
+  }
+  uint8_t request[2] = {static_cast<uint8_t>(longPages ? kCmdReadLong : kCmdReadShort),
+                        static_cast<uint8_t>(page)};
+  SendBytes(request, 2);
+  int length = kShortPageLength;
+  if (longPages) {
+    uint8_t last = 0;
+    uint32_t got = 0;
+    if (!Serial_Read(&port_, &last, 1, &got) || got != 1) return false;
+    length = last + 1;
+  }
+  uint8_t data[kPageSize] = {};
+  uint32_t got = 0;
+  Serial_Read(&port_, data, static_cast<uint32_t>(length), &got);
+  if (got < static_cast<uint32_t>(length)) {
+    // The partial bytes are not taken into the images: what they show stays what was read whole.
+    Notify(DN_SHORTPAGE, 0);
+    std::lock_guard lock(imagesMutex_);
+    pageLength_[page] = -1;
+    return false;
+  }
+  std::lock_guard lock(imagesMutex_);
+  std::copy(data, data + length, deviceImage_.bytes[page]);
+  std::copy(data, data + length, editImage_.bytes[page]);
+  pageState_[page] = PAGE_READ;
+  pageLength_[page] = static_cast<int16_t>(length);
+  return true;
+}
+
+bool DutLink::ErasePagePair(int page) {
+  if (page < 0 || page >= kPageCount) return false;
+  {
+    std::lock_guard lock(imagesMutex_);
+    for (int p = page; p <= page + 1 && p < kPageCount; ++p) {
+      if (pageState_[p] != PAGE_NONE) pageState_[p] = PAGE_TOREAD;
+    }
+  }
+  uint8_t request[3] = {static_cast<uint8_t>(kCmdErase), static_cast<uint8_t>(page),
+                        static_cast<uint8_t>(~static_cast<uint8_t>(page))};
+  SendBytes(request, 3);
+  uint8_t answer = 0;
+  if (!Serial_GetChar(&port_, &answer, config_.timeouts.efResult)) {
+    std::lock_guard lock(imagesMutex_);
+    pageLength_[page] = -1;
+    return false;
+  }
+  return answer == kAck;
+}
+
+uint8_t PageChecksum(int page, const uint8_t* data, int length) {
+  uint32_t sum = static_cast<uint32_t>(page);
+  for (int i = 0; i < length; ++i) sum += data[i];
+  return static_cast<uint8_t>(kChecksumBase - sum);
+}
+
+bool DutLink::WritePage(int page) {
+  if (page < 0 || page >= kPageCount) return false;
+  uint8_t data[kPageSize];
+  int length;
+  {
+    std::lock_guard lock(imagesMutex_);
+    if (pageState_[page] == PAGE_NONE) return true;
+    length = pageLength_[page];
+    if (length < 0) return false;
+    pageState_[page] = PAGE_TOREAD;
+    std::copy(editImage_.bytes[page], editImage_.bytes[page] + length, data);
+  }
+  uint8_t request[2] = {
+      static_cast<uint8_t>(length == kShortPageLength ? kCmdWriteShort : kCmdWriteLong),
+      static_cast<uint8_t>(page)};
+  SendBytes(request, 2);
+  SendBytes(data, length);
+  uint8_t checksum = PageChecksum(page, data, length);
+  SendBytes(&checksum, 1);
+  uint8_t answer = 0;
+  bool got = Serial_GetChar(&port_, &answer, config_.timeouts.wfResult);
+  if (got && answer == kAck) return true;
+  std::lock_guard lock(imagesMutex_);
+  pageLength_[page] = -1;
+  return false;
+}
+
+bool DutLink::PollSignal() {
+  uint8_t command = kCmdSignal;
+  SendBytes(&command, 1);
+  for (int i = 0; i < 4; ++i) {
+    uint8_t byte = 0;
+    if (!Serial_GetChar(&port_, &byte, config_.timeouts.tr)) return false;
+    std::lock_guard lock(imagesMutex_);
+    signal_[i] = byte;
+  }
+  Notify(DN_IDLE, 0);
+  return true;
+}
+
+bool DutLink::SelfTestVersion(char command) {
+  devState_.store(DEV_SELFTEST);
+  Notify(DN_SELFTESTSTART, 0);
+  SelfTestRules* rules = rules_.load();
+  int size = 0;
+  if (rules == nullptr || !rules->VersionRuleSize(size) || size > 2 || size < 0) return false;
+  if (command != 0) SendBytes(&command, 1);
+  Notify(DN_SELFTESTSENT, 0);
+  if (config_.deviceType == 2) {
+    while (!WaitForData(kPollStepMs)) {
+      if (abortRequest_.load() || stopRequested_.load()) break;
+    }
+  }
+  if (abortRequest_.load()) {
+    Notify(DN_SELFTESTFAILED, 0);
+    return false;
+  }
+  uint8_t bytes[2] = {0, 0};
+  uint32_t got = 0;
+  if (size > 0 && !Serial_Read(&port_, bytes, static_cast<uint32_t>(size), &got)) return false;
+  uint32_t version = bytes[0] | (static_cast<uint32_t>(bytes[1]) << 8);
+  if (!rules->CheckVersion(version)) {
+    ShowMessage(MsgKind::Error,
+                FormatOne(MsgText("ERRST_INVALIDVERSION"), rules->VersionText(version)),
+                MsgText("ST_DLGTITLE"));
+    return false;
+  }
+  return true;
+}
+
+bool DutLink::RunSelfTestExchange(char command) {
+  int32_t before = devState_.load();
+  SetThreadMode(MODE_BUSY);
+  bool ok = SelfTestVersion(command);
+  std::unique_ptr<std::vector<uint8_t>> block;
+  if (ok) {
+    SelfTestRules* rules = rules_.load();
+    int length = rules != nullptr ? rules->PrepareBlockLength() : 0;
+    ok = length > 0;
+    if (ok) {
+      block = std::make_unique<std::vector<uint8_t>>(static_cast<size_t>(length));
+      uint32_t got = 0;
+      ok = Serial_Read(&port_, block->data(), static_cast<uint32_t>(length), &got) &&
+           got == static_cast<uint32_t>(length);
+    }
+    if (ok) {
+      SleepUnlessStopping(kAfterBlockQuietMs);
+      ok = Serial_InQueue(&port_) == 0;
+    }
+  }
+  devState_.store(before);
+  if (ok) {
+    Notify(DN_SELFTESTDATA, 0, std::move(block));
+    return true;
+  }
+  Notify(DN_SELFTESTFAILED, 0);
+  block.reset();
+  // Discard what the device still sends until the line is quiet.
+  WaitQuiet(config_.timeouts.noTraffic, kDrainLimitMs);
+  return false;
+}
+
+}  // namespace lumo

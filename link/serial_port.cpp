@@ -1,0 +1,606 @@
+#include "link/serial_port.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/message_box.h"
+#include "platform/port_lock.h"
+#include "sim/sim_port.h"
+
+namespace lumo {
+namespace {
+
+constexpr uint32_t kSapiSignature = 0x53415049;  // "SAPI"
+
+constexpr const char* kDevicePrefix = "\\\\.\\";  // \\.\ before a port name
+constexpr const char* kComName = "COM";
+constexpr const char* kTtySPrefix = "/dev/ttyS";
+// Highest COM number mapped onto a ttyS device.
+constexpr unsigned long kMaxComNumber = 4096;
+// Simulated devices: the name as the layer keeps it, and the description of the port list.
+struct SimulatedPortRow {
+  const char* name;
+  const char* description;
+};
+constexpr SimulatedPortRow kSimulatedPorts[] = {
+    {"SIM:TG5", "Simulated TG5 light curtain"},
+    {"SIM:JOVIX", "Simulated Jovix joystick controller"},
+};
+
+constexpr const char* kSapiCaption = "Serial API";
+constexpr const char* kUndeclaredText =
+    "Failure: \n\nA port structure given to functions of the SAPI lib\n have to be initialized "
+    "via SAPI_DECLARE(<identifier>)!\n";
+
+// A total read or write limit beyond this many milliseconds (decades) counts as none, so that
+// deadlines never overflow the clock.
+constexpr uint64_t kMaxTotalMs = uint64_t{1} << 40;
+
+using Clock = std::chrono::steady_clock;
+
+thread_local uint32_t tLastError = 0;
+
+void SetError(uint32_t code) {
+  tLastError = code;
+}
+
+// Sets the last error from a driver result and answers whether it was a success.
+int Result(int err) {
+  SetError(static_cast<uint32_t>(err));
+  return err == 0 ? 1 : 0;
+}
+
+bool IsBlank(unsigned char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+std::string RecordName(const SapiPort* port) {
+  return std::string(port->name, strnlen(port->name, kSapiNameCapacity));
+}
+
+// First step of every operation: a record must exist and be declared.
+bool ValidRecord(const SapiPort* port) {
+  if (!port) {
+    SetError(kSapiErrBadArguments);
+    return false;
+  }
+  if (port->signature != kSapiSignature) {
+    ShowMessage(MsgKind::Error, kUndeclaredText, kSapiCaption, MsgOwner::Desktop);
+    SetError(kSapiErrBadArguments);
+    return false;
+  }
+  return true;
+}
+
+bool RequireOpen(const SapiPort* port) {
+  if (port->handle) return true;
+  SetError(kSapiErrInvalidHandle);
+  return false;
+}
+
+void ResetRecord(SapiPort* port) {
+  port->handle.reset();
+  std::memset(port->name, 0, sizeof port->name);
+  port->signature = kSapiSignature;
+  port->baudRate = 0;
+  port->dataBits = 0;
+  port->stopBits = 0;
+  port->parity = 0;
+  port->timeouts = SapiTimeouts{};
+  port->outputs = 0;
+  port->lineErrors = 0;
+  port->echo = 0;
+  port->appliedTimeouts = SapiTimeouts{};
+  port->countsSeen = LineErrorCounts{};
+}
+
+bool IsSimulatedName(const std::string& name) {
+  for (const auto& row : kSimulatedPorts) {
+    if (name == row.name) return true;
+  }
+  return false;
+}
+
+// Reads the driver's error counters and queue; ORs the new error events into the record.
+// Returns the driver's error (0 on success); count receives the bytes waiting.
+int QueryStatus(SapiPort* port, int& count) {
+  if (int err = port->handle->InQueue(count)) return err;
+  LineErrorCounts now;
+  int err = port->handle->GetErrorCounts(now);
+  if (err == ENOTTY) return 0;  // no counters on this device: no error bits, no failure
+  if (err != 0) return err;
+  const LineErrorCounts& seen = port->countsSeen;
+  // Counters wrap around; unsigned differences stay right across the wrap.
+  if (now.bufOverrun - seen.bufOverrun != 0) port->lineErrors |= kLineErrRxOverflow;
+  if (now.overrun - seen.overrun != 0) port->lineErrors |= kLineErrOverrun;
+  if (now.parity - seen.parity != 0) port->lineErrors |= kLineErrParity;
+  if (now.frame - seen.frame != 0) port->lineErrors |= kLineErrFrame;
+  if (now.brk - seen.brk != 0) port->lineErrors |= kLineErrBreak;
+  port->countsSeen = now;
+  return 0;
+}
+
+std::chrono::milliseconds Ms(uint64_t ms) {
+  return std::chrono::milliseconds(static_cast<int64_t>(std::min(ms, kMaxTotalMs)));
+}
+
+// Milliseconds left until deadline, rounded up so that a wait never ends early.
+int RemainingMs(Clock::time_point deadline, Clock::time_point now) {
+  if (deadline <= now) return 0;
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+  return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+// Reads up to count bytes under the record's applied read timeouts, with one deadline for the
+// whole read. got receives what came; returns a driver error or 0 (also when fewer came).
+int ReadBlock(SapiPort* port, uint8_t* buffer, uint32_t count, uint32_t& got) {
+  got = 0;
+  const SapiTimeouts& t = port->appliedTimeouts;
+  // interval MAX, totals 0: take what is waiting and return at once.
+  const bool immediate =
+      t.readInterval == kSapiTimeoutMax && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
+  // interval MAX, multiplier MAX, constant between: return as soon as anything came, waiting at
+  // most the constant for it.
+  const bool returnOnData = t.readInterval == kSapiTimeoutMax &&
+                            t.readTotalMultiplier == kSapiTimeoutMax && t.readTotalConstant != 0 &&
+                            t.readTotalConstant != kSapiTimeoutMax;
+  const uint64_t totalMs = returnOnData
+                               ? t.readTotalConstant
+                               : uint64_t{t.readTotalMultiplier} * count + t.readTotalConstant;
+  const bool hasTotal = !immediate && totalMs != 0 && totalMs < kMaxTotalMs;
+  const bool hasInterval = !returnOnData && t.readInterval != 0 && !immediate;
+  const auto start = Clock::now();
+  const auto deadline = start + Ms(totalMs);
+  const auto interval = Ms(t.readInterval);
+  auto lastByte = start;
+
+  SerialDriver& driver = *port->handle;
+  for (;;) {
+    size_t n = 0;
+    if (int err = driver.ReadSome(buffer + got, count - got, n)) return err;
+    auto now = Clock::now();
+    if (n > 0) {
+      got += static_cast<uint32_t>(n);
+      lastByte = now;
+      if (got >= count || returnOnData) return 0;
+      continue;
+    }
+    if (immediate) return 0;
+    int waitMs = -1;
+    if (hasTotal) {
+      if (now >= deadline) return 0;
+      waitMs = RemainingMs(deadline, now);
+    }
+    if (hasInterval && got > 0) {
+      auto gapEnd = lastByte + interval;
+      if (now >= gapEnd) return 0;
+      int gapMs = RemainingMs(gapEnd, now);
+      waitMs = waitMs < 0 ? gapMs : std::min(waitMs, gapMs);
+    }
+    bool ready = false, woken = false;
+    if (int err = driver.WaitReadable(waitMs, ready, woken)) return err;
+    if (woken) return 0;
+  }
+}
+
+// Steps common to Serial_Open and Serial_OpenDriver once the driver is open: break off, the
+// outputs word cleared, the error counters taken as the starting point, the settings read.
+int AttachDriver(SapiPort* port, std::unique_ptr<SerialDriver> driver) {
+  port->handle = std::move(driver);
+  int err = port->handle->SetBreak(false);
+  if (err != 0 && err != ENOTTY) return Result(err);
+  port->outputs = 0;
+  port->lineErrors = 0;
+  LineErrorCounts counts;
+  port->countsSeen = port->handle->GetErrorCounts(counts) == 0 ? counts : LineErrorCounts{};
+  return Serial_GetState(port);
+}
+
+// Normalises name with prefix and checks that the record may be opened under it; the record's
+// name changes only when it is closed.
+bool PrepareOpen(SapiPort* port, const char* name) {
+  char normalized[kSapiNameCapacity];
+  if (!name || !Serial_NormalizeName(name, normalized, sizeof normalized, true)) {
+    SetError(kSapiErrBadArguments);
+    return false;
+  }
+  if (port->handle) {
+    PortLock lock(RecordName(port));
+    SetError(kSapiErrAlreadyOpen);
+    return false;
+  }
+  std::memcpy(port->name, normalized, sizeof normalized);
+  return true;
+}
+
+}  // namespace
+
+SapiPort::SapiPort(SapiDeclareTag) : signature(kSapiSignature) {}
+
+uint32_t Serial_GetLastError() {
+  return tLastError;
+}
+
+int Serial_NormalizeName(const char* text, char* out, size_t capacity, bool withPrefix) {
+  if (!text || !out || capacity == 0) {
+    SetError(kSapiErrBadArguments);
+    return 0;
+  }
+  const char* p = text;
+  while (*p && (IsBlank(static_cast<unsigned char>(*p)) || *p == '\\' || *p == '.')) ++p;
+  std::string name;
+  if (*p == '/') {
+    // A device path, used as written: only the blanks after it go.
+    name = p;
+    while (!name.empty() && IsBlank(static_cast<unsigned char>(name.back()))) name.pop_back();
+  } else {
+    std::string rest = p;
+    size_t cut = 0;
+    while (cut < rest.size() && !IsBlank(static_cast<unsigned char>(rest[cut]))) ++cut;
+    std::string word = rest.substr(0, cut);
+    for (char& c : word) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    if (IsSimulatedName(word)) {
+      name = word;
+    } else {
+      name = withPrefix ? kDevicePrefix + rest : rest;
+      size_t end = name.find_first_of(" \t\n\v\f\r:", withPrefix ? std::strlen(kDevicePrefix) : 0);
+      if (end != std::string::npos) name.erase(end);
+      for (char& c : name) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      }
+    }
+  }
+  if (name.size() >= capacity) {
+    SetError(kSapiErrBadArguments);
+    return 0;
+  }
+  std::memcpy(out, name.c_str(), name.size() + 1);
+  SetError(0);
+  return 1;
+}
+
+std::string Serial_DevicePath(const char* normalizedName) {
+  if (!normalizedName) return std::string();
+  std::string name = normalizedName;
+  if (!name.empty() && name[0] == '/') return name;
+  if (name.rfind(kDevicePrefix, 0) == 0) name.erase(0, std::strlen(kDevicePrefix));
+  if (name.rfind(kComName, 0) != 0) return std::string();
+  std::string digits = name.substr(std::strlen(kComName));
+  if (digits.empty() || digits.size() > 4 || digits[0] == '0') return std::string();
+  unsigned long number = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::string();
+    number = number * 10 + static_cast<unsigned long>(c - '0');
+  }
+  if (number < 1 || number > kMaxComNumber) return std::string();
+  return kTtySPrefix + std::to_string(number - 1);
+}
+
+bool Serial_PortExists(const char* name) {
+  char normalized[kSapiNameCapacity];
+  uint32_t saved = tLastError;
+  bool ok = name && Serial_NormalizeName(name, normalized, sizeof normalized, false);
+  SetError(saved);
+  if (!ok) return false;
+  if (IsSimulatedName(normalized)) return true;
+  if (normalized[0] == '/') return IsTerminalDevice(normalized);
+  std::string path = Serial_DevicePath(normalized);
+  return !path.empty() && SerialHardwareExists(path);
+}
+
+std::vector<SerialPortInfo> ListSerialPorts() {
+  std::vector<SerialPortInfo> ports = ListSerialHardware();
+  for (const auto& row : kSimulatedPorts) ports.push_back({row.name, row.description});
+  return ports;
+}
+
+int Serial_EnumPorts(char* out, uint32_t capacity, uint32_t* needed) {
+  if (!needed) {
+    SetError(kSapiErrBadArguments);
+    return 0;
+  }
+  std::vector<SerialPortInfo> ports = ListSerialPorts();
+  size_t size = 1;  // the closing zero byte
+  for (const auto& port : ports) size += port.path.size() + 1;
+  *needed = static_cast<uint32_t>(size);
+  if (!out || capacity < size) {
+    SetError(kSapiErrBufferTooSmall);
+    return 0;
+  }
+  char* p = out;
+  for (const auto& port : ports) {
+    std::memcpy(p, port.path.c_str(), port.path.size() + 1);
+    p += port.path.size() + 1;
+  }
+  *p = '\0';
+  SetError(0);
+  return 1;
+}
+
+int Serial_Open(SapiPort* port, const char* name) {
+  if (!ValidRecord(port) || !PrepareOpen(port, name)) return 0;
+  PortLock lock(RecordName(port));
+  if (port->handle) {
+    SetError(kSapiErrAlreadyOpen);
+    return 0;
+  }
+  if (!Serial_PortExists(port->name)) {
+    SetError(kSapiErrBadArguments);
+    return 0;
+  }
+  int err = 0;
+  std::unique_ptr<SerialDriver> driver = IsSimulatedName(port->name)
+                                             ? OpenSimulatedPort(port->name, err)
+                                             : OpenPosixSerial(Serial_DevicePath(port->name), err);
+  if (!driver) return Result(err != 0 ? err : EIO);
+  return AttachDriver(port, std::move(driver));
+}
+
+int Serial_OpenDriver(SapiPort* port, const char* name, std::unique_ptr<SerialDriver> driver) {
+  if (!ValidRecord(port)) return 0;
+  if (!driver) {
+    SetError(kSapiErrBadArguments);
+    return 0;
+  }
+  if (!PrepareOpen(port, name)) return 0;
+  PortLock lock(RecordName(port));
+  return AttachDriver(port, std::move(driver));
+}
+
+int Serial_Close(SapiPort* port) {
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return 0;
+  ResetRecord(port);
+  SetError(0);
+  return 1;
+}
+
+int Serial_IsOpen(SapiPort* port) {
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return 0;
+  return Serial_GetErrors(port, false) < kLineErrStatusUnreadable ? 1 : 0;
+}
+
+int Serial_GetState(SapiPort* port) {
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return 0;
+  DriverLine line;
+  if (int err = port->handle->GetLine(line)) return Result(err);
+  int waiting = 0;
+  QueryStatus(port, waiting);  // only to bring the line errors up to date
+  port->baudRate = line.baudRate;
+  port->dataBits = line.dataBits;
+  port->stopBits = line.stopBits;
+  port->parity = line.parity;
+  port->timeouts = port->appliedTimeouts;
+
+  LineMode dtr = LineMode::Disabled, rts = LineMode::Disabled;
+  int err = port->handle->GetModes(dtr, rts);
+  if (err == ENOTTY) return Result(0);  // modes unknown: the outputs word keeps its bits
+  if (err != 0) return Result(err);
+  uint16_t bits = 0;
+  switch (rts) {
+    case LineMode::Enabled:
+      bits |= kOutRtsOn;
+      break;
+    case LineMode::Handshake:
+      bits |= kOutRtsHandshake;
+      break;
+    case LineMode::Disabled:
+      bits |= kOutRtsOff;
+      break;
+  }
+  switch (dtr) {
+    case LineMode::Enabled:
+      bits |= kOutDtrOn;
+      break;
+    case LineMode::Handshake:
+      bits |= kOutDtrHandshake;
+      break;
+    case LineMode::Disabled:
+      bits |= kOutDtrOff;
+      break;
+  }
+  port->outputs = static_cast<uint16_t>((port->outputs & kOutBreakMask) | bits);
+  return Result(0);
+}
+
+int Serial_SetState(SapiPort* port) {
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return 0;
+  DriverLine line;
+  int err = port->handle->GetLine(line);
+  if (err == 0) {
+    line.baudRate = port->baudRate;
+    line.dataBits = port->dataBits;
+    line.stopBits = port->stopBits;
+    line.parity = port->parity;
+    line.parityCheck = port->parity != 0;
+    err = port->handle->SetLine(line);
+  }
+  port->appliedTimeouts = port->timeouts;
+  int readBack = Serial_GetState(port);
+  if (err != 0) return Result(err);
+  return readBack;
+}
+
+int SetOutputs(SapiPort* port, uint16_t request) {
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return 0;
+  SerialDriver& driver = *port->handle;
+  const uint16_t rts = request & kOutRtsMask;
+  const uint16_t dtr = request & kOutDtrMask;
+  // Handshake on a modem line is not available from the tty layer.
+  if (rts == kOutRtsHandshake || dtr == kOutDtrHandshake) return Result(EINVAL);
+  uint16_t next = port->outputs;
+  if (rts) next = static_cast<uint16_t>((next & ~kOutRtsMask) | rts);
+  if (dtr) next = static_cast<uint16_t>((next & ~kOutDtrMask) | dtr);
+  if (rts && rts != (port->outputs & kOutRtsMask)) {
+    int err = driver.SetRts(rts == kOutRtsOn);
+    if (err != 0 && err != ENOTTY) return Result(err);
+  }
+  if (dtr && dtr != (port->outputs & kOutDtrMask)) {
+    int err = driver.SetDtr(dtr == kOutDtrOn);
+    if (err != 0 && err != ENOTTY) return Result(err);
+  }
+  port->outputs = next;
+
+  int err = 0;
+  if (request & kOutBreakOn) {
+    err = driver.SetBreak(true);
+  } else if ((request & kOutBreakOff) != (port->outputs & kOutBreakOff) ||
+             (port->outputs & kOutBreakOn)) {
+    err = driver.SetBreak(false);
+  }
+  if (err != 0 && err != ENOTTY) return Result(err);
+  port->outputs =
+      static_cast<uint16_t>((port->outputs & ~kOutBreakMask) | (request & kOutBreakMask));
+  return Result(0);
+}
+
+uint16_t Serial_GetErrors(SapiPort* port, bool clear) {
+  if (!ValidRecord(port)) return kLineErrStatusUnreadable;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return kLineErrStatusUnreadable;
+  int waiting = 0;
+  if (int err = QueryStatus(port, waiting)) {
+    Result(err);
+    return kLineErrStatusUnreadable;
+  }
+  uint16_t bits = port->lineErrors;
+  if (clear) port->lineErrors = 0;
+  SetError(0);
+  return bits;
+}
+
+int Serial_InQueue(SapiPort* port) {
+  if (!ValidRecord(port)) return -1;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return -1;
+  int waiting = 0;
+  if (int err = QueryStatus(port, waiting)) {
+    Result(err);
+    return -1;
+  }
+  SetError(0);
+  return waiting;
+}
+
+int Serial_Purge(SapiPort* port) {
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return 0;
+  return Result(port->handle->Purge());
+}
+
+int Serial_Write(SapiPort* port, const void* data, int length) {
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return 0;
+  if (!data) {
+    SetError(kSapiErrBadArguments);
+    return 0;
+  }
+  if (!SetOutputs(port, kOutBreakOff)) return 0;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t n = length < 0 ? std::strlen(static_cast<const char*>(data)) : static_cast<size_t>(length);
+  // Longer transfers are refused rather than cut to their low 16 bits.
+  if (n > kSapiMaxTransfer) {
+    SetError(kSapiErrBadArguments);
+    return 0;
+  }
+  if (n == 0) return Result(0);
+  if (port->echo) {
+    int waiting = Serial_InQueue(port);
+    if (waiting < 0) return 0;
+    if (waiting > 0) {
+      // The echo could not be told apart from what was waiting: nothing is sent.
+      SetError(kSapiErrEchoInputWaiting);
+      return 0;
+    }
+  }
+  const SapiTimeouts& t = port->appliedTimeouts;
+  uint64_t limitMs = uint64_t{t.writeTotalMultiplier} * n + t.writeTotalConstant;
+  int timeoutMs = (limitMs == 0 || limitMs > 0x7FFFFFFF) ? -1 : static_cast<int>(limitMs);
+  size_t written = 0;
+  if (int err = port->handle->Write(bytes, n, written, timeoutMs)) return Result(err);
+  if (written < n) {
+    SetError(kSapiErrWriteFault);
+    return 0;
+  }
+  if (!port->echo) return Result(0);
+
+  uint8_t echo[kSapiEchoChunk];
+  for (size_t done = 0; done < n;) {
+    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(kSapiEchoChunk, n - done));
+    uint32_t got = 0;
+    if (!Serial_Read(port, echo, chunk, &got) || got != chunk ||
+        std::memcmp(echo, bytes + done, chunk) != 0) {
+      SetError(kSapiErrEchoMismatch);
+      return 0;
+    }
+    done += chunk;
+  }
+  return Result(0);
+}
+
+int Serial_GetChar(SapiPort* port, uint8_t* byte, uint32_t limitMs) {
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return 0;
+  const SapiTimeouts saved = port->appliedTimeouts;
+  SapiTimeouts once = saved;
+  once.readInterval = 0;
+  once.readTotalMultiplier = 0;
+  once.readTotalConstant = limitMs;
+  // A limit of 0 would mean "no limit at all" and could block for ever: take only what waits.
+  if (limitMs == 0) once.readInterval = kSapiTimeoutMax;
+  port->appliedTimeouts = once;
+  uint8_t received = 0;
+  uint32_t got = 0;
+  int err = ReadBlock(port, &received, 1, got);
+  port->appliedTimeouts = saved;
+  if (err != 0) return Result(err);
+  if (got == 0) {
+    SetError(kSapiErrReadFault);
+    return 0;
+  }
+  if (byte) *byte = received;
+  return Result(0);
+}
+
+int Serial_Read(SapiPort* port, void* buffer, uint32_t count, uint32_t* received) {
+  if (received) *received = 0;
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(RecordName(port));
+  if (!RequireOpen(port)) return 0;
+  if (!buffer || count > kSapiMaxTransfer) {
+    SetError(kSapiErrBadArguments);
+    return 0;
+  }
+  if (count == 0) return Result(0);
+  uint32_t got = 0;
+  int err = ReadBlock(port, static_cast<uint8_t*>(buffer), count, got);
+  if (received) *received = got;
+  if (err != 0) return Result(err);
+  if (got < count) {
+    SetError(kSapiErrReadFault);
+    return 0;
+  }
+  return Result(0);
+}
+
+void Serial_Wake(SapiPort* port) {
+  if (port && port->signature == kSapiSignature && port->handle) port->handle->Wake();
+}
+
+}  // namespace lumo

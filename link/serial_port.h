@@ -1,0 +1,173 @@
+// The serial port layer ("Serial API"): the only code that touches a serial port.
+//
+// State: one record, SapiPort, per port; the system declares exactly one, owned by the link
+// engine. Its public fields are the owner's to fill in (baud rate, echo, timeouts) before
+// Serial_SetState applies them; the driver's copy of the settings (what was last applied) lives in
+// the record's private part and is what the transfers obey. Closing returns the record to the
+// state SAPI_DECLARE gave it. Every operation on a record holds the per-port lock (re-entrant for
+// its thread, system-wide through a lock file) from its record check to its return.
+//
+// Results: 1 success, 0 failure; the reason is in the calling thread's last-error code
+// (Serial_GetLastError), 0 after success. Codes of the layer itself:
+//   6           the port is not open
+//   29          the driver accepted fewer bytes than were to be written
+//   30          fewer bytes were received than requested (including none)
+//   85          open on a record whose port is already open
+//   160         missing buffer or record, undeclared record, bad name, unknown port, length out
+//               of range
+//   0x20000001  echo check failed: the echo was short or differed
+//   0x20000002  echo on and received bytes were waiting: the write sent nothing
+//   0x20000003  Serial_EnumPorts: the buffer is too small for the list (see needed)
+// Any other value is an errno value from the device (EBUSY: the port is in use, EIO: gone).
+//
+// Port names: "COM1", "com12:", "\\.\COM3" are normalised to "\\.\COMn" and open /dev/ttyS<n-1>;
+// a name beginning with "/" is a device path used as written (blanks around it removed);
+// "SIM:TG5" and "SIM:JOVIX" (any case) open a simulated device in this process.
+//
+//   SAPI_DECLARE          declare a record in its initial state
+//   Serial_GetLastError   the calling thread's last-error code
+//   Serial_NormalizeName  a port name in the layer's normal form
+//   Serial_DevicePath     the device file a normalised name opens ("" for none)
+//   Serial_PortExists     whether the machine has that port
+//   Serial_EnumPorts      the serial ports as a double-zero-terminated list
+//   ListSerialPorts       the serial ports with a description each
+//   Serial_Open           open a port by name and read its settings into the record
+//   Serial_OpenDriver     open a record over a driver the caller made (tests, tools)
+//   Serial_Close          close the port and reset the record
+//   Serial_IsOpen         open and its status readable
+//   Serial_GetState       read line settings, timeouts and output modes into the record
+//   Serial_SetState       apply the record's line settings and timeouts, then read them back
+//   SetOutputs            switch RTS, DTR and break
+//   Serial_GetErrors      accumulated line error bits (0x8000: status unreadable)
+//   Serial_InQueue        received bytes waiting (-1: status unreadable)
+//   Serial_Purge          discard every received byte not yet read
+//   Serial_Write          send bytes, then check the echo when the echo flag is set
+//   Serial_GetChar        one byte within a time limit
+//   Serial_Read           exactly count bytes within the port's read timeouts
+//   Serial_Wake           end a read of this port in progress on another thread
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/serial_driver.h"
+#include "platform/serial_ports.h"
+
+namespace lumo {
+
+// Last-error codes of the layer itself.
+inline constexpr uint32_t kSapiErrInvalidHandle = 6;
+inline constexpr uint32_t kSapiErrWriteFault = 29;
+inline constexpr uint32_t kSapiErrReadFault = 30;
+inline constexpr uint32_t kSapiErrAlreadyOpen = 85;
+inline constexpr uint32_t kSapiErrBadArguments = 160;
+inline constexpr uint32_t kSapiErrEchoMismatch = 0x20000001;
+inline constexpr uint32_t kSapiErrEchoInputWaiting = 0x20000002;
+inline constexpr uint32_t kSapiErrBufferTooSmall = 0x20000003;
+
+// Capacity of a port name with its terminator (paths hold at most 260 characters).
+inline constexpr size_t kSapiNameCapacity = 261;
+// A single transfer moves at most this many bytes.
+inline constexpr uint32_t kSapiMaxTransfer = 65535;
+// Echoes are read back and compared in chunks of at most this many bytes.
+inline constexpr uint32_t kSapiEchoChunk = 100;
+// A read interval of this value with both read totals 0 returns at once with what is waiting.
+inline constexpr uint32_t kSapiTimeoutMax = 0xFFFFFFFF;
+
+// Bits of the outputs word and of SetOutputs requests.
+inline constexpr uint16_t kOutRtsOn = 0x01;
+inline constexpr uint16_t kOutRtsOff = 0x02;
+inline constexpr uint16_t kOutRtsHandshake = 0x03;
+inline constexpr uint16_t kOutRtsMask = 0x03;
+inline constexpr uint16_t kOutDtrOn = 0x04;
+inline constexpr uint16_t kOutDtrOff = 0x08;
+inline constexpr uint16_t kOutDtrHandshake = 0x0C;
+inline constexpr uint16_t kOutDtrMask = 0x0C;
+inline constexpr uint16_t kOutBreakOn = 0x10;
+inline constexpr uint16_t kOutBreakOff = 0x20;
+inline constexpr uint16_t kOutBreakMask = 0x30;
+
+// Line error bits.
+inline constexpr uint16_t kLineErrRxOverflow = 0x1;
+inline constexpr uint16_t kLineErrOverrun = 0x2;
+inline constexpr uint16_t kLineErrParity = 0x4;
+inline constexpr uint16_t kLineErrFrame = 0x8;
+inline constexpr uint16_t kLineErrBreak = 0x10;
+inline constexpr uint16_t kLineErrStatusUnreadable = 0x8000;
+
+// The five timeouts in milliseconds, with the meaning they have on the system the layer was
+// designed for: the read interval is the largest gap between two received bytes (0: none); a
+// read may take at most multiplier x count + constant (both 0: no total limit); likewise for
+// writes.
+struct SapiTimeouts {
+  uint32_t readInterval = 0;
+  uint32_t readTotalMultiplier = 0;
+  uint32_t readTotalConstant = 0;
+  uint32_t writeTotalMultiplier = 0;
+  uint32_t writeTotalConstant = 0;
+  bool operator==(const SapiTimeouts&) const = default;
+};
+
+struct SapiDeclareTag {};
+inline constexpr SapiDeclareTag kSapiDeclare{};
+
+struct SapiPort {
+  // A record without SAPI_DECLARE: no signature, refused by every operation.
+  SapiPort() = default;
+  explicit SapiPort(SapiDeclareTag);
+  SapiPort(const SapiPort&) = delete;
+  SapiPort& operator=(const SapiPort&) = delete;
+
+  std::unique_ptr<SerialDriver> handle;  // null while closed
+  char name[kSapiNameCapacity] = {};     // normalised, e.g. "\\.\COM1"
+  uint32_t signature = 0;
+  uint32_t baudRate = 0;
+  uint8_t dataBits = 0;  // 4 to 8
+  uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+  uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  SapiTimeouts timeouts;
+  uint16_t outputs = 0;     // kOut... bits
+  uint16_t lineErrors = 0;  // kLineErr... bits accumulated since the last clearing
+  uint8_t echo = 0;         // the line returns every byte sent
+
+  // The layer's own: the timeouts the transfers obey (as last applied), and the driver's error
+  // counts when the line errors were last updated.
+  SapiTimeouts appliedTimeouts;
+  LineErrorCounts countsSeen;
+};
+
+#define SAPI_DECLARE(identifier) ::lumo::SapiPort identifier(::lumo::kSapiDeclare)
+
+uint32_t Serial_GetLastError();
+
+int Serial_NormalizeName(const char* text, char* out, size_t capacity, bool withPrefix);
+std::string Serial_DevicePath(const char* normalizedName);
+bool Serial_PortExists(const char* name);
+// needed receives the size the list takes, terminators included; fails with
+// kSapiErrBufferTooSmall when out is missing or capacity is below it.
+int Serial_EnumPorts(char* out, uint32_t capacity, uint32_t* needed);
+std::vector<SerialPortInfo> ListSerialPorts();
+
+int Serial_Open(SapiPort* port, const char* name);
+int Serial_OpenDriver(SapiPort* port, const char* name, std::unique_ptr<SerialDriver> driver);
+int Serial_Close(SapiPort* port);
+int Serial_IsOpen(SapiPort* port);
+int Serial_GetState(SapiPort* port);
+int Serial_SetState(SapiPort* port);
+int SetOutputs(SapiPort* port, uint16_t request);
+uint16_t Serial_GetErrors(SapiPort* port, bool clear);
+int Serial_InQueue(SapiPort* port);
+int Serial_Purge(SapiPort* port);
+// length < 0: up to the terminating zero byte.
+int Serial_Write(SapiPort* port, const void* data, int length);
+// limitMs 0 takes only a byte that is already waiting.
+int Serial_GetChar(SapiPort* port, uint8_t* byte, uint32_t limitMs);
+int Serial_Read(SapiPort* port, void* buffer, uint32_t count, uint32_t* received);
+// Any thread, without the port lock: ends a WaitReadable of the port's driver in progress (or
+// the next one). The record must stay open while this runs.
+void Serial_Wake(SapiPort* port);
+
+}  // namespace lumo

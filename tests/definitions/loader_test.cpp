@@ -1,0 +1,114 @@
+#include "definitions/loader.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+
+#include "../support/temp_dir.h"
+#include "definitions/definition.h"
+#include "definitions/setup.h"
+#include "platform/message_box.h"
+
+namespace lumo {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+std::string Definition(const std::string& shownAs) {
+  return "[DUT_DisplayAs] = \"" + shownAs + "\"\nGain = 2:3\n";
+}
+
+std::string Embedded(const std::string& text) {
+  EmbeddedTrailer t = MakeTrailer(static_cast<uint32_t>(text.size()));
+  return text + std::string(reinterpret_cast<const char*>(t.data()), t.size());
+}
+
+class LoaderTest : public ::testing::Test {
+ protected:
+  LoaderTest() : scoped_(&recorder) {
+    places.startDirectory = start.path();
+    places.programDirectory = program.path();
+    places.programFile = program / "lumokonf";
+    WriteFile(start / kDefinitionFileName, Definition("start"));
+    WriteFile(places.programFile,
+              "\x7F"
+              "ELF program bytes " +
+                  Embedded(Definition("embedded")));
+    WriteFile(program / kDefinitionFileName, Definition("program"));
+  }
+
+  // The display name of what was loaded, "none" when nothing was, and where it came from.
+  std::string Load(DefinitionSource expected) {
+    DefinitionSource source = DefinitionSource::StartDirectory;
+    std::unique_ptr<ParDef> def = LoadDefinitionFrom(places, &source);
+    if (!def) {
+      EXPECT_EQ(source, DefinitionSource::None);
+      return "none";
+    }
+    EXPECT_EQ(source, expected);
+    return DisplayName(def.get(), 1);
+  }
+
+  MessageRecorder recorder;
+  ScopedMessageSink scoped_;
+  TempDir start, program;
+  DefinitionPlaces places;
+};
+
+TEST_F(LoaderTest, ThreePlacesInOrder) {
+  EXPECT_EQ(Load(DefinitionSource::StartDirectory), "start");
+  ASSERT_EQ(std::remove((start / kDefinitionFileName).c_str()), 0);
+  EXPECT_EQ(Load(DefinitionSource::Embedded), "embedded");
+  WriteFile(places.programFile, "a program without a definition, long enough for a trailer");
+  EXPECT_EQ(Load(DefinitionSource::ProgramDirectory), "program");
+  EXPECT_TRUE(recorder.Boxes().empty());
+}
+
+TEST_F(LoaderTest, NothingFoundSaysSo) {
+  std::remove((start / kDefinitionFileName).c_str());
+  std::remove((program / kDefinitionFileName).c_str());
+  WriteFile(places.programFile, "tiny");
+  EXPECT_EQ(Load(DefinitionSource::None), "none");
+  auto boxes = recorder.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].kind, MsgKind::Error);
+  EXPECT_EQ(boxes[0].text, "Parameter definition file contains no valid definitions!");
+  EXPECT_EQ(boxes[0].caption, "Reading parameter definition");
+}
+
+TEST_F(LoaderTest, ARejectedDefinitionEndsTheSearch) {
+  WriteFile(start / kDefinitionFileName, "Gain = 9:3\n");  // page above 7
+  EXPECT_EQ(Load(DefinitionSource::None), "none");
+  auto boxes = recorder.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);  // the parser's message only
+  EXPECT_EQ(boxes[0].caption, "Reading parameter definition");
+  EXPECT_NE(boxes[0].text, "Parameter definition file contains no valid definitions!");
+}
+
+TEST_F(LoaderTest, HostileOrOddPlacesAreSkipped) {
+  // A folder named like the definition file is no definition file.
+  std::remove((start / kDefinitionFileName).c_str());
+  ASSERT_EQ(mkdir((start / kDefinitionFileName).c_str(), 0700), 0);
+  // A trailer whose length reaches before the file's start.
+  EmbeddedTrailer t = MakeTrailer(0x7FFFFFFF);
+  WriteFile(places.programFile, "xx" + std::string(reinterpret_cast<const char*>(t.data()), 16));
+  EXPECT_EQ(Load(DefinitionSource::ProgramDirectory), "program");
+  // An unreadable program file path.
+  places.programFile = program / "missing";
+  EXPECT_EQ(Load(DefinitionSource::ProgramDirectory), "program");
+  EXPECT_TRUE(recorder.Boxes().empty());
+}
+
+TEST_F(LoaderTest, AFailingReadIsReportedNotThrown) {
+  std::ifstream folder(start.path(), std::ios::binary);  // opens, but every read fails
+  EXPECT_EQ(ParseDefinitionFile(folder), nullptr);
+  auto boxes = recorder.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Unable to open parameter definition file!");
+}
+
+}  // namespace
+}  // namespace lumo

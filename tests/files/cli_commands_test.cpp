@@ -1,0 +1,176 @@
+// The command line's "definition" and "appdef" commands, run as separate processes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "../support/temp_dir.h"
+
+namespace lumo {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `args` (already quoted as needed) in the folder `dir`.
+RunResult RunProgram(const TempDir& dir, const std::string& program, const std::string& args) {
+  const std::string command = "cd '" + dir.path() + "' && '" + program + "' " + args + " >'" +
+                              (dir / ".out") + "' 2>'" + (dir / ".err") + "'";
+  int status = std::system(command.c_str());
+  RunResult result;
+  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  result.out = ReadFile(dir / ".out");
+  result.err = ReadFile(dir / ".err");
+  std::filesystem::remove(dir / ".out");
+  std::filesystem::remove(dir / ".err");
+  return result;
+}
+
+const char* const kTimeouts =
+    "[ReadTimeoutInterval] = (200)\n[ReadTimeoutMultiplier] = (20)\n"
+    "[ReadTimeoutConstant] = (300)\n[TimeoutThreadCycle] = (100)\n[TimeoutBootID] = (1000)\n"
+    "[TimeoutTR] = (1000)\n[TimeoutNoTraffic] = (300)\n[TimeoutPresentPrompt] = (200)\n"
+    "[TimeoutWFResult] = (400)\n[TimeoutEFResult] = (400)\n[TimeoutFlashResponse] = (900)\n";
+
+// A light curtain definition in Windows-1252 ("Prüfgerät", "Verstärkung").
+std::string Definition(const std::string& shownAs =
+                           "Pr\xFC"
+                           "fger\xE4t") {
+  return "$(Gain) := GERMAN: \"Verst\xE4rkung\", ENGLISH: \"Gain\"\n"
+         "$(Gain) = 2:3, {9 .. 1}\n"
+         "Swap = 1:2, 0:\"a\", *1:\"b\", 2:\"c\"\n"
+         "[DUT_DisplayAs] = \"" +
+         shownAs +
+         "\"\n"
+         "[SW-Amp] = 1:0:15\n[HW-Amp] = 1:0:16:4, 0:\"low\", 1:\"high\"\n"
+         "[Ref] = 1:5\nLinked = 1:4 *([Ref]), 5\n" +
+         kTimeouts;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  RunResult Cli(const std::string& args) { return RunProgram(dir, LUMO_CLI_PROGRAM, args); }
+  TempDir dir;
+};
+
+TEST_F(CliTest, DefinitionPrintsRecordsAndMacrosAsJson) {
+  WriteFile(dir / "def.txt", Definition());
+  RunResult r = Cli("definition def.txt --json");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  auto j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["deviceType"], 1);
+  EXPECT_EQ(j["displayName"],
+            "Pr\xC3\xBC"
+            "fger\xC3\xA4t");
+  ASSERT_EQ(j["records"].size(), 3u + 4u + 11u);
+  const auto& gain = j["records"][0];
+  EXPECT_EQ(gain["name"], "$(Gain)");
+  EXPECT_EQ(gain["page"], 2);
+  EXPECT_EQ(gain["offset"], 3);
+  EXPECT_EQ(gain["mask"], 0xFFFFFFFFu);
+  EXPECT_EQ(gain["limits"], (nlohmann::json{{"min", 1}, {"max", 9}}));
+  EXPECT_TRUE(gain["reference"].is_null());
+  const auto& swap = j["records"][1];
+  ASSERT_EQ(swap["states"].size(), 3u);
+  EXPECT_EQ(swap["states"][1], (nlohmann::json{{"value", 1}, {"name", "b"}, {"default", true}}));
+  EXPECT_TRUE(swap["limits"].is_null());
+  const auto& linked = j["records"][2];
+  EXPECT_EQ(linked["reference"], (nlohmann::json{{"name", "[Ref]"}, {"operator", "*"}}));
+  EXPECT_EQ(linked["editValid"], true);
+  EXPECT_EQ(linked["editValue"], 5);
+  EXPECT_EQ(j["records"][3]["name"], "[DUT_DisplayAs]");  // bracketed lines follow
+  EXPECT_EQ(j["records"][4]["mask"], 15);
+  EXPECT_EQ(j["records"][17]["constant"], true);
+  EXPECT_EQ(j["records"][17]["constantValue"], 900.0);
+  ASSERT_EQ(j["macros"].size(), 1u);
+  EXPECT_EQ(j["macros"][0]["texts"][0],
+            (nlohmann::json{{"languageId", 7}, {"text", "Verst\xC3\xA4rkung"}}));
+
+  RunResult text = Cli("definition def.txt");
+  EXPECT_EQ(text.exitCode, 0);
+  EXPECT_NE(text.out.find("Records: 18"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("Verst\xC3\xA4rkung"), std::string::npos) << text.out;
+}
+
+TEST_F(CliTest, DefinitionErrorsAreTheMessageText) {
+  auto check = [&](const std::string& bytes, const std::string& message) {
+    WriteFile(dir / "bad.txt", bytes);
+    RunResult r = Cli("definition bad.txt --json");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, message + "\n");
+  };
+  std::string def = Definition();
+  std::string noBoot = def;
+  noBoot.erase(noBoot.find("[TimeoutBootID]"), std::string("[TimeoutBootID] = (1000)\n").size());
+  check(noBoot, "Missing timeout definition for \"[TimeoutBootID]\"!");
+  std::string noGain = def;
+  noGain.erase(noGain.find("[SW-Amp]"), std::string("[SW-Amp] = 1:0:15\n").size());
+  check(noGain, "[SW-Amp] definition missing in parameter definition");
+
+  WriteFile(dir / "bad.txt", "Gain = 9:3\n");
+  RunResult parse = Cli("definition bad.txt");
+  EXPECT_EQ(parse.exitCode, 1);
+  EXPECT_NE(parse.err.find("\nLine: 1, "), std::string::npos) << parse.err;
+
+  std::filesystem::create_directory(dir / "folder.txt");
+  RunResult folder = Cli("definition folder.txt");
+  EXPECT_EQ(folder.exitCode, 1);
+  EXPECT_EQ(folder.err, "Unable to open parameter definition file!\n");
+
+  RunResult missing = Cli("definition nothing.txt");
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.err, "Unable to open parameter definition file!\n");
+}
+
+TEST_F(CliTest, NewProgramUsesItsOwnDefinition) {
+  WriteFile(dir / "def.txt", Definition("Zweiter"));
+  RunResult made = Cli("appdef def.txt --out made");
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  ASSERT_TRUE(std::filesystem::exists(dir / "made"));
+
+  TempDir elsewhere;  // no ParDef.txt here
+  RunResult own = RunProgram(elsewhere, dir / "made", "definition --json");
+  ASSERT_EQ(own.exitCode, 0) << own.err;
+  EXPECT_EQ(nlohmann::json::parse(own.out)["displayName"], "Zweiter");
+
+  // A ParDef.txt in the start directory comes first.
+  WriteFile(elsewhere / "ParDef.txt", Definition("Dritter"));
+  RunResult start = RunProgram(elsewhere, dir / "made", "definition --json");
+  ASSERT_EQ(start.exitCode, 0) << start.err;
+  EXPECT_EQ(nlohmann::json::parse(start.out)["displayName"], "Dritter");
+
+  // The new program makes the next one; a shorter definition replaces its own.
+  WriteFile(dir / "short.txt", Definition("K"));
+  std::filesystem::remove(elsewhere / "ParDef.txt");
+  RunResult next =
+      RunProgram(elsewhere, dir / "made", "appdef '" + (dir / "short.txt") + "' --out next");
+  ASSERT_EQ(next.exitCode, 0) << next.err;
+  RunResult shorter = RunProgram(elsewhere, elsewhere / "next", "definition --json");
+  ASSERT_EQ(shorter.exitCode, 0) << shorter.err;
+  EXPECT_EQ(nlohmann::json::parse(shorter.out)["displayName"], "K");
+}
+
+TEST_F(CliTest, AppdefRefusesWhatItCannotUse) {
+  WriteFile(dir / "def.dat", Definition());
+  EXPECT_EQ(Cli("appdef def.dat --out x").exitCode, 1);
+  WriteFile(dir / "bad.txt", "Gain = 9:3\n");
+  EXPECT_EQ(Cli("appdef bad.txt --out x").exitCode, 1);
+  EXPECT_EQ(Cli("appdef missing.txt --out x").exitCode, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x"));
+  EXPECT_EQ(Cli("appdef def.dat").exitCode, 2);  // --out is required
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,357 @@
+// The link engine against the simulated devices.
+#include "link/dut_link.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "platform/message_box.h"
+#include "sim/sim_port.h"
+
+namespace lumo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Records every notification; tests wait for one with a deadline.
+class Recorder : public NotificationSink {
+ public:
+  void Notify(LinkEvent event) override {
+    std::lock_guard lock(mutex_);
+    codes_.push_back({event.code, event.value});
+    changed_.notify_all();
+  }
+
+  // Waits until a notification with the code (and value, unless any) arrived after index from.
+  bool WaitFor(int32_t code, std::chrono::milliseconds limit = 8000ms, size_t from = 0) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] {
+      for (size_t i = from; i < codes_.size(); ++i) {
+        if (codes_[i].first == code) return true;
+      }
+      return false;
+    });
+  }
+
+  std::vector<std::pair<int32_t, int32_t>> Events() {
+    std::lock_guard lock(mutex_);
+    return codes_;
+  }
+  size_t Size() {
+    std::lock_guard lock(mutex_);
+    return codes_.size();
+  }
+  // The codes after index from, without the progress reports.
+  std::vector<int32_t> CodesFrom(size_t from) {
+    std::vector<int32_t> out;
+    auto events = Events();
+    for (size_t i = from; i < events.size(); ++i) {
+      if (events[i].first != DN_PROGRESS) out.push_back(events[i].first);
+    }
+    return out;
+  }
+  int32_t ValueOf(int32_t code) {
+    for (auto& [c, v] : Events()) {
+      if (c == code) return v;
+    }
+    return INT32_MIN;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::pair<int32_t, int32_t>> codes_;
+};
+
+bool Contains(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+         haystack.end();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 8000ms) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::ForgetSimulatedDevices();
+    config_.deviceType = 1;
+    config_.powerOnDelayMs = 0;
+    config_.echo = false;
+  }
+  void TearDown() override {
+    link_.StopLink();
+    sim::ForgetSimulatedDevices();
+  }
+
+  std::shared_ptr<sim::SimDevice> Prepare(const sim::SimOptions& options,
+                                          const char* name = "SIM:TG5") {
+    return sim::PrepareSimulatedDevice(name, options);
+  }
+
+  // Starts the link and waits for DN_READY.
+  void StartAndDetect(const char* name = "SIM:TG5") {
+    ASSERT_TRUE(link_.StartLink(name, &events_, config_));
+    ASSERT_TRUE(events_.WaitFor(DN_READY)) << "no device detected";
+  }
+
+  MessageRecorder messages_;
+  ScopedMessageSink scopedSink_{&messages_};
+  Recorder events_;
+  LinkConfig config_;
+  DutLink link_;
+};
+
+TEST(PageChecksumTest, SumsToA5) {
+  std::vector<uint8_t> zeros(32, 0);
+  EXPECT_EQ(PageChecksum(3, zeros.data(), 32), 0xA2);
+  std::vector<uint8_t> ones(32, 0xFF);
+  EXPECT_EQ(PageChecksum(0, ones.data(), 32), 0xC5);
+}
+
+TEST_F(LinkTest, DetectsReadsAllPagesAndReportsInOrder) {
+  auto device = Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  StartAndDetect();
+  std::vector<int32_t> codes = events_.CodesFrom(0);
+  std::vector<int32_t> expected = {DN_NODEVICE, DN_RESETTIME, DN_FOUND,
+                                   DN_READSTART, DN_READDONE, DN_READY};
+  // Presence checks before the device was supplied may add DN_NODEVICE reports at the start.
+  codes.erase(std::remove(codes.begin(), codes.end(), DN_NODEVICE), codes.end());
+  expected.erase(expected.begin());
+  EXPECT_EQ(codes, expected);
+  EXPECT_EQ(events_.ValueOf(DN_READDONE), -1);
+  EXPECT_GE(events_.ValueOf(DN_RESETTIME), 0);
+  EXPECT_EQ(link_.DeviceState(), DEV_VALID);
+  EXPECT_EQ(link_.Identity(), "TG5 Lichtgitter SN 004711");
+  EXPECT_EQ(link_.FirmwareWord()[0], 4);
+  PageImage image = link_.CopyDeviceImage();
+  PageImage edit = link_.CopyEditImage();
+  for (int p = 0; p <= 4; ++p) {
+    std::vector<uint8_t> page = device->Page(p);
+    ASSERT_EQ(page.size(), 32u);
+    EXPECT_TRUE(std::equal(page.begin(), page.end(), image.bytes[p])) << "page " << p;
+    EXPECT_TRUE(std::equal(page.begin(), page.end(), edit.bytes[p])) << "page " << p;
+    EXPECT_EQ(link_.PageLength(p), 32);
+  }
+  EXPECT_FALSE(link_.AnyPageNeedsWrite());
+  EXPECT_STREQ(link_.StatusMsgId(), "");
+}
+
+TEST_F(LinkTest, WithoutAutoReadStopsInConfigMode) {
+  Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  config_.autoRead = false;
+  StartAndDetect();
+  EXPECT_EQ(link_.DeviceState(), DEV_CONFIG);
+  EXPECT_FALSE(events_.WaitFor(DN_READSTART, 0ms));
+  size_t mark = events_.Size();
+  link_.ResetPages(-1);
+  ASSERT_TRUE(link_.RequestCommand(CMD_READ, 0));
+  ASSERT_TRUE(events_.WaitFor(DN_READDONE, 8000ms, mark));
+  EXPECT_TRUE(WaitUntil([&] { return link_.DeviceState() == DEV_VALID; }));
+}
+
+TEST_F(LinkTest, WriteOfOnePageErasesThePairWritesBothAndReadsThemBack) {
+  auto device = Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  StartAndDetect();
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  link_.EditImage([](PageImage& image) { image.bytes[1][0] ^= 0x01; });
+  ASSERT_TRUE(link_.AnyPageNeedsWrite());
+  uint8_t expected = link_.CopyEditImage().bytes[1][0];
+  device->ClearReceived();
+  size_t mark = events_.Size();
+  ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
+  EXPECT_FALSE(link_.RequestCommand(CMD_WRITE, 0));  // a second request while one runs
+  ASSERT_TRUE(events_.WaitFor(DN_WRITEEND, 8000ms, mark));
+
+  std::vector<int32_t> codes = events_.CodesFrom(mark);
+  std::vector<int32_t> head(codes.begin(), codes.begin() + 5);
+  EXPECT_EQ(head, (std::vector<int32_t>{DN_WRITESTART, DN_WRITEOK, DN_READSTART, DN_READDONE,
+                                        DN_WRITEEND}));
+  EXPECT_EQ(device->Page(1)[0], expected);
+  std::vector<uint8_t> received = device->Received();
+  EXPECT_TRUE(Contains(received, {'e', 0x00, 0xFF}));
+  EXPECT_TRUE(Contains(received, {'w', 0x00}));
+  EXPECT_TRUE(Contains(received, {'w', 0x01}));
+  EXPECT_TRUE(Contains(received, {'r', 0x00}));
+  EXPECT_TRUE(Contains(received, {'r', 0x01}));
+  EXPECT_FALSE(Contains(received, {'e', 0x02, 0xFD}));
+  EXPECT_FALSE(Contains(received, {'r', 0x04}));
+  EXPECT_EQ(link_.CopyDeviceImage().bytes[1][0], expected);
+  EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  EXPECT_FALSE(link_.AnyPageNeedsWrite());
+}
+
+TEST_F(LinkTest, NothingToWritePostsNothing) {
+  auto device = Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  StartAndDetect();
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  device->ClearReceived();
+  size_t mark = events_.Size();
+  ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE && events_.Size() > mark; }));
+  std::vector<int32_t> codes = events_.CodesFrom(mark);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), DN_WRITESTART), 0);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), DN_WRITEEND), 0);
+  EXPECT_FALSE(Contains(device->Received(), {'e'}));
+}
+
+TEST_F(LinkTest, RefusedPageWriteReportsThePage) {
+  auto device = Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  StartAndDetect();
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  link_.EditImage([](PageImage& image) { image.bytes[3][5] ^= 0x01; });
+  device->RefuseNextWrite();
+  size_t mark = events_.Size();
+  ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
+  ASSERT_TRUE(events_.WaitFor(DN_WRITEEND, 8000ms, mark));
+  auto events = events_.Events();
+  auto failed = std::find_if(events.begin() + static_cast<long>(mark), events.end(),
+                             [](auto& e) { return e.first == DN_WRITEFAILED; });
+  ASSERT_NE(failed, events.end());
+  EXPECT_EQ(failed->second, 2);  // the pair 2/3 is erased, then page 2 is refused
+  EXPECT_EQ(std::count_if(events.begin() + static_cast<long>(mark), events.end(),
+                          [](auto& e) { return e.first == DN_WRITEOK; }),
+            0);
+}
+
+TEST_F(LinkTest, CommandsNeedConfigurationModeExceptFlash) {
+  Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  config_.powerOnDelayMs = 60000;  // the device is never supplied
+  ASSERT_TRUE(link_.StartLink("SIM:TG5", &events_, config_));
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  EXPECT_FALSE(link_.RequestCommand(CMD_READ, 0));
+  EXPECT_FALSE(link_.RequestCommand(CMD_WRITE, 0));
+  EXPECT_FALSE(link_.RequestCommand(4, 0));
+  EXPECT_TRUE(link_.RequestCommand(CMD_FLASH, 0));  // no flash procedure: it fails
+  EXPECT_TRUE(events_.WaitFor(DN_FLASHFAILED));
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  EXPECT_STREQ(link_.StatusMsgId(), "NODEVICE");
+}
+
+TEST_F(LinkTest, SignalPollDeliversTheFourStatusBytes) {
+  auto options = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  options.signal = {0x02, 0x13, 10, 200};
+  Prepare(options);
+  StartAndDetect();
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  size_t mark = events_.Size();
+  ASSERT_TRUE(link_.RequestCommand(CMD_POLLSIGNAL, 0));
+  ASSERT_TRUE(events_.WaitFor(DN_SIGNAL, 8000ms, mark));
+  EXPECT_EQ(events_.ValueOf(DN_SIGNAL), 1);
+  EXPECT_EQ(link_.SignalStatus(), (std::array<uint8_t, 4>{0x02, 0x13, 10, 200}));
+}
+
+TEST_F(LinkTest, SilentDeviceDropsToSearching) {
+  Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  StartAndDetect();
+  size_t mark = events_.Size();
+  sim::SimulatedLine("SIM:TG5")->SetSilent(true);
+  ASSERT_TRUE(events_.WaitFor(DN_NODEVICE, 8000ms, mark));
+  EXPECT_EQ(link_.DeviceState(), DEV_SEARCHING);
+  EXPECT_STREQ(link_.StatusMsgId(), "NODEVICE");
+}
+
+TEST_F(LinkTest, UnpluggedAdapterEndsTheThreadWithPortFailed) {
+  Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  StartAndDetect();
+  sim::SimulatedLine("SIM:TG5")->Vanish();
+  ASSERT_TRUE(events_.WaitFor(DN_PORTFAILED));
+  EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_OFF; }));
+  link_.StopLink();
+  EXPECT_TRUE(events_.WaitFor(DN_STOPPED));
+  EXPECT_EQ(link_.DeviceState(), DEV_NOPORT);
+}
+
+TEST_F(LinkTest, LeaveOnExitSendsQWhenTheDeviceIsInConfigMode) {
+  auto device = Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  StartAndDetect();
+  link_.SetLeaveOnExit(true);
+  device->ClearReceived();
+  link_.StopLink();
+  std::vector<uint8_t> received = device->Received();
+  ASSERT_FALSE(received.empty());
+  EXPECT_EQ(received.back(), 'q');
+}
+
+TEST_F(LinkTest, LeaveCommandReturnsTheDeviceToNormalOperation) {
+  auto device = Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  StartAndDetect();
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  size_t mark = events_.Size();
+  ASSERT_TRUE(link_.RequestCommand(CMD_LEAVE, 0));
+  ASSERT_TRUE(events_.WaitFor(DN_NODEVICE, 8000ms, mark));
+  EXPECT_TRUE(device->WaitForState(sim::DeviceState::Normal, 2000));
+  EXPECT_EQ(link_.DeviceState(), DEV_SEARCHING);
+}
+
+TEST_F(LinkTest, StopNeverHangsOnASilentLine) {
+  Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  StartAndDetect();
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  sim::SimulatedLine("SIM:TG5")->SetSilent(true);
+  link_.EditImage([](PageImage& image) { image.bytes[0][0] ^= 0xFF; });
+  link_.RequestCommand(CMD_WRITE, 0);
+  auto start = std::chrono::steady_clock::now();
+  link_.StopLink();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+  EXPECT_EQ(link_.Mode(), MODE_OFF);
+  EXPECT_TRUE(events_.WaitFor(DN_STOPPED));
+}
+
+TEST_F(LinkTest, EchoLongPagesAndSpeedSwitch) {
+  auto options = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  options.echo = true;
+  options.longPages = true;
+  options.switch2400 = true;  // firmware byte 0 = 0xE4
+  options.beamCount = 100;
+  auto device = Prepare(options);
+  config_.echo = true;
+  StartAndDetect();
+  EXPECT_EQ(link_.FirmwareWord()[0] & 0xE0, 0xE0);
+  EXPECT_EQ(device->DeviceBaud(), 2400u);
+  EXPECT_EQ(link_.PageLength(0), 100);
+  EXPECT_EQ(link_.PageLength(1), 32);
+  EXPECT_TRUE(Contains(device->Received(), {'R', 0x04}));
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  link_.EditImage([](PageImage& image) { image.bytes[0][99] ^= 0x01; });
+  uint8_t expected = link_.CopyEditImage().bytes[0][99];
+  size_t mark = events_.Size();
+  ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
+  ASSERT_TRUE(events_.WaitFor(DN_WRITEEND, 8000ms, mark));
+  EXPECT_EQ(events_.ValueOf(DN_WRITEFAILED), INT32_MIN);
+  EXPECT_EQ(device->Page(0)[99], expected);
+  EXPECT_TRUE(Contains(device->Received(), {'W', 0x00}));
+  EXPECT_TRUE(Contains(device->Received(), {'w', 0x01}));
+}
+
+TEST_F(LinkTest, JoystickUsesItsPromptAndWakeUp) {
+  auto device = Prepare(sim::DefaultOptions(sim::DeviceKind::Jovix), "SIM:JOVIX");
+  config_.deviceType = 2;
+  config_.baudRate = 9600;
+  StartAndDetect("SIM:JOVIX");
+  EXPECT_EQ(link_.Identity(), "Jovix JC-2");
+  EXPECT_TRUE(Contains(device->Received(), std::vector<uint8_t>(30, '@')));
+  EXPECT_EQ(link_.DeviceState(), DEV_VALID);
+}
+
+TEST_F(LinkTest, DeviceWithoutFirmwareAnnouncesItself) {
+  auto options = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  options.firmwarePresent = false;
+  Prepare(options);
+  ASSERT_TRUE(link_.StartLink("SIM:TG5", &events_, config_));
+  ASSERT_TRUE(events_.WaitFor(DN_NOFIRMWARE));
+  EXPECT_EQ(link_.DeviceState(), DEV_BOOTLOADER);
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,795 @@
+// The serial port layer over a real pseudo-terminal pair, over a scripted driver, and the port
+// list over a sysfs tree of our own.
+#include "link/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include "platform/message_box.h"
+#include "platform/port_lock.h"
+
+namespace lumo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long MsSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// Lock files go to a folder of the test's own.
+const std::string& TestRuntimeDir() {
+  static const std::string dir = [] {
+    char templ[] = "/tmp/lumo-serial-test-XXXXXX";
+    const char* made = ::mkdtemp(templ);
+    std::string path = made ? made : "/tmp";
+    ::setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+    return path;
+  }();
+  // Registered after dir exists, so it runs before dir is destroyed.
+  static const bool cleanup = std::atexit([] {
+                                if (dir != "/tmp") std::filesystem::remove_all(dir);
+                              }) == 0;
+  (void)cleanup;
+  return dir;
+}
+
+// A call that failed and left code as the last error.
+::testing::AssertionResult Fails(int result, uint32_t code) {
+  uint32_t error = Serial_GetLastError();
+  if (result == 0 && error == code) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "result " << result << ", last error " << error << ", expected failure with " << code;
+}
+
+std::string Norm(const char* text, bool prefix = true, size_t capacity = kSapiNameCapacity) {
+  char out[400];
+  return Serial_NormalizeName(text, out, capacity, prefix) ? std::string(out) : "<fail>";
+}
+
+TEST(SerialNames, NormalisedAsTheLayerKeepsThem) {
+  EXPECT_EQ(Norm("COM1:"), "\\\\.\\COM1");
+  EXPECT_EQ(Norm(" com12"), "\\\\.\\COM12");
+  EXPECT_EQ(Norm("\\\\.\\COM3"), "\\\\.\\COM3");
+  EXPECT_EQ(Norm("com3:", false), "COM3");
+  EXPECT_EQ(Norm(".\\com4 and more"), "\\\\.\\COM4");
+  EXPECT_EQ(Norm("\t/dev/serial/by-path/pci-0:1.0-port0 \r\n"),
+            "/dev/serial/by-path/pci-0:1.0-port0");
+  EXPECT_EQ(Norm("/dev/MyPort"), "/dev/MyPort");
+  EXPECT_EQ(Norm(" sim:tg5"), "SIM:TG5");
+  EXPECT_EQ(Norm("Sim:Jovix", false), "SIM:JOVIX");
+  EXPECT_EQ(Norm("sim:other"), "\\\\.\\SIM");
+  EXPECT_EQ(Norm("COM1", true, 8), "<fail>");
+  EXPECT_EQ(Norm("COM1", true, 9), "\\\\.\\COM1");
+  EXPECT_EQ(Norm(nullptr), "<fail>");
+}
+
+TEST(SerialNames, TooLongFailsInsteadOfBeingCut) {
+  std::string digits = "COM" + std::string(300, '1');
+  EXPECT_EQ(Norm(digits.c_str()), "<fail>");
+  EXPECT_EQ(Serial_GetLastError(), kSapiErrBadArguments);
+  SAPI_DECLARE(port);
+  EXPECT_TRUE(Fails(Serial_Open(&port, digits.c_str()), kSapiErrBadArguments));
+  std::string colonAfter = "COM2:" + std::string(300, 'x');
+  EXPECT_EQ(Norm(colonAfter.c_str()), "\\\\.\\COM2");
+}
+
+TEST(SerialNames, DevicePaths) {
+  EXPECT_EQ(Serial_DevicePath("\\\\.\\COM1"), "/dev/ttyS0");
+  EXPECT_EQ(Serial_DevicePath("COM10"), "/dev/ttyS9");
+  EXPECT_EQ(Serial_DevicePath("\\\\.\\COM0"), "");
+  EXPECT_EQ(Serial_DevicePath("\\\\.\\COM01"), "");
+  EXPECT_EQ(Serial_DevicePath("\\\\.\\COMX"), "");
+  EXPECT_EQ(Serial_DevicePath("\\\\.\\COM99999"), "");
+  EXPECT_EQ(Serial_DevicePath("\\\\.\\LPT1"), "");
+  EXPECT_EQ(Serial_DevicePath("SIM:TG5"), "");
+  EXPECT_EQ(Serial_DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+}
+
+TEST(SerialNames, LockNames) {
+  char name[kSapiNameCapacity];
+  ASSERT_TRUE(Serial_NormalizeName("com3:", name, sizeof name, true));
+  EXPECT_EQ(PortLockName(name), "SerialMutex___._COM3");
+  EXPECT_EQ(PortLockName("/dev/pts/3"), "SerialMutex__dev_pts_3");
+  EXPECT_EQ(PortLockName(std::string(300, 'A')).size(), std::strlen("SerialMutex_") + 248);
+  TestRuntimeDir();
+  EXPECT_EQ(PortLockPath(name), TestRuntimeDir() + "/lumokonf/SerialMutex___._COM3");
+}
+
+TEST(SerialNames, PortExists) {
+  EXPECT_TRUE(Serial_PortExists("sim:tg5"));
+  EXPECT_TRUE(Serial_PortExists(" SIM:JOVIX "));
+  EXPECT_FALSE(Serial_PortExists("/nonexistent/ttyX"));
+  EXPECT_FALSE(Serial_PortExists("/tmp"));
+  EXPECT_FALSE(Serial_PortExists("COM0"));
+  EXPECT_FALSE(Serial_PortExists(nullptr));
+}
+
+TEST(SerialEnum, TooSmallBufferReportsTheSizeNeeded) {
+  uint32_t needed = 0;
+  EXPECT_TRUE(Fails(Serial_EnumPorts(nullptr, 0, &needed), kSapiErrBufferTooSmall));
+  ASSERT_GT(needed, 2u);
+  std::vector<char> list(needed + 8, 'x');
+  EXPECT_EQ(Serial_EnumPorts(list.data(), needed - 1, &needed), 0);
+  ASSERT_EQ(Serial_EnumPorts(list.data(), needed, &needed), 1);
+  EXPECT_EQ(list[needed - 1], '\0');
+  EXPECT_EQ(list[needed - 2], '\0');
+  EXPECT_EQ(list[needed], 'x');
+  std::vector<std::string> names;
+  for (const char* p = list.data(); *p; p += std::strlen(p) + 1) names.push_back(p);
+  ASSERT_GE(names.size(), 2u);
+  EXPECT_EQ(names[names.size() - 2], "SIM:TG5");
+  EXPECT_EQ(names.back(), "SIM:JOVIX");
+  for (const auto& name : names) EXPECT_TRUE(Serial_PortExists(name.c_str())) << name;
+  EXPECT_TRUE(Fails(Serial_EnumPorts(list.data(), needed, nullptr), kSapiErrBadArguments));
+}
+
+TEST(SerialRecord, MissingAndUndeclaredRecordsAreRefused) {
+  MessageRecorder recorder;
+  ScopedMessageSink scoped(&recorder);
+  EXPECT_TRUE(Fails(Serial_Purge(nullptr), kSapiErrBadArguments));
+  EXPECT_TRUE(recorder.Boxes().empty());
+
+  SapiPort undeclared;
+  EXPECT_TRUE(Fails(Serial_Open(&undeclared, "SIM:TG5"), kSapiErrBadArguments));
+  EXPECT_EQ(Serial_GetErrors(&undeclared, false), kLineErrStatusUnreadable);
+  EXPECT_EQ(Serial_InQueue(&undeclared), -1);
+  auto boxes = recorder.Boxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0].kind, MsgKind::Error);
+  EXPECT_EQ(boxes[0].owner, MsgOwner::Desktop);
+  EXPECT_EQ(boxes[0].caption, "Serial API");
+  EXPECT_EQ(boxes[0].text,
+            "Failure: \n\nA port structure given to functions of the SAPI lib\n have to be "
+            "initialized via SAPI_DECLARE(<identifier>)!\n");
+}
+
+TEST(SerialRecord, ClosedRecordFailsWithSix) {
+  SAPI_DECLARE(port);
+  uint8_t b = 0;
+  uint32_t got = 7;
+  auto six = [](int result) { return Fails(result, kSapiErrInvalidHandle); };
+  EXPECT_TRUE(six(Serial_Close(&port)));
+  EXPECT_TRUE(six(Serial_IsOpen(&port)));
+  EXPECT_TRUE(six(Serial_GetState(&port)));
+  EXPECT_TRUE(six(Serial_SetState(&port)));
+  EXPECT_TRUE(six(SetOutputs(&port, kOutDtrOn)));
+  EXPECT_TRUE(six(Serial_Purge(&port)));
+  EXPECT_TRUE(six(Serial_Write(&port, "x", 1)));
+  EXPECT_TRUE(six(Serial_GetChar(&port, &b, 10)));
+  EXPECT_TRUE(six(Serial_Read(&port, &b, 1, &got)));
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrStatusUnreadable);
+  EXPECT_EQ(Serial_InQueue(&port), -1);
+  Serial_Wake(&port);  // harmless on a closed record
+}
+
+// A driver whose lines, counters and failures the test sets; it records what it is asked.
+class ScriptedDriver : public SerialDriver {
+ public:
+  struct Script {
+    std::vector<bool> dtrCalls, rtsCalls, breakCalls;
+    LineErrorCounts counts;
+    int countsErr = 0;
+    int queueErr = 0;
+    int dtrErr = 0;
+    int setLineErr = 0;
+  };
+  explicit ScriptedDriver(Script* script) : s_(script) {}
+  int GetLine(DriverLine& line) override {
+    line = line_;
+    return 0;
+  }
+  int SetLine(const DriverLine& line) override {
+    if (s_->setLineErr) return s_->setLineErr;
+    line_ = line;
+    return 0;
+  }
+  int GetModes(LineMode&, LineMode&) override { return ENOTTY; }
+  int SetDtr(bool on) override {
+    s_->dtrCalls.push_back(on);
+    return s_->dtrErr;
+  }
+  int SetRts(bool on) override {
+    s_->rtsCalls.push_back(on);
+    return 0;
+  }
+  int SetBreak(bool on) override {
+    s_->breakCalls.push_back(on);
+    return 0;
+  }
+  int GetErrorCounts(LineErrorCounts& counts) override {
+    counts = s_->counts;
+    return s_->countsErr;
+  }
+  int InQueue(int& count) override {
+    count = 0;
+    return s_->queueErr;
+  }
+  int Purge() override { return 0; }
+  int WaitReadable(int, bool& ready, bool& woken) override {
+    ready = false;
+    woken = true;
+    return 0;
+  }
+  int ReadSome(uint8_t*, size_t, size_t& got) override {
+    got = 0;
+    return 0;
+  }
+  int Write(const uint8_t*, size_t n, size_t& written, int) override {
+    written = n;
+    return 0;
+  }
+  void Wake() override {}
+
+ private:
+  Script* s_;
+  DriverLine line_;
+};
+
+class SerialScripted : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestRuntimeDir();
+    ASSERT_EQ(Serial_OpenDriver(&port, "FAKE1", std::make_unique<ScriptedDriver>(&script)), 1);
+  }
+  ScriptedDriver::Script script;
+  SapiPort port{kSapiDeclare};
+};
+
+TEST_F(SerialScripted, SetOutputsSwitchesOnlyWhatChanges) {
+  EXPECT_STREQ(port.name, "\\\\.\\FAKE1");
+  EXPECT_EQ(port.outputs, 0);                                // modes unknown: nothing claimed
+  EXPECT_EQ(script.breakCalls, std::vector<bool>({false}));  // open ends any break
+  ASSERT_EQ(Serial_Write(&port, "ab", 2), 1);
+  ASSERT_EQ(Serial_Write(&port, "cd", 2), 1);
+  EXPECT_EQ(script.breakCalls, std::vector<bool>({false, false}));  // once: then it is off
+  EXPECT_EQ(port.outputs & kOutBreakMask, kOutBreakOff);
+  ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
+  ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
+  EXPECT_EQ(script.dtrCalls, std::vector<bool>({true}));
+  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOn);
+  ASSERT_EQ(SetOutputs(&port, kOutDtrOff), 1);
+  EXPECT_EQ(script.dtrCalls, std::vector<bool>({true, false}));
+  EXPECT_TRUE(script.rtsCalls.empty());
+
+  script.breakCalls.clear();
+  ASSERT_EQ(SetOutputs(&port, kOutBreakOff), 1);
+  ASSERT_EQ(SetOutputs(&port, kOutBreakOff), 1);
+  EXPECT_EQ(script.breakCalls, std::vector<bool>({false}));
+  ASSERT_EQ(SetOutputs(&port, kOutBreakOn), 1);
+  ASSERT_EQ(SetOutputs(&port, kOutBreakOff), 1);
+  EXPECT_EQ(script.breakCalls, std::vector<bool>({false, true, false}));
+  EXPECT_EQ(port.outputs, kOutDtrOff | kOutBreakOff);
+
+  EXPECT_TRUE(Fails(SetOutputs(&port, kOutRtsHandshake), EINVAL));
+  script.dtrErr = EIO;
+  EXPECT_TRUE(Fails(SetOutputs(&port, kOutDtrOn), EIO));
+  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOff);
+  script.dtrErr = ENOTTY;  // no modem lines: no failure
+  EXPECT_EQ(SetOutputs(&port, kOutDtrOn), 1);
+  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOn);
+}
+
+TEST_F(SerialScripted, LineErrorsAccumulateUntilCleared) {
+  EXPECT_EQ(Serial_GetErrors(&port, false), 0);
+  script.counts.frame = 1;
+  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrFrame);
+  script.counts.parity = 3;
+  EXPECT_EQ(Serial_GetErrors(&port, true), kLineErrFrame | kLineErrParity);
+  EXPECT_EQ(Serial_GetErrors(&port, false), 0);
+  script.counts.overrun = 1;
+  script.counts.bufOverrun = 1;
+  EXPECT_EQ(Serial_InQueue(&port), 0);  // the queue query accumulates too
+  script.counts.brk = 1;
+  EXPECT_EQ(Serial_GetErrors(&port, true), kLineErrOverrun | kLineErrRxOverflow | kLineErrBreak);
+  script.counts.frame = 0xFFFFFFFF;
+  Serial_GetErrors(&port, true);
+  script.counts.frame = 0;  // wrapped around: still a new event
+  EXPECT_EQ(Serial_GetErrors(&port, true), kLineErrFrame);
+}
+
+TEST_F(SerialScripted, StatusUnreadableAndCountersMissing) {
+  script.countsErr = ENOTTY;
+  script.counts.frame = 5;
+  EXPECT_EQ(Serial_GetErrors(&port, false), 0);
+  EXPECT_EQ(Serial_IsOpen(&port), 1);
+  script.queueErr = EIO;
+  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrStatusUnreadable);
+  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EIO));
+  EXPECT_EQ(Serial_InQueue(&port), -1);
+  EXPECT_EQ(Serial_IsOpen(&port), 0);
+  EXPECT_EQ(Serial_Close(&port), 1);
+}
+
+// A pseudo-terminal: the test plays the device on the master side.
+class SerialPty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestRuntimeDir();
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(master, &tio), 0);
+    ::cfmakeraw(&tio);
+    ASSERT_EQ(::tcsetattr(master, TCSANOW, &tio), 0);
+    slave = ::ptsname(master);
+  }
+  void TearDown() override {
+    if (port.handle) Serial_Close(&port);
+    if (master >= 0) ::close(master);
+  }
+
+  // Opens the port at 9600 8N1 with the given read timeouts.
+  void Open(SapiTimeouts timeouts = {}) {
+    ASSERT_EQ(Serial_Open(&port, slave.c_str()), 1) << Serial_GetLastError();
+    port.baudRate = 9600;
+    port.dataBits = 8;
+    port.timeouts = timeouts;
+    ASSERT_EQ(Serial_SetState(&port), 1) << Serial_GetLastError();
+  }
+
+  void MasterWrite(const std::string& bytes) {
+    ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  // What the port sent, up to n bytes, waiting at most limitMs for them.
+  std::string MasterRead(size_t n, int limitMs) {
+    std::string got;
+    auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (got.size() < n) {
+      int left = static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+      if (left <= 0) break;
+      pollfd pfd{master, POLLIN, 0};
+      if (::poll(&pfd, 1, left) <= 0) break;
+      char buffer[512];
+      ssize_t r = ::read(master, buffer, std::min(n - got.size(), sizeof buffer));
+      if (r <= 0) break;
+      got.append(buffer, static_cast<size_t>(r));
+    }
+    return got;
+  }
+
+  // Waits until the port sees n bytes waiting.
+  bool WaitInQueue(int n) {
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < deadline) {
+      if (Serial_InQueue(&port) == n) return true;
+      pollfd none{-1, 0, 0};
+      ::poll(&none, 0, 1);
+    }
+    return false;
+  }
+
+  int master = -1;
+  std::string slave;
+  SapiPort port{kSapiDeclare};
+};
+
+TEST_F(SerialPty, OpenTwiceFailsAndKeepsTheFirst) {
+  Open();
+  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/null"), kSapiErrAlreadyOpen));
+  EXPECT_EQ(port.name, slave);
+  ASSERT_EQ(Serial_Write(&port, "x", 1), 1);
+  EXPECT_EQ(MasterRead(1, 2000), "x");
+}
+
+TEST_F(SerialPty, SecondOpenOfThePortIsRefused) {
+  Open();
+  SAPI_DECLARE(other);
+  EXPECT_TRUE(Fails(Serial_Open(&other, slave.c_str()), EBUSY));
+  EXPECT_FALSE(other.handle);
+  int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {  // root passes TIOCEXCL; the flock still refuses
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), -1);
+    ::close(fd);
+  }
+  ASSERT_EQ(Serial_Close(&port), 1);
+  ASSERT_EQ(Serial_Open(&other, slave.c_str()), 1) << Serial_GetLastError();
+  EXPECT_EQ(Serial_Close(&other), 1);
+}
+
+TEST_F(SerialPty, UnknownPortsAndNonTerminals) {
+  EXPECT_TRUE(Fails(Serial_Open(&port, "/nonexistent/ttyX"), kSapiErrBadArguments));
+  EXPECT_TRUE(Fails(Serial_Open(&port, "COM0"), kSapiErrBadArguments));
+  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/null"),
+                    kSapiErrBadArguments));  // a device, but no terminal: never opened
+  EXPECT_FALSE(port.handle);
+  EXPECT_TRUE(Serial_PortExists(slave.c_str()));
+}
+
+TEST_F(SerialPty, CloseResetsTheRecord) {
+  Open({10, 20, 30, 40, 50});
+  port.echo = 1;
+  ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
+  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOn);
+  ASSERT_EQ(Serial_Close(&port), 1);
+  EXPECT_EQ(Serial_GetLastError(), 0u);
+  EXPECT_FALSE(port.handle);
+  EXPECT_EQ(port.name[0], '\0');
+  EXPECT_EQ(port.echo, 0);
+  EXPECT_EQ(port.outputs, 0);
+  EXPECT_EQ(port.baudRate, 0u);
+  EXPECT_EQ(port.timeouts, SapiTimeouts{});
+  EXPECT_TRUE(Fails(Serial_Purge(&port), kSapiErrInvalidHandle));
+  // The same record opens again, with nothing carried over.
+  ASSERT_EQ(Serial_Open(&port, slave.c_str()), 1);
+  EXPECT_EQ(port.timeouts, SapiTimeouts{});
+}
+
+TEST_F(SerialPty, LineSettingsAreAppliedAndReadBack) {
+  Open();
+  EXPECT_EQ(port.baudRate, 9600u);
+  port.baudRate = 19200;
+  ASSERT_EQ(Serial_SetState(&port), 1);
+  termios seen{};
+  ASSERT_EQ(::tcgetattr(master, &seen), 0);
+  EXPECT_EQ(::cfgetospeed(&seen), static_cast<speed_t>(B19200));
+  port.baudRate = 250000;  // not in the classic table
+  port.stopBits = 1;       // one and a half: two in its place
+  ASSERT_EQ(Serial_SetState(&port), 1) << Serial_GetLastError();
+  EXPECT_EQ(port.baudRate, 250000u);
+  EXPECT_EQ(port.stopBits, 2);
+  port.dataBits = 4;
+  EXPECT_TRUE(Fails(Serial_SetState(&port), EINVAL));
+  EXPECT_EQ(port.dataBits, 8);
+  port.dataBits = 8;
+  port.baudRate = 0;  // would hang the line up
+  EXPECT_EQ(Serial_SetState(&port), 0);
+  EXPECT_EQ(port.baudRate, 250000u);
+}
+
+TEST_F(SerialPty, WriteLengths) {
+  Open();
+  ASSERT_EQ(Serial_Write(&port, "hello\0world", -1), 1);
+  EXPECT_EQ(MasterRead(6, 300), "hello");
+  ASSERT_EQ(Serial_Write(&port, "abc", 0), 1);
+  EXPECT_TRUE(Fails(Serial_Write(&port, nullptr, 3), kSapiErrBadArguments));
+  std::vector<char> huge(70000, 'z');
+  EXPECT_TRUE(Fails(Serial_Write(&port, huge.data(), 70000), kSapiErrBadArguments));
+  EXPECT_EQ(MasterRead(1, 200), "");
+  std::string block(300, '\0');
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i);
+  ASSERT_EQ(Serial_Write(&port, block.data(), 300), 1);
+  EXPECT_EQ(MasterRead(300, 2000), block);
+}
+
+// The master returns what the port sends, changed by edit, until told to stop.
+class EchoDevice {
+ public:
+  EchoDevice(int master, std::function<void(std::string&)> edit)
+      : thread_([this, master, edit] {
+          std::string seen;
+          while (!stop_) {
+            pollfd pfd{master, POLLIN, 0};
+            if (::poll(&pfd, 1, 20) <= 0) continue;
+            char buffer[512];
+            ssize_t r = ::read(master, buffer, sizeof buffer);
+            if (r <= 0) break;
+            std::string chunk(buffer, static_cast<size_t>(r));
+            size_t before = seen.size();
+            seen += chunk;
+            edit(seen);
+            if (seen.size() > before)
+              (void)!::write(master, seen.data() + before, seen.size() - before);
+          }
+        }) {}
+  ~EchoDevice() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(SerialPty, EchoCheck) {
+  Open({0, 0, 300, 0, 0});
+  port.echo = 1;
+  std::string block(250, 'a');
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>('a' + i % 26);
+  {
+    EchoDevice same(master, [](std::string&) {});
+    EXPECT_EQ(Serial_Write(&port, block.data(), 250), 1) << Serial_GetLastError();
+  }
+  {
+    EchoDevice differs(master, [](std::string& s) {
+      if (s.size() > 170) s[170] = '#';
+    });
+    EXPECT_TRUE(Fails(Serial_Write(&port, block.data(), 250), kSapiErrEchoMismatch));
+  }
+  ASSERT_EQ(Serial_Purge(&port), 1);
+  {
+    EchoDevice shortByOne(master, [](std::string& s) {
+      if (s.size() >= 250) s.resize(249);
+    });
+    EXPECT_TRUE(Fails(Serial_Write(&port, block.data(), 250), kSapiErrEchoMismatch));
+  }
+}
+
+TEST_F(SerialPty, EchoWithInputWaitingSendsNothing) {
+  Open({0, 0, 300, 0, 0});
+  port.echo = 1;
+  MasterWrite("Z");
+  ASSERT_TRUE(WaitInQueue(1));
+  EXPECT_TRUE(Fails(Serial_Write(&port, "abc", 3), kSapiErrEchoInputWaiting));
+  EXPECT_EQ(MasterRead(1, 200), "");
+  EXPECT_EQ(Serial_InQueue(&port), 1);
+}
+
+// Runs one Serial_Read of count bytes; reports the result, the count received and the time.
+struct ReadOutcome {
+  int result;
+  uint32_t error;
+  uint32_t received;
+  long ms;
+};
+ReadOutcome TimedRead(SapiPort& port, uint32_t count, std::string* data = nullptr) {
+  std::vector<uint8_t> buffer(count + 1);
+  uint32_t received = 99;
+  auto start = Clock::now();
+  int result = Serial_Read(&port, buffer.data(), count, &received);
+  ReadOutcome outcome{result, Serial_GetLastError(), received, MsSince(start)};
+  if (data) data->assign(reinterpret_cast<char*>(buffer.data()), received);
+  return outcome;
+}
+
+TEST_F(SerialPty, ReadTotalLimits) {
+  Open({0, 0, 200, 0, 0});
+  auto r = TimedRead(port, 5);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(r.received, 0u);
+  EXPECT_GE(r.ms, 190);
+  EXPECT_LT(r.ms, 2000);
+
+  port.timeouts = {0, 40, 0, 0, 0};  // 40 ms x 5 bytes
+  ASSERT_EQ(Serial_SetState(&port), 1);
+  r = TimedRead(port, 5);
+  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_GE(r.ms, 190);
+  EXPECT_LT(r.ms, 2000);
+
+  // The interval limit does not start before the first byte.
+  port.timeouts = {50, 0, 400, 0, 0};
+  ASSERT_EQ(Serial_SetState(&port), 1);
+  r = TimedRead(port, 5);
+  EXPECT_GE(r.ms, 390);
+  EXPECT_LT(r.ms, 2500);
+  EXPECT_EQ(TimedRead(port, 0).result, 1);
+}
+
+TEST_F(SerialPty, ReadIntervalEndsABlockAfterTheLastByte) {
+  Open({100, 0, 0, 0, 0});
+  MasterWrite("abc");
+  ASSERT_TRUE(WaitInQueue(3));
+  std::string data;
+  auto r = TimedRead(port, 10, &data);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(data, "abc");
+  EXPECT_GE(r.ms, 90);
+  EXPECT_LT(r.ms, 2000);
+
+  std::string block(300, 'q');
+  MasterWrite(block);
+  r = TimedRead(port, 300, &data);
+  EXPECT_EQ(r.result, 1);
+  EXPECT_EQ(r.error, 0u);
+  EXPECT_EQ(data, block);
+
+  port.timeouts = {kSapiTimeoutMax, 0, 0, 0, 0};  // take what waits
+  ASSERT_EQ(Serial_SetState(&port), 1);
+  MasterWrite("xy");
+  ASSERT_TRUE(WaitInQueue(2));
+  r = TimedRead(port, 5, &data);
+  EXPECT_EQ(data, "xy");
+  EXPECT_LT(r.ms, 1000);
+}
+
+TEST_F(SerialPty, OneDeadlinePerReadNotPerByte) {
+  Open({0, 0, 300, 0, 0});
+  std::atomic<bool> stop{false};
+  std::thread trickle([&] {
+    for (int i = 0; i < 40 && !stop; ++i) {
+      (void)!::write(master, "t", 1);
+      pollfd none{-1, 0, 0};
+      ::poll(&none, 0, 50);  // pacing the device, not synchronising
+    }
+  });
+  auto r = TimedRead(port, 100);
+  stop = true;
+  trickle.join();
+  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_GT(r.received, 0u);
+  EXPECT_GE(r.ms, 290);
+  EXPECT_LT(r.ms, 1500);
+}
+
+TEST_F(SerialPty, GetCharRestoresTheTimeouts) {
+  const SapiTimeouts configured{0, 0, 200, 7, 8};
+  Open(configured);
+  uint8_t byte = 0;
+  auto start = Clock::now();
+  EXPECT_TRUE(Fails(Serial_GetChar(&port, &byte, 150), kSapiErrReadFault));
+  EXPECT_GE(MsSince(start), 140);
+  ASSERT_EQ(Serial_GetState(&port), 1);
+  EXPECT_EQ(port.timeouts, configured);
+  auto r = TimedRead(port, 1);  // still bound by the configured 200 ms
+  EXPECT_GE(r.ms, 190);
+  EXPECT_LT(r.ms, 2000);
+
+  MasterWrite("AB");
+  ASSERT_TRUE(WaitInQueue(2));
+  ASSERT_EQ(Serial_GetChar(&port, &byte, 1000), 1);
+  EXPECT_EQ(byte, 'A');
+  ASSERT_EQ(Serial_GetChar(&port, nullptr, 1000), 1);  // the byte is discarded
+  EXPECT_EQ(Serial_InQueue(&port), 0);
+
+  start = Clock::now();
+  EXPECT_EQ(Serial_GetChar(&port, &byte, 0), 0);  // no limit means no wait
+  EXPECT_LT(MsSince(start), 1000);
+}
+
+TEST_F(SerialPty, PurgeDiscardsWhatWaits) {
+  Open({0, 0, 100, 0, 0});
+  MasterWrite("0123456789");
+  ASSERT_TRUE(WaitInQueue(10));
+  ASSERT_EQ(Serial_Purge(&port), 1);
+  EXPECT_EQ(Serial_InQueue(&port), 0);
+  EXPECT_EQ(Serial_GetChar(&port, nullptr, 50), 0);
+  EXPECT_EQ(Serial_GetErrors(&port, false), 0);  // a pty has no counters: never a failure
+  EXPECT_EQ(Serial_IsOpen(&port), 1);
+}
+
+TEST_F(SerialPty, UnpluggedMakesTheStatusUnreadable) {
+  Open({0, 0, 100, 0, 0});
+  ::close(master);
+  master = -1;
+  EXPECT_EQ(Serial_InQueue(&port), -1);
+  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrStatusUnreadable);
+  EXPECT_EQ(Serial_IsOpen(&port), 0);
+  auto r = TimedRead(port, 4);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.error, static_cast<uint32_t>(EIO));
+  EXPECT_EQ(Serial_Close(&port), 1);
+}
+
+TEST_F(SerialPty, WakeEndsABlockedRead) {
+  Open();  // all timeouts 0: a read waits for ever
+  std::atomic<bool> started{false};
+  auto reader = std::async(std::launch::async, [&] {
+    started = true;
+    return TimedRead(port, 10);
+  });
+  while (!started) std::this_thread::yield();
+  Serial_Wake(&port);
+  if (reader.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    MasterWrite(std::string(10, 'u'));  // free the reader before failing
+    FAIL() << "the read was not woken";
+  }
+  auto r = reader.get();
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.error, kSapiErrReadFault);
+}
+
+TEST_F(SerialPty, OperationsWaitForThePortLock) {
+  Open();
+  std::promise<void> release;
+  std::promise<void> held;
+  std::thread holder([&, name = std::string(port.name)] {
+    PortLock lock(name);
+    held.set_value();
+    release.get_future().wait();
+  });
+  held.get_future().wait();
+  auto query = std::async(std::launch::async, [&] { return Serial_InQueue(&port); });
+  EXPECT_EQ(query.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  release.set_value();
+  holder.join();
+  EXPECT_EQ(query.get(), 0);
+}
+
+TEST(SerialLock, SystemWideAndReentrant) {
+  TestRuntimeDir();
+  const std::string name = "\\\\.\\COM77";
+  auto otherProcessCanLock = [&] {
+    int fd = ::open(PortLockPath(name).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return locked;
+  };
+  {
+    PortLock outer(name);
+    EXPECT_TRUE(outer.SystemWide());
+    EXPECT_FALSE(otherProcessCanLock());
+    { PortLock inner(name); }
+    EXPECT_FALSE(otherProcessCanLock());  // the inner release keeps the outer hold
+  }
+  EXPECT_TRUE(otherProcessCanLock());
+}
+
+// A sysfs tree of our own: tty class entries with device links, USB attributes, UART types.
+class SerialPortList : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/lumo-sysfs-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(templ));
+    root = templ;
+  }
+  void TearDown() override { std::filesystem::remove_all(root); }
+  void Dir(const std::string& rel) { ::mkdir((root + "/" + rel).c_str(), 0755); }
+  void File(const std::string& rel, const std::string& text) {
+    std::ofstream(root + "/" + rel, std::ios::binary) << text;
+  }
+  void Link(const std::string& target, const std::string& rel) {
+    ASSERT_EQ(::symlink(target.c_str(), (root + "/" + rel).c_str()), 0);
+  }
+  std::string root;
+};
+
+TEST_F(SerialPortList, RealHardwareOnlyWithDescriptions) {
+  for (const char* d :
+       {"tty", "devices", "devices/usb1", "devices/usb1/1-1", "devices/usb1/1-1/1-1:1.0",
+        "devices/usb1/1-2", "devices/usb1/1-2/1-2:1.0", "tty/ttyUSB0", "tty/ttyACM0", "tty/ttyS0",
+        "tty/ttyS0/device", "tty/ttyS1", "tty/ttyS1/device", "tty/ttyS10", "tty/ttyS10/device",
+        "tty/ttyS2", "tty/ttyS2/device", "tty/tty1"})
+    Dir(d);
+  File("devices/usb1/1-1/idVendor", "0403\n");
+  File("devices/usb1/1-1/idProduct", "6001\n");
+  File("devices/usb1/1-1/manufacturer", "FTDI\n");
+  File("devices/usb1/1-1/product", "FT232R\x01 USB UART\n");
+  File("devices/usb1/1-1/serial", "A1B2\n");
+  Link("../../devices/usb1/1-1/1-1:1.0", "tty/ttyUSB0/device");
+  File("devices/usb1/1-2/idVendor", "1234\n");
+  File("devices/usb1/1-2/idProduct", "abcd\n");
+  File("devices/usb1/1-2/manufacturer", std::string(500, 'M'));
+  Link("../../devices/usb1/1-2/1-2:1.0", "tty/ttyACM0/device");
+  File("tty/ttyS0/type", "4\n");
+  File("tty/ttyS1/type", "0\n");  // registered, no UART behind it
+  File("tty/ttyS10/type", "4\n");
+  File("tty/ttyS2/type", "junk");  // unreadable type: not shown
+
+  auto ports = ListSerialHardware(root + "/tty", "/fake/dev");
+  ASSERT_EQ(ports.size(), 4u);
+  EXPECT_EQ(ports[0].path, "/fake/dev/ttyACM0");
+  EXPECT_LE(ports[0].description.size(), 128u);
+  EXPECT_EQ(ports[0].description.substr(0, 3), "MMM");
+  EXPECT_EQ(ports[1].path, "/fake/dev/ttyS0");
+  EXPECT_EQ(ports[1].description, "Serial port (16550A)");
+  EXPECT_EQ(ports[2].path, "/fake/dev/ttyS10");
+  EXPECT_EQ(ports[3].path, "/fake/dev/ttyUSB0");
+  EXPECT_EQ(ports[3].description, "FTDI FT232R USB UART (A1B2)");
+
+  File("devices/usb1/1-2/manufacturer", "");
+  ports = ListSerialHardware(root + "/tty", "/fake/dev");
+  ASSERT_FALSE(ports.empty());
+  EXPECT_EQ(ports[0].description, "USB serial 1234:abcd");
+  EXPECT_TRUE(ListSerialHardware(root + "/missing").empty());
+}
+
+}  // namespace
+}  // namespace lumo
