@@ -1,0 +1,70 @@
+// Program settings: the settings file's keys and the batch programming state.
+//
+// State: one current Settings record for the whole run, behind the functions below and guarded
+// by a mutex (the user interface thread changes it; the link and command line may read it).
+// LoadSettings fills its file keys from the settings file (twice at start); the settings dialog
+// and the "Show tooltips" command change it in memory; only SaveSettings writes the file. The
+// batch programming bits are never read from or written to the file, so batch programming always
+// starts switched off.
+//
+//   DefaultSettings       the record with every default (no file)
+//   ReadSettingsFile      the file keys read from a file into a record (pure apart from reading)
+//   WriteSettingsFile     the file keys of a record written into a file, other content kept
+//   LoadSettings          ReadSettingsFile into the current record (batch bits untouched)
+//   SaveSettings          WriteSettingsFile of the current record
+//   CurrentSettings       a copy of the current record
+//   SetCurrentSettings    replace the current record
+//   SetBatchState         set or clear batch bits of the current record
+//   UpperCaseWin1252      upper-case a Windows-1252 text in place
+//   NormalizeLanguageName upper case, and "DEUTSCH" becomes "GERMAN"
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace lumo {
+
+// Text limits of the record, in characters (the buffers hold one more for the NUL).
+constexpr size_t kPortNameChars = 49;   // a port name as the settings dialog offers it
+constexpr size_t kKonfFileChars = 260;  // a path
+constexpr size_t kLanguageChars = 48;   // a language name
+
+// Batch programming bits.
+constexpr uint32_t kBatchOn = 0x1;       // switched on in the settings dialog
+constexpr uint32_t kBatchOffered = 0x2;  // offered: device type 1 in expert mode
+
+struct Settings {
+  char defaultPortName[kPortNameChars + 1];  // CommSettings/DefaultPortName; empty: offline
+  uint8_t echo;                              // CommSettings/Echo
+  uint8_t beep;                              // CommSettings/Beep
+  char defaultKonfFile[kKonfFileChars + 1];  // Misc/DefaultKonfFile
+  uint8_t propertiesOnStart;                 // Misc/PropertiesOnStart
+  uint8_t autoReadConf;                      // Misc/AutoReadConf
+  uint8_t autoCopyConf;                      // Misc/AutoCopyConf
+  uint8_t editAllRays;                       // Misc/EditAllRays
+  uint8_t enableToolTips;                    // Misc/EnableToolTips
+  uint8_t queryLeaveMode;                    // Misc/QueryLeaveMode
+  char language[kLanguageChars + 1];         // Misc/Language, upper case; "NEUTRAL": system's
+  uint32_t batch;                            // kBatch* bits, never in the file
+};
+
+Settings DefaultSettings();
+// Missing file, missing key: the default. The record's batch bits are left as they are.
+void ReadSettingsFile(const std::string& path, Settings* settings);
+// False when the file could not be written; it is then unchanged.
+bool WriteSettingsFile(const std::string& path, const Settings& settings);
+
+void LoadSettings(const std::string& path);
+bool SaveSettings(const std::string& path);
+Settings CurrentSettings();
+void SetCurrentSettings(const Settings& settings);
+void SetBatchState(uint32_t bits, bool on);
+
+// Copies text into a fixed field of capacity bytes, cut to fit and always NUL-terminated.
+void CopyField(char* field, size_t capacity, const std::string& text);
+
+void UpperCaseWin1252(char* text);
+void NormalizeLanguageName(char* text);
+
+}  // namespace lumo
