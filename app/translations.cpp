@@ -232,6 +232,10 @@ void SelectLanguage(LangId id) {
   g_language.store(id == kLangNeutral ? SystemLanguage() : id);
 }
 
+void SelectLanguageByName(const char* name) {
+  SelectLanguage(LanguageIdFromName(name));
+}
+
 LangId CurrentLanguage() {
   return g_language.load();
 }
@@ -292,6 +296,15 @@ const char* TooltipText(uint16_t dialogId,
     if (isHovered && isHovered(row.controlId)) return ChooseText(&row);
   }
   return nullptr;
+}
+
+std::vector<std::string> FilterParts(const char* filter) {
+  std::vector<std::string> parts;
+  if (filter == nullptr) return parts;
+  for (const char* part = filter; *part != '\0'; part += std::strlen(part) + 1) {
+    parts.emplace_back(part);
+  }
+  return parts;
 }
 
 TranslationTableView MessageRows() {
