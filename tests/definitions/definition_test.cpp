@@ -197,6 +197,17 @@ TEST(DefinitionErrors, LineNumbersAndPasses) {
   EXPECT_EQ(out.boxes[1].text, AtEnd("Page out of range!", 3));
 }
 
+TEST(DefinitionSyntax, LanguagesAndDuplicateMacros) {
+  auto def = Good("$(x) := german: \"a\", English: \"b\"\np = $(x), 1:0\n");
+  ASSERT_NE(def, nullptr);
+  EXPECT_EQ(def->macros[0].tr[1].lang, kLangEnglish);
+  Outcome out = Parse("$(x) := GERMAN: \"a\"\n$(x) := ENGLISH: \"b\"\np = $(x), 1:0\n");
+  ASSERT_NE(out.def, nullptr);  // duplicates only warn
+  ASSERT_EQ(out.boxes.size(), 1u);
+  EXPECT_EQ(out.boxes[0].kind, MsgKind::Warning);
+  EXPECT_EQ(out.boxes[0].caption, "Multilanguage support");
+}
+
 // A record in one line: address, flags, default, limits, states, reference, description.
 std::string Summary(const PVar& r) {
   std::ostringstream o;
