@@ -232,7 +232,9 @@ TEST(DefinitionSyntax, Records) {
       "[H] = tip, 1:4:0xF\n"
       "[C] = ( -1.5e2 )\n"
       "[E] = ()\n"
-      "[Baudrate] = 9600, 8, N, 1\n");
+      "[Baudrate] = 9600, 8, N, 1\n"
+      "[Big] = (-1e999)\n"
+      "[Tiny] = (1e-999)\n");
   ASSERT_NE(def, nullptr);
   const char* expected[] = {
       "3:1:30:4 default 2 {-3..10} []",  // page 259: only its low 8 bits count
@@ -242,7 +244,9 @@ TEST(DefinitionSyntax, Records) {
       "1:4:f:0 hidden [tip]",
       "0:0:0:0 hidden const -150 []",
       "0:0:0:0 hidden const 0 []",
-      "0:0:0:0 hidden [9600, 8, N, 1]",  // a text setting has no memory cell
+      "0:0:0:0 hidden [9600, 8, N, 1]",         // a text setting has no memory cell
+      "0:0:0:0 hidden const -1.79769e+308 []",  // the largest finite value, never infinity
+      "0:0:0:0 hidden const 0 []",
   };
   ASSERT_EQ(def->Count(), std::size(expected));
   for (size_t i = 0; i < def->Count(); ++i) EXPECT_EQ(Summary(def->records[i]), expected[i]);
