@@ -167,6 +167,8 @@ TEST_F(Codec, ReferenceChains) {
   constant.constant = 1;
   EXPECT_EQ(DeviceValue(&constant), NoValue);
   EXPECT_EQ(DeviceValue(nullptr), NoValue);
+  PVar outside = Field(8, 0);  // no such page in an image
+  EXPECT_EQ(DeviceValue(&outside), NoValue);
 }
 
 // Encoding without a raw value leaves the edit byte as it was; bracketed records keep x.

@@ -197,6 +197,17 @@ TEST(DefinitionErrors, LineNumbersAndPasses) {
   EXPECT_EQ(out.boxes[1].text, AtEnd("Page out of range!", 3));
 }
 
+TEST(DefinitionSyntax, LanguagesAndDuplicateMacros) {
+  auto def = Good("$(x) := german: \"a\", English: \"b\"\np = $(x), 1:0\n");
+  ASSERT_NE(def, nullptr);
+  EXPECT_EQ(def->macros[0].tr[1].lang, kLangEnglish);
+  Outcome out = Parse("$(x) := GERMAN: \"a\"\n$(x) := ENGLISH: \"b\"\np = $(x), 1:0\n");
+  ASSERT_NE(out.def, nullptr);  // duplicates only warn
+  ASSERT_EQ(out.boxes.size(), 1u);
+  EXPECT_EQ(out.boxes[0].kind, MsgKind::Warning);
+  EXPECT_EQ(out.boxes[0].caption, "Multilanguage support");
+}
+
 // A record in one line: address, flags, default, limits, states, reference, description.
 std::string Summary(const PVar& r) {
   std::ostringstream o;
@@ -221,7 +232,9 @@ TEST(DefinitionSyntax, Records) {
       "[H] = tip, 1:4:0xF\n"
       "[C] = ( -1.5e2 )\n"
       "[E] = ()\n"
-      "[Baudrate] = 9600, 8, N, 1\n");
+      "[Baudrate] = 9600, 8, N, 1\n"
+      "[Big] = (-1e999)\n"
+      "[Tiny] = (1e-999)\n");
   ASSERT_NE(def, nullptr);
   const char* expected[] = {
       "3:1:30:4 default 2 {-3..10} []",  // page 259: only its low 8 bits count
@@ -231,7 +244,9 @@ TEST(DefinitionSyntax, Records) {
       "1:4:f:0 hidden [tip]",
       "0:0:0:0 hidden const -150 []",
       "0:0:0:0 hidden const 0 []",
-      "0:0:0:0 hidden [9600, 8, N, 1]",  // a text setting has no memory cell
+      "0:0:0:0 hidden [9600, 8, N, 1]",         // a text setting has no memory cell
+      "0:0:0:0 hidden const -1.79769e+308 []",  // the largest finite value, never infinity
+      "0:0:0:0 hidden const 0 []",
   };
   ASSERT_EQ(def->Count(), std::size(expected));
   for (size_t i = 0; i < def->Count(); ++i) EXPECT_EQ(Summary(def->records[i]), expected[i]);

@@ -475,6 +475,16 @@ TEST_F(SerialPty, WriteLengths) {
   EXPECT_EQ(MasterRead(300, 2000), block);
 }
 
+TEST_F(SerialPty, WriteTotalLimitEndsAStuckWrite) {
+  Open({0, 0, 0, 0, 200});  // the device never reads: the line fills up
+  std::vector<char> block(kSapiMaxTransfer, 'w');
+  auto start = Clock::now();
+  EXPECT_TRUE(
+      Fails(Serial_Write(&port, block.data(), static_cast<int>(block.size())), kSapiErrWriteFault));
+  EXPECT_GE(MsSince(start), 190);
+  EXPECT_LT(MsSince(start), 3000);
+}
+
 // The master returns what the port sends, changed by edit, until told to stop.
 class EchoDevice {
  public:
