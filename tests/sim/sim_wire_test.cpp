@@ -411,8 +411,11 @@ TEST(SimFaults, LostAndCorruptedBytes) {
   w.line->DropNextProgramByte();
   w.Send("?");
   EXPECT_TRUE(w.Silent());
+  w.device->ClearReceived();
   w.line->CorruptNextProgramByte();  // "?" becomes 0xC0: no command
   w.Send("?");
+  ASSERT_TRUE(w.device->WaitForReceived(1, kReplyMs));
+  EXPECT_EQ(w.device->Received(), Bytes{0xC0});
   EXPECT_TRUE(w.Silent());
   EXPECT_EQ(w.Exchange(B("?"), 1), B("!"));
 }
