@@ -461,6 +461,23 @@ TEST(SimLineBehaviour, EchoPrecedesTheReplyAndWakeInterrupts) {
   EXPECT_EQ(rts, LineMode::Disabled);
 }
 
+TEST(SimLineBehaviour, FullInputBufferLosesAndCountsBytes) {
+  SimOptions o = DefaultOptions(DeviceKind::Tg5);
+  o.echo = true;
+  Wire w("SIM:TG5", o);
+  w.Send(Bytes(20000, '.'));  // unread echo of an unpowered device's line
+  int count = 0;
+  ASSERT_EQ(w.port->InQueue(count), 0);
+  EXPECT_EQ(count, 16384);
+  LineErrorCounts counts;
+  ASSERT_EQ(w.port->GetErrorCounts(counts), 0);
+  EXPECT_EQ(counts.bufOverrun, 20000u - 16384u);
+  EXPECT_EQ(counts.frame + counts.parity + counts.brk + counts.overrun, 0u);
+  ASSERT_EQ(w.port->Purge(), 0);
+  ASSERT_EQ(w.port->InQueue(count), 0);
+  EXPECT_EQ(count, 0);
+}
+
 TEST(SimLineBehaviour, PacingTakesTheCharacterTime) {
   SimOptions o = DefaultOptions(DeviceKind::Tg5);
   o.pace = true;
