@@ -25,7 +25,7 @@ namespace {
 
 using sim::TraceEvent;
 
-constexpr size_t kTraceBytesPerLine = 16;
+constexpr size_t kTraceBytesPerLine = 32;
 
 struct SimulateArgs {
   std::string device;

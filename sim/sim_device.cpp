@@ -472,6 +472,7 @@ int SimDevice::Recv(int timeoutMs) {
       if (!lost) received_.push_back(byte);
       sink = trace_;
     }
+    stateChanged_.notify_all();
     if (sink) {
       TraceEvent event{TraceEvent::Kind::Received, {byte}, lost ? "lost: wrong baud rate" : ""};
       sink(event);
@@ -600,6 +601,12 @@ uint32_t SimDevice::DeviceBaud() const {
 std::vector<uint8_t> SimDevice::Received() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return received_;
+}
+
+bool SimDevice::WaitForReceived(size_t count, int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return stateChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [&] { return received_.size() >= count; });
 }
 
 void SimDevice::ClearReceived() {

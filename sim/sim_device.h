@@ -25,7 +25,7 @@
 //   FirmwarePresent ...   inspection and control for tests, all thread-safe
 //   RefuseNextWrite       NAK the next page write, "-" the next boot-loader block, or no
 //                         "s - Reset!" for the next stream image
-//   Received              every byte the firmware received, in order
+//   Received              every byte the firmware received, in order (WaitForReceived)
 //   SetTraceSink          a callback for every exchange (device thread)
 #pragma once
 
@@ -99,6 +99,8 @@ class SimDevice {
   uint32_t DeviceBaud() const;
 
   std::vector<uint8_t> Received() const;
+  // Waits until the firmware has received at least count bytes since the last ClearReceived.
+  bool WaitForReceived(size_t count, int timeoutMs) const;
   void ClearReceived();
   std::optional<FlashRecord> LastFlash() const;
   int FlashCount() const;

@@ -15,6 +15,7 @@ constexpr uint8_t kMaxDataBits = 8;
 constexpr uint8_t kMinDataBits = 4;
 constexpr uint8_t kMaxStopBitsCode = 2;
 constexpr uint8_t kMaxParityCode = 4;
+constexpr size_t kQueueCapacity = 16384;  // bytes a driver buffer holds each way
 
 // Simulated port names and the device each stands for.
 struct SimName {
@@ -66,10 +67,7 @@ class SimSerialDriver : public SerialDriver {
   int SetDtr(bool on) override { return line_->SetDtr(on); }
   int SetRts(bool on) override { return line_->SetRts(on); }
   int SetBreak(bool on) override { return line_->SetBreak(on); }
-  int GetErrorCounts(LineErrorCounts& counts) override {
-    counts = LineErrorCounts{};
-    return 0;
-  }
+  int GetErrorCounts(LineErrorCounts& counts) override { return line_->GetErrorCounts(counts); }
   int InQueue(int& count) override { return line_->InQueue(count); }
   int Purge() override { return line_->Purge(); }
   int WaitReadable(int timeoutMs, bool& ready, bool& woken) override {
@@ -159,6 +157,10 @@ void SimLine::Write(uint64_t epoch, const uint8_t* data, size_t n) {
         --corruptToProgram_;
         value = static_cast<uint8_t>(~value);
       }
+      if (toProgram_.size() >= kQueueCapacity) {
+        ++overflows_;
+        continue;
+      }
       toProgram_.push_back({value, ArrivalLocked(lastToProgram_)});
     }
   }
@@ -233,6 +235,14 @@ int SimLine::SetBreak(bool on) {
   return 0;
 }
 
+int SimLine::GetErrorCounts(LineErrorCounts& counts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts = LineErrorCounts{};
+  if (vanished_) return EIO;
+  counts.bufOverrun = overflows_;
+  return 0;
+}
+
 int SimLine::InQueue(int& count) {
   std::lock_guard<std::mutex> lock(mutex_);
   count = 0;
@@ -296,7 +306,10 @@ int SimLine::ProgramWrite(const uint8_t* data, size_t n, size_t& written) {
     for (size_t i = 0; i < n; ++i) {
       const auto at = ArrivalLocked(lastToDevice_);
       programSent_.push_back(data[i]);
-      if (echo_) toProgram_.push_back({data[i], at});
+      if (echo_ && toProgram_.size() < kQueueCapacity)
+        toProgram_.push_back({data[i], at});
+      else if (echo_)
+        ++overflows_;
       uint8_t value = data[i];
       if (!PoweredLocked() || silent_) continue;  // nobody listens
       if (dropToDevice_ > 0) {
@@ -307,7 +320,7 @@ int SimLine::ProgramWrite(const uint8_t* data, size_t n, size_t& written) {
         --corruptToDevice_;
         value = static_cast<uint8_t>(~value);
       }
-      toDevice_.push_back({value, at});
+      if (toDevice_.size() < kQueueCapacity) toDevice_.push_back({value, at});
     }
     written = n;
   }

@@ -11,7 +11,8 @@
 // lets every byte take its character time at the line's rate. Faults for tests: drop or corrupt
 // the next byte either way, fall silent (the device hears and says nothing), vanish like an
 // unplugged adapter (the driver answers EIO from then on, the device loses its supply).
-// DTR, RTS and break are supported; the error counters stay zero.
+// DTR, RTS and break are supported. Each queue holds 16384 bytes like a driver buffer; what
+// does not fit is lost and counted as a buffer overrun, the only error the line counts.
 //
 //   IsSimulatedPortName    "SIM:TG5" / "SIM:JOVIX" in any case
 //   OpenSimulatedPort      a SerialDriver on the named device
@@ -64,6 +65,7 @@ class SimLine : public DeviceLine {
   int SetDtr(bool on);
   int SetRts(bool on);
   int SetBreak(bool on);
+  int GetErrorCounts(LineErrorCounts& counts);
   int InQueue(int& count);
   int Purge();
   int WaitReadable(int timeoutMs, bool& ready, bool& woken);
@@ -105,6 +107,7 @@ class SimLine : public DeviceLine {
   uint64_t epoch_ = 0;
   bool closed_ = false, vanished_ = false, woken_ = false;
   bool echo_, pace_, silent_ = false;
+  uint32_t overflows_ = 0;
   int dropToProgram_ = 0, corruptToProgram_ = 0, dropToDevice_ = 0, corruptToDevice_ = 0;
   Clock::time_point lastToDevice_{}, lastToProgram_{};
 };

@@ -12,6 +12,8 @@ constexpr uint8_t kSwitch2400Bits = 0xC0;
 constexpr uint8_t kFp8Bit = 0x80;
 constexpr uint8_t kMainNumberMask = 0x1F;
 constexpr uint8_t kBeamActiveByte = 255;
+constexpr uint8_t kReferenceBase = 18;  // beam references 18 to 24, about 10 m range
+constexpr int kReferenceSpread = 7;
 
 struct ByteRow {
   int page;
@@ -51,6 +53,8 @@ constexpr uint8_t kTg5Supply = 240;      // 24.0 V
 constexpr uint8_t kTg5Temperature = 23;  // degrees, signed
 constexpr uint8_t kTg5BeamBase = 12;
 constexpr int kTg5BlockBeams = 32;
+constexpr int kTg5FeedbackBase = 120;  // beam feedback values 120 to 179
+constexpr int kTg5FeedbackSpread = 60;
 constexpr uint16_t kTg5TransmitterMa = 95;
 constexpr uint16_t kTg5ReceiverMa = 40;
 constexpr int16_t kJovixTravel = 1000;  // stick end positions, signed
@@ -64,7 +68,7 @@ void PutLe16(std::vector<uint8_t>& block, uint16_t value) {
 std::vector<uint8_t> Tg5Block() {
   std::vector<uint8_t> block{kTg5Supply, kTg5Temperature, kTg5BeamBase};
   for (int i = 0; i < kTg5BlockBeams; ++i)
-    block.push_back(static_cast<uint8_t>(120 + (i * 7) % 60));
+    block.push_back(static_cast<uint8_t>(kTg5FeedbackBase + (i * 7) % kTg5FeedbackSpread));
   PutLe16(block, kTg5TransmitterMa);
   PutLe16(block, kTg5ReceiverMa);
   return block;
@@ -122,7 +126,8 @@ std::vector<std::vector<uint8_t>> FactoryMemory(const SimOptions& options) {
   const int beams =
       options.longPages ? std::clamp<int>(options.beamCount, 1, kMaxPageLength) : kShortPageLength;
   pages[0].assign(beams, 0);
-  for (int b = 0; b < beams; ++b) pages[0][b] = static_cast<uint8_t>(18 + b % 7);
+  for (int b = 0; b < beams; ++b)
+    pages[0][b] = static_cast<uint8_t>(kReferenceBase + b % kReferenceSpread);
   if (options.longPages) std::fill(pages[2].begin(), pages[2].end(), 0);
   for (int b = 1; b <= beams; ++b) {
     if (options.longPages)

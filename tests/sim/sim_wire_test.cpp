@@ -411,8 +411,11 @@ TEST(SimFaults, LostAndCorruptedBytes) {
   w.line->DropNextProgramByte();
   w.Send("?");
   EXPECT_TRUE(w.Silent());
+  w.device->ClearReceived();
   w.line->CorruptNextProgramByte();  // "?" becomes 0xC0: no command
   w.Send("?");
+  ASSERT_TRUE(w.device->WaitForReceived(1, kReplyMs));
+  EXPECT_EQ(w.device->Received(), Bytes{0xC0});
   EXPECT_TRUE(w.Silent());
   EXPECT_EQ(w.Exchange(B("?"), 1), B("!"));
 }
@@ -456,6 +459,23 @@ TEST(SimLineBehaviour, EchoPrecedesTheReplyAndWakeInterrupts) {
   ASSERT_EQ(w.port->GetModes(dtr, rts), 0);
   EXPECT_EQ(dtr, LineMode::Enabled);
   EXPECT_EQ(rts, LineMode::Disabled);
+}
+
+TEST(SimLineBehaviour, FullInputBufferLosesAndCountsBytes) {
+  SimOptions o = DefaultOptions(DeviceKind::Tg5);
+  o.echo = true;
+  Wire w("SIM:TG5", o);
+  w.Send(Bytes(20000, '.'));  // unread echo of an unpowered device's line
+  int count = 0;
+  ASSERT_EQ(w.port->InQueue(count), 0);
+  EXPECT_EQ(count, 16384);
+  LineErrorCounts counts;
+  ASSERT_EQ(w.port->GetErrorCounts(counts), 0);
+  EXPECT_EQ(counts.bufOverrun, 20000u - 16384u);
+  EXPECT_EQ(counts.frame + counts.parity + counts.brk + counts.overrun, 0u);
+  ASSERT_EQ(w.port->Purge(), 0);
+  ASSERT_EQ(w.port->InQueue(count), 0);
+  EXPECT_EQ(count, 0);
 }
 
 TEST(SimLineBehaviour, PacingTakesTheCharacterTime) {
