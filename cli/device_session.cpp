@@ -1,0 +1,237 @@
+#include "cli/device_session.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/translations.h"
+#include "definitions/loader.h"
+#include "definitions/setup.h"
+#include "files/parameter_file.h"
+#include "link/serial_port.h"
+#include "platform/cp1252.h"
+#include "platform/message_box.h"
+
+namespace lumo::cli {
+
+namespace {
+
+// The desktop program's name: the command line tool reads its settings file.
+constexpr const char* kDesktopProgramName = "lumokonf";
+constexpr auto kPollStep = std::chrono::milliseconds(10);
+
+// Why a port could not be opened, in words a technician can act on.
+std::string OpenFailureReason(uint32_t error) {
+  switch (error) {
+    case EBUSY:
+      return "the port is in use by another program";
+    case EACCES:
+    case EPERM:
+      return "no permission to open the port (add the user to the group 'dialout', then log in "
+             "again)";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case kSapiErrBadArguments:
+      return "no such port";
+    default:
+      return std::strerror(static_cast<int>(error));
+  }
+}
+
+}  // namespace
+
+std::string FormatMsg(const char* msgId, std::initializer_list<std::string> args) {
+  return FillText(MsgText(msgId), args);
+}
+
+void PrintError(const std::string& text) {
+  std::fprintf(stderr, "%s\n", Cp1252ToUtf8(text).c_str());
+}
+
+std::chrono::milliseconds TimeoutOption(double seconds) {
+  if (!(seconds > 0)) return std::chrono::milliseconds(0);
+  if (seconds > 86400) seconds = 86400;
+  return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+}
+
+bool PrepareProgram(const GlobalOptions& options) {
+  StartupPaths paths = SettleStartupPaths(kDesktopProgramName);
+  SetCurrentStartupPaths(paths);
+  LoadSettings(paths.settingsFile);
+  Settings settings = CurrentSettings();
+  if (options.echo == "on") settings.echo = 1;
+  if (options.echo == "off") settings.echo = 0;
+  SetCurrentSettings(settings);
+  if (options.language == "en") {
+    SelectLanguage(kLangEnglish);
+  } else if (options.language == "de") {
+    SelectLanguage(kLangGerman);
+  } else {
+    SelectLanguageByName(settings.language);
+  }
+  InitTranslations();
+
+  std::unique_ptr<ParDef> definition;
+  if (!options.definitionFile.empty()) {
+    std::ifstream in(options.definitionFile, std::ios::binary);
+    if (!in) {
+      ShowMessage(MsgKind::Error, MsgText("ERRPVAR_OPEN"), MsgText("PARDEF_OPEN"));
+      return false;
+    }
+    definition = ParseDefinitionFile(in);
+  } else {
+    definition = LoadDefinition();
+  }
+  if (definition == nullptr || !SetupWithDefinition(std::move(definition))) return false;
+  TitleParts title = TitleForDisplayName(DisplayName(CurrentDefinition(), DeviceType()));
+  SetApplicationTitle(title.applicationTitle);
+  return true;
+}
+
+std::string DeviceDisplayName() {
+  return DisplayName(CurrentDefinition(), DeviceType());
+}
+
+LinkConfig LinkConfigFromProgram() {
+  LinkConfig config;
+  config.deviceType = DeviceType();
+  SerialLineSettings line = ParseSerialLine(SerialLineText(), config.deviceType);
+  config.baudRate = static_cast<uint32_t>(line.baudRate);
+  config.dataBits = line.dataBits;
+  config.parity = line.parity;
+  config.stopBits = line.stopBits;
+  Settings settings = CurrentSettings();
+  config.echo = settings.echo != 0;
+  config.autoRead = settings.autoReadConf != 0;
+  auto ms = [](TimeoutId id) { return static_cast<uint32_t>(std::max(0, TimeoutMs(id))); };
+  config.timeouts.readInterval = ms(TimeoutId::ReadTimeoutInterval);
+  config.timeouts.readMultiplier = ms(TimeoutId::ReadTimeoutMultiplier);
+  config.timeouts.readConstant = ms(TimeoutId::ReadTimeoutConstant);
+  config.timeouts.threadCycle = ms(TimeoutId::TimeoutThreadCycle);
+  config.timeouts.bootId = ms(TimeoutId::TimeoutBootID);
+  config.timeouts.tr = ms(TimeoutId::TimeoutTR);
+  config.timeouts.noTraffic = ms(TimeoutId::TimeoutNoTraffic);
+  config.timeouts.presentPrompt = ms(TimeoutId::TimeoutPresentPrompt);
+  config.timeouts.wfResult = ms(TimeoutId::TimeoutWFResult);
+  config.timeouts.efResult = ms(TimeoutId::TimeoutEFResult);
+  config.timeouts.flashResponse = ms(TimeoutId::TimeoutFlashResponse);
+  return config;
+}
+
+DeviceSession::DeviceSession(DutLink& link) : link_(link) {}
+
+DeviceSession::~DeviceSession() {
+  if (started_) Stop(true);
+}
+
+void DeviceSession::Notify(LinkEvent event) {
+  {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+  }
+  arrived_.notify_all();
+}
+
+bool DeviceSession::Next(LinkEvent& event, std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  if (!arrived_.wait_for(lock, limit, [this] { return !events_.empty(); })) return false;
+  event = std::move(events_.front());
+  events_.pop_front();
+  return true;
+}
+
+bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
+  if (!link_.StartLink(port, this, config)) {
+    uint32_t error = Serial_GetLastError();
+    PrintError(std::string(MsgText("ERRCOMOPENFAILED")) + " (" + port + ": " +
+               OpenFailureReason(error) + ")");
+    return false;
+  }
+  started_ = true;
+  return true;
+}
+
+bool DeviceSession::WaitForDevice(std::chrono::milliseconds limit) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    auto now = std::chrono::steady_clock::now();
+    LinkEvent event;
+    if (now >= end ||
+        !Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now))) {
+      PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
+      return false;
+    }
+    switch (event.code) {
+      case DN_READY:
+        return true;
+      case DN_PORTFAILED:
+        PrintError("The port failed (adapter unplugged?)");
+        return false;
+      case DN_NOFIRMWARE:
+        PrintError("The device has no firmware; load one with 'lumokonf-cli flash'.");
+        return false;
+      default:
+        break;
+    }
+  }
+}
+
+bool DeviceSession::Request(int32_t command, uintptr_t parameter, std::chrono::milliseconds limit) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (!link_.RequestCommand(command, parameter)) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    if (link_.Mode() == MODE_OFF) return false;
+    std::this_thread::sleep_for(kPollStep);
+  }
+  return true;
+}
+
+bool DeviceSession::WaitIdle(std::chrono::milliseconds limit) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (link_.Mode() != MODE_IDLE) {
+    if (std::chrono::steady_clock::now() >= end || link_.Mode() == MODE_OFF) return false;
+    std::this_thread::sleep_for(kPollStep);
+  }
+  return true;
+}
+
+bool DeviceSession::WaitForParameters(std::chrono::milliseconds limit) {
+  if (link_.ConfigValid()) return true;
+  auto end = std::chrono::steady_clock::now() + limit;
+  link_.ResetPages(-1);
+  if (!Request(CMD_READ, 0, limit)) {
+    PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
+    return false;
+  }
+  for (;;) {
+    auto now = std::chrono::steady_clock::now();
+    LinkEvent event;
+    if (now >= end ||
+        !Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now))) {
+      PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
+      return false;
+    }
+    if (event.code == DN_READDONE) return true;
+    if (event.code == DN_READFAILED) {
+      PrintError(FormatMsg("ERRCONFREAD", {std::to_string(event.value)}));
+      return false;
+    }
+    if (event.code == DN_PORTFAILED || event.code == DN_NODEVICE) {
+      PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
+      return false;
+    }
+  }
+}
+
+void DeviceSession::Stop(bool leave) {
+  link_.SetLeaveOnExit(leave && link_.InConfigMode());
+  link_.StopLink();
+  started_ = false;
+}
+
+}  // namespace lumo::cli

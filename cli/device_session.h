@@ -1,0 +1,72 @@
+// What every device command of lumokonf-cli shares: the program's state as the desktop program
+// sets it up at start, and a link with a device whose notifications queue up for the command.
+//
+//   PrepareProgram        paths, settings (lumokonf.ini), language, translation tables, the
+//                         device definition and its setup; false after its message was shown
+//   LinkConfigFromProgram the link's settings from the definition and the settings
+//   DeviceSession         start the link on a port, wait for the device, take notifications,
+//                         give the device back to normal operation at the end
+//   FormatMsg             a translated message with "%s"/"%d" filled in
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "cli/command.h"
+#include "link/dut_link.h"
+
+namespace lumo::cli {
+
+bool PrepareProgram(const GlobalOptions& options);
+LinkConfig LinkConfigFromProgram();
+
+// The display name of the device type in use, for the "%s" of status texts.
+std::string DeviceDisplayName();
+
+std::string FormatMsg(const char* msgId, std::initializer_list<std::string> args = {});
+
+// Prints a message the way the program's message boxes do (standard error, UTF-8).
+void PrintError(const std::string& text);
+
+class DeviceSession : public NotificationSink {
+ public:
+  explicit DeviceSession(DutLink& link);
+  ~DeviceSession() override;
+
+  // Starts the link on the port; false (message printed) when it cannot be opened.
+  bool Start(const std::string& port, const LinkConfig& config);
+  // Waits until the device is in configuration mode (DN_READY). False, with the message
+  // printed, when no device answered within the limit, the port failed or the device has no
+  // firmware.
+  bool WaitForDevice(std::chrono::milliseconds limit);
+  // Waits until the device's parameters were read (reads them when auto-read was off). False,
+  // with the message printed, when a page failed or the limit passed.
+  bool WaitForParameters(std::chrono::milliseconds limit);
+  // Requests a command, waiting (up to the limit) for the link to become idle first.
+  bool Request(int32_t command, uintptr_t parameter, std::chrono::milliseconds limit);
+  // Waits for the link to be idle again after a command.
+  bool WaitIdle(std::chrono::milliseconds limit);
+  // The next notification, waiting up to the limit; false when none came.
+  bool Next(LinkEvent& event, std::chrono::milliseconds limit);
+  // Stops the link; with leave, the device goes back to normal operation first.
+  void Stop(bool leave = true);
+
+  DutLink& Link() { return link_; }
+
+  void Notify(LinkEvent event) override;
+
+ private:
+  DutLink& link_;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::deque<LinkEvent> events_;
+  bool started_ = false;
+};
+
+// Milliseconds of a --timeout given in seconds.
+std::chrono::milliseconds TimeoutOption(double seconds);
+
+}  // namespace lumo::cli
