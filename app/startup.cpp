@@ -21,6 +21,8 @@ constexpr const char* kSettingsExtension = ".ini";
 constexpr const char* kHelpExtensions[] = {".pdf", ".htm"};  // in the order they are preferred
 constexpr const char* kOwnExecutable = "/proc/self/exe";
 constexpr const char* kFallbackStartDir = "./";
+constexpr const char* kFallbackProgramName = "lumokonf";  // when the program path is unknown
+constexpr const char* kDeletedMark = " (deleted)";        // the link's suffix once replaced
 
 // Serial line limits and defaults.
 constexpr int32_t kBaudMin = 110;
@@ -179,8 +181,13 @@ std::string ProgramFilePath() {
   for (;;) {
     ssize_t n = readlink(kOwnExecutable, buffer.data(), buffer.size());
     if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < buffer.size())
-      return std::string(buffer.data(), static_cast<size_t>(n));
+    if (static_cast<size_t>(n) < buffer.size()) {
+      // A program file replaced while it runs (an update, a rebuild) is still the program.
+      std::string path(buffer.data(), static_cast<size_t>(n));
+      const std::string mark = kDeletedMark;
+      if (path.size() > mark.size() && path.ends_with(mark)) path.resize(path.size() - mark.size());
+      return path;
+    }
     if (buffer.size() > (1u << 20)) return std::string();
     buffer.resize(buffer.size() * 2);
   }
@@ -235,14 +242,21 @@ StartupPaths SettlePaths(const std::string& startDir, const std::string& program
   paths.startDir = WithTrailingSeparator(startDir);
   SplitProgramPath(programPath, &paths.programDir, &paths.programFileName);
   if (paths.programDir.empty()) paths.programDir = paths.startDir;
+  if (paths.programFileName.empty()) paths.programFileName = kFallbackProgramName;
   paths.settingsFile = FindSettingsFile(paths.startDir, paths.programDir, paths.programFileName);
   paths.helpFile = FindHelpFile(paths.startDir, paths.programDir, paths.programFileName);
   paths.startFlags = 0;
   return paths;
 }
 
-StartupPaths SettleStartupPaths() {
-  return SettlePaths(CurrentDirectory(), ProgramFilePath());
+StartupPaths SettleStartupPaths(const std::string& programName) {
+  std::string programPath = ProgramFilePath();
+  if (!programName.empty()) {
+    std::string folder;
+    SplitProgramPath(programPath, &folder, nullptr);
+    programPath = folder + programName;
+  }
+  return SettlePaths(CurrentDirectory(), programPath);
 }
 
 std::string JoinCommandLine(int argc, const char* const* argv) {
@@ -273,6 +287,16 @@ bool MatchAppDefCommandLine(const std::string& commandLine, std::string* definit
   // one would name another file.
   if (definitionFile != nullptr) *definitionFile = commandLine.substr(begin, end - begin);
   return true;
+}
+
+CommandLineRequest ReadCommandLine(const std::string& commandLine) {
+  CommandLineRequest request;
+  if (IsExpertCommandLine(commandLine)) {
+    request.startFlags |= kStartExpert;
+  } else {
+    request.newConfigurator = MatchAppDefCommandLine(commandLine, &request.definitionFile);
+  }
+  return request;
 }
 
 SerialLineSettings DefaultSerialLine(int deviceType) {

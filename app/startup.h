@@ -16,10 +16,11 @@
 //   FindSettingsFile        start directory, then program directory, else start directory
 //   FindHelpFile            ".pdf" in both folders, then ".htm" in both, else empty
 //   SettlePaths             all of the above from a start directory and a program path
-//   SettleStartupPaths      the same from the process itself
+//   SettleStartupPaths      the same from the process itself (optionally another program name)
 //   JoinCommandLine         argv[1..] joined with single spaces
 //   IsExpertCommandLine     the whole command line is exactly "-exp"
 //   MatchAppDefCommandLine  "-appdef", optional blanks, one word: the definition file name
+//   ReadCommandLine         both rules in their order: expert mode, else a new configurator
 //   DefaultSerialLine       the line settings a device type starts with
 //   ParseSerialLine         a [Baudrate] value text over the defaults
 //   TitleForDisplayName     the application title and the name shown in the window title
@@ -61,12 +62,22 @@ std::string FindSettingsFile(const std::string& startDir, const std::string& pro
 std::string FindHelpFile(const std::string& startDir, const std::string& programDir,
                          const std::string& programFileName);
 StartupPaths SettlePaths(const std::string& startDir, const std::string& programPath);
-StartupPaths SettleStartupPaths();
+// programName: use this file name instead of the running program's own (the command line tool
+// passes "lumokonf" to find the desktop program's settings file); empty: the program's own.
+StartupPaths SettleStartupPaths(const std::string& programName = std::string());
 
 std::string JoinCommandLine(int argc, const char* const* argv);
 bool IsExpertCommandLine(const std::string& commandLine);
 // True with the file name when the command line asks for a new configurator.
 bool MatchAppDefCommandLine(const std::string& commandLine, std::string* definitionFile);
+
+// What the command line asks for; "-exp" and "-appdef" never act together.
+struct CommandLineRequest {
+  uint32_t startFlags = 0;       // kStartExpert for "-exp"
+  bool newConfigurator = false;  // "-appdef FILE": write a new configurator and end
+  std::string definitionFile;    // FILE of "-appdef"
+};
+CommandLineRequest ReadCommandLine(const std::string& commandLine);
 
 // Parity codes and stop-bit codes of the serial line settings.
 enum SerialParity : uint8_t {

@@ -1,7 +1,7 @@
 // Translation tables and language selection.
 //
 // State: four built-in tables (messages, dialog controls, menu items, tooltips), sorted in place
-// once at start by InitTranslations(); the current language id (7 German until a language is
+// once (see below); the current language id (7 German until a language is
 // selected); the device variant used for lookups (0 until the device type is known). Tables never
 // change after sorting and texts are never freed. The language and variant are atomics: the
 // link thread may format texts while the user interface thread switches the language.
@@ -67,7 +67,9 @@ LangId LanguageIdFromName(const char* name);
 void SelectLanguage(LangId id);
 void SelectLanguageByName(const char* name);
 LangId CurrentLanguage();
-// The system's language from LC_ALL, LC_MESSAGES, LANG (first one set): the primary language id.
+// The system's language from LC_ALL, LC_MESSAGES, LANG (the first one set and not empty): the
+// primary language id of its language code ("de_DE.UTF-8" -> 7). No locale, "C" or "POSIX" is
+// English; a language the name table does not know gives 0 (each row then shows its first text).
 LangId SystemLanguage();
 
 void SetTranslationVariant(int deviceType);

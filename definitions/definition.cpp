@@ -18,6 +18,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <sstream>
@@ -36,7 +37,7 @@ constexpr const char* kBadReferenceTarget =
     "Reference %s of parameter %s must name a hidden setting that is not a constant!";
 
 // Far beyond any real definition (every name, tooltip and state of 255 records with a macro of
-// its own stays below it); keeps a hostile text from growing the table without bound.
+// its own stays within it); keeps a hostile text from growing the table without bound.
 constexpr size_t kMaxMacroRows = 65535;
 
 constexpr size_t kMaxTranslations = 4;  // entries of a translation row
@@ -47,16 +48,18 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Replaces the first "%s" of a message text with the argument.
-std::string FormatWith(const char* format, const char* argument) {
+// Fills the "%s" places of a message text in order; the arguments are never searched.
+std::string Format(const char* format, std::initializer_list<const char*> arguments) {
   std::string text = format != nullptr ? format : "";
-  const size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, argument != nullptr ? argument : "");
+  size_t from = 0;
+  for (const char* argument : arguments) {
+    const size_t at = text.find("%s", from);
+    if (at == std::string::npos) break;
+    const std::string value = argument != nullptr ? argument : "";
+    text.replace(at, 2, value);
+    from = at + value.size();
+  }
   return text;
-}
-
-std::string FormatWith2(const char* format, const char* first, const char* second) {
-  return FormatWith(FormatWith(format, first).c_str(), second);
 }
 
 // ---- Logical lines ----------------------------------------------------------------------
@@ -149,12 +152,12 @@ class Parser {
   std::string CheckReferencesAndMacros() {
     for (PVar& record : def_->records) {
       std::string missing = MissingMacro(record);
-      if (!missing.empty()) return FormatWith(MsgText("ERRPVAR_NOTBLENTRY"), missing.c_str());
+      if (!missing.empty()) return Format(MsgText("ERRPVAR_NOTBLENTRY"), {missing.c_str()});
       if (!record.hasReference) continue;
       const PVar* target = FindRecord(def_, record.refName);
-      if (target == nullptr) return FormatWith(MsgText("ERRPVAR_28"), record.refName);
+      if (target == nullptr) return Format(MsgText("ERRPVAR_28"), {record.refName});
       if (!target->bracketed || target->constant || IsTextSettingName(target->name)) {
-        return FormatWith2(kBadReferenceTarget, record.refName, record.name);
+        return Format(kBadReferenceTarget, {record.refName, record.name});
       }
       record.refTarget = target;
     }

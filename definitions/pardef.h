@@ -108,6 +108,8 @@ struct PVar {
 
 // A parsed device definition: the parameter list (parameters in text order, then bracketed
 // lines in text order) and the definition's macro table in translation row format, sorted.
+// The list is one vector of records in list order, each holding its states: record i is
+// records[i], and the parser keeps both counts within their 8-bit limits.
 // Records point at each other (refTarget) and the macro rows at the text pool, so a ParDef is
 // never copied; it lives behind a std::unique_ptr.
 struct ParDef {

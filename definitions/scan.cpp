@@ -195,7 +195,7 @@ int32_t ScanDelimiter(ScanCursor* cursor, const char* set) {
   if (int32_t code = CheckCursor(cursor); code != 0) return code;
   if (set == nullptr) return kScanMissingArg;
   if (*cursor->position == '\0') return kScanEndOfText;
-  if (IsDelimiter(cursor->position, set) == false) return kScanBadForm;
+  if (!IsDelimiter(cursor->position, set)) return kScanBadForm;
   int32_t found = Byte(cursor->position);
   ++cursor->position;
   SkipBlanks(cursor->position);

@@ -12,9 +12,11 @@ namespace lumo {
 
 namespace {
 
-constexpr mode_t kNewFileMode = 0644;           // a settings file anyone may read
-constexpr size_t kReadChunkBytes = 64 * 1024;   // one read() call while loading
-constexpr const char* kTempSuffix = ".XXXXXX";  // mkstemp's pattern, same folder as the file
+constexpr mode_t kNewFileMode = 0644;              // a settings file anyone may read
+constexpr size_t kReadChunkBytes = 64 * 1024;      // one read() call while loading
+constexpr const char* kTempSuffix = ".XXXXXX";     // mkstemp's pattern, same folder as the file
+constexpr const char kUtf8Bom[] = "\xEF\xBB\xBF";  // some editors put it before the first line
+constexpr size_t kUtf8BomBytes = sizeof kUtf8Bom - 1;
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -138,9 +140,10 @@ std::string FolderOf(const std::string& path) {
 bool ProfileFile::Load(const std::string& path) {
   lines_.clear();
   lineEnd_ = "\r\n";
+  byteOrderMark_ = false;
   loadable_ = true;
 
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block
   if (fd < 0) {
     loadable_ = (errno == ENOENT || errno == ENOTDIR);  // absent: a save may create it
     return false;
@@ -164,7 +167,11 @@ bool ProfileFile::Load(const std::string& path) {
 
   bool lineEndSeen = false;
   size_t start = 0;
-  for (size_t i = 0; i < data.size(); ++i) {
+  if (data.compare(0, kUtf8BomBytes, kUtf8Bom) == 0) {
+    byteOrderMark_ = true;
+    start = kUtf8BomBytes;
+  }
+  for (size_t i = start; i < data.size(); ++i) {
     if (data[i] != '\n' && data[i] != '\r') continue;
     lines_.push_back(data.substr(start, i - start));
     bool crlf = data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n';
@@ -250,7 +257,7 @@ bool ProfileFile::Save(const std::string& path) const {
   if (!loadable_ || path.empty()) return false;
   std::string target = SaveTarget(path);
 
-  std::string content;
+  std::string content = byteOrderMark_ ? kUtf8Bom : "";
   for (const std::string& line : lines_) content += line + lineEnd_;
 
   std::string tempName = target + kTempSuffix;

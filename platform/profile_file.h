@@ -12,7 +12,8 @@
 //     in a matching pair of double or single quotes is read without them;
 //   - the first matching key of the first section that has it wins;
 //   - lines starting with ";" are comments, never keys;
-//   - a line ends at LF, CR LF or a lone CR.
+//   - a line ends at LF, CR LF or a lone CR;
+//   - a UTF-8 byte order mark at the start is skipped when reading and kept when saving.
 //
 //   Load        read a file (a missing or unreadable one gives an empty profile and false)
 //   Get         the value of a key, if the key exists
@@ -62,6 +63,7 @@ class ProfileFile {
 
   std::vector<std::string> lines_;
   std::string lineEnd_ = "\r\n";
+  bool byteOrderMark_ = false;
   bool loadable_ = true;
 };
 

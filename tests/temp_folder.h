@@ -39,10 +39,9 @@ class TempFolder {
   }
 
   // Number of entries in the folder (to see that no temporary file was left behind).
-  size_t Count(const std::string& sub = "") const {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path_ + sub)) ++n;
-    return n;
+  size_t Count() const {
+    auto entries = std::filesystem::directory_iterator(path_);
+    return static_cast<size_t>(std::distance(begin(entries), end(entries)));
   }
 
  private:

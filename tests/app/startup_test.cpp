@@ -38,6 +38,10 @@ TEST(CommandLine, AppDefAsFormattedInputMatchesIt) {
   CheckAppDef(" -appdef a", nullptr);
   CheckAppDef("-APPDEF a", nullptr);
   CheckAppDef("-exp -appdef a", nullptr);
+  EXPECT_EQ(ReadCommandLine("-exp").startFlags, kStartExpert);
+  EXPECT_FALSE(ReadCommandLine("-exp").newConfigurator);
+  CommandLineRequest appDef = ReadCommandLine("-appdef d.txt");
+  EXPECT_TRUE(appDef.newConfigurator && appDef.startFlags == 0 && appDef.definitionFile == "d.txt");
   std::string longName(300, 'd');
   CheckAppDef("-appdef " + longName, longName.c_str());
 }
@@ -50,6 +54,10 @@ TEST(Paths, SplitAndExtensions) {
   EXPECT_EQ(p.settingsFile, "/work/start/lumokonf.ini");
   EXPECT_EQ(p.helpFile, "");
   EXPECT_EQ(p.startFlags, 0u);
+  EXPECT_EQ(SettlePaths("/s/", "").programFileName, "lumokonf");
+  StartupPaths cli = SettleStartupPaths("lumokonf");
+  EXPECT_EQ(cli.programFileName, "lumokonf");
+  EXPECT_EQ(cli.programDir + "startup_tests", ProgramFilePath());
   EXPECT_EQ(ReplaceExtension("lumokonf.exe", ".ini"), "lumokonf.ini");
   EXPECT_EQ(ReplaceExtension("a.b.c", ".htm"), "a.b.htm");
   EXPECT_EQ(ReplaceExtension(".hidden", ".ini"), ".hidden.ini");
@@ -61,32 +69,25 @@ TEST(Paths, SplitAndExtensions) {
   EXPECT_NE(ProgramFilePath().find("startup_tests"), std::string::npos);
 }
 
-TEST(Paths, SettingsFileSearchOrder) {
+TEST(Paths, SettingsAndHelpFileSearchOrder) {
   TempFolder dir;
   std::string start = dir.Path() + "start/", prog = dir.Path() + "prog/";
   std::filesystem::create_directories(start);
   std::filesystem::create_directories(prog);
   EXPECT_EQ(FindSettingsFile(start, prog, "lk"), start + "lk.ini");  // neither: start
+  std::filesystem::create_directory(start + "lk.ini");               // a folder is no file
   dir.Write("prog/lk.ini", "");
-  EXPECT_EQ(FindSettingsFile(start, prog, "lk"), prog + "lk.ini");
-  std::filesystem::create_directory(start + "lk.ini");  // a folder is no file
   EXPECT_EQ(FindSettingsFile(start, prog, "lk"), prog + "lk.ini");
   std::filesystem::remove(start + "lk.ini");
   dir.Write("start/lk.ini", "");
   EXPECT_EQ(FindSettingsFile(start, prog, "lk"), start + "lk.ini");
-}
 
-TEST(Paths, HelpFilePrefersPdfAnywhereOverHtm) {
-  TempFolder dir;
-  std::string start = dir.Path() + "start/", prog = dir.Path() + "prog/";
-  std::filesystem::create_directories(start);
-  std::filesystem::create_directories(prog);
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), "");
   dir.Write("prog/lk.htm", "");
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), prog + "lk.htm");
   dir.Write("start/lk.htm", "");
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), start + "lk.htm");
-  dir.Write("prog/lk.pdf", "");
+  dir.Write("prog/lk.pdf", "");  // a ".pdf" anywhere wins over any ".htm"
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), prog + "lk.pdf");
   dir.Write("start/lk.pdf", "");
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), start + "lk.pdf");
@@ -111,6 +112,7 @@ TEST(SerialLine, FormattedReadingAndDefaults) {
   CheckLine("256000,8,M,15e-1", 1, 256000, 8, kParityMark, kStopBitsOneHalf);
   CheckLine("256001,3,s,2.", 2, 9600, 8, kParitySpace, kStopBitsTwo);
   CheckLine("4294986496,8,n,1.4", 1, 1200, 8, kParityNone, kStopBitsOne);  // no wrap-around
+  CheckLine("99999999999999999999999999999919200,5", 1, 1200, 5, kParityNone, kStopBitsOne);
   CheckLine("-9600,8,S,2.0", 1, 1200, 8, kParitySpace, kStopBitsTwo);
   CheckLine("9600;7,e,2", 1, 9600, 8, kParityNone, kStopBitsOne);  // ";" ends the reading
   CheckLine("9600,7,ee,2", 1, 9600, 7, kParityEven, kStopBitsOne);

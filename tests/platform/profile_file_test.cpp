@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <random>
 
 #include "tests/temp_folder.h"
@@ -76,21 +77,22 @@ TEST(ProfileFile, SaveKeepsOtherContentAndAddsWhatIsMissing) {
             "; top\r\n[A]\r\nKey=new\r\nOther=1\r\nAdded=v\r\n\r\n[B]\r\nX=2\r\n\r\n"
             "[C]\r\nFresh=3\r\n");
   EXPECT_EQ(dir.Count(), 1u);  // no temporary file left
-}
 
-TEST(ProfileFile, SaveCreatesMissingFileAndKeepsLfFiles) {
-  TempFolder dir;
-  ProfileFile file;
-  EXPECT_FALSE(file.Load(dir.Path() + "new.ini"));
-  file.Set("S", "K", "v");
-  ASSERT_TRUE(file.Save(dir.Path() + "new.ini"));
-  EXPECT_EQ(TempFolder::Read(dir.Path() + "new.ini"), "[S]\r\nK=v\r\n");
-
-  std::string lf = dir.Write("lf.ini", "[S]\nK=1\n");
+  std::string bom = dir.Write("bom.ini", "\xEF\xBB\xBF[S]\nK=1\n");  // the mark stays
+  ASSERT_TRUE(file.Load(bom));
+  EXPECT_EQ(file.GetString("S", "K", ""), "1");
+  file.Set("S", "K", "2");
+  ASSERT_TRUE(file.Save(bom));
+  EXPECT_EQ(TempFolder::Read(bom), "\xEF\xBB\xBF[S]\nK=2\n");
+  std::string lf = dir.Write("lf.ini", "[S]\nK=1\n");  // LF files stay LF files
   ASSERT_TRUE(file.Load(lf));
   file.Set("S", "K", "2");
   ASSERT_TRUE(file.Save(lf));
   EXPECT_EQ(TempFolder::Read(lf), "[S]\nK=2\n");
+  EXPECT_FALSE(file.Load(dir.Path() + "new.ini"));  // missing: created by the save
+  file.Set("S", "K", "v");
+  ASSERT_TRUE(file.Save(dir.Path() + "new.ini"));
+  EXPECT_EQ(TempFolder::Read(dir.Path() + "new.ini"), "[S]\r\nK=v\r\n");
 }
 
 TEST(ProfileFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
@@ -145,6 +147,10 @@ TEST(ProfileFile, HostileBytesDoNotBreakReadingOrSaving) {
     ASSERT_TRUE(again.Load(path));
     EXPECT_EQ(again.GetString("Lumo", "Key", ""), "v");
   }
+  std::string fifo = dir.Path() + "fifo.ini";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ProfileFile file;
+  EXPECT_FALSE(file.Load(fifo));  // returns at once instead of waiting for a writer
 }
 
 }  // namespace
