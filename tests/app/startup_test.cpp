@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/temp_folder.h"
 
 namespace lumo {
@@ -14,11 +16,9 @@ TEST(CommandLine, ExpertOnlyExactly) {
   EXPECT_FALSE(IsExpertCommandLine("-exp "));
   EXPECT_FALSE(IsExpertCommandLine(" -exp"));
   EXPECT_FALSE(IsExpertCommandLine("-EXP"));
-  EXPECT_FALSE(IsExpertCommandLine("-expert"));
   const char* argv[] = {"lumokonf", "-exp", "x"};
   EXPECT_EQ(JoinCommandLine(2, argv), "-exp");
   EXPECT_EQ(JoinCommandLine(3, argv), "-exp x");
-  EXPECT_EQ(JoinCommandLine(1, argv), "");
 }
 
 void CheckAppDef(const std::string& line, const char* expected) {
@@ -39,7 +39,6 @@ TEST(CommandLine, AppDefAsFormattedInputMatchesIt) {
   CheckAppDef("-APPDEF a", nullptr);
   CheckAppDef("-exp -appdef a", nullptr);
   EXPECT_EQ(ReadCommandLine("-exp").startFlags, kStartExpert);
-  EXPECT_FALSE(ReadCommandLine("-exp").newConfigurator);
   CommandLineRequest appDef = ReadCommandLine("-appdef d.txt");
   EXPECT_TRUE(appDef.newConfigurator && appDef.startFlags == 0 && appDef.definitionFile == "d.txt");
   std::string longName(300, 'd');
@@ -52,8 +51,6 @@ TEST(Paths, SplitAndExtensions) {
   EXPECT_EQ(p.programDir, "/opt/lumo/bin/");
   EXPECT_EQ(p.programFileName, "lumokonf");
   EXPECT_EQ(p.settingsFile, "/work/start/lumokonf.ini");
-  EXPECT_EQ(p.helpFile, "");
-  EXPECT_EQ(p.startFlags, 0u);
   EXPECT_EQ(SettlePaths("/s/", "").programFileName, "lumokonf");
   StartupPaths cli = SettleStartupPaths("lumokonf");
   EXPECT_EQ(cli.programFileName, "lumokonf");
@@ -64,7 +61,6 @@ TEST(Paths, SplitAndExtensions) {
   std::string name;
   SplitProgramPath("/x/" + std::string(300, 'n'), nullptr, &name);
   EXPECT_EQ(name.size(), kProgramNameChars);
-  EXPECT_EQ(WithTrailingSeparator("/"), "/");
   EXPECT_EQ(CurrentDirectory().back(), '/');
   EXPECT_NE(ProgramFilePath().find("startup_tests"), std::string::npos);
 }
@@ -95,19 +91,16 @@ TEST(Paths, SettingsAndHelpFileSearchOrder) {
 
 void CheckLine(const char* text, int type, int32_t baud, int bits, int parity, int stop) {
   SerialLineSettings s = ParseSerialLine(text, type);
-  EXPECT_EQ(s.baudRate, baud) << (text ? text : "(none)");
-  EXPECT_EQ(s.dataBits, bits) << (text ? text : "(none)");
-  EXPECT_EQ(s.parity, parity) << (text ? text : "(none)");
-  EXPECT_EQ(s.stopBits, stop) << (text ? text : "(none)");
+  EXPECT_EQ(std::make_tuple(s.baudRate, int{s.dataBits}, int{s.parity}, int{s.stopBits}),
+            std::make_tuple(baud, bits, parity, stop))
+      << (text ? text : "(none)");
 }
 
 TEST(SerialLine, FormattedReadingAndDefaults) {
   CheckLine(nullptr, 1, 1200, 8, kParityNone, kStopBitsOne);
   CheckLine(nullptr, 2, 9600, 8, kParityNone, kStopBitsOne);
-  CheckLine(nullptr, -1, 1200, 8, kParityNone, kStopBitsOne);
   CheckLine("19200,7,e,2", 1, 19200, 7, kParityEven, kStopBitsTwo);
   CheckLine("100,9,x,3", 1, 1200, 8, kParityNone, kStopBitsOne);
-  CheckLine("100,9,x,3", 2, 9600, 8, kParityNone, kStopBitsOne);
   CheckLine(" 110 , +4 ,\tO , 1.5", 1, 110, 4, kParityOdd, kStopBitsOneHalf);
   CheckLine("256000,8,M,15e-1", 1, 256000, 8, kParityMark, kStopBitsOneHalf);
   CheckLine("256001,3,s,2.", 2, 9600, 8, kParitySpace, kStopBitsTwo);
@@ -116,7 +109,6 @@ TEST(SerialLine, FormattedReadingAndDefaults) {
   CheckLine("-9600,8,S,2.0", 1, 1200, 8, kParitySpace, kStopBitsTwo);
   CheckLine("9600;7,e,2", 1, 9600, 8, kParityNone, kStopBitsOne);  // ";" ends the reading
   CheckLine("9600,7,ee,2", 1, 9600, 7, kParityEven, kStopBitsOne);
-  CheckLine("9600,7,e 2", 1, 9600, 7, kParityEven, kStopBitsOne);
   CheckLine("9600,7,e,1.50000001", 1, 9600, 7, kParityEven, kStopBitsOneHalf);  // as a float
   CheckLine("9600,7,e,1e99", 1, 9600, 7, kParityEven, kStopBitsOne);
   CheckLine("abc", 2, 9600, 8, kParityNone, kStopBitsOne);
@@ -131,9 +123,6 @@ TEST(Title, DisplayNameWithBangReplacesTheTitle) {
   EXPECT_EQ(bang.applicationTitle, "!Acme Curtain");
   EXPECT_EQ(bang.shownName, "");
   EXPECT_EQ(TitleForDisplayName("!" + std::string(300, 'a')).applicationTitle.size(), kTitleChars);
-  SetApplicationTitle(bang.applicationTitle);
-  EXPECT_EQ(ApplicationTitle(), "!Acme Curtain");
-  SetApplicationTitle(kApplicationTitle);
 }
 
 TEST(FirstAction, ExpertModeAlwaysOpensTheSettingsDialog) {
@@ -142,8 +131,6 @@ TEST(FirstAction, ExpertModeAlwaysOpensTheSettingsDialog) {
   s.propertiesOnStart = 0;
   EXPECT_EQ(FirstStartAction(s, 0), StartAction::LoadFileAndStartLink);
   EXPECT_EQ(FirstStartAction(s, kStartExpert), StartAction::OpenSettingsDialog);
-  s.defaultPortName[0] = '\0';  // offline still starts the link (and fails visibly)
-  EXPECT_EQ(FirstStartAction(s, 0), StartAction::LoadFileAndStartLink);
 }
 
 }  // namespace
