@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 #include "app/startup.h"
