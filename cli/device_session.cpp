@@ -123,6 +123,39 @@ LinkConfig LinkConfigFromProgram() {
   return config;
 }
 
+void TakeDeviceImages(DutLink& link) {
+  Images().device = link.CopyDeviceImage();
+  Images().edit = link.CopyEditImage();
+}
+
+BeamRange DeviceBeamRange(DutLink& link) {
+  int32_t first = 0;
+  int32_t last = 0;
+  bool haveFirst = GetParameter("$(ErsterStrahl)", &first) && first != NoValue;
+  bool haveLast = GetParameter("$(LetzterStrahl)", &last) && last != NoValue;
+  BeamRange limits{static_cast<int>(RayLimitFirst()), static_cast<int>(RayLimitLast())};
+  return PanelRange(CurrentSettings().editAllRays != 0, limits, first, last, haveFirst, haveLast,
+                    link.FirmwareWord()[0]);
+}
+
+std::string DeviceBeamText(DutLink& link, BeamStates* states) {
+  BeamStates beams{};
+  beams.fill(kBeamActive);
+  BeamRange range = DeviceBeamRange(link);
+  TakeFromDevice(link.CopyDeviceImage(), link.FirmwareWord()[0], range, beams);
+  if (states != nullptr) *states = beams;
+  return FormatRangeText(beams, range);
+}
+
+std::string DeviceStatusLine(DutLink& link) {
+  std::string line = link.Identity() + " @ " + link.PortName();
+  if (DeviceType() != kDeviceJovix) {
+    auto firmware = link.FirmwareWord();
+    line += " - (Firmware " + std::to_string(firmware[0]) + "," + std::to_string(firmware[1]) + ")";
+  }
+  return line;
+}
+
 DeviceSession::DeviceSession(DutLink& link) : link_(link) {}
 
 DeviceSession::~DeviceSession() {

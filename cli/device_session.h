@@ -16,6 +16,7 @@
 #include <string>
 
 #include "cli/command.h"
+#include "files/beam_config.h"
 #include "link/dut_link.h"
 
 namespace lumo::cli {
@@ -65,6 +66,19 @@ class DeviceSession : public NotificationSink {
   std::deque<LinkEvent> events_;
   bool started_ = false;
 };
+
+// Copies the link's page images into the parameter model, so the Device column shows what the
+// link read. Call after DN_READDONE, while the link is idle.
+void TakeDeviceImages(DutLink& link);
+
+// The beam range the panel would show for the device now read, and the beam states read from the
+// device into it (the other beams active). Light curtains only.
+BeamRange DeviceBeamRange(DutLink& link);
+std::string DeviceBeamText(DutLink& link, BeamStates* states = nullptr);
+
+// The status line as the desktop program's status bar shows it: identity and port, and for a
+// light curtain the firmware word.
+std::string DeviceStatusLine(DutLink& link);
 
 // Milliseconds of a --timeout given in seconds.
 std::chrono::milliseconds TimeoutOption(double seconds);

@@ -112,8 +112,10 @@ DutLink::~DutLink() {
 }
 
 DutLink& TheLink() {
-  static DutLink link;
-  return link;
+  // Never destroyed: a destructor run among the other statics at exit could find the port
+  // layer's locks gone. The programs stop the link before they end.
+  static DutLink* link = new DutLink;
+  return *link;
 }
 
 void DutLink::SetFlashProcedure(FlashProcedure procedure) {

@@ -458,8 +458,13 @@ std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, int& er
     err = EBUSY;
     return nullptr;
   }
-  if (!entry.device)
-    entry.device = std::make_shared<sim::SimDevice>(sim::DefaultOptions(simName->kind));
+  if (!entry.device) {
+    // A device nobody prepared sits behind an interface with the usual loop-back, as the
+    // program's Echo setting assumes by default.
+    sim::SimOptions fresh = sim::DefaultOptions(simName->kind);
+    fresh.echo = true;
+    entry.device = std::make_shared<sim::SimDevice>(fresh);
+  }
   const sim::SimOptions options = entry.device->Options();
   entry.line = std::make_shared<sim::SimLine>(options.echo, options.pace);
   entry.device->Attach(entry.line);

@@ -1,0 +1,115 @@
+// lumokonf-cli read --port P [--out FILE] [--json] [--timeout SECONDS]
+//
+// Starts the link on the port (the link switches the device's supply on), waits for the device,
+// reads all its pages and prints one line per parameter: the name as shown and the Device cell's
+// text, then the beam configuration of a light curtain. --out saves the Device values as a
+// parameter file; --json prints one object instead of the lines. The device is given back to
+// normal operation at the end.
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "cli/command.h"
+#include "cli/device_session.h"
+#include "definitions/cell_text.h"
+#include "definitions/setup.h"
+#include "files/parameter_file.h"
+#include "platform/cp1252.h"
+
+namespace lumo::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct ReadArgs {
+  std::string port;
+  std::string out;
+  bool json = false;
+  double timeoutSeconds = 10;
+};
+
+std::string Utf8(const std::string& text) {
+  return Cp1252ToUtf8(text);
+}
+
+// A name as a terminal shows it: the "&" that marks a hotkey left out ("&&" stays one "&").
+std::string WithoutHotkeyMarks(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '&' && i + 1 < name.size() && name[i + 1] == '&') {
+      out += '&';
+      ++i;
+    } else if (name[i] != '&') {
+      out += name[i];
+    }
+  }
+  return out;
+}
+
+int RunRead(const ReadArgs& args, const GlobalOptions& options) {
+  if (!PrepareProgram(options)) return kExitFailed;
+  DutLink& link = TheLink();
+  DeviceSession session(link);
+  auto limit = TimeoutOption(args.timeoutSeconds);
+  if (!session.Start(args.port, LinkConfigFromProgram())) return kExitFailed;
+  if (!session.WaitForDevice(limit) || !session.WaitForParameters(limit)) return kExitFailed;
+  session.WaitIdle(limit);
+  TakeDeviceImages(link);
+
+  ParDef* def = CurrentDefinition();
+  const bool lightCurtain = DeviceType() != kDeviceJovix;
+  std::string beams = lightCurtain ? DeviceBeamText(link) : std::string();
+
+  if (!args.out.empty()) {
+    CopyDeviceToEdit(def);
+    if (!SaveParameterFile(args.out, def, DeviceType(), beams)) return kExitFailed;
+  }
+
+  if (args.json) {
+    Json parameters = Json::array();
+    for (const PVar& record : def->records) {
+      if (record.bracketed) continue;
+      int32_t value = DeviceValue(&record);
+      parameters.push_back({{"name", Utf8(record.name)},
+                            {"value", value == NoValue ? Json(nullptr) : Json(value)},
+                            {"text", Utf8(DeviceCellText(def, &record, true))}});
+    }
+    auto firmware = link.FirmwareWord();
+    Json out = {{"identity", Utf8(link.Identity())},
+                {"firmware", {firmware[0], firmware[1]}},
+                {"deviceType", DeviceType()},
+                {"port", link.PortName()},
+                {"parameters", parameters},
+                {"beams", lightCurtain ? Json(Utf8(beams)) : Json(nullptr)}};
+    std::cout << out.dump(2) << "\n";
+  } else {
+    std::cout << Utf8(DeviceStatusLine(link)) << "\n";
+    for (const PVar& record : def->records) {
+      if (record.bracketed) continue;
+      std::cout << Utf8(WithoutHotkeyMarks(NameCellText(def, &record))) << "\t"
+                << Utf8(DeviceCellText(def, &record, true)) << "\n";
+    }
+    if (lightCurtain) std::cout << Utf8(MsgText("KONFRAY")) << "\t" << Utf8(beams) << "\n";
+  }
+  session.Stop(true);
+  return kExitOk;
+}
+
+void SetupReadCommand(CommandContext& context) {
+  auto args = std::make_shared<ReadArgs>();
+  CLI::App* sub = context.app.add_subcommand("read", "read a device's parameters and print them");
+  sub->add_option("--port", args->port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
+      ->required();
+  sub->add_option("--out", args->out, "save the device's values as a parameter file");
+  sub->add_flag("--json", args->json, "print one JSON object");
+  sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
+      ->check(CLI::PositiveNumber);
+  GlobalOptions* options = &context.options;
+  int* exitCode = &context.exitCode;
+  sub->callback([args, options, exitCode] { *exitCode = RunRead(*args, *options); });
+}
+
+}  // namespace
+
+LUMO_CLI_COMMAND(SetupReadCommand);
+
+}  // namespace lumo::cli

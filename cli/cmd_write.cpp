@@ -1,0 +1,161 @@
+// lumokonf-cli write --port P --file FILE [--timeout SECONDS]
+//
+// Batch programming without a window: waits for the device and reads it, takes its values and
+// beams into the Edit column (as the desktop program does after a read), loads the parameter file
+// into the File column (adopting its beam configuration), copies File to Edit, writes what
+// differs, waits for the read-back, and checks that every value of the file and the beams read
+// back as written. Exit 0 only then.
+#include <iostream>
+
+#include "cli/command.h"
+#include "cli/device_session.h"
+#include "definitions/cell_text.h"
+#include "definitions/setup.h"
+#include "files/parameter_file.h"
+#include "platform/cp1252.h"
+#include "platform/message_box.h"
+
+namespace lumo::cli {
+namespace {
+
+struct WriteArgs {
+  std::string port;
+  std::string file;
+  double timeoutSeconds = 10;
+};
+
+// Answers Yes to the file's beam adoption question; everything else goes on to the usual sink.
+class AdoptingSink : public MessageSink {
+ public:
+  explicit AdoptingSink(MessageSink* next) : next_(next) {}
+  MsgAnswer Show(const MessageBoxRequest& request) override {
+    if (request.kind == MsgKind::Question) return MsgAnswer::Yes;
+    return next_ != nullptr ? next_->Show(request) : DefaultAnswer(request.kind);
+  }
+
+ private:
+  MessageSink* next_;
+};
+
+bool LoadFile(const std::string& path, ParDef* def, BeamStates& beams) {
+  MessageSink* outer = SetMessageSink(nullptr);
+  AdoptingSink adopting(outer);
+  SetMessageSink(&adopting);
+  int type = DeviceType();
+  ParameterFileTarget target{def, &type, false, &beams};
+  bool ok = LoadParameterFile(path, target);
+  SetMessageSink(outer);
+  return ok;
+}
+
+// Waits for the end of a write: false (message printed) when a page failed or nothing came.
+bool WaitForWrite(DeviceSession& session, std::chrono::milliseconds limit) {
+  bool failed = false;
+  auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    auto now = std::chrono::steady_clock::now();
+    LinkEvent event;
+    if (now >= end ||
+        !session.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now))) {
+      PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
+      return false;
+    }
+    switch (event.code) {
+      case DN_WRITEFAILED:
+        PrintError(FormatMsg("ERRCONFWRITE", {std::to_string(event.value)}));
+        failed = true;
+        break;
+      case DN_READFAILED:
+        PrintError(FormatMsg("ERRCONFREAD", {std::to_string(event.value)}));
+        failed = true;
+        break;
+      case DN_WRITEEND:
+        return !failed;
+      case DN_PORTFAILED:
+        PrintError("The port failed (adapter unplugged?)");
+        return false;
+      default:
+        break;
+    }
+  }
+}
+
+int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
+  if (!PrepareProgram(options)) return kExitFailed;
+  DutLink& link = TheLink();
+  DeviceSession session(link);
+  auto limit = TimeoutOption(args.timeoutSeconds);
+  if (!session.Start(args.port, LinkConfigFromProgram())) return kExitFailed;
+  if (!session.WaitForDevice(limit) || !session.WaitForParameters(limit)) return kExitFailed;
+  session.WaitIdle(limit);
+  TakeDeviceImages(link);
+
+  ParDef* def = CurrentDefinition();
+  const bool lightCurtain = DeviceType() != kDeviceJovix;
+  CopyDeviceToEdit(def);
+  BeamStates beams{};
+  if (lightCurtain) DeviceBeamText(link, &beams);
+  if (!LoadFile(args.file, def, beams)) return kExitFailed;
+
+  CopyFileToEdit(def);
+  ApplyEdits(def);
+  uint8_t layout = link.FirmwareWord()[0];
+  BeamRange range{};
+  if (lightCurtain) {
+    range = DeviceBeamRange(link);
+    PutIntoEditImage(beams, layout, range, Images().edit);
+  }
+  link.EditImage([](PageImage& image) { image = Images().edit; });
+
+  if (link.AnyPageNeedsWrite()) {
+    if (!session.Request(CMD_WRITE, 0, limit)) {
+      PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
+      return kExitFailed;
+    }
+    if (!WaitForWrite(session, limit)) return kExitFailed;
+    session.WaitIdle(limit);
+    TakeDeviceImages(link);
+  }
+
+  // Every value of the file, and the beams, must read back as written.
+  int mismatches = 0;
+  for (const PVar& record : def->records) {
+    if (!record.fileValid || record.bracketed || record.constant) continue;
+    if (DeviceValue(&record) != record.editValue) {
+      PrintError(Cp1252ToUtf8(NameCellText(def, &record)) + ": written " +
+                 Cp1252ToUtf8(EditCellText(def, &record)) + ", read back " +
+                 Cp1252ToUtf8(DeviceCellText(def, &record, true)));
+      ++mismatches;
+    }
+  }
+  if (lightCurtain &&
+      ConfigChanged(beams, range, link.CopyDeviceImage(), layout, link.ConfigValid())) {
+    PrintError(Cp1252ToUtf8(MsgText("KONFRAYMOD")));
+    ++mismatches;
+  }
+  std::string status = DeviceStatusLine(link);
+  session.Stop(true);
+  if (mismatches > 0) return kExitFailed;
+  std::cout << Cp1252ToUtf8(status) << ": " << args.file << "\n";
+  return kExitOk;
+}
+
+void SetupWriteCommand(CommandContext& context) {
+  auto args = std::make_shared<WriteArgs>();
+  CLI::App* sub =
+      context.app.add_subcommand("write", "write a parameter file into a device and verify it");
+  sub->add_option("--port", args->port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
+      ->required();
+  sub->add_option("--file", args->file, "parameter file (.par, .kfg)")->required();
+  sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
+      ->check(CLI::PositiveNumber);
+  GlobalOptions* options = &context.options;
+  int* exitCode = &context.exitCode;
+  sub->callback([args, options, exitCode] { *exitCode = RunWrite(*args, *options); });
+}
+
+}  // namespace
+
+LUMO_CLI_COMMAND(SetupWriteCommand);
+
+}  // namespace lumo::cli
