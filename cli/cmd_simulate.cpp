@@ -26,6 +26,7 @@ namespace {
 using sim::TraceEvent;
 
 constexpr size_t kTraceBytesPerLine = 32;
+constexpr int kPtyBootDelayMs = 600;
 
 struct SimulateArgs {
   std::string device;
@@ -94,6 +95,11 @@ int RunSimulate(const SimulateArgs& args, const GlobalOptions& global) {
   options.firmwarePresent = !args.noFirmware;
   options.pace = args.pace;
   options.echo = global.echo == "on";
+  // Opening the terminal supplies the device at once (a pty has no DTR to switch later). The
+  // program asks "?" right after it opened the port, to release a device left in configuration
+  // mode; a prompt in that moment would be taken for the answer. The device therefore boots a
+  // little slower here, as real ones do.
+  options.bootDelayMs = kPtyBootDelayMs;
 
   // Block the stop signals before any thread starts, so that only sigwait below sees them.
   sigset_t stopSignals, previous;

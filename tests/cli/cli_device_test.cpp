@@ -1,0 +1,168 @@
+// read, write and signal as separate processes, against `lumokonf-cli simulate` on a pty.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+
+#include "../support/temp_dir.h"
+
+extern char** environ;
+
+namespace lumo {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+RunResult Cli(const TempDir& dir, const std::string& args) {
+  const std::string command = "cd '" + dir.path() + "' && '" LUMO_CLI_PROGRAM "' " + args + " >'" +
+                              (dir / ".out") + "' 2>'" + (dir / ".err") + "'";
+  int status = std::system(command.c_str());
+  RunResult result;
+  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  result.out = ReadFile(dir / ".out");
+  result.err = ReadFile(dir / ".err");
+  return result;
+}
+
+// `lumokonf-cli simulate` in the background; the pty's path from its first line of output.
+class Simulator {
+ public:
+  explicit Simulator(const char* device) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::string deviceArg = device;
+    const char* argv[] = {LUMO_CLI_PROGRAM, "--echo",          "on",   "simulate",
+                          "--device",       deviceArg.c_str(), nullptr};
+    if (posix_spawn(&pid_, LUMO_CLI_PROGRAM, &actions, nullptr, const_cast<char**>(argv),
+                    environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    FILE* out = fdopen(fds[0], "r");
+    char line[512] = {};
+    if (out != nullptr && std::fgets(line, sizeof line, out) != nullptr) {
+      path_ = line;
+      while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
+    }
+    out_ = out;
+  }
+  ~Simulator() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+    if (out_ != nullptr) std::fclose(out_);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  pid_t pid_ = -1;
+  FILE* out_ = nullptr;
+  std::string path_;
+};
+
+nlohmann::json Parameter(const nlohmann::json& read, const std::string& name) {
+  for (const auto& p : read["parameters"]) {
+    if (p["name"] == name) return p;
+  }
+  return nullptr;
+}
+
+TEST(CliDevice, ReadWriteAndReadBackAgainstTheSimulatedLightCurtain) {
+  TempDir dir;
+  Simulator sim("tg5");
+  ASSERT_FALSE(sim.path().empty());
+  const std::string port = " --port '" + sim.path() + "'";
+
+  RunResult read = Cli(dir, "read" + port + " --out device.par --json");
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  auto j = nlohmann::json::parse(read.out);
+  EXPECT_EQ(j["deviceType"], 1);
+  EXPECT_EQ(j["beams"], "-32");
+  EXPECT_EQ(j["firmware"][0], 4);
+  EXPECT_EQ(Parameter(j, "$(maxdef)")["value"], 2);
+  EXPECT_EQ(Parameter(j, "$(swap)")["text"], "swapped");
+
+  std::string file = ReadFile(dir / "device.par");
+  ASSERT_NE(file.find("[DUT] = \"TG5\"\r\n"), std::string::npos);
+  file = std::regex_replace(file, std::regex("\\$\\(maxdef\\) = 2"), "$(maxdef) = 3");
+  file = std::regex_replace(file, std::regex("Strahlenkonfiguration = -32"),
+                            "Strahlenkonfiguration = 1-10;20");
+  file =
+      std::regex_replace(file, std::regex("\\$\\(swap\\) = \\$\\(swapped\\)"), "$(swap) = normal");
+  WriteFile(dir / "changed.par", file);
+
+  RunResult write = Cli(dir, "write" + port + " --file changed.par");
+  ASSERT_EQ(write.exitCode, 0) << write.err;
+
+  // A new process reads what the device now holds.
+  read = Cli(dir, "read" + port + " --json");
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  j = nlohmann::json::parse(read.out);
+  EXPECT_EQ(Parameter(j, "$(maxdef)")["value"], 3);
+  EXPECT_EQ(Parameter(j, "$(swap)")["value"], 0);
+  EXPECT_EQ(j["beams"], "-10;20");
+
+  RunResult signal = Cli(dir, "signal" + port + " --count 2");
+  ASSERT_EQ(signal.exitCode, 0) << signal.err;
+  EXPECT_EQ(signal.out,
+            "Synchronised, high gain, min 80, max 1600\n"
+            "Synchronised, high gain, min 80, max 1600\n");
+}
+
+TEST(CliDevice, RefusalsEndWithTheirMessageAndExitOne) {
+  TempDir dir;
+  Simulator sim("tg5");
+  ASSERT_FALSE(sim.path().empty());
+  const std::string port = " --port '" + sim.path() + "'";
+
+  WriteFile(dir / "jovix.par", "[DUT] = \"Jovix\"\r\n");
+  RunResult wrong = Cli(dir, "--lang en write" + port + " --file jovix.par");
+  EXPECT_EQ(wrong.exitCode, 1);
+  EXPECT_NE(wrong.err.find("Parameter file is not suitable for this device (\"Jovix\")!"),
+            std::string::npos)
+      << wrong.err;
+
+  RunResult missing = Cli(dir, "--lang en write" + port + " --file nothere.par");
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("Error opening parameter file"), std::string::npos) << missing.err;
+
+  RunResult noPort = Cli(dir, "--lang en read --port /dev/lumo-no-such-port --timeout 2");
+  EXPECT_EQ(noPort.exitCode, 1);
+  EXPECT_NE(noPort.err.find("Couldn't open COM-Port"), std::string::npos) << noPort.err;
+
+  RunResult usage = Cli(dir, "read");
+  EXPECT_EQ(usage.exitCode, 2);
+}
+
+TEST(CliDevice, NoDeviceOnTheLineTimesOut) {
+  TempDir dir;
+  // The in-process simulated joystick never sends the light curtain's prompt.
+  RunResult r = Cli(dir, "--lang en read --port SIM:JOVIX --timeout 2");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("No TG5"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace lumo
