@@ -14,5 +14,5 @@ lumo_build
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec "$BUILD_DIR/app/gui/lumokonf" "$@"
 fi
-echo "No display found: showing the built-in device definition through lumokonf-cli."
-exec "$BUILD_DIR/cli/lumokonf-cli" definition "$@"
+echo "No display found: reading the simulated light curtain through lumokonf-cli."
+exec "$BUILD_DIR/cli/lumokonf-cli" read --port SIM:TG5 "$@"
