@@ -313,6 +313,15 @@ bool ListControl::HitTest(const QPoint& point, int* column, int* row) const {
   return false;
 }
 
+QString ListControl::CellText(int column, int row) {
+  QString text;
+  if (callbacks_.onCellText && !CellRect(column, row).isEmpty()) {
+    callbacks_.onCellText(*this, column, row, text);
+    text.truncate(kMaxCellText);
+  }
+  return text;
+}
+
 void ListControl::RedrawCell(int column, int row, bool now) {
   const QRect r = CellRect(column, row);
   if (r.isEmpty()) return;
@@ -599,11 +608,7 @@ void ListControl::PaintCells(QPainter& painter) {
     for (int c = 0; c < ColumnCount(); ++c) {
       const QRect cell = CellRect(c, r);
       const bool focused = listFocused && c == currentColumn_ && r == currentRow_;
-      QString text;
-      if (callbacks_.onCellText) {
-        callbacks_.onCellText(*this, c, r, text);
-        text.truncate(kMaxCellText);
-      }
+      const QString text = CellText(c, r);
       const QRect inner = cell.adjusted(0, 0, -1, -1);
       painter.save();
       painter.setClipRect(cell);

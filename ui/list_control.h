@@ -24,6 +24,7 @@
 //   LockHeader             the user cannot drag the column dividers
 //   AppendRow, DeleteAllRows, RowCount, FirstVisibleRow, RowsPerPage
 //   CellRect               a cell's rectangle in viewport coordinates
+//   CellText               a cell's text, asked from the owner
 //   RedrawCell, RedrawAll, EnsureCellVisible
 //   SelectCell, CurrentColumn, CurrentRow, SetCellMode, CellMode
 //   SetRowHeight, RowHeight
@@ -117,6 +118,8 @@ class ListControl : public QAbstractScrollArea {
   // The cell's rectangle in viewport coordinates, grid line included; empty for a cell that
   // does not exist.
   QRect CellRect(int column, int row) const;
+  // The cell's text as the owner gives it (OnCellText), cut to kMaxCellText.
+  QString CellText(int column, int row);
   void RedrawCell(int column, int row, bool now = false);
   void RedrawAll();
   void EnsureCellVisible(int column, int row);

@@ -30,6 +30,10 @@ constexpr int kButtonHeight = 22;
 constexpr int kButtonGap = 3;    // first button row below the list
 constexpr int kButtonStep = 21;  // second button row below the first
 constexpr int kTooltipDialog = 100;
+// The list inside its frame, in dialog units (left and right, top, bottom).
+constexpr int kListInsetX = 5;
+constexpr int kListInsetTop = 11;
+constexpr int kListInsetBottom = 5;
 constexpr const char* kUnknownText = "???";
 
 // The two button rows under a value column: (first row, second row) by command id order.
@@ -46,6 +50,7 @@ QString Msg(const char* msgId) {
 
 ParameterTable::ParameterTable(QWidget* parent) : QGroupBox(parent), list_(this) {
   list_.viewport()->installEventFilter(this);
+  list_.installEventFilter(this);
   SetCaption();
 }
 
@@ -131,10 +136,24 @@ void ParameterTable::SetColumnWidths() {
   list_.SetColumnWidth(kColName, w - 3 * value);
 }
 
+void ParameterTable::LayOutList() {
+  // The list inside the frame as the window template places it, less the button area.
+  const QFontMetrics metrics(font());
+  const int bx = metrics.averageCharWidth();
+  const int by = metrics.height();
+  const int left = kListInsetX * bx / 4;
+  const int top = kListInsetTop * by / 8;
+  const int bottom = kListInsetBottom * by / 8 + (buttonsPlaced_ ? kButtonAreaHeight : 0);
+  list_.setGeometry(left, top, std::max(0, width() - 2 * left),
+                    std::max(0, height() - top - bottom));
+  // The list's own resize event may come later (hidden widgets); the widths are needed now.
+  SetColumnWidths();
+}
+
 void ParameterTable::resizeEvent(QResizeEvent* event) {
   QGroupBox::resizeEvent(event);
-  SetColumnWidths();
-  SetHeaders();
+  LayOutList();
+  PlaceButtons();
 }
 
 void ParameterTable::SetCommandButtons(QAbstractButton* read, QAbstractButton* copyLeft,
@@ -150,10 +169,13 @@ void ParameterTable::SetCommandButtons(QAbstractButton* read, QAbstractButton* c
 }
 
 void ParameterTable::PlaceCommandButtons() {
-  QRect g = list_.geometry();
-  g.setHeight(std::max(0, g.height() - kButtonAreaHeight));
-  list_.setGeometry(g);
-  SetColumnWidths();
+  buttonsPlaced_ = true;
+  LayOutList();
+  PlaceButtons();
+}
+
+void ParameterTable::PlaceButtons() {
+  if (!buttonsPlaced_) return;
   const int left = list_.frameWidth() - list_.horizontalScrollBar()->value();
   for (int i = 0; i < 6; ++i) {
     QAbstractButton* button = buttons_[i];
@@ -277,9 +299,12 @@ void ParameterTable::DrawCell(int column, int row, QPainter& painter, const QRec
   font.setItalic(italic);
   painter.setFont(font);
   painter.setPen(foreground);
+  // A name's "&" underlines its hotkey.
   const QRect textRect = rect.adjusted(2, 0, -2, 0);
-  painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine,
-                   painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
+  const int mnemonic = column == kColName ? Qt::TextShowMnemonic : 0;
+  painter.drawText(
+      textRect, Qt::AlignCenter | Qt::TextSingleLine | mnemonic,
+      painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width(), mnemonic));
   if (focused) {
     QStyleOptionFocusRect option;
     option.initFrom(&list_);
@@ -363,6 +388,10 @@ bool ParameterTable::eventFilter(QObject* watched, QEvent* event) {
     const QRect visible = list_.CellRect(arrowColumn_, arrowRow_) & list_.viewport()->rect();
     if (!visible.contains(p)) RemoveArrow();
     return false;
+  }
+  if (watched == &list_ && event->type() == QEvent::Resize) {
+    SetColumnWidths();
+    SetHeaders();
   }
   if (watched == list_.viewport() && event->type() == QEvent::Leave) RemoveArrow();
   if (watched == list_.viewport() && event->type() == QEvent::MouseMove && arrow_ != nullptr) {

@@ -10,9 +10,12 @@
 // hint of the hovered row and the arrow button while the mouse is over a cell.
 //
 // How the main window uses it:
-//   - window adaptation: Attach(definition, access) once; then PlaceCommandButtons with the six
-//     buttons 122..127 (the list is shortened by 44 px and the buttons placed under the value
-//     columns); RefreshTable after Attach and give the list the focus.
+//   - the list fills the frame as the window template places it (insets in dialog units of the
+//     table's font); the main window sizes the group box only.
+//   - window adaptation: Attach(definition, access) once; then SetCommandButtons and
+//     PlaceCommandButtons with the six buttons 122..127 (the list is shortened by 44 px and the
+//     buttons placed under the value columns, again after every resize); RefreshTable after
+//     Attach and give the list the focus.
 //   - after every command and link event: RefreshTable (headers, repaint, enabling of 122, 123,
 //     125, group box caption); after a parameter file was loaded: SetLoadedFile(path), refresh.
 //   - command 123: CopyDeviceToEditColumn; command 127: CopyFileToEditColumn.
@@ -96,6 +99,8 @@ class ParameterTable : public QGroupBox {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void LayOutList();
+  void PlaceButtons();
   PVar* Record(int row) const;
   bool DeviceValid() const;
   void SetColumnWidths();
@@ -123,6 +128,7 @@ class ParameterTable : public QGroupBox {
   int arrowRow_ = -1;
   bool editing_ = false;
   bool captionChanged_ = false;
+  bool buttonsPlaced_ = false;
   QPointer<QAbstractButton> buttons_[6];
 };
 
