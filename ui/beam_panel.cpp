@@ -149,6 +149,22 @@ void BeamPanel::LayOut() {
   place(readBeams_, kRead, lowerShift_, 0);
   place(activeLabel_, kActiveLabel, lowerShift_, 0);
   place(activeText_, kActiveText, lowerShift_, 0);
+  // Texts wider in this font than the template allows grow to the right.
+  auto widen = [this](QLabel& label) {
+    const int room = width() - label.x() - 2;
+    if (label.sizeHint().width() > label.width()) {
+      label.resize(std::min(label.sizeHint().width(), std::max(room, label.width())),
+                   label.height());
+    }
+  };
+  widen(example_);
+  widen(activeLabel_);
+  if (activeText_.x() < activeLabel_.geometry().right() + 3) {
+    const int x = activeLabel_.geometry().right() + 3;
+    activeText_.setGeometry(x, activeText_.y(),
+                            std::max(0, activeText_.width() - (x - activeText_.x())),
+                            activeText_.height());
+  }
   laidOut_ = true;
   SetColumnWidths();
 }
