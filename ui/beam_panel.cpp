@@ -93,7 +93,9 @@ BeamPanel::BeamPanel(QWidget* parent)
   Retranslate();
 }
 
-BeamPanel::~BeamPanel() = default;
+BeamPanel::~BeamPanel() {
+  rangeField_.removeEventFilter(this);
+}
 
 void BeamPanel::Attach(ParDef* definition, DeviceAccess* access) {
   definition_ = definition;

@@ -55,6 +55,9 @@ ParameterTable::ParameterTable(QWidget* parent) : QGroupBox(parent), list_(this)
 }
 
 ParameterTable::~ParameterTable() {
+  // The list goes before this object's base: no more of its events come here.
+  list_.viewport()->removeEventFilter(this);
+  list_.removeEventFilter(this);
   RemoveArrow();
 }
 
