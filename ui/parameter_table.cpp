@@ -442,8 +442,9 @@ void ParameterTable::StartEdit(int row, QChar digit) {
   if (states == 1) return;
   const std::string current = EditCellText(definition_, record);
   if (states == 2) {
-    const PState* state = StateByText(definition_, record, current.c_str());
-    const bool isFirst = state != nullptr && state->value == record->states[0].value;
+    // Decided by the value, not by the shown name: two states shown alike (an untranslated
+    // macro) would otherwise never toggle back.
+    const bool isFirst = record->editValid && record->editValue == record->states[0].value;
     SetEdit(record, isFirst ? record->states[1].value : record->states[0].value);
     list_.RedrawCell(kColEdit, row);
     SetCaption();
@@ -477,13 +478,15 @@ void ParameterTable::StartEdit(int row, QChar digit) {
   editing_ = true;
   const ListControl::EditResult result = list_.RunEditLoop(kColEdit, row);
   if (result != ListControl::EditResult::Cancel && list_.Editor() != nullptr) {
-    QString text;
     if (auto* box = qobject_cast<QComboBox*>(list_.Editor())) {
-      text = box->currentText();
+      // The chosen entry is the state of that position, also when two names read alike.
+      const int index = box->currentIndex();
+      if (index >= 0 && static_cast<size_t>(index) < record->states.size()) {
+        SetEdit(record, record->states[static_cast<size_t>(index)].value);
+      }
     } else if (auto* field = qobject_cast<QLineEdit*>(list_.Editor())) {
-      text = field->text();
+      AcceptEditText(record, ToCp1252(field->text()));
     }
-    AcceptEditText(Record(row), ToCp1252(text));
     list_.RedrawCell(kColEdit, row);
   }
   list_.CloseEditor();

@@ -22,7 +22,8 @@ using lumo::ui::ParameterTable;
 namespace {
 
 // Rows: 0 Mode (two states), 1 Swap (three), 2 Count (limits 0..255), 3 Level (no limits),
-// 4 Fixed (one state), 5 Hold (hotkey h), 6 Other hold (hotkey h, later: wins).
+// 4 Fixed (one state), 5 Hold (hotkey h), 6 Other hold (hotkey h, later: wins), 7 Twin and
+// 8 Triple (states whose names read alike).
 constexpr const char* kDefinition =
     "$(TTmode) := ENGLISH: \"Switching mode\"\n"
     "$(TTcount) := ENGLISH: \"How many\"\n"
@@ -33,9 +34,11 @@ constexpr const char* kDefinition =
     "Fixed = 0:4:1, 1:\"only\"\n"
     "&Hold = 0:5\n"
     "Other &hold = 0:6\n"
+    "Twin = 0:7:1, 0:\"same\", 1:\"same\"\n"
+    "Triple = 0:8, 0:\"a\", 1:\"b\", 2:\"b\"\n"
     "[DUT] = \"TG5\"\n";
 
-enum Row { kMode, kSwap, kCount, kLevel, kFixed, kHold, kOtherHold, kRowCount };
+enum Row { kMode, kSwap, kCount, kLevel, kFixed, kHold, kOtherHold, kTwin, kTriple, kRowCount };
 
 struct FakeAccess : lumo::ui::DeviceAccess {
   bool valid = false;
@@ -215,6 +218,12 @@ class ParameterTableTest : public QObject {
     SendMouse(L()->viewport(), QEvent::MouseButtonPress, Center(ParameterTable::kColEdit, kMode),
               Qt::RightButton);
     QCOMPARE(R(kMode)->editValue, 0);
+    // States shown alike still toggle, by their values.
+    Click(ParameterTable::kColEdit, kTwin);
+    Click(ParameterTable::kColEdit, kTwin);
+    QCOMPARE(R(kTwin)->editValue, 1);
+    Click(ParameterTable::kColEdit, kTwin);
+    QCOMPARE(R(kTwin)->editValue, 0);
     // One state: nothing happens.
     Click(ParameterTable::kColEdit, kFixed);
     QVERIFY(!R(kFixed)->editValid);
@@ -286,6 +295,16 @@ class ParameterTableTest : public QObject {
     QCOMPARE(selected, 1);
     QCOMPARE(R(kSwap)->editValue, 2);
     QCOMPARE(L()->CurrentRow(), int(kSwap));  // a selection does not move on
+    // The chosen position counts, not its name.
+    L()->SelectCell(ParameterTable::kColEdit, kTriple);
+    Edit([&] { QTest::keyClick(L(), Qt::Key_F2); },
+         [](QWidget* e) {
+           auto* box = qobject_cast<QComboBox*>(e);
+           if (box == nullptr) return;
+           box->setCurrentIndex(2);
+           emit box->activated(2);
+         });
+    QCOMPARE(R(kTriple)->editValue, 2);
   }
 
   void HotkeysSearchFromTheLast() {
