@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 #include <functional>
 
-#include "gui_test_main.h"
 #include "ui/list_control.h"
+#include "ui_test_main.h"
 
 using lumo::ui::ListControl;
 
@@ -311,6 +311,6 @@ class ListControlTest : public QObject {
   }
 };
 
-LUMO_GUI_TEST_MAIN(ListControlTest)
+LUMO_UI_TEST_MAIN(ListControlTest)
 
 #include "list_control_test.moc"

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "definitions/definition.h"
-#include "gui_test_main.h"
 #include "platform/message_box.h"
 #include "ui/parameter_table.h"
+#include "ui_test_main.h"
 
 using lumo::GetRecord;
 using lumo::ParDef;
@@ -391,6 +391,6 @@ class ParameterTableTest : public QObject {
   }
 };
 
-LUMO_GUI_TEST_MAIN(ParameterTableTest)
+LUMO_UI_TEST_MAIN(ParameterTableTest)
 
 #include "parameter_table_test.moc"

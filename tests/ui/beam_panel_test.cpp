@@ -10,9 +10,9 @@
 #include "app/settings.h"
 #include "definitions/definition.h"
 #include "definitions/setup.h"
-#include "gui_test_main.h"
 #include "platform/message_box.h"
 #include "ui/beam_panel.h"
+#include "ui_test_main.h"
 
 using lumo::kBeamActive;
 using lumo::kBeamInactive;
@@ -263,6 +263,6 @@ class BeamPanelTest : public QObject {
   }
 };
 
-LUMO_GUI_TEST_MAIN(BeamPanelTest)
+LUMO_UI_TEST_MAIN(BeamPanelTest)
 
 #include "beam_panel_test.moc"

@@ -8,7 +8,7 @@
 
 #include "app/translations.h"
 
-#define LUMO_GUI_TEST_MAIN(TestClass)                     \
+#define LUMO_UI_TEST_MAIN(TestClass)                      \
   int main(int argc, char** argv) {                       \
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) { \
       qputenv("QT_QPA_PLATFORM", "offscreen");            \
