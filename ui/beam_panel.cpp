@@ -89,12 +89,15 @@ BeamPanel::BeamPanel(QWidget* parent)
   for (const auto& [widget, id] : ids) {
     widget->setObjectName(QStringLiteral("control%1").arg(id));
     widget->setProperty("controlId", id);
+    if (widget != &rangeField_) widget->installEventFilter(this);
   }
+  list_.viewport()->installEventFilter(this);
   Retranslate();
 }
 
 BeamPanel::~BeamPanel() {
-  rangeField_.removeEventFilter(this);
+  for (QObject* child : children()) child->removeEventFilter(this);
+  list_.viewport()->removeEventFilter(this);
 }
 
 void BeamPanel::Attach(ParDef* definition, DeviceAccess* access) {
@@ -201,6 +204,15 @@ void BeamPanel::SetDeviceControls(std::vector<QWidget*> controls) {
 }
 
 void BeamPanel::Retranslate() {
+  // Tooltips of the main window's controls; shown only while tooltips are enabled.
+  QWidget* const tipped[] = {&list_,       &activateAll_, &rangeField_,
+                             &deactivate_, &writeBeams_,  &readBeams_};
+  for (QWidget* widget : tipped) {
+    const uint32_t id = widget->property("controlId").toUInt();
+    const char* tip = TooltipText(kMainDialog, [id](uint32_t control) { return control == id; });
+    widget->setToolTip(tip != nullptr ? FromCp1252(tip) : QString());
+  }
+  list_.viewport()->setToolTip(list_.toolTip());
   activateAll_.setText(Control(129));
   example_.setText(Control(132));
   deactivate_.setText(Control(130));
@@ -349,6 +361,7 @@ void BeamPanel::PutIntoEditImage() {
 }
 
 bool BeamPanel::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ToolTip && !CurrentSettings().enableToolTips) return true;
   if (watched == &rangeField_ && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {

@@ -11,6 +11,7 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QToolButton>
+#include <QToolTip>
 
 #include "app/settings.h"
 #include "app/translations.h"
@@ -347,12 +348,10 @@ void ParameterTable::HoverCell(int column, int row) {
   QFont font = button->font();
   font.setPixelSize(std::max(1, list_.RowHeight() * 2 / 3));
   button->setFont(font);
-  if (CurrentSettings().enableToolTips) {
-    const int control = column == kColDevice ? kCmdCopyDevice : kCmdCopyFile;
-    const char* tip =
-        TooltipText(kTooltipDialog, [control](uint32_t id) { return id == uint32_t(control); });
-    if (tip != nullptr) button->setToolTip(FromCp1252(tip));
-  }
+  const int control = column == kColDevice ? kCmdCopyDevice : kCmdCopyFile;
+  const char* tip =
+      TooltipText(kTooltipDialog, [control](uint32_t id) { return id == uint32_t(control); });
+  if (tip != nullptr) button->setToolTip(FromCp1252(tip));
   button->setMouseTracking(true);
   button->installEventFilter(this);
   const int command = column == kColDevice ? kCmdCopyDevice : kCmdCopyFile;
@@ -381,6 +380,19 @@ void ParameterTable::LeaveCell() {
 }
 
 bool ParameterTable::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_.viewport() && event->type() == QEvent::ToolTip) {
+    // Over the table the tooltip is the hovered row's hint, while tooltips are enabled.
+    if (CurrentSettings().enableToolTips && !hint_.isEmpty()) {
+      QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), hint_, list_.viewport());
+    } else {
+      QToolTip::hideText();
+    }
+    return true;
+  }
+  if (watched == arrow_.data() && event->type() == QEvent::ToolTip &&
+      !CurrentSettings().enableToolTips) {
+    return true;
+  }
   if (arrow_ != nullptr && watched == arrow_.data() &&
       (event->type() == QEvent::MouseMove || event->type() == QEvent::Leave)) {
     // The button lives while the pointer stays inside the visible part of its cell.
