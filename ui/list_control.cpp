@@ -136,9 +136,15 @@ ListControl::~ListControl() {
 }
 
 void ListControl::Attach(Callbacks callbacks, bool cellMode, int rowHeight) {
+  CloseEditor();
   callbacks_ = std::move(callbacks);
   cellMode_ = cellMode;
   rowHeight_ = rowHeight;
+  // A second attach starts from an empty grid.
+  headerModel_->setColumnCount(0);
+  widths_.clear();
+  rowCount_ = 0;
+  ResetHover();
   if (callbacks_.onInit) callbacks_.onInit(*this);
   currentColumn_ = -1;
   currentRow_ = -1;

@@ -119,6 +119,9 @@ class ListControlTest : public QObject {
     QCOMPARE(list_->CurrentRow(), 0);
     QCOMPARE(list_->RowCount(), kRows);
     QCOMPARE(list_->ColumnCount(), kColumns);
+    list_->Attach(LoggingCallbacks(log_, false), true, 20);  // again: the same grid
+    QCOMPARE(list_->RowCount(), kRows);
+    QCOMPARE(list_->ColumnCount(), kColumns);
   }
 
   void KeysMoveTheCurrentCell() {
