@@ -11,6 +11,11 @@
 // through DeviceAccess.
 //
 // How the main window uses it (device type 1 only):
+//   - the main window sizes the group box (template: 135 x 258 dialog units); the panel places
+//     its own controls inside from the template, in dialog units of its font. Each control has
+//     the object name "control<id>" and the property "controlId"; their tooltips (dialog 100)
+//     show only while EnableToolTips is on.
+//   - Attach(definition, access) once when the definition is applied (all beams active).
 //   - after every command and link event: RefreshPanel.
 //   - command 136: PutIntoEditImage, then request CMD_WRITE; command 137 and a complete read with
 //     AutoCopyConf: TakeFromDevice, then update enabling. Buttons 136 and 137 emit

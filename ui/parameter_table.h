@@ -22,8 +22,9 @@
 //   - commands 147/148: the signal copyValueRequested(147 or 148, row) comes from the arrow
 //     buttons; the main window runs its command and calls CopyOneValue(command, row).
 //   - Escape typed in the table: cancelRequested() (the main window's Cancel command, exit query).
-//   - hintChanged(text): the hovered row's description for status bar part 0 and the tooltip;
-//     Hint() gives it at any time (empty when the mouse is not over a row).
+//   - hintChanged(text): the hovered row's description for status bar part 0; Hint() gives it
+//     at any time (empty when the mouse is not over a row). The table shows it as the tooltip
+//     over the list itself while EnableToolTips is on.
 //   - editFinished(): an Edit value may have changed (the main window updates its enabling).
 //
 //   Attach, RefreshTable, SetLoadedFile, LoadedFile
