@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "ui/list_control.h"
+#include "ui/qt_text.h"
 #include "ui_test_main.h"
 
 using lumo::ui::ListControl;
@@ -292,6 +293,15 @@ class ListControlTest : public QObject {
     QCOMPARE(chosen, 2);
     QCOMPARE(Edit(true, [](QWidget* e) { static_cast<QComboBox*>(e)->hidePopup(); }), R::Cancel);
     QCOMPARE(Edit(true, [this](QWidget*) { QTest::keyClick(other_, Qt::Key_A); }), R::Cancel);
+  }
+
+  void TextsBetweenCodePageAndQt() {
+    using lumo::ui::FromCp1252;
+    using lumo::ui::ToCp1252;
+    QCOMPARE(FromCp1252("Ger\xE4t \x80\x85\x9F"), QStringLiteral(u"Ger\u00E4t \u20AC\u2026\u0178"));
+    QCOMPARE(ToCp1252(QStringLiteral(u"Ger\u00E4t \u20AC\u2026\u0178")),
+             std::string("Ger\xE4t \x80\x85\x9F"));
+    QCOMPARE(ToCp1252(QStringLiteral(u"\u2713\u0100")), std::string("??"));  // no byte for them
   }
 
   void ShortenedPaths() {
