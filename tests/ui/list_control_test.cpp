@@ -1,6 +1,7 @@
 // The editable list control: current cell and keys, hover reports, default painting, the edit
 // loop's results.
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -321,6 +322,19 @@ class ListControlTest : public QObject {
     // Not even the file name fits: it is cut at its end.
     QVERIFY(check(longPath, m.horizontalAdvance(QStringLiteral("tg5"))).size() < 7);
     QVERIFY(fits);
+  }
+
+  // Last: a quit request ends the edit loop (cancel) and stays pending for the main loop.
+  void QuitEndsTheEditLoop() {
+    Build(true);
+    QVERIFY(list_->OpenEditField(1, 2) != nullptr);
+    QTimer::singleShot(0, this, [] { QCoreApplication::exit(3); });
+    QTimer::singleShot(5000, this, [this] { delete list_->Editor(); });  // a hung loop
+    QCOMPARE(list_->RunEditLoop(1, 2), ListControl::EditResult::Cancel);
+    QVERIFY(list_->Editor() != nullptr);  // ended by the quit, not by the safety net
+    list_->CloseEditor();
+    QEventLoop main;
+    QCOMPARE(main.exec(), -1);  // returns at once: the quit is still pending
   }
 };
 
