@@ -130,13 +130,6 @@ TEST_F(LimitsTest, FieldsAreReadAsWritten) {
   EXPECT_EQ(Rule(1).hint, std::string(100, 'h'));
 }
 
-TEST_F(LimitsTest, AnErrorDiscardsAnEarlierTable) {
-  ASSERT_EQ(LineError("0, 1, 0, 1, \"A\", 0, 1,"), "");
-  EXPECT_EQ(table_.Count(), 2u);
-  EXPECT_NE(LineError("0, 1, 0, 1, \"A\", 0, 1"), "");
-  EXPECT_TRUE(table_.Empty());
-}
-
 TEST_F(LimitsTest, HostileBytesNeverCrash) {
   std::mt19937 random(1234);
   const std::string alphabet = "0123456789,~sS-+_*/\\()\"# x\n\r\t\x01\xFF";

@@ -160,17 +160,6 @@ TEST_F(EvaluationTest, FixedNumbersAreOrdinaryRulesForTheJoystick) {
   EXPECT_EQ(Cell(-2, 1), "-2");
 }
 
-TEST_F(EvaluationTest, JoystickSampleBlockPasses) {
-  ReadFile("Limits_Jovix.txt", kJoystick);
-  const std::vector<uint8_t> block =
-      sim::FactorySelfTestBlock(sim::DefaultOptions(sim::DeviceKind::Jovix), 's');
-  ASSERT_EQ(VersionAndLayout(1), static_cast<int32_t>(block.size()));
-  EvaluateSelfTest(table_, block, beams_, nullptr);
-  EXPECT_EQ(FailedRules(), std::vector<int32_t>{});
-  EXPECT_EQ(Cell(9, 1), "2000");
-  EXPECT_EQ(Cell(6, 1), "-2");
-}
-
 TEST_F(EvaluationTest, ValuesOutsideTheBlockAreNoValue) {
   ReadText("0, -1, 0, 0, \"v\", 0, 0,\n0, 1, 0, 2, \"a\", 0, 2147483647, \"h\"\n", kJoystick);
   VersionAndLayout(0);
@@ -181,13 +170,6 @@ TEST_F(EvaluationTest, ValuesOutsideTheBlockAreNoValue) {
   EXPECT_EQ(RuleCellTooltip(table_, Rule(1), 2), "");
   Rule(1).truncated[2] = true;
   EXPECT_EQ(RuleCellTooltip(table_, Rule(1), 2), "h");
-}
-
-TEST(ColumnWidthTest, ListsFillTheirWidth) {
-  EXPECT_EQ(RuleColumnWidths(617, 17), (std::array<int, 3>{270, 60, 269}));
-  auto beams = BeamColumnWidths(617, 17);
-  EXPECT_EQ(beams[1], 60);
-  EXPECT_EQ(beams[0], 120);
 }
 
 }  // namespace
