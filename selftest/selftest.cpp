@@ -35,6 +35,7 @@ std::string Decimal(int32_t value) {
 
 void CopyBeams(const LimitRule& rule, const std::vector<uint8_t>& block, BeamValues& beams) {
   int count = std::min<int32_t>(rule.size, kMaxBeams);
+  if (rule.position < 0) count = 0;
   const int64_t available = static_cast<int64_t>(block.size()) - rule.position;
   count = static_cast<int>(std::clamp<int64_t>(available, 0, count));
   for (int i = 0; i < count; ++i) beams.value[i] = block[static_cast<size_t>(rule.position) + i];
