@@ -306,10 +306,8 @@ bool DutLink::SelfTestVersion(char command) {
       if (abortRequest_.load() || stopRequested_.load()) break;
     }
   }
-  if (abortRequest_.load()) {
-    Notify(DN_SELFTESTFAILED, 0);
-    return false;
-  }
+  // The caller reports the failure: one DN_SELFTESTFAILED per self-test.
+  if (abortRequest_.load()) return false;
   uint8_t bytes[2] = {0, 0};
   uint32_t got = 0;
   if (size > 0 && !Serial_Read(&port_, bytes, static_cast<uint32_t>(size), &got)) return false;

@@ -1,0 +1,259 @@
+// lumokonf-cli selftest --port P [--calibrate] [--limits FILE] [--json] [--timeout S]: runs the
+// device's self-test ("s", or "c" with --calibrate) against the rules file (FILE, or
+// "Limits.txt" found as the program finds it), measures the light curtain's restart time when the
+// rules ask for it, and prints the result table, the beam table and the restart time. The
+// joystick answers only after the operator moved its stick: the operator is told on standard
+// error, and Ctrl+C cancels the test. Exit 0 when every shown rule and every beam passed.
+#include <csignal>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "app/translations.h"
+#include "cli/command.h"
+#include "cli/device_session.h"
+#include "definitions/setup.h"
+#include "platform/cp1252.h"
+#include "selftest/limits.h"
+#include "selftest/selftest.h"
+
+namespace lumo::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using namespace std::chrono_literals;
+
+constexpr const char* kLimitsFileName = "Limits.txt";
+constexpr auto kCancelPoll = 100ms;
+// Beyond the link's own waiting limit (reset max + 200 ms) for DN_RESETTIME to arrive.
+constexpr auto kResetReportSlack = 3000ms;
+
+struct SelfTestArgs {
+  std::string port;
+  bool calibrate = false;
+  std::string limits;
+  bool json = false;
+  double timeout = 10;
+};
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+  g_interrupted = 1;
+}
+
+// Ctrl+C cancels the self-test instead of ending the program, while the object lives.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    g_interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous_);
+  }
+  ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+std::string Utf8(const std::string& text) {
+  return Cp1252ToUtf8(text);
+}
+
+bool LoadRules(const SelfTestArgs& args) {
+  if (args.limits.empty()) {
+    if (LoadLimitsFile(kLimitsFileName)) return true;
+    if (TheLimitTable().Empty()) {
+      PrintError(std::string("No self-test rules: '") + kLimitsFileName +
+                 "' is missing in the start and program directories or is not valid.");
+    }
+    return false;
+  }
+  std::ifstream in(args.limits, std::ios::binary);
+  if (!in) {
+    PrintError("cannot open '" + args.limits + "'");
+    return false;
+  }
+  return ReadLimitRules(in);
+}
+
+// Waits for the outcome of the self-test; the block on success, nullptr (message printed unless
+// the operator cancelled) on failure.
+std::unique_ptr<std::vector<uint8_t>> AwaitResults(DeviceSession& session, bool joystick,
+                                                   std::chrono::milliseconds limit) {
+  InterruptGuard guard;
+  auto end = std::chrono::steady_clock::now() + limit;
+  bool cancelled = false;
+  for (;;) {
+    if (g_interrupted != 0 && !cancelled) {
+      cancelled = true;
+      CancelSelfTest(session.Link());
+    }
+    LinkEvent event;
+    if (!session.Next(event, kCancelPoll)) {
+      // The joystick waits for its operator without a limit.
+      if (!joystick && std::chrono::steady_clock::now() >= end) {
+        PrintError(MsgText("ERRST_FAILED"));
+        return nullptr;
+      }
+      continue;
+    }
+    switch (event.code) {
+      case DN_SELFTESTSENT:
+        if (joystick) PrintError(MsgText("ST_QMOVESTICK"));
+        break;
+      case DN_SELFTESTDATA:
+        if (event.block != nullptr) return std::move(event.block);
+        PrintError(MsgText("ERRST_FAILED"));
+        return nullptr;
+      case DN_SELFTESTFAILED:
+        if (!cancelled) PrintError(MsgText("ERRST_FAILED"));
+        return nullptr;
+      case DN_PORTFAILED:
+        PrintError(MsgText("ERRST_FAILED"));
+        return nullptr;
+      default:
+        break;
+    }
+  }
+}
+
+// Waits for the restart time after the supply cut; -1 when none is reported.
+int32_t AwaitRestart(DeviceSession& session, const LimitRule& resetRule) {
+  const auto limit = std::chrono::milliseconds(std::max(resetRule.max, 0)) + kResetReportSlack;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    auto now = std::chrono::steady_clock::now();
+    LinkEvent event;
+    if (now >= end ||
+        !session.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)))
+      return -1;
+    if (event.code == DN_RESETTIME) return event.value;
+  }
+}
+
+Json ValueJson(int32_t value) {
+  return value == NoValue ? Json(nullptr) : Json(value);
+}
+
+void PrintJson(const LimitTable& table, const BeamValues& beams, bool passed) {
+  const LimitRule* version = table.Find(0, kVersionRule);
+  Json rules = Json::array();
+  for (const LimitRule* rule : ShownRules(table)) {
+    rules.push_back({{"number", rule->number},
+                     {"description", Utf8(rule->description)},
+                     {"value", ValueJson(rule->value)},
+                     {"min", rule->min},
+                     {"max", rule->max},
+                     {"hint", Utf8(rule->hint)},
+                     {"passed", rule->passed}});
+  }
+  Json beamList = Json::array();
+  for (const BeamRow& row : BeamRows(table, beams)) {
+    for (const BeamCell& cell : row.cells) {
+      if (!cell.present) continue;
+      beamList.push_back({{"beam", cell.beam + 1},
+                          {"value", cell.value},
+                          {"relative", cell.hasRelative ? Json(cell.relative) : Json(nullptr)},
+                          {"passed", cell.passed}});
+    }
+  }
+  const LimitRule* reset = ResetRule(table);
+  Json out = {{"version", version != nullptr ? Json(version->value) : Json(nullptr)},
+              {"rules", rules},
+              {"beams", beamList},
+              {"resetTime", reset != nullptr ? Json(reset->value) : Json(nullptr)},
+              {"passed", passed}};
+  std::cout << out.dump(2) << "\n";
+}
+
+void PrintText(const LimitTable& table, const BeamValues& beams, bool passed) {
+  std::cout << Utf8(MsgText("ST_COLDESC")) << "\t" << Utf8(MsgText("ST_COLVALUE")) << "\t"
+            << Utf8(MsgText("ST_COLINFO")) << "\n";
+  for (const LimitRule* rule : ShownRules(table)) {
+    std::cout << Utf8(RuleCellText(table, *rule, 0)) << "\t" << Utf8(RuleCellText(table, *rule, 1))
+              << "\t" << Utf8(RuleCellText(table, *rule, 2)) << "\t"
+              << (rule->passed ? "passed" : "FAILED") << "\n";
+  }
+  for (const BeamRow& row : BeamRows(table, beams)) {
+    std::cout << Utf8(row.label);
+    for (const BeamCell& cell : row.cells) {
+      if (!cell.present) continue;
+      std::cout << "\t" << (cell.text.empty() ? std::to_string(cell.value) : cell.text)
+                << (cell.passed ? "" : " FAILED");
+    }
+    std::cout << "\n";
+  }
+  if (const LimitRule* reset = ResetRule(table); reset != nullptr) {
+    std::cout << "Restart time: "
+              << (reset->value >= 0 ? std::to_string(reset->value) + " ms" : "timeout") << "\n";
+  }
+  std::cout << (passed ? "Self-test passed" : "Self-test FAILED") << "\n";
+}
+
+int RunSelfTestCommand(const SelfTestArgs& args, const GlobalOptions& options) {
+  if (!PrepareProgram(options)) return kExitFailed;
+  if (!LoadRules(args)) return kExitFailed;
+  LimitTable& table = TheLimitTable();
+  LimitRulesAdapter adapter(table);
+  // A link of its own: the program's one link would be stopped only at exit, after the serial
+  // layer's own state is gone.
+  DutLink link;
+  link.SetSelfTestRules(&adapter);
+  int result = kExitFailed;
+  {
+    DeviceSession session(link);
+    const auto limit = TimeoutOption(args.timeout);
+    const bool joystick = DeviceType() == kJoystick;
+    if (session.Start(args.port, LinkConfigFromProgram()) && session.WaitForDevice(limit)) {
+      link.SetAbortRequest(false);
+      const char command = args.calibrate ? kCalibrateCommand : kSelfTestCommand;
+      if (!session.Request(CMD_SELFTEST, static_cast<uint8_t>(command), limit)) {
+        PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
+      } else if (auto block = AwaitResults(session, joystick, limit); block != nullptr) {
+        BeamValues& beams = TheBeamValues();
+        if (EvaluateSelfTest(table, *block, beams, &link)) {
+          SetResetTime(table, AwaitRestart(session, *ResetRule(table)));
+        }
+        const bool passed = SelfTestPassed(table, beams);
+        if (args.json) {
+          PrintJson(table, beams, passed);
+        } else {
+          PrintText(table, beams, passed);
+        }
+        result = passed ? kExitOk : kExitFailed;
+      }
+    }
+    session.Stop(true);
+  }
+  link.SetSelfTestRules(nullptr);
+  FreeLimitTable();
+  return result;
+}
+
+void SetupSelfTestCommand(CommandContext& context) {
+  auto args = std::make_shared<SelfTestArgs>();
+  CLI::App* sub = context.app.add_subcommand("selftest", "run the device's self-test");
+  sub->add_option("--port", args->port, "serial port (COM1, /dev/ttyUSB0, SIM:TG5, ...)")
+      ->required();
+  sub->add_flag("--calibrate", args->calibrate, "self calibration and test (\"c\")");
+  sub->add_option("--limits", args->limits, "rules file (default: Limits.txt)");
+  sub->add_flag("--json", args->json, "print one JSON object");
+  sub->add_option("--timeout", args->timeout, "seconds to wait for the device")
+      ->capture_default_str();
+  GlobalOptions* options = &context.options;
+  int* exitCode = &context.exitCode;
+  sub->callback([args, options, exitCode] { *exitCode = RunSelfTestCommand(*args, *options); });
+}
+
+}  // namespace
+
+LUMO_CLI_COMMAND(SetupSelfTestCommand);
+
+}  // namespace lumo::cli

@@ -1,0 +1,225 @@
+// The self-test run against the simulated devices: exchange, evaluation and restart time.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+
+#include "app/translations.h"
+#include "link/dut_link.h"
+#include "platform/message_box.h"
+#include "selftest/selftest.h"
+#include "sim/sim_port.h"
+
+namespace lumo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Keeps every notification with its block; tests wait for one with a deadline.
+class Events : public NotificationSink {
+ public:
+  void Notify(LinkEvent event) override {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+    changed_.notify_all();
+  }
+  int Count(int32_t code, size_t from) {
+    std::lock_guard lock(mutex_);
+    int count = 0;
+    for (size_t i = from; i < events_.size(); ++i) count += events_[i].code == code ? 1 : 0;
+    return count;
+  }
+  size_t Mark() {
+    std::lock_guard lock(mutex_);
+    return events_.size();
+  }
+  // The first event after from with one of the codes; code -1 when none came in time.
+  LinkEvent WaitFor(std::initializer_list<int32_t> codes, size_t from,
+                    std::chrono::milliseconds limit = 20000ms) {
+    std::unique_lock lock(mutex_);
+    LinkEvent found;
+    found.code = -1;
+    changed_.wait_for(lock, limit, [&] {
+      for (size_t i = from; i < events_.size(); ++i) {
+        for (int32_t code : codes) {
+          if (events_[i].code != code) continue;
+          found.code = code;
+          found.value = events_[i].value;
+          found.block = std::move(events_[i].block);
+          return true;
+        }
+      }
+      return false;
+    });
+    return found;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<LinkEvent> events_;
+};
+
+class SelfTestRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SelectLanguage(kLangGerman);
+    sim::ForgetSimulatedDevices();
+    config_.powerOnDelayMs = 0;
+    config_.echo = false;
+  }
+  void TearDown() override {
+    link_.StopLink();
+    sim::ForgetSimulatedDevices();
+  }
+
+  // Reads the sample rules, starts the link on the simulated device and waits for it.
+  void Start(const sim::SimOptions& options) {
+    const bool joystick = options.kind == sim::DeviceKind::Jovix;
+    const char* port = joystick ? "SIM:JOVIX" : "SIM:TG5";
+    std::ifstream in(
+        std::string(LUMO_EXAMPLES_DIR) + (joystick ? "/Limits_Jovix.txt" : "/Limits_TG5.txt"),
+        std::ios::binary);
+    table_.SetDeviceType(joystick ? kJoystick : kLightCurtain);
+    ASSERT_TRUE(table_.Read(in));
+    device_ = sim::PrepareSimulatedDevice(port, options);
+    config_.deviceType = joystick ? kJoystick : kLightCurtain;
+    link_.SetSelfTestRules(&adapter_);
+    ASSERT_TRUE(link_.StartLink(port, &events_, config_));
+    ASSERT_EQ(events_.WaitFor({DN_READY}, 0).code, DN_READY);
+  }
+
+  // Requests the self-test once the link is idle; returns the mark of the events after it.
+  size_t Request(char command) {
+    size_t mark = events_.Mark();
+    auto end = std::chrono::steady_clock::now() + 5s;
+    while (!RequestSelfTest(link_, command) && std::chrono::steady_clock::now() < end) {
+      events_.WaitFor({DN_IDLE}, events_.Mark(), 50ms);
+    }
+    return mark;
+  }
+
+  LinkEvent Outcome(size_t mark) {
+    return events_.WaitFor({DN_SELFTESTDATA, DN_SELFTESTFAILED}, mark);
+  }
+
+  LimitRule& Rule(int32_t number) { return *table_.Find(0, number); }
+
+  MessageRecorder messages_;
+  ScopedMessageSink sink_{&messages_};
+  Events events_;
+  LinkConfig config_;
+  DutLink link_;
+  LimitTable table_;
+  LimitRulesAdapter adapter_{table_};
+  BeamValues beams_;
+  std::shared_ptr<sim::SimDevice> device_;
+};
+
+TEST_F(SelfTestRunTest, LightCurtainPassesWithItsRestartTime) {
+  Start(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  LinkEvent data = Outcome(Request(kSelfTestCommand));
+  ASSERT_EQ(data.code, DN_SELFTESTDATA);
+  ASSERT_NE(data.block, nullptr);
+  EXPECT_EQ(data.block->size(), 39u);
+  const size_t mark = events_.Mark();
+  ASSERT_TRUE(EvaluateSelfTest(table_, *data.block, beams_, &link_));
+  EXPECT_EQ(RuleCellText(table_, Rule(kResetRule), 1), "warten...");
+  LinkEvent restart = events_.WaitFor({DN_RESETTIME}, mark);
+  ASSERT_EQ(restart.code, DN_RESETTIME);
+  EXPECT_GE(restart.value, 90);  // the device boots in 100 ms
+  EXPECT_LE(restart.value, 1500);
+  SetResetTime(table_, restart.value);
+  EXPECT_TRUE(SelfTestPassed(table_, beams_));
+  EXPECT_EQ(beams_.count, 32);
+  EXPECT_TRUE(messages_.Boxes().empty());
+}
+
+TEST_F(SelfTestRunTest, LightCurtainFailingRuleAndRestartTimeout) {
+  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  options.bootDelayMs = 900;
+  Start(options);
+  std::vector<uint8_t> block = sim::FactorySelfTestBlock(options, 's');
+  block[0] = 200;  // supply 20.0 V, below 22.0 V
+  device_->SetSelfTestBlock('s', block);
+  Rule(kResetRule).max = 100;  // the device needs 900 ms
+  LinkEvent data = Outcome(Request(kSelfTestCommand));
+  ASSERT_EQ(data.code, DN_SELFTESTDATA);
+  const size_t mark = events_.Mark();
+  ASSERT_TRUE(EvaluateSelfTest(table_, *data.block, beams_, &link_));
+  EXPECT_FALSE(Rule(1).passed);
+  EXPECT_TRUE(Rule(2).passed);
+  LinkEvent restart = events_.WaitFor({DN_RESETTIME}, mark);
+  ASSERT_EQ(restart.code, DN_RESETTIME);
+  EXPECT_EQ(restart.value, -1);
+  SetResetTime(table_, restart.value);
+  EXPECT_EQ(RuleCellText(table_, Rule(kResetRule), 1), "timeout");
+  EXPECT_FALSE(Rule(kResetRule).passed);
+  EXPECT_FALSE(SelfTestPassed(table_, beams_));
+}
+
+TEST_F(SelfTestRunTest, VersionOutsideTheRuleFails) {
+  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  options.selfTestVersion = 5;
+  Start(options);
+  EXPECT_EQ(Outcome(Request(kSelfTestCommand)).code, DN_SELFTESTFAILED);
+  auto boxes = messages_.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "'Limits.txt' ist nicht f\xFCr dieses Ger\xE4t bestimmt (\"5: 2..3\")!");
+  EXPECT_EQ(boxes[0].caption, "Selbsttest");
+}
+
+TEST_F(SelfTestRunTest, LateExtraByteFailsAndTheNextRunPasses) {
+  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  Start(options);
+  std::vector<uint8_t> block = sim::FactorySelfTestBlock(options, 's');
+  block.push_back(0x55);
+  device_->SetSelfTestBlock('s', block);
+  EXPECT_EQ(Outcome(Request(kSelfTestCommand)).code, DN_SELFTESTFAILED);
+  block.pop_back();
+  device_->SetSelfTestBlock('s', block);
+  LinkEvent data = Outcome(Request(kSelfTestCommand));
+  ASSERT_EQ(data.code, DN_SELFTESTDATA);
+  EXPECT_EQ(*data.block, block);
+}
+
+TEST_F(SelfTestRunTest, JoystickCancelledBeforeTheStickMoved) {
+  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Jovix);
+  options.stickWaitMs = -1;
+  Start(options);
+  size_t mark = Request(kCalibrateCommand);
+  ASSERT_EQ(events_.WaitFor({DN_SELFTESTSENT}, mark).code, DN_SELFTESTSENT);
+  // Still waiting: no outcome while nobody acts.
+  EXPECT_EQ(events_.WaitFor({DN_SELFTESTDATA, DN_SELFTESTFAILED}, mark, 300ms).code, -1);
+  CancelSelfTest(link_);
+  EXPECT_EQ(Outcome(mark).code, DN_SELFTESTFAILED);
+  EXPECT_TRUE(messages_.Boxes().empty());
+  // One failure report per self-test: a second one would end the next run at once.
+  ASSERT_EQ(events_.WaitFor({DN_IDLE}, mark).code, DN_IDLE);
+  EXPECT_EQ(events_.Count(DN_SELFTESTFAILED, mark), 1);
+}
+
+TEST_F(SelfTestRunTest, JoystickFinishesAfterTheStickMoved) {
+  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Jovix);
+  options.stickWaitMs = -1;
+  Start(options);
+  size_t mark = Request(kCalibrateCommand);
+  ASSERT_EQ(events_.WaitFor({DN_SELFTESTSENT}, mark).code, DN_SELFTESTSENT);
+  // The simulated device may clear a move that comes just as it starts waiting: move again
+  // until it answers.
+  LinkEvent data;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    device_->MoveStick();
+    data = events_.WaitFor({DN_SELFTESTDATA, DN_SELFTESTFAILED}, mark, 200ms);
+    if (data.code != -1) break;
+  }
+  ASSERT_EQ(data.code, DN_SELFTESTDATA);
+  EXPECT_FALSE(EvaluateSelfTest(table_, *data.block, beams_, &link_));
+  EXPECT_TRUE(SelfTestPassed(table_, beams_));
+  EXPECT_EQ(RuleCellText(table_, Rule(5), 1), "0");  // centred by the calibration
+}
+
+}  // namespace
+}  // namespace lumo
