@@ -1,5 +1,7 @@
 #include "sim/sim_port.h"
 
+#include "app/settings.h"
+
 #include <strings.h>
 
 #include <algorithm>
@@ -459,10 +461,10 @@ std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, int& er
     return nullptr;
   }
   if (!entry.device) {
-    // A device nobody prepared sits behind an interface with the usual loop-back, as the
-    // program's Echo setting assumes by default.
+    // A device nobody prepared sits behind an interface that returns what was sent exactly when
+    // the program's Echo setting expects it to, so the simulated port works either way.
     sim::SimOptions fresh = sim::DefaultOptions(simName->kind);
-    fresh.echo = true;
+    fresh.echo = CurrentSettings().echo != 0;
     entry.device = std::make_shared<sim::SimDevice>(fresh);
   }
   const sim::SimOptions options = entry.device->Options();
