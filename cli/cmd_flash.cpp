@@ -100,7 +100,9 @@ bool WaitForDeviceOrNone(DeviceSession& session, std::chrono::milliseconds limit
     if (!session.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now))) {
       return true;
     }
-    if (event.code == DN_READY || event.code == DN_NOFIRMWARE) return true;
+    // DN_READY also ends a handshake whose presence check failed: only configuration mode counts.
+    if (event.code == DN_READY && session.Link().InConfigMode()) return true;
+    if (event.code == DN_NOFIRMWARE) return true;
     if (event.code == DN_PORTFAILED) return false;
   }
 }
@@ -114,7 +116,8 @@ int RunFlash(const FlashArgs& args, const GlobalOptions& options) {
     return kExitFailed;
   }
 
-  DutLink& link = TheLink();
+  // A link of this command's own: it ends with the command, before the program's statics.
+  DutLink link;
   InstallFlashProcedure(link, [] { return std::make_unique<TerminalPrompt>(); });
   DeviceSession session(link);
   if (!session.Start(args.port, LinkConfigFromProgram())) return kExitFailed;
