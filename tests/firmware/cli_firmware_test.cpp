@@ -58,6 +58,8 @@ TEST(CliFirmwareTest, BadFilesFailWithTheMessage) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "Illegal data in hex file!\nLine: 2\n");
+  r = RunCli("--lang en firmware '" + kData + "/firmware/short_block.tg5'");
+  EXPECT_EQ(r.err, "Illegal file length\n");
   r = RunCli("--lang de firmware '" + kData + "/firmware/only_cr.bfl'");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "Die Flash-Datei hat eine ung\xC3\xBCltige L\xC3\xA4nge!\n");
