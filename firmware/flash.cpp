@@ -104,7 +104,7 @@ int32_t Percent(uint64_t done, uint64_t total) {
   return total == 0 ? 0 : static_cast<int32_t>(done * 100 / total);
 }
 
-// Step 1: which dialogue the device speaks. Sets loaderReady when the block boot loader
+// Detection: which dialogue the device speaks. Sets loaderReady when the block boot loader
 // listens.
 Dialogue DetectDialogue(DutLink& link, bool& loaderReady) {
   loaderReady = false;
@@ -125,7 +125,7 @@ Dialogue DetectDialogue(DutLink& link, bool& loaderReady) {
   return Dialogue::Stream;
 }
 
-// Step 2: switches a present device off; true when it fell silent (the line supplies it), and
+// Switches a present device off; true when it fell silent (the line supplies it), and
 // then it stays off. A device that still answers is switched on again.
 bool SupplyCyclesDevice(DutLink& link) {
   link.PowerOff();
@@ -137,7 +137,7 @@ bool SupplyCyclesDevice(DutLink& link) {
   return true;
 }
 
-// Step 4: dots at 2400 baud until the boot loader has been caught (true) or the user cancelled
+// Dots at 2400 baud until the boot loader has been caught (true) or the user cancelled
 // or the link is being stopped (false, cancelled).
 bool CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFactory& makePrompt) {
   std::unique_ptr<FlashPrompt> prompt;
@@ -193,7 +193,7 @@ bool CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFactory& 
   return phase == kPhaseCaught;
 }
 
-// Step 4.6: the caught boot loader erases its memory.
+// The caught boot loader erases its memory.
 bool EraseStreamLoader(DutLink& link) {
   if (!Pause(link, kBeforeEraseMs)) return false;
   Serial_Purge(&link.Port());
