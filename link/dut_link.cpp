@@ -366,7 +366,9 @@ void DutLink::RunCommand(int32_t command) {
   }
   if (mode_.load() == MODE_DRAIN) {
     WaitQuiet(config_.timeouts.noTraffic, 5000);
-    PresenceCheck();
+    // After a firmware update the device restarts or its boot loader still listens: a "?" would
+    // reach the boot loader as image data. The flash procedure has set the device state.
+    if (command != CMD_FLASH) PresenceCheck();
   }
   SetThreadMode(MODE_IDLE);
   Notify(DN_IDLE, 0);

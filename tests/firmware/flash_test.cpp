@@ -1,0 +1,425 @@
+// The flash procedure against the simulated devices and their boot loaders, and the start
+// sequence of the firmware update.
+#include "firmware/flash.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "app/translations.h"
+#include "platform/message_box.h"
+#include "sim/sim_port.h"
+#include "tests/support/temp_dir.h"
+
+namespace lumo {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Recorder : public NotificationSink {
+ public:
+  void Notify(LinkEvent event) override {
+    std::lock_guard lock(mutex_);
+    events_.push_back({event.code, event.value});
+    changed_.notify_all();
+  }
+  // The first of the codes posted after index from, waiting up to the limit; -1 for none.
+  int32_t WaitFor(std::initializer_list<int32_t> codes, size_t from = 0,
+                  std::chrono::milliseconds limit = 30000ms) {
+    std::unique_lock lock(mutex_);
+    int32_t found = -1;
+    changed_.wait_for(lock, limit, [&] {
+      for (size_t i = from; i < events_.size() && found < 0; ++i) {
+        if (std::find(codes.begin(), codes.end(), events_[i].first) != codes.end()) {
+          found = events_[i].first;
+        }
+      }
+      return found >= 0;
+    });
+    return found;
+  }
+  int32_t WaitOutcome(size_t from, std::chrono::milliseconds limit = 30000ms) {
+    return WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, from, limit);
+  }
+  // The percentages of DN_FLASHSTART after index from.
+  std::vector<int32_t> Progress(size_t from) {
+    std::lock_guard lock(mutex_);
+    std::vector<int32_t> out;
+    for (size_t i = from; i < events_.size(); ++i) {
+      if (events_[i].first == DN_FLASHSTART) out.push_back(events_[i].second);
+    }
+    return out;
+  }
+  size_t Size() {
+    std::lock_guard lock(mutex_);
+    return events_.size();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::pair<int32_t, int32_t>> events_;
+};
+
+// A prompt that answers as the test says, once it has been shown.
+struct PromptScript {
+  std::atomic<PromptAnswer> answer{PromptAnswer::None};
+  std::atomic<int> shown{0};
+  std::atomic<int> alive{0};
+  std::mutex mutex;
+  std::string title, text;
+};
+
+class ScriptedPrompt : public FlashPrompt {
+ public:
+  explicit ScriptedPrompt(PromptScript& script) : script_(script) { ++script_.alive; }
+  ~ScriptedPrompt() override { --script_.alive; }
+  void Show(const std::string& title, const std::string& text) override {
+    std::lock_guard lock(script_.mutex);
+    script_.title = title;
+    script_.text = text;
+    ++script_.shown;
+  }
+  PromptAnswer Answer() override { return script_.answer.load(); }
+
+ private:
+  PromptScript& script_;
+};
+
+bool Contains(const std::vector<uint8_t>& haystack, const std::string& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+         haystack.end();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20000ms) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+std::shared_ptr<FirmwareImage> BlockImage(uint32_t blocks, uint8_t lead = 0x5A) {
+  auto image = std::make_shared<FirmwareImage>();
+  image->leadByte = lead;
+  image->blockCount = blocks;
+  for (uint32_t i = 0; i < blocks * kFlashBlockSize; ++i) {
+    image->data.push_back(static_cast<uint8_t>(i * 7 + 3));
+  }
+  return image;
+}
+
+std::shared_ptr<FirmwareImage> StreamImage(uint32_t bytes) {
+  auto image = std::make_shared<FirmwareImage>();
+  image->byteCount = bytes;
+  for (uint32_t i = 0; i < bytes; ++i) image->data.push_back(static_cast<uint8_t>('A' + i % 26));
+  return image;
+}
+
+constexpr int kTg5BootDelayMs = 2500;
+
+class FlashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SelectLanguage(kLangEnglish);
+    sim::ForgetSimulatedDevices();
+    config_.powerOnDelayMs = 0;
+    config_.echo = false;
+    InstallFlashProcedure(link_, [this] { return std::make_unique<ScriptedPrompt>(script_); });
+  }
+  void TearDown() override {
+    link_.StopLink();
+    sim::ForgetSimulatedDevices();
+  }
+
+  const char* Name() const { return config_.deviceType == 2 ? "SIM:JOVIX" : "SIM:TG5"; }
+
+  std::shared_ptr<sim::SimDevice> Start(sim::DeviceKind kind, bool firmware = true,
+                                        int32_t waitFor = DN_READY) {
+    config_.deviceType = kind == sim::DeviceKind::Jovix ? 2 : 1;
+    sim::SimOptions options = sim::DefaultOptions(kind);
+    options.firmwarePresent = firmware;
+    // A light curtain that restarts after its new firmware stays silent for a while, so that a
+    // loaded machine does not take its prompt for a byte after the last block.
+    if (kind == sim::DeviceKind::Tg5) options.bootDelayMs = kTg5BootDelayMs;
+    auto device = sim::PrepareSimulatedDevice(Name(), options);
+    EXPECT_TRUE(link_.StartLink(Name(), &events_, config_));
+    if (waitFor >= 0) {
+      EXPECT_EQ(events_.WaitFor({waitFor}), waitFor);
+    }
+    // From now on bytes take their time on the line: the boot loaders' time limits count from
+    // the line, as on a real one. (Detection runs unpaced, so a loaded machine does not lose it.)
+    if (auto line = Line()) line->SetPace(true);
+    if (waitFor == DN_READY) {
+      EXPECT_TRUE(link_.InConfigMode());
+    }
+    return device;
+  }
+
+  std::shared_ptr<sim::SimLine> Line() { return sim::SimulatedLine(Name()); }
+
+  // Requests the flash and waits for its outcome; from is the event index before the request.
+  int32_t Flash(const std::shared_ptr<FirmwareImage>& image, size_t& from) {
+    EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+    from = events_.Size();
+    EXPECT_TRUE(RequestFlash(link_, image));
+    return events_.WaitOutcome(from);
+  }
+
+  MessageRecorder messages_;
+  ScopedMessageSink scopedSink_{&messages_};
+  Recorder events_;
+  PromptScript script_;
+  LinkConfig config_;
+  DutLink link_;
+};
+
+// ---- block dialogue ---------------------------------------------------------------------------
+
+TEST_F(FlashTest, BlockImageThroughTheConfigurationFirmware) {
+  auto device = Start(sim::DeviceKind::Tg5);
+  auto image = BlockImage(3);
+  size_t from = 0;
+  ASSERT_EQ(Flash(image, from), DN_FLASHOK);
+  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 0, 33, 66}));
+  ASSERT_TRUE(WaitUntil([&] { return device->FlashCount() == 1; }));
+  auto record = device->LastFlash();
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->kind, sim::BootLoaderKind::Block);
+  EXPECT_EQ(record->lead, 0x5A);
+  EXPECT_EQ(record->data, image->data);
+  EXPECT_TRUE(Contains(Line()->ProgramSent(), "!FlasH"));
+  // The device starts its new firmware: the link looks for its prompt again.
+  ASSERT_TRUE(events_.WaitFor({DN_IDLE}, from) == DN_IDLE);
+  EXPECT_EQ(link_.DeviceState(), DEV_SEARCHING);
+  EXPECT_TRUE(messages_.Boxes().empty());
+}
+
+TEST_F(FlashTest, DeviceWithoutFirmwareGetsTheBlocksAtOnce) {
+  auto device = Start(sim::DeviceKind::Tg5, false, DN_NOFIRMWARE);
+  ASSERT_EQ(link_.DeviceState(), DEV_BOOTLOADER);
+  size_t from = 0;
+  ASSERT_EQ(Flash(BlockImage(2), from), DN_FLASHOK);
+  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 0, 50}));
+  EXPECT_FALSE(Contains(Line()->ProgramSent(), "!FlasH"));
+  EXPECT_TRUE(WaitUntil([&] { return device->FlashCount() == 1; }));
+  EXPECT_TRUE(device->FirmwarePresent());
+}
+
+TEST_F(FlashTest, RefusedThirdBlockFailsAfterTwoBlocksOfProgress) {
+  auto device = Start(sim::DeviceKind::Tg5);
+  std::atomic<int> accepted{0};
+  device->SetTraceSink([&](const sim::TraceEvent& e) {
+    if (e.kind == sim::TraceEvent::Kind::Sent && e.bytes == std::vector<uint8_t>{'+'} &&
+        ++accepted == 2) {
+      device->RefuseNextWrite();
+    }
+  });
+  size_t from = 0;
+  ASSERT_EQ(Flash(BlockImage(4), from), DN_FLASHFAILED);
+  device->SetTraceSink(nullptr);
+  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 0, 25, 50}));
+  EXPECT_EQ(device->FlashCount(), 0);
+  // The boot loader still listens: a second attempt goes straight to it.
+  ASSERT_TRUE(events_.WaitFor({DN_IDLE}, from) == DN_IDLE);
+  EXPECT_EQ(link_.DeviceState(), DEV_BOOTLOADER);
+  ASSERT_EQ(Flash(BlockImage(1), from), DN_FLASHOK);
+  EXPECT_TRUE(WaitUntil([&] { return device->FlashCount() == 1; }));
+}
+
+TEST_F(FlashTest, BytesAfterTheLastBlockFail) {
+  auto device = Start(sim::DeviceKind::Tg5);
+  auto line = Line();
+  uint64_t epoch = 0;
+  ASSERT_TRUE(line->WaitPowerOn(epoch));
+  device->SetTraceSink([&](const sim::TraceEvent& e) {
+    if (e.kind == sim::TraceEvent::Kind::Sent && e.bytes == std::vector<uint8_t>{'+'}) {
+      const uint8_t extra = 'x';
+      line->Write(epoch, &extra, 1);
+    }
+  });
+  size_t from = 0;
+  EXPECT_EQ(Flash(BlockImage(1), from), DN_FLASHFAILED);
+  device->SetTraceSink(nullptr);
+  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 0}));
+}
+
+TEST_F(FlashTest, StreamImageForABlockLoaderSendsNothingMore) {
+  auto device = Start(sim::DeviceKind::Tg5);
+  size_t from = 0;
+  ASSERT_EQ(Flash(StreamImage(40), from), DN_FLASHFAILED);
+  ASSERT_TRUE(events_.WaitFor({DN_IDLE}, from) == DN_IDLE);
+  std::vector<uint8_t> sent = Line()->ProgramSent();
+  ASSERT_GE(sent.size(), 6u);
+  EXPECT_EQ(std::string(sent.end() - 6, sent.end()), "!FlasH");
+  EXPECT_TRUE(events_.Progress(from).empty());
+  EXPECT_EQ(link_.DeviceState(), DEV_BOOTLOADER);
+  EXPECT_TRUE(link_.IsPowered());
+}
+
+// ---- stream dialogue --------------------------------------------------------------------------
+
+TEST_F(FlashTest, StreamImageWithAutomaticSupplyCycling) {
+  auto device = Start(sim::DeviceKind::Jovix);
+  auto image = StreamImage(40);
+  size_t from = 0;
+  ASSERT_EQ(Flash(image, from), DN_FLASHOK);
+  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 40, 80, 100}));
+  auto record = device->LastFlash();
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->kind, sim::BootLoaderKind::Stream);
+  EXPECT_EQ(record->data, image->data);
+  EXPECT_EQ(script_.shown.load(), 0) << "the supply was cycled by the program";
+  EXPECT_TRUE(link_.IsPowered());
+  // The line is back at the configured rate for the device's next start.
+  DriverLine settings;
+  Line()->GetLine(settings);
+  EXPECT_EQ(settings.baudRate, config_.baudRate);
+}
+
+TEST_F(FlashTest, BlockImageForAStreamDeviceFailsBeforeAnyDot) {
+  auto device = Start(sim::DeviceKind::Jovix);
+  size_t from = 0;
+  ASSERT_EQ(Flash(BlockImage(1), from), DN_FLASHFAILED);
+  EXPECT_FALSE(Contains(Line()->ProgramSent(), "."));
+  EXPECT_EQ(device->FlashCount(), 0);
+}
+
+TEST_F(FlashTest, NoDevicePromptCancelledEndsQuietly) {
+  auto device = Start(sim::DeviceKind::Jovix, false, -1);
+  ASSERT_TRUE(WaitUntil([&] { return link_.IsPowered(); }));
+  size_t from = events_.Size();
+  ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
+  ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
+  {
+    std::lock_guard lock(script_.mutex);
+    EXPECT_EQ(script_.title, "Firmware Update");
+    EXPECT_EQ(script_.text, "Switch DUT off and on, then press 'Ok'...");
+  }
+  // A second request while the first runs is refused at once.
+  EXPECT_FALSE(RequestFlash(link_, StreamImage(8)));
+  script_.answer = PromptAnswer::Cancel;
+  EXPECT_EQ(events_.WaitOutcome(from), DN_FLASHEND);
+  EXPECT_TRUE(WaitUntil([&] { return script_.alive.load() == 0; }));
+  EXPECT_FALSE(Contains(Line()->ProgramSent(), "!\r\n"));
+  EXPECT_TRUE(messages_.Boxes().empty());
+  EXPECT_EQ(device->FlashCount(), 0);
+}
+
+TEST_F(FlashTest, NoDevicePromptAnsweredCatchesTheBootLoader) {
+  auto device = Start(sim::DeviceKind::Jovix, false, -1);
+  ASSERT_TRUE(WaitUntil([&] { return link_.IsPowered(); }));
+  script_.answer = PromptAnswer::Ok;
+  size_t from = 0;
+  auto image = StreamImage(20);
+  ASSERT_EQ(Flash(image, from), DN_FLASHOK);
+  EXPECT_EQ(script_.shown.load(), 1);
+  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 80, 100}));
+  ASSERT_TRUE(device->LastFlash().has_value());
+  EXPECT_EQ(device->LastFlash()->data, image->data);
+}
+
+TEST_F(FlashTest, StoppingTheLinkEndsAWaitingPrompt) {
+  Start(sim::DeviceKind::Jovix, false, -1);
+  size_t from = events_.Size();
+  ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
+  ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
+  auto begin = std::chrono::steady_clock::now();
+  link_.StopLink();
+  // StopLink lets a command run for 5 s before it asks the thread to end.
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 9s);
+  EXPECT_EQ(events_.WaitOutcome(from, 100ms), DN_FLASHEND);
+  EXPECT_EQ(script_.alive.load(), 0);
+}
+
+TEST_F(FlashTest, NoDeviceWithABlockImageOrWithoutAPrompt) {
+  Start(sim::DeviceKind::Jovix, false, -1);
+  size_t from = 0;
+  EXPECT_EQ(Flash(BlockImage(1), from), DN_FLASHFAILED);
+  EXPECT_EQ(script_.shown.load(), 0);
+  // Nobody can answer the prompt: the update ends where it would need the user.
+  InstallFlashProcedure(link_, nullptr);
+  EXPECT_EQ(Flash(StreamImage(4), from), DN_FLASHEND);
+}
+
+TEST_F(FlashTest, ImagesWithoutDataAreNeverSent) {
+  Start(sim::DeviceKind::Tg5);
+  auto broken = BlockImage(2);
+  broken->data.resize(kFlashBlockSize);
+  size_t from = 0;
+  EXPECT_EQ(Flash(broken, from), DN_FLASHFAILED);
+  EXPECT_EQ(Flash(std::make_shared<FirmwareImage>(), from), DN_FLASHFAILED);
+  EXPECT_FALSE(Contains(Line()->ProgramSent(), "!FlasH"));
+  EXPECT_FALSE(RequestFlash(link_, nullptr));
+}
+
+// ---- start sequence ---------------------------------------------------------------------------
+
+class StartUpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SelectLanguage(kLangEnglish); }
+
+  FirmwareUpdateHooks Hooks(const std::string& file) {
+    FirmwareUpdateHooks hooks;
+    hooks.chooseFile = [file](std::string& path) {
+      path = file;
+      return !file.empty();
+    };
+    hooks.progress = [this](const std::shared_ptr<const FirmwareImage>& image) {
+      handed_ = image;
+      return accept_;
+    };
+    return hooks;
+  }
+
+  test::TempDir dir_;
+  MessageRecorder messages_;
+  ScopedMessageSink sink_{&messages_};
+  std::shared_ptr<const FirmwareImage> handed_;
+  bool accept_ = true;
+};
+
+TEST_F(StartUpdateTest, EachStepCanEndTheSequence) {
+  test::WriteFile(dir_ / "lead.tg5", "1F\r\n");
+  test::WriteFile(dir_ / "bad.tg5", "1F\r\nXX");
+  test::WriteFile(dir_ / "s.bfl", "data");
+  EXPECT_EQ(StartFirmwareUpdate(Hooks("")), UpdateStart::Cancelled);
+  EXPECT_EQ(StartFirmwareUpdate(Hooks(dir_ / "lead.tg5")), UpdateStart::Empty);
+  EXPECT_TRUE(messages_.Boxes().empty()) << "an empty image ends without a message";
+  EXPECT_EQ(StartFirmwareUpdate(Hooks(dir_ / "bad.tg5")), UpdateStart::FileFailed);
+  EXPECT_EQ(messages_.Boxes().size(), 1u);
+  EXPECT_EQ(handed_, nullptr);
+
+  // The default question is asked; No ends the sequence.
+  messages_.Clear();
+  messages_.QueueAnswer(MsgAnswer::No);
+  EXPECT_EQ(StartFirmwareUpdate(Hooks(dir_ / "s.bfl")), UpdateStart::Declined);
+  ASSERT_EQ(messages_.Boxes().size(), 1u);
+  EXPECT_EQ(messages_.Boxes()[0].kind, MsgKind::Question);
+  EXPECT_EQ(messages_.Boxes()[0].caption, "Firmware Update");
+  EXPECT_EQ(handed_, nullptr);
+
+  messages_.Clear();
+  messages_.QueueAnswer(MsgAnswer::Yes);
+  EXPECT_EQ(StartFirmwareUpdate(Hooks(dir_ / "s.bfl")), UpdateStart::Ran);
+  ASSERT_NE(handed_, nullptr);
+  EXPECT_EQ(handed_->byteCount, 4u);
+
+  // A link that refuses the request is told to the user at once.
+  messages_.Clear();
+  accept_ = false;
+  auto hooks = Hooks(dir_ / "s.bfl");
+  hooks.confirm = [] { return true; };
+  EXPECT_EQ(StartFirmwareUpdate(hooks), UpdateStart::Refused);
+  ASSERT_EQ(messages_.Boxes().size(), 1u);
+  EXPECT_EQ(messages_.Boxes()[0].text, "Error - repeat firmware update");
+}
+
+}  // namespace
+}  // namespace lumo
