@@ -112,8 +112,10 @@ DutLink::~DutLink() {
 }
 
 DutLink& TheLink() {
-  static DutLink link;
-  return link;
+  // Never destroyed: at exit the port lock registry it would need may already be gone. The
+  // programs stop the link themselves before they end.
+  static DutLink* link = new DutLink;
+  return *link;
 }
 
 void DutLink::SetFlashProcedure(FlashProcedure procedure) {

@@ -308,8 +308,6 @@ void MainWindow::CreateTemplateControls() {
     if (value != NoValue && IsValidValue(record, value)) SetEdit(record, value);
     QTimer::singleShot(0, this, [this] { UpdateEnabling(); });
   });
-  connect(static_cast<QLineEdit*>(controls_[kIdBeamExclude]), &QLineEdit::returnPressed, this,
-          [this] { Command(kIdDeactivate); });
 }
 
 bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
@@ -870,7 +868,7 @@ void MainWindow::Command(int id) {
       ExitQuery(1);
       return;
     case kIdQuit: {
-      QWidget* focus = QApplication::focusWidget();
+      QWidget* focus = focusWidget();
       if (focus != nullptr && focus == controls_[kIdBeamExclude]) {
         Command(kIdDeactivate);
       } else if (focus != nullptr && focus == controls_[kIdRangeField]) {
