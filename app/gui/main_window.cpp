@@ -21,7 +21,6 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
-#include "definitions/cell_text.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
 #include "link/link_config.h"
@@ -44,22 +43,12 @@ struct TemplateRow {
 };
 // id, kind, x, y, width, height
 constexpr TemplateRow kTemplate[] = {
-    {kIdParamFrame, Kind::Frame, 3, 23, 351, 258},
     {kIdRead, Kind::Button, 15, 54, 73, 13},
     {kIdCopyDevice, Kind::Button, 15, 66, 73, 13},
     {kIdSaveFile, Kind::Button, 87, 54, 73, 13},
     {kIdWrite, Kind::Button, 87, 66, 73, 13},
     {kIdLoadFile, Kind::Button, 159, 54, 73, 13},
     {kIdCopyFile, Kind::Button, 159, 66, 73, 13},
-    {kIdBeamFrame, Kind::Frame, 359, 23, 135, 258},
-    {kIdAllBeams, Kind::Button, 366, 158, 115, 12},
-    {kIdBeamExample, Kind::Label, 368, 171, 62, 9},
-    {kIdBeamExclude, Kind::Edit, 366, 179, 67, 12},
-    {kIdDeactivate, Kind::Button, 434, 179, 47, 12},
-    {kIdBeamWrite, Kind::Button, 378, 194, 94, 13},
-    {kIdBeamRead, Kind::Button, 378, 206, 94, 13},
-    {kIdActiveLabel, Kind::Label, 363, 223, 54, 9},
-    {kIdActiveBeams, Kind::Label, 419, 222, 69, 10},
     {kIdReferencesLabel, Kind::Label, 363, 236, 67, 9},
     {kIdReferences, Kind::Button, 434, 233, 54, 14},
     {kIdRangeLabel, Kind::Label, 365, 252, 128, 9},
@@ -68,8 +57,8 @@ constexpr TemplateRow kTemplate[] = {
     {kIdRangeSet, Kind::Button, 448, 263, 42, 12},
     {kIdQuit, Kind::DefaultButton, 11, 256, 60, 16},
 };
-constexpr QRect kTableDlu(8, 34, 341, 242);
-constexpr QRect kBeamListDlu(366, 34, 115, 122);
+constexpr QRect kParamFrameDlu(3, 23, 351, 258);
+constexpr QRect kBeamFrameDlu(359, 23, 135, 258);
 
 // The command buttons across the top, per device type, in their order.
 enum class ButtonStyle { Push, Toggle };
@@ -179,16 +168,6 @@ bool ExpertMode() {
   return (CurrentStartupPaths().startFlags & kStartExpert) != 0;
 }
 
-// Rows of the parameter table: the records that are not bracketed, in list order.
-std::vector<int> TableRecords(const ParDef* list) {
-  std::vector<int> rows;
-  if (list == nullptr) return rows;
-  for (size_t i = 0; i < list->Count(); ++i) {
-    if (!IsBracketed(&list->records[i])) rows.push_back(static_cast<int>(i));
-  }
-  return rows;
-}
-
 }  // namespace
 
 bool WindowFits(const QRect& frame, const QSize& screen) {
@@ -202,8 +181,9 @@ MainWindow::MainWindow(QWidget* parent)
       menuBar_(this),
       client_(this),
       status_(this),
-      table_(&client_),
-      beamList_(&client_),
+      access_(TheLink()),
+      paramTable_(&client_),
+      beamPanel_(&client_),
       sink_(this) {
   setFont(font_);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -275,39 +255,39 @@ void MainWindow::CreateTemplateControls() {
       }
     }
   }
-  paramFrame_ = static_cast<QGroupBox*>(controls_[kIdParamFrame]);
-  beamFrame_ = static_cast<QGroupBox*>(controls_[kIdBeamFrame]);
-  table_.setGeometry(
-      units_.Rect(kTableDlu.x(), kTableDlu.y(), kTableDlu.width(), kTableDlu.height()));
-  controls_[kIdParamTable] = &table_;
-  beamList_.setGeometry(
-      units_.Rect(kBeamListDlu.x(), kBeamListDlu.y(), kBeamListDlu.width(), kBeamListDlu.height()));
-  controls_[kIdBeamList] = &beamList_;
-  table_.setColumnCount(4);
-  table_.verticalHeader()->hide();
-  table_.setSelectionMode(QAbstractItemView::SingleSelection);
-  table_.horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  table_.setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                         QAbstractItemView::AnyKeyPressed);
-  connect(&table_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
-    if (item->column() != kColEdit || table_.signalsBlocked()) return;
-    ParDef* list = CurrentDefinition();
-    std::vector<int> rows = TableRecords(list);
-    if (item->row() < 0 || item->row() >= static_cast<int>(rows.size())) return;
-    PVar* record = GetRecord(list, rows[static_cast<size_t>(item->row())]);
-    std::string text = ToCp1252(item->text().trimmed());
-    int32_t value = NoValue;
-    if (!record->states.empty()) {
-      const PState* state = StateByText(list, record, text.c_str());
-      if (state != nullptr) value = state->value;
-    } else {
-      bool ok = false;
-      long long number = item->text().trimmed().toLongLong(&ok, 0);
-      if (ok && number >= INT32_MIN && number <= INT32_MAX) value = static_cast<int32_t>(number);
-    }
-    if (value != NoValue && IsValidValue(record, value)) SetEdit(record, value);
-    QTimer::singleShot(0, this, [this] { UpdateEnabling(); });
-  });
+  auto place = [this](const QRect& dlu) {
+    return units_.Rect(dlu.x(), dlu.y(), dlu.width(), dlu.height());
+  };
+  paramTable_.setGeometry(place(kParamFrameDlu));
+  beamPanel_.setGeometry(place(kBeamFrameDlu));
+  paramTable_.lower();
+  beamPanel_.lower();
+  controls_[kIdParamFrame] = &paramTable_;
+  controls_[kIdParamTable] = paramTable_.List();
+  controls_[kIdBeamFrame] = &beamPanel_;
+  controls_[kIdBeamList] = beamPanel_.List();
+  controls_[kIdBeamExclude] = beamPanel_.RangeField();
+  controls_[kIdActiveBeams] = beamPanel_.ActiveBeamsText();
+  paramTable_.SetCommandButtons(static_cast<QPushButton*>(controls_[kIdRead]),
+                                static_cast<QPushButton*>(controls_[kIdCopyDevice]),
+                                static_cast<QPushButton*>(controls_[kIdSaveFile]),
+                                static_cast<QPushButton*>(controls_[kIdWrite]),
+                                static_cast<QPushButton*>(controls_[kIdLoadFile]),
+                                static_cast<QPushButton*>(controls_[kIdCopyFile]));
+  beamPanel_.SetDeviceControls(
+      {controls_[kIdRangeField], controls_[kIdRangeSet], controls_[kIdReferences]});
+  connect(&paramTable_, &ui::ParameterTable::copyValueRequested, this,
+          [this](int command, int row) {
+            paramTable_.CopyOneValue(command, row);
+            UpdateEnabling();
+          });
+  connect(&paramTable_, &ui::ParameterTable::cancelRequested, this, [this] { ExitQuery(1); });
+  connect(&beamPanel_, &ui::BeamPanel::cancelRequested, this, [this] { ExitQuery(1); });
+  connect(&paramTable_, &ui::ParameterTable::hintChanged, this,
+          [this](const QString& hint) { status_.SetHint(hint); });
+  connect(&paramTable_, &ui::ParameterTable::editFinished, this, [this] { UpdateEnabling(); });
+  connect(&beamPanel_, &ui::BeamPanel::beamsChanged, this, [this] { UpdateEnabling(); });
+  connect(&beamPanel_, &ui::BeamPanel::commandRequested, this, [this](int id) { Command(id); });
 }
 
 bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
@@ -331,62 +311,22 @@ bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
 }
 
 void MainWindow::AdaptWindow(const ParDef& list, int deviceType) {
-  // Rows: one per parameter, as high as an in-place drop-down list where one is needed.
-  int rowHeight = QFontMetrics(font_).height() + 4;
-  if (NeedsDropDownRows(list)) {
-    QComboBox probe;
-    probe.setFont(font_);
-    rowHeight = probe.sizeHint().height() - 1;
-  }
-  std::vector<int> rows = TableRecords(&list);
-  table_.blockSignals(true);
-  table_.setRowCount(static_cast<int>(rows.size()));
-  table_.verticalHeader()->setDefaultSectionSize(rowHeight);
-  table_.verticalHeader()->setMinimumSectionSize(1);
-  for (int r = 0; r < table_.rowCount(); ++r) {
-    for (int c = 0; c < 4; ++c) {
-      auto* item = new QTableWidgetItem();
-      item->setTextAlignment(Qt::AlignCenter);
-      if (c != kColEdit) item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-      table_.setItem(r, c, item);
-    }
-  }
-  table_.blockSignals(false);
-  // Shorten the table and put the six buttons under its value columns.
-  QRect place = table_.geometry();
-  place.setHeight(place.height() - kTableShortenPx);
-  table_.setGeometry(place);
-  int width = table_.viewport()->width();
-  if (width <= 0) width = place.width() - 2 * table_.frameWidth();
-  width -= table_.verticalScrollBar()->sizeHint().width();
-  int valueWidth = static_cast<int>(width / kValueColumnShare);
-  table_.setColumnWidth(kColName, width - 3 * valueWidth);
-  for (int c = kColDevice; c <= kColFile; ++c) table_.setColumnWidth(c, valueWidth);
-  const int pairs[3][2] = {
-      {kIdRead, kIdCopyDevice}, {kIdSaveFile, kIdWrite}, {kIdLoadFile, kIdCopyFile}};
-  int left = place.x() + table_.frameWidth() + (width - 3 * valueWidth);
-  for (int column = 0; column < 3; ++column) {
-    int x = left + column * valueWidth - 1;
-    int top = place.bottom() + 1 + kTableButtonFirstGap;
-    controls_[pairs[column][0]]->setGeometry(x, top, valueWidth + 1, kTableButtonHeight);
-    controls_[pairs[column][1]]->setGeometry(x, top + kTableButtonStep, valueWidth + 1,
-                                             kTableButtonHeight);
-  }
+  auto* definition = const_cast<ParDef*>(&list);  // the current definition, owned by setup
+  paramTable_.Attach(definition, &access_);
+  paramTable_.PlaceCommandButtons();
   if (deviceType == kDeviceTG5) {
+    beamPanel_.Attach(definition, &access_);
     if (!ExpertMode()) {
       controls_[kIdReferences]->hide();
       controls_[kIdReferencesLabel]->hide();
-      int delta = controls_[kIdReferences]->geometry().bottom() -
-                  controls_[kIdActiveBeams]->geometry().bottom();
-      for (int id : {kIdAllBeams, kIdDeactivate, kIdBeamExclude, kIdBeamExample, kIdActiveLabel,
-                     kIdActiveBeams, kIdBeamWrite, kIdBeamRead}) {
-        controls_[id]->move(controls_[id]->pos() + QPoint(0, delta));
-      }
-      beamList_.resize(beamList_.width(), beamList_.height() + delta);
+      QWidget* active = beamPanel_.ActiveBeamsText();
+      int activeBottom = active->mapTo(&client_, QPoint(0, active->height() - 1)).y();
+      beamPanel_.MoveLowerControls(controls_[kIdReferences]->geometry().bottom() - activeBottom);
     }
-    beams_.fill(kBeamActive);
+    beamPanel_.States().fill(kBeamActive);
   }
-  table_.setFocus();
+  paramTable_.RefreshTable();
+  paramTable_.List()->setFocus();
 }
 
 void MainWindow::BuildMenu() {
@@ -473,9 +413,9 @@ bool MainWindow::SetUpWindow() {
     if (!narrowed_) {
       narrowed_ = true;
       int centre = frameGeometry().center().x();
-      QRect frame = paramFrame_->geometry();
+      QRect frame = paramTable_.geometry();
       client_.setFixedWidth(frame.left() + frame.right() + 1);
-      beamFrame_->hide();
+      beamPanel_.hide();
       layout()->activate();
       move(centre - frameGeometry().width() / 2, y());
     }
@@ -546,21 +486,6 @@ void MainWindow::SyncDeviceImage() {
   if (TheLink().ConfigValid()) Images().device = TheLink().CopyDeviceImage();
 }
 
-uint8_t MainWindow::FirmwareByte0() const {
-  return TheLink().FirmwareWord()[0];
-}
-
-BeamRange MainWindow::CurrentBeamRange() const {
-  int32_t first = 0;
-  int32_t last = 0;
-  bool valid = TheLink().ConfigValid();
-  bool haveFirst = valid && GetParameter("$(ErsterStrahl)", &first);
-  bool haveLast = valid && GetParameter("$(LetzterStrahl)", &last);
-  BeamRange limits{static_cast<int>(RayLimitFirst()), static_cast<int>(RayLimitLast())};
-  return PanelRange(CurrentSettings().editAllRays != 0, limits, first, last, haveFirst, haveLast,
-                    FirmwareByte0());
-}
-
 void MainWindow::UpdateEnabling() {
   DutLink& link = TheLink();
   const bool c = link.InConfigMode();
@@ -588,66 +513,13 @@ void MainWindow::UpdateEnabling() {
   enableMenu(kIdSelfCalibration, r && c);
   if (QAction* tips = MenuAction(kIdTooltips)) tips->setChecked(CurrentSettings().enableToolTips);
   RefreshStatusText();
-  RefreshTable();
-  if (!jovix) RefreshBeamPanel();
+  SyncDeviceImage();
+  paramTable_.RefreshTable();
+  if (!jovix) beamPanel_.RefreshPanel();
 }
 
 void MainWindow::RefreshStatusText() {
   status_.SetStatus(LinkStatusText());
-}
-
-void MainWindow::RefreshTable() {
-  SyncDeviceImage();
-  DutLink& link = TheLink();
-  const bool valid = link.ConfigValid();
-  const ParDef* list = CurrentDefinition();
-  QString fileHeader = fileLoaded_ ? filePath_ : Msg("PARCOLFILE");
-  table_.setHorizontalHeaderLabels(
-      {Msg("PARCOLNAME"), Msg("PARCOLDEVICE"), Msg("PARCOLEDIT"), fileHeader});
-  std::vector<int> rows = TableRecords(list);
-  table_.blockSignals(true);
-  for (int r = 0; r < table_.rowCount() && r < static_cast<int>(rows.size()); ++r) {
-    const PVar* record = GetRecord(list, rows[static_cast<size_t>(r)]);
-    table_.item(r, kColName)->setText(FromCp1252(NameCellText(list, record)));
-    table_.item(r, kColDevice)->setText(FromCp1252(DeviceCellText(list, record, valid)));
-    table_.item(r, kColEdit)->setText(FromCp1252(EditCellText(list, record)));
-    table_.item(r, kColFile)->setText(FromCp1252(FileCellText(list, record)));
-    QFont italic = font_;
-    italic.setItalic(IsChanged(record, valid));
-    table_.item(r, kColEdit)->setFont(italic);
-    table_.item(r, kColName)->setBackground(QColor(200, 255, 200));
-    table_.item(r, kColEdit)
-        ->setBackground(IsChanged(record, valid) ? palette().color(QPalette::ToolTipBase)
-                                                 : QColor(Qt::white));
-  }
-  table_.blockSignals(false);
-  controls_[kIdCopyDevice]->setEnabled(valid);
-  controls_[kIdWrite]->setEnabled(valid);
-  controls_[kIdRead]->setEnabled(link.InConfigMode());
-  paramFrame_->setTitle(Msg(AnyChanged(list, valid) ? "KONFPARAMMOD" : "KONFPARAM"));
-}
-
-void MainWindow::RefreshBeamPanel() {
-  BeamRange range = CurrentBeamRange();
-  const bool valid = TheLink().ConfigValid();
-  PageImage device = TheLink().CopyDeviceImage();
-  beamList_.clear();
-  for (int beam = range.first; beam <= range.last; ++beam) {
-    auto* item = new QListWidgetItem(QString::number(beam), &beamList_);
-    uint8_t state = beams_[static_cast<size_t>(beam - 1)];
-    item->setCheckState(state == kBeamActive         ? Qt::Checked
-                        : state == kBeamUndetermined ? Qt::PartiallyChecked
-                                                     : Qt::Unchecked);
-  }
-  bool changed = ConfigChanged(beams_, range, device, FirmwareByte0(), valid);
-  auto* active = static_cast<QLabel*>(controls_[kIdActiveBeams]);
-  active->setText(FromCp1252(FormatRangeText(beams_, range)));
-  active->setAutoFillBackground(changed);
-  QPalette look = active->palette();
-  look.setColor(QPalette::Window, changed ? palette().color(QPalette::ToolTipBase)
-                                          : palette().color(QPalette::Window));
-  active->setPalette(look);
-  beamFrame_->setTitle(Msg(changed ? "KONFRAYMOD" : "KONFRAY"));
 }
 
 void MainWindow::WriteEdits() {
@@ -662,32 +534,19 @@ void MainWindow::WriteEdits() {
   link.RequestCommand(CMD_WRITE, 0);
 }
 
+void MainWindow::PutBeamsIntoLinkImage() {
+  DutLink& link = TheLink();
+  Images().device = link.CopyDeviceImage();
+  Images().edit = link.CopyEditImage();
+  beamPanel_.PutIntoEditImage();
+  link.EditImage([](PageImage& edit) { edit = Images().edit; });
+}
+
 void MainWindow::WriteBeams() {
   DutLink& link = TheLink();
   if (link.Mode() != MODE_IDLE || !link.ConfigValid()) return;
-  BeamRange range = CurrentBeamRange();
-  uint8_t fw = FirmwareByte0();
-  link.EditImage([&](PageImage& edit) { PutIntoEditImage(beams_, fw, range, edit); });
+  PutBeamsIntoLinkImage();
   link.RequestCommand(CMD_WRITE, 0);
-}
-
-void MainWindow::TakeBeamsFromDevice() {
-  TakeFromDevice(TheLink().CopyDeviceImage(), FirmwareByte0(), CurrentBeamRange(), beams_);
-}
-
-void MainWindow::CopyOneValue(int row, bool fromFile) {
-  ParDef* list = CurrentDefinition();
-  std::vector<int> rows = TableRecords(list);
-  if (row < 0 || row >= static_cast<int>(rows.size())) return;
-  PVar* record = GetRecord(list, rows[static_cast<size_t>(row)]);
-  SyncDeviceImage();
-  if (fromFile) {
-    if (record->fileValid) SetEdit(record, record->fileValue);
-  } else if (TheLink().ConfigValid()) {
-    SetEdit(record, DeviceValue(record));
-  }
-  table_.setFocus();
-  RefreshTable();
 }
 
 std::optional<QString> MainWindow::AskFile(const FileDialogRequest& request) {
@@ -717,12 +576,11 @@ bool MainWindow::LoadParameterFileCommand(const std::string& path) {
   target.list = CurrentDefinition();
   target.deviceType = &type;
   target.autoCopyConf = CurrentSettings().autoCopyConf != 0;
-  target.beams = &beams_;
+  target.beams = &beamPanel_.States();
   bool accepted = lumo::LoadParameterFile(chosen, target);
   if (type != DeviceType()) SetDeviceType(type);
   if (accepted) {
-    fileLoaded_ = true;
-    filePath_ = QString::fromStdString(chosen);
+    paramTable_.SetLoadedFile(chosen);
   }
   UpdateEnabling();
   return accepted;
@@ -738,8 +596,9 @@ bool MainWindow::SaveParameterFileCommand() {
   std::optional<QString> file = AskFile(request);
   if (!file) return false;
   savedOnce_ = true;
-  std::string beamText =
-      DeviceType() == kDeviceTG5 ? FormatRangeText(beams_, CurrentBeamRange()) : std::string();
+  std::string beamText = DeviceType() == kDeviceTG5
+                             ? FormatRangeText(beamPanel_.States(), beamPanel_.Range())
+                             : std::string();
   return lumo::SaveParameterFile(file->toStdString(), CurrentDefinition(), DeviceType(), beamText);
 }
 
@@ -777,7 +636,7 @@ bool MainWindow::UnsavedChanges() const {
   const bool valid = link.ConfigValid();
   if (AnyChanged(CurrentDefinition(), valid)) return true;
   if (DeviceType() != kDeviceTG5) return false;
-  return ConfigChanged(beams_, CurrentBeamRange(), link.CopyDeviceImage(), FirmwareByte0(), valid);
+  return beamPanel_.Changed();
 }
 
 void MainWindow::ExitQuery(int exitCode) {
@@ -861,7 +720,6 @@ void MainWindow::OpenSettingsStandIn() {
 
 void MainWindow::Command(int id) {
   DutLink& link = TheLink();
-  ParDef* list = CurrentDefinition();
   switch (id) {
     case kIdEscape:
     case kIdExit:
@@ -888,7 +746,7 @@ void MainWindow::Command(int id) {
       break;
     case kIdCopyDevice:
       SyncDeviceImage();
-      if (link.ConfigValid()) CopyDeviceToEdit(list);
+      if (link.ConfigValid()) paramTable_.CopyDeviceToEditColumn();
       break;
     case kIdSaveFile:
       SaveParameterFileCommand();
@@ -897,25 +755,20 @@ void MainWindow::Command(int id) {
       WriteEdits();
       break;
     case kIdCopyFile:
-      CopyFileToEdit(list);
+      paramTable_.CopyFileToEditColumn();
       break;
-    case kIdAllBeams: {
-      BeamRange range = CurrentBeamRange();
-      for (int beam = range.first; beam <= range.last; ++beam) {
-        beams_[static_cast<size_t>(beam - 1)] = kBeamActive;
-      }
+    case kIdAllBeams:
+      beamPanel_.ActivateAll();
       break;
-    }
-    case kIdDeactivate: {
-      auto* field = static_cast<QLineEdit*>(controls_[kIdBeamExclude]);
-      if (DeactivateRange(ToCp1252(field->text()).c_str(), beams_)) field->clear();
+    case kIdDeactivate:
+      beamPanel_.DeactivateRangeText();
       break;
-    }
     case kIdBeamWrite:
       WriteBeams();
       break;
     case kIdBeamRead:
-      TakeBeamsFromDevice();
+      SyncDeviceImage();
+      beamPanel_.TakeFromDevice();
       break;
     case kIdRangeSet:
       OpenStandIn(Control(100, kIdRangeLabel));
@@ -925,7 +778,7 @@ void MainWindow::Command(int id) {
       break;
     case kIdCopyFileValue:
     case kIdCopyDeviceValue:
-      CopyOneValue(table_.currentRow(), id == kIdCopyFileValue);
+      paramTable_.CopyOneValue(id, paramTable_.List()->CurrentRow());
       break;
     case kIdPower:
       link.TogglePower();
@@ -1006,7 +859,7 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
     case DN_READY:
       if ((settings.batch & kBatchOn) != 0) {
         Command(kIdCopyFile);
-        WriteBeams();
+        if (TheLink().Mode() == MODE_IDLE) PutBeamsIntoLinkImage();
         Command(kIdWrite);
       }
       Forward(event);
@@ -1067,7 +920,7 @@ void MainWindow::ShowHint(QWidget* widget) {
     return;
   }
   if (QApplication::activeWindow() != this || !isAncestorOf(widget)) return;
-  if (widget == &table_ || table_.isAncestorOf(widget)) return;
+  if (widget == paramTable_.List() || paramTable_.List()->isAncestorOf(widget)) return;
   status_.SetHint(TooltipFor(widget));
 }
 

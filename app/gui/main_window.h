@@ -4,9 +4,10 @@
 //
 // State (user interface thread only):
 //   the window's controls by id (template 100), the command buttons of the device type, the
-//   menu actions by id; the beam states of the panel; whether a parameter file is loaded and
-//   its path; the registered link event receiver (at most one); the once-only narrowing flag
-//   for the joystick; the hooks tests replace (file dialogs, quit request).
+//   menu actions by id; the parameter table and the beam panel (ui/, they keep the loaded
+//   file's path and the beam states); the registered link event receiver (at most one); the
+//   once-only narrowing flag for the joystick; the hooks tests replace (file dialogs, quit
+//   request).
 // The link (TheLink()) owns the page images; the codec's images (Images()) are kept in step:
 // the device image is copied in at every refresh, the edit image is taken from the link,
 // changed and handed back only while the link is idle, right before a write is requested.
@@ -28,10 +29,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QTableWidget>
 #include <functional>
 #include <map>
 #include <memory>
@@ -43,6 +42,9 @@
 #include "app/gui/status_strip.h"
 #include "definitions/pardef.h"
 #include "files/beam_config.h"
+#include "ui/beam_panel.h"
+#include "ui/device_access.h"
+#include "ui/parameter_table.h"
 
 namespace lumo::gui {
 
@@ -134,9 +136,8 @@ class MainWindow : public QDialog {
   QAction* MenuAction(int id) const;
   QMenuBar& MenuBar() { return menuBar_; }
   StatusStrip& Status() { return status_; }
-  QTableWidget& Table() { return table_; }
-  BeamStates& Beams() { return beams_; }
-  void CopyOneValue(int row, bool fromFile);
+  ui::ParameterTable& Table() { return paramTable_; }
+  ui::BeamPanel& BeamPanel() { return beamPanel_; }
 
  protected:
   bool event(QEvent* event) override;
@@ -154,14 +155,10 @@ class MainWindow : public QDialog {
   void TranslateControls();
   void SetTitle();
   void RefreshStatusText();
-  void RefreshTable();
-  void RefreshBeamPanel();
   void SyncDeviceImage();
   void WriteEdits();
   void WriteBeams();
-  void TakeBeamsFromDevice();
-  BeamRange CurrentBeamRange() const;
-  uint8_t FirmwareByte0() const;
+  void PutBeamsIntoLinkImage();
   void OnLinkEvent(LinkEvent& event);
   void Forward(const LinkEvent& event);
   void ShowHint(QWidget* widget);
@@ -181,17 +178,13 @@ class MainWindow : public QDialog {
   std::map<int, QWidget*> controls_;
   std::map<int, QPushButton*> commandButtons_;
   std::map<int, QAction*> actions_;
-  QGroupBox* paramFrame_ = nullptr;
-  QGroupBox* beamFrame_ = nullptr;
-  QTableWidget table_;
-  QListWidget beamList_;
+  ui::LinkAccess access_;
+  ui::ParameterTable paramTable_;
+  ui::BeamPanel beamPanel_;
   GuiLinkSink sink_;
   LinkEventReceiver* receiver_ = nullptr;
   FileDialogHook fileDialog_;
   std::function<void(int)> quit_;
-  BeamStates beams_{};
-  bool fileLoaded_ = false;
-  QString filePath_;
   bool savedOnce_ = false;
   bool narrowed_ = false;
   bool rulesLoaded_ = false;

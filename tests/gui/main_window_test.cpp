@@ -61,7 +61,7 @@ class MainWindowTest : public QObject {
   // Builds the window for the device on port (SIM:TG5 or SIM:JOVIX) with the definition file.
   void Open(const char* definition, const char* port, bool expert = false);
   void WaitForDevice();
-  QString Cell(int row, int column) { return window_->Table().item(row, column)->text(); }
+  QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
 
   std::unique_ptr<test::TempFolder> folder_;
   std::unique_ptr<MessageRecorder> recorder_;
@@ -231,8 +231,8 @@ void MainWindowTest::parameterFileOfWrongType() {
   QVERIFY(!window_->LoadParameterFileCommand(path));
   QVERIFY(!recorder_->Boxes().empty());
   QVERIFY(recorder_->Boxes().back().text.find("Jovix") != std::string::npos);
-  QCOMPARE(window_->Table().horizontalHeaderItem(3)->text(), QStringLiteral("File"));
-  for (int row = 0; row < window_->Table().rowCount(); ++row) {
+  QCOMPARE(window_->Table().List()->HeaderText(3), QStringLiteral("File"));
+  for (int row = 0; row < window_->Table().List()->RowCount(); ++row) {
     QCOMPARE(Cell(row, 3), QStringLiteral("???"));
   }
   QCOMPARE(DeviceType(), kDeviceTG5);
@@ -258,8 +258,8 @@ void MainWindowTest::parameterFileRoundTrip() {
   QCOMPARE(asked.title, QStringLiteral("Open parameter file"));
   // Saved once: the open dialog starts in the program folder too.
   QCOMPARE(asked.directory, QString::fromStdString(folder_->Path()));
-  QCOMPARE(window_->Table().horizontalHeaderItem(3)->text(), saved + QStringLiteral(".par"));
-  for (int row = 0; row < window_->Table().rowCount(); ++row) {
+  QCOMPARE(QString::fromStdString(window_->Table().LoadedFile()), saved + QStringLiteral(".par"));
+  for (int row = 0; row < window_->Table().List()->RowCount(); ++row) {
     QCOMPARE(Cell(row, 3), Cell(row, 2));
   }
   QVERIFY(recorder_->Boxes().empty());
@@ -320,10 +320,10 @@ void MainWindowTest::enterInBeamFieldDeactivates() {
   QTest::keyClick(field, Qt::Key_Return);
   QVERIFY(quits_.empty());
   QVERIFY(recorder_->Boxes().empty());
-  QCOMPARE(window_->Beams()[0], kBeamActive);
-  QCOMPARE(window_->Beams()[1], kBeamInactive);
-  QCOMPARE(window_->Beams()[2], kBeamInactive);
-  QCOMPARE(window_->Beams()[3], kBeamActive);
+  QCOMPARE(window_->BeamPanel().States()[0], kBeamActive);
+  QCOMPARE(window_->BeamPanel().States()[1], kBeamInactive);
+  QCOMPARE(window_->BeamPanel().States()[2], kBeamInactive);
+  QCOMPARE(window_->BeamPanel().States()[3], kBeamActive);
 }
 
 void MainWindowTest::screenshots() {
