@@ -59,6 +59,8 @@ constexpr TemplateRow kTemplate[] = {
 };
 constexpr QRect kParamFrameDlu(3, 23, 351, 258);
 constexpr QRect kBeamFrameDlu(359, 23, 135, 258);
+constexpr int kReferencesBottomDlu = 233 + 14;
+constexpr int kActiveBeamsBottomDlu = 222 + 10;
 
 // The command buttons across the top, per device type, in their order.
 enum class ButtonStyle { Push, Toggle };
@@ -319,9 +321,9 @@ void MainWindow::AdaptWindow(const ParDef& list, int deviceType) {
     if (!ExpertMode()) {
       controls_[kIdReferences]->hide();
       controls_[kIdReferencesLabel]->hide();
-      QWidget* active = beamPanel_.ActiveBeamsText();
-      int activeBottom = active->mapTo(&client_, QPoint(0, active->height() - 1)).y();
-      beamPanel_.MoveLowerControls(controls_[kIdReferences]->geometry().bottom() - activeBottom);
+      // The template's bottoms of the reference button (146) and the active beams text (134).
+      beamPanel_.MoveLowerControls(units_.Y(kReferencesBottomDlu) -
+                                   units_.Y(kActiveBeamsBottomDlu));
     }
     beamPanel_.States().fill(kBeamActive);
   }
@@ -421,6 +423,7 @@ bool MainWindow::SetUpWindow() {
     }
   }
   TranslateControls();
+  beamPanel_.Retranslate();
   CreateCommandButtons();
   auto dropAction = [this](int id) {
     auto found = actions_.find(id);

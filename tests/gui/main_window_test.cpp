@@ -96,6 +96,7 @@ void MainWindowTest::Open(const char* definition, const char* port, bool expert)
   paths.startFlags = expert ? kStartExpert : 0;
   SetCurrentStartupPaths(paths);
   LoadSettings(paths.settingsFile);
+  SelectLanguageByName(CurrentSettings().language);
   InitTranslations();
   sim::SimOptions options = sim::DefaultOptions(
       std::string(port) == "SIM:JOVIX" ? sim::DeviceKind::Jovix : sim::DeviceKind::Tg5);
