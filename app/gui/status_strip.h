@@ -1,5 +1,5 @@
 // The main window's status bar: three parts whose right edges lie at 57 %, 90 % and 100 % of
-// its width. Part 0 shows hints, part 1 the link status, part 2 holds the progress bar.
+// its width. The first shows hints, the second the link status, the third holds the progress bar.
 //
 // State: the two texts and the progress bar's range and position, all set on the user
 // interface thread.

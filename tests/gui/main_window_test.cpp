@@ -301,7 +301,7 @@ void MainWindowTest::menusFollowTheRules() {
   window_->MenuAction(kIdTooltips)->trigger();
   QCOMPARE(CurrentSettings().enableToolTips != 0, !before);
   QCOMPARE(window_->MenuAction(kIdTooltips)->isChecked(), !before);
-  // The hint of a menu item reaches status part 0.
+  // The hint of a menu item reaches the hint field of the status bar.
   emit window_->MenuAction(kIdLoadConfig)->hovered();
   QCOMPARE(window_->Status().Hint(), QStringLiteral("Load parameter file"));
   // Expert mode keeps the Signal test item.
