@@ -11,7 +11,18 @@ source "$ROOT/scripts/common.sh"
 lumo_install_packages
 lumo_build
 
+# The desktop program starts from a demo folder whose settings name the simulated light
+# curtain (SIM:TG5, reached in-process; its interface does not echo), so it starts without
+# asking for a port.
+DEMO_DIR="$BUILD_DIR/demo"
+mkdir -p "$DEMO_DIR"
+if [ ! -f "$DEMO_DIR/lumokonf.ini" ]; then
+  printf '[CommSettings]\r\nDefaultPortName=SIM:TG5\r\nEcho=0\r\n[Misc]\r\nPropertiesOnStart=0\r\n' \
+    > "$DEMO_DIR/lumokonf.ini"
+fi
+
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  cd "$DEMO_DIR"
   exec "$BUILD_DIR/app/gui/lumokonf" "$@"
 fi
 echo "No display found: reading the simulated light curtain through lumokonf-cli."

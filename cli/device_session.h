@@ -3,7 +3,7 @@
 //
 //   PrepareProgram        paths, settings (lumokonf.ini), language, translation tables, the
 //                         device definition and its setup; false after its message was shown
-//   LinkConfigFromProgram the link's settings from the definition and the settings
+//   LinkConfigFromProgram (link/link_config.h) the link's settings from definition and settings
 //   DeviceSession         start the link on a port, wait for the device, take notifications,
 //                         give the device back to normal operation at the end
 //   FormatMsg             a translated message with "%s"/"%d" filled in
@@ -18,11 +18,11 @@
 #include "cli/command.h"
 #include "files/beam_config.h"
 #include "link/dut_link.h"
+#include "link/link_config.h"
 
 namespace lumo::cli {
 
 bool PrepareProgram(const GlobalOptions& options);
-LinkConfig LinkConfigFromProgram();
 
 // The display name of the device type in use, for the "%s" of status texts.
 std::string DeviceDisplayName();

@@ -213,6 +213,8 @@ void DutLink::StopLink() {
   powered_.store(false);
   timerRunning_.store(false);
   Notify(DN_STOPPED, 0);
+  // A stopped link keeps no sink: its owner may go away now, and the next StartLink brings one.
+  sink_.store(nullptr);
   stopRequested_.store(false);
 }
 

@@ -1,31 +1,87 @@
-// lumokonf: the desktop program.
+// lumokonf: the desktop program. The start sequence: paths, settings, language, translation
+// tables, the command line ("-exp" expert mode, or "-appdef FILE": write a new configurator
+// and end), the main window with its initialisation, the screen-size check, the first action,
+// and the message loop.
+//
+// "--quit-after-start" (tests only, never part of the command line the program reads): open
+// the window, let it paint once, then end with exit code 0.
 #include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QLabel>
+#include <QFileDialog>
+#include <QScreen>
 #include <QTimer>
-#include <QVBoxLayout>
-
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/gui/gui_text.h"
+#include "app/gui/main_window.h"
+#include "app/gui/qt_message_sink.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/translations.h"
+#include "files/new_configurator.h"
+
+namespace {
+
+inline constexpr const char* kQuitAfterStart = "--quit-after-start";
+
+// The new configurator's save question as a Qt file dialog.
+std::optional<std::string> AskNewProgramName(const lumo::SaveFileRequest& request) {
+  QFileDialog dialog(nullptr, lumo::gui::FromCp1252(request.title),
+                     lumo::gui::FromCp1252(request.initialDirectory),
+                     lumo::gui::QtFilterFromParts(request.filter));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+  if (!request.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front().toStdString();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-
-  QDialog window;
-  window.setWindowTitle(QStringLiteral("Lumo-Konf V3.2"));
-  auto* layout = new QVBoxLayout(&window);
-  layout->addWidget(new QLabel(QStringLiteral("Lumo-Konf V3.2"), &window));
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &window);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &window, &QDialog::reject);
-  layout->addWidget(buttons);
-  window.show();
-
-  // --quit-after-start: open the window, let it paint once, then end (used by the tests).
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--quit-after-start") == 0) {
-      QTimer::singleShot(0, &window, &QDialog::accept);
+  // The test switch is taken out before the command line is read.
+  bool quitAfterStart = false;
+  std::vector<const char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0 && std::strcmp(argv[i], kQuitAfterStart) == 0) {
+      quitAfterStart = true;
+    } else {
+      args.push_back(argv[i]);
     }
   }
-  window.exec();
-  return 0;
+  QApplication application(argc, argv);
+  lumo::gui::QtMessageSink messages;
+  lumo::ScopedMessageSink installed(&messages);
+
+  lumo::StartupPaths paths = lumo::SettleStartupPaths();
+  lumo::LoadSettings(paths.settingsFile);
+  lumo::SelectLanguageByName(lumo::CurrentSettings().language);
+  lumo::InitTranslations();
+
+  lumo::CommandLineRequest request =
+      lumo::ReadCommandLine(lumo::JoinCommandLine(static_cast<int>(args.size()), args.data()));
+  paths.startFlags = request.startFlags;
+  lumo::SetCurrentStartupPaths(paths);
+  if (request.newConfigurator) {
+    lumo::SetNewConfiguratorSaveHook(AskNewProgramName);
+    return lumo::CreateNewConfigurator(request.definitionFile);
+  }
+
+  lumo::gui::MainWindow window;
+  messages.SetOwner(&window);
+  if (!window.Initialise()) return 0;
+  window.show();
+  if (QScreen* screen = window.screen()) {
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window.move(frame.topLeft());
+  }
+  if (!quitAfterStart) {
+    if (!window.ScreenSizeCheck()) return 0;
+    window.FirstAction();
+  } else {
+    QTimer::singleShot(0, &window, [] { QCoreApplication::exit(0); });
+  }
+  return application.exec();
 }

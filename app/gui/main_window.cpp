@@ -1,0 +1,956 @@
+#include "app/gui/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QMenu>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolTip>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cstring>
+
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/translations.h"
+#include "definitions/setup.h"
+#include "files/parameter_file.h"
+#include "link/link_config.h"
+#include "platform/message_box.h"
+
+namespace lumo::gui {
+
+namespace {
+
+// Template 100, in dialog units.
+constexpr int kClientWidthDlu = 497;
+constexpr int kClientHeightDlu = 298;
+
+// One control of template 100: id, kind and place in dialog units.
+enum class Kind { Button, DefaultButton, Label, Edit, Frame };
+struct TemplateRow {
+  int id;
+  Kind kind;
+  int x, y, width, height;
+};
+// id, kind, x, y, width, height
+constexpr TemplateRow kTemplate[] = {
+    {kIdRead, Kind::Button, 15, 54, 73, 13},
+    {kIdCopyDevice, Kind::Button, 15, 66, 73, 13},
+    {kIdSaveFile, Kind::Button, 87, 54, 73, 13},
+    {kIdWrite, Kind::Button, 87, 66, 73, 13},
+    {kIdLoadFile, Kind::Button, 159, 54, 73, 13},
+    {kIdCopyFile, Kind::Button, 159, 66, 73, 13},
+    {kIdReferencesLabel, Kind::Label, 363, 236, 67, 9},
+    {kIdReferences, Kind::Button, 434, 233, 54, 14},
+    {kIdRangeLabel, Kind::Label, 365, 252, 128, 9},
+    {kIdRangeUnit, Kind::Label, 368, 265, 47, 9},
+    {kIdRangeField, Kind::Edit, 419, 263, 24, 12},
+    {kIdRangeSet, Kind::Button, 448, 263, 42, 12},
+    {kIdQuit, Kind::DefaultButton, 11, 256, 60, 16},
+};
+constexpr QRect kParamFrameDlu(3, 23, 351, 258);
+constexpr QRect kBeamFrameDlu(359, 23, 135, 258);
+constexpr int kReferencesBottomDlu = 233 + 14;
+constexpr int kActiveBeamsBottomDlu = 222 + 10;
+
+// The command buttons across the top, per device type, in their order.
+enum class ButtonStyle { Push, Toggle };
+struct CommandButtonRow {
+  int id;
+  ButtonStyle style;
+};
+constexpr CommandButtonRow kTg5Buttons[] = {{kIdNormalMode, ButtonStyle::Push},
+                                            {kIdSelfTest, ButtonStyle::Push},
+                                            {kIdPower, ButtonStyle::Toggle},
+                                            {kIdSignalTest, ButtonStyle::Push},
+                                            {kIdFirmware, ButtonStyle::Push}};
+constexpr CommandButtonRow kJovixButtons[] = {{kIdNormalMode, ButtonStyle::Push},
+                                              {kIdSelfTest, ButtonStyle::Push},
+                                              {kIdSelfCalibration, ButtonStyle::Push},
+                                              {kIdFirmware, ButtonStyle::Push}};
+constexpr int kButtonLeft = 8;       // pixels from the client area's left edge
+constexpr int kButtonTop = 2;        // pixels below its top
+constexpr int kButtonHeight = 24;    // pixels
+constexpr int kButtonPadding = 8;    // added to the caption's width
+constexpr int kButtonGap = 4;        // between two buttons
+constexpr int kButtonRightKeep = 8;  // no button passes the client width less this
+constexpr int kAmpersandShift = 5;   // a caption with its own "&" starts further right
+
+// Menus: pull-down id, then its items (0: separator), per device type.
+struct MenuRow {
+  int pullDown;
+  std::vector<int> items;
+};
+const std::vector<MenuRow> kTg5Menu = {{kIdMenuFile, {kIdSettings, kIdLoadConfig, kIdExit}},
+                                       {kIdMenuSelfTest, {kIdSelfTest, kIdSignalTest}},
+                                       {kIdMenuHelp, {kIdHelp, kIdTooltips, 0, kIdAbout}}};
+const std::vector<MenuRow> kJovixMenu = {{kIdMenuFile, {kIdSettings, kIdLoadConfig, kIdExit}},
+                                         {kIdMenuSelfTest, {kIdSelfTest, kIdSelfCalibration}},
+                                         {kIdMenuHelp, {kIdHelp, kIdTooltips, 0, kIdAbout}}};
+
+// The status bar hint of a menu item.
+const char* MenuHintId(int id) {
+  switch (id) {
+    case kIdPower:
+      return "MenuPower";
+    case kIdFirmware:
+      return "MenuFlash";
+    case kIdNormalMode:
+      return "MenuNormalMode";
+    case kIdSettings:
+      return "MenuProperties";
+    case kIdSelfTest:
+      return "MenuSTest";
+    case kIdSelfCalibration:
+      return "MenuCTest";
+    case kIdSignalTest:
+      return "MenuTestrunde";
+    case kIdHelp:
+      return "MenuHelp";
+    case kIdAbout:
+      return "MenuAbout";
+    case kIdExit:
+      return "MenuExit";
+    case kIdLoadConfig:
+      return "MenuParLoad";
+    case kIdTooltips:
+      return "MenuTooltips";
+    default:
+      return nullptr;
+  }
+}
+
+// Table columns.
+enum Column { kColName = 0, kColDevice = 1, kColEdit = 2, kColFile = 3 };
+constexpr double kValueColumnShare = 4.8;  // each value column gets W / 4.8
+constexpr int kTableShortenPx = 44;        // room for the six buttons under the table
+constexpr int kTableButtonHeight = 22;
+constexpr int kTableButtonFirstGap = 3;
+constexpr int kTableButtonStep = 21;
+
+// Parameter self-test characters.
+constexpr uintptr_t kSelfTestChar = 's';
+constexpr uintptr_t kSelfCalibrationChar = 'c';
+
+constexpr int kMaxStatusChars = 99;
+constexpr int kPageMask = 0xFFFF;
+
+std::string AppTitle() {
+  return ApplicationTitle();
+}
+
+QString LinkStatusText() {
+  DutLink& link = TheLink();
+  const char* id = link.StatusMsgId();
+  std::string name = DisplayName(CurrentDefinition(), DeviceType());
+  std::string text;
+  if (id != nullptr && id[0] != '\0') text = FillText(MsgText(id), {name}, kMaxStatusChars);
+  if (text.empty() && link.InConfigMode()) {
+    std::array<uint8_t, 2> fw = link.FirmwareWord();
+    if (DeviceType() == kDeviceJovix) {
+      text = link.Identity() + " @ " + link.PortName();
+    } else {
+      text = link.Identity() + " @ " + link.PortName() + " - (Firmware " + std::to_string(fw[0]) +
+             "," + std::to_string(fw[1]) + ")";
+    }
+  }
+  return FromCp1252(text);
+}
+
+bool ExpertMode() {
+  return (CurrentStartupPaths().startFlags & kStartExpert) != 0;
+}
+
+}  // namespace
+
+bool WindowFits(const QRect& frame, const QSize& screen) {
+  return frame.right() < screen.width() && frame.bottom() < screen.height();
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QDialog(parent),
+      font_(DialogFont()),
+      units_(font_),
+      menuBar_(this),
+      client_(this),
+      status_(this),
+      access_(TheLink()),
+      paramTable_(&client_),
+      beamPanel_(&client_),
+      sink_(this) {
+  setFont(font_);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->setMenuBar(&menuBar_);
+  layout->addWidget(&client_);
+  layout->addWidget(&status_);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  client_.setFixedSize(units_.X(kClientWidthDlu), units_.Y(kClientHeightDlu));
+  CreateTemplateControls();
+  quit_ = [](int code) { QCoreApplication::exit(code); };
+}
+
+MainWindow::~MainWindow() {
+  // Order: hook, link (its thread posts to this window), then the definition.
+  if (initialised_) qApp->removeEventFilter(this);
+  TheLink().StopLink();
+  QCoreApplication::removePostedEvents(this, LinkQEvent::EventType());
+  DiscardCurrentDefinition();
+}
+
+QPushButton* MainWindow::AddButton(int id, QWidget* parent, const QRect& place) {
+  auto* button = new QPushButton(parent);
+  button->setGeometry(place);
+  button->setAutoDefault(false);
+  connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
+  controls_[id] = button;
+  return button;
+}
+
+QLabel* MainWindow::AddLabel(int id, QWidget* parent, const QRect& place) {
+  auto* label = new QLabel(parent);
+  label->setGeometry(place);
+  label->setTextFormat(Qt::PlainText);
+  controls_[id] = label;
+  return label;
+}
+
+void MainWindow::CreateTemplateControls() {
+  for (const TemplateRow& row : kTemplate) {
+    QRect place = units_.Rect(row.x, row.y, row.width, row.height);
+    switch (row.kind) {
+      case Kind::Button:
+        AddButton(row.id, &client_, place);
+        break;
+      case Kind::DefaultButton: {
+        QPushButton* button = AddButton(row.id, &client_, place);
+        button->setDefault(true);
+        break;
+      }
+      case Kind::Label:
+        AddLabel(row.id, &client_, place);
+        break;
+      case Kind::Edit: {
+        auto* edit = new QLineEdit(&client_);
+        edit->setGeometry(place);
+        controls_[row.id] = edit;
+        break;
+      }
+      case Kind::Frame: {
+        auto* frame = new QGroupBox(&client_);
+        frame->setGeometry(place);
+        frame->lower();
+        controls_[row.id] = frame;
+        break;
+      }
+    }
+  }
+  auto place = [this](const QRect& dlu) {
+    return units_.Rect(dlu.x(), dlu.y(), dlu.width(), dlu.height());
+  };
+  paramTable_.setGeometry(place(kParamFrameDlu));
+  beamPanel_.setGeometry(place(kBeamFrameDlu));
+  paramTable_.lower();
+  beamPanel_.lower();
+  controls_[kIdParamFrame] = &paramTable_;
+  controls_[kIdParamTable] = paramTable_.List();
+  controls_[kIdBeamFrame] = &beamPanel_;
+  controls_[kIdBeamList] = beamPanel_.List();
+  controls_[kIdBeamExclude] = beamPanel_.RangeField();
+  controls_[kIdActiveBeams] = beamPanel_.ActiveBeamsText();
+  paramTable_.SetCommandButtons(static_cast<QPushButton*>(controls_[kIdRead]),
+                                static_cast<QPushButton*>(controls_[kIdCopyDevice]),
+                                static_cast<QPushButton*>(controls_[kIdSaveFile]),
+                                static_cast<QPushButton*>(controls_[kIdWrite]),
+                                static_cast<QPushButton*>(controls_[kIdLoadFile]),
+                                static_cast<QPushButton*>(controls_[kIdCopyFile]));
+  beamPanel_.SetDeviceControls(
+      {controls_[kIdRangeField], controls_[kIdRangeSet], controls_[kIdReferences]});
+  connect(&paramTable_, &ui::ParameterTable::copyValueRequested, this,
+          [this](int command, int row) {
+            paramTable_.CopyOneValue(command, row);
+            UpdateEnabling();
+          });
+  connect(&paramTable_, &ui::ParameterTable::cancelRequested, this, [this] { ExitQuery(1); });
+  connect(&beamPanel_, &ui::BeamPanel::cancelRequested, this, [this] { ExitQuery(1); });
+  connect(&paramTable_, &ui::ParameterTable::hintChanged, this,
+          [this](const QString& hint) { status_.SetHint(hint); });
+  connect(&paramTable_, &ui::ParameterTable::editFinished, this, [this] { UpdateEnabling(); });
+  connect(&beamPanel_, &ui::BeamPanel::beamsChanged, this, [this] { UpdateEnabling(); });
+  connect(&beamPanel_, &ui::BeamPanel::commandRequested, this, [this](int id) { Command(id); });
+}
+
+bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
+  auto adapt = [this](const ParDef& list, int type) { AdaptWindow(list, type); };
+  bool ok =
+      definition ? SetupWithDefinition(std::move(definition), adapt) : SetupFromDefinition(adapt);
+  if (!ok) return false;
+  LoadSettings(CurrentStartupPaths().settingsFile);
+  SelectLanguageByName(CurrentSettings().language);
+  // The self-test rules file is read here once the self-test is part of the program; until
+  // then no rules are loaded and the self-test commands stay hidden.
+  rulesLoaded_ = false;
+  if (!SetUpWindow()) {
+    ShowMessage(MsgKind::Error, MsgText("ERRINIT"), AppTitle());
+    return false;
+  }
+  UpdateEnabling();
+  qApp->installEventFilter(this);
+  initialised_ = true;
+  return true;
+}
+
+void MainWindow::AdaptWindow(const ParDef& list, int deviceType) {
+  auto* definition = const_cast<ParDef*>(&list);  // the current definition, owned by setup
+  paramTable_.Attach(definition, &access_);
+  paramTable_.PlaceCommandButtons();
+  if (deviceType == kDeviceTG5) {
+    beamPanel_.Attach(definition, &access_);
+    if (!ExpertMode()) {
+      controls_[kIdReferences]->hide();
+      controls_[kIdReferencesLabel]->hide();
+      // The template's bottoms of the reference button (146) and the active beams text (134).
+      beamPanel_.MoveLowerControls(units_.Y(kReferencesBottomDlu) -
+                                   units_.Y(kActiveBeamsBottomDlu));
+    }
+    beamPanel_.States().fill(kBeamActive);
+  }
+  paramTable_.RefreshTable();
+  paramTable_.List()->setFocus();
+}
+
+void MainWindow::BuildMenu() {
+  menuBar_.clear();
+  actions_.clear();
+  const std::vector<MenuRow>& rows = DeviceType() == kDeviceJovix ? kJovixMenu : kTg5Menu;
+  for (const MenuRow& row : rows) {
+    QMenu* menu = menuBar_.addMenu(Menu(static_cast<uint32_t>(row.pullDown)));
+    actions_[row.pullDown] = menu->menuAction();
+    connect(menu->menuAction(), &QAction::hovered, this, [this] { status_.SetHint(QString()); });
+    for (int id : row.items) {
+      if (id == 0) {
+        menu->addSeparator();
+        continue;
+      }
+      QAction* action = menu->addAction(Menu(static_cast<uint32_t>(id)));
+      action->setCheckable(id == kIdTooltips);
+      connect(action, &QAction::triggered, this, [this, id] { Command(id); });
+      connect(action, &QAction::hovered, this,
+              [this, id] { status_.SetHint(Msg(MenuHintId(id))); });
+      actions_[id] = action;
+    }
+  }
+}
+
+void MainWindow::CreateCommandButtons() {
+  for (auto& [id, button] : commandButtons_) delete button;
+  commandButtons_.clear();
+  const bool jovix = DeviceType() == kDeviceJovix;
+  const CommandButtonRow* rows = jovix ? kJovixButtons : kTg5Buttons;
+  const size_t count = jovix ? std::size(kJovixButtons) : std::size(kTg5Buttons);
+  QFontMetrics metrics(font_);
+  int x = kButtonLeft;
+  const int limit = client_.width() - kButtonRightKeep;
+  for (size_t i = 0; i < count; ++i) {
+    QString caption = Control(100, static_cast<uint32_t>(rows[i].id));
+    int left = x;
+    if (caption.contains(QLatin1Char('&'))) {
+      left += kAmpersandShift;
+    } else {
+      caption = QStringLiteral("&%1 %2").arg(i + 1).arg(caption);
+    }
+    QString shown = caption;
+    shown.remove(QLatin1Char('&'));
+    int width = metrics.horizontalAdvance(shown) + kButtonPadding;
+    if (left + width > limit) break;
+    auto* button = new QPushButton(caption, &client_);
+    button->setFont(font_);
+    button->setAutoDefault(false);
+    button->setGeometry(left, kButtonTop, width, kButtonHeight);
+    button->setCheckable(rows[i].style == ButtonStyle::Toggle);
+    const int id = rows[i].id;
+    connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
+    button->show();
+    commandButtons_[id] = button;
+    x = left + width + kButtonGap;
+  }
+}
+
+void MainWindow::TranslateControls() {
+  for (auto& [id, widget] : controls_) {
+    if (id == kIdParamFrame || id == kIdBeamFrame || id == kIdActiveBeams) continue;
+    QString text = Control(100, static_cast<uint32_t>(id));
+    if (auto* button = qobject_cast<QPushButton*>(widget)) {
+      button->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+      label->setText(text);
+    }
+  }
+}
+
+void MainWindow::SetTitle() {
+  TitleParts parts = TitleForDisplayName(DisplayName(CurrentDefinition(), DeviceType()));
+  SetApplicationTitle(parts.applicationTitle);
+  std::string expert = ExpertMode() ? MsgText("EXPERTMODE") : "";
+  setWindowTitle(FromCp1252(parts.applicationTitle + " " + parts.shownName + " " + expert));
+}
+
+bool MainWindow::SetUpWindow() {
+  const int type = DeviceType();
+  BuildMenu();
+  if (type == kDeviceJovix) {
+    if (QWidget* signal = ControlById(kIdSignalTest)) signal->hide();
+    if (!narrowed_) {
+      narrowed_ = true;
+      int centre = frameGeometry().center().x();
+      QRect frame = paramTable_.geometry();
+      client_.setFixedWidth(frame.left() + frame.right() + 1);
+      beamPanel_.hide();
+      layout()->activate();
+      move(centre - frameGeometry().width() / 2, y());
+    }
+  }
+  TranslateControls();
+  beamPanel_.Retranslate();
+  CreateCommandButtons();
+  auto dropAction = [this](int id) {
+    auto found = actions_.find(id);
+    if (found == actions_.end()) return;
+    for (QObject* owner : found->second->associatedObjects()) {
+      if (auto* widget = qobject_cast<QWidget*>(owner)) widget->removeAction(found->second);
+    }
+    delete found->second;
+    actions_.erase(found);
+  };
+  auto setShown = [this](int id, bool shown) {
+    if (QPushButton* button = CommandButton(id)) button->setVisible(shown);
+  };
+  if (type == kDeviceTG5) {
+    bool expert = ExpertMode();
+    for (int id : {kIdPower, kIdFirmware, kIdSignalTest}) setShown(id, expert);
+    if (expert) {
+      SetBatchState(kBatchOffered, true);
+      SetBatchState(kBatchOn, false);
+    } else {
+      dropAction(kIdSignalTest);
+    }
+  }
+  if (!rulesLoaded_) {
+    setShown(kIdSelfTest, false);
+    setShown(kIdSelfCalibration, false);
+    dropAction(kIdSelfTest);
+    dropAction(kIdSelfCalibration);
+  }
+  auto selfTestMenu = actions_.find(kIdMenuSelfTest);
+  if (selfTestMenu != actions_.end() && selfTestMenu->second->menu()->actions().isEmpty()) {
+    menuBar_.removeAction(selfTestMenu->second);
+    actions_.erase(selfTestMenu);
+  }
+  status_.Progress().SetRange(0, 100);
+  SetTitle();
+  return true;
+}
+
+void MainWindow::LanguageChanged() {
+  SelectLanguageByName(CurrentSettings().language);
+  SetUpWindow();
+  UpdateEnabling();
+}
+
+QWidget* MainWindow::ControlById(int id) const {
+  auto found = controls_.find(id);
+  if (found != controls_.end()) return found->second;
+  return CommandButton(id);
+}
+
+QPushButton* MainWindow::CommandButton(int id) const {
+  auto found = commandButtons_.find(id);
+  return found == commandButtons_.end() ? nullptr : found->second;
+}
+
+QAction* MainWindow::MenuAction(int id) const {
+  auto found = actions_.find(id);
+  return found == actions_.end() ? nullptr : found->second;
+}
+
+void MainWindow::SyncDeviceImage() {
+  if (TheLink().ConfigValid()) Images().device = TheLink().CopyDeviceImage();
+}
+
+void MainWindow::UpdateEnabling() {
+  DutLink& link = TheLink();
+  const bool c = link.InConfigMode();
+  const int32_t s = link.Mode();
+  const bool r = rulesLoaded_;
+  const bool jovix = DeviceType() == kDeviceJovix;
+  auto enable = [this](int id, bool on) {
+    if (QPushButton* button = CommandButton(id)) button->setEnabled(on);
+  };
+  auto enableMenu = [this](int id, bool on) {
+    if (QAction* action = MenuAction(id)) action->setEnabled(on);
+  };
+  enable(kIdSignalTest, c);
+  enable(kIdSelfTest, r && c);
+  enable(kIdSelfCalibration, r && c);
+  enable(kIdFirmware, jovix ? c : (c || s >= MODE_IDLE));
+  enable(kIdNormalMode, c);
+  if (QPushButton* power = CommandButton(kIdPower)) {
+    power->setEnabled(s >= MODE_IDLE);
+    power->setChecked(link.IsPowered());
+  }
+  enableMenu(kIdSignalTest, c);
+  enableMenu(kIdHelp, !CurrentStartupPaths().helpFile.empty());
+  enableMenu(kIdSelfTest, r && c);
+  enableMenu(kIdSelfCalibration, r && c);
+  if (QAction* tips = MenuAction(kIdTooltips)) tips->setChecked(CurrentSettings().enableToolTips);
+  RefreshStatusText();
+  SyncDeviceImage();
+  paramTable_.RefreshTable();
+  if (!jovix) beamPanel_.RefreshPanel();
+}
+
+void MainWindow::RefreshStatusText() {
+  status_.SetStatus(LinkStatusText());
+}
+
+void MainWindow::WriteEdits() {
+  DutLink& link = TheLink();
+  ParDef* list = CurrentDefinition();
+  // The edit image may only change while the link is idle, and only over a valid read.
+  if (list == nullptr || link.Mode() != MODE_IDLE || !link.ConfigValid()) return;
+  Images().device = link.CopyDeviceImage();
+  Images().edit = link.CopyEditImage();
+  ApplyEdits(list);
+  link.EditImage([](PageImage& edit) { edit = Images().edit; });
+  link.RequestCommand(CMD_WRITE, 0);
+}
+
+void MainWindow::PutBeamsIntoLinkImage() {
+  DutLink& link = TheLink();
+  Images().device = link.CopyDeviceImage();
+  Images().edit = link.CopyEditImage();
+  beamPanel_.PutIntoEditImage();
+  link.EditImage([](PageImage& edit) { edit = Images().edit; });
+}
+
+void MainWindow::WriteBeams() {
+  DutLink& link = TheLink();
+  if (link.Mode() != MODE_IDLE || !link.ConfigValid()) return;
+  PutBeamsIntoLinkImage();
+  link.RequestCommand(CMD_WRITE, 0);
+}
+
+std::optional<QString> MainWindow::AskFile(const FileDialogRequest& request) {
+  if (fileDialog_) return fileDialog_(request);
+  QFileDialog dialog(this, request.title, request.directory, request.filter);
+  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setDefaultSuffix(request.defaultSuffix);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front();
+}
+
+bool MainWindow::LoadParameterFileCommand(const std::string& path) {
+  std::string chosen = path;
+  if (chosen.empty()) {
+    FileDialogRequest request;
+    request.title = Msg("KFG_DLGOPEN");
+    request.filter = QtFilterFromParts(MsgText("KFG_OFNFILTER"));
+    request.defaultSuffix = QStringLiteral("par");
+    if (savedOnce_) request.directory = FromCp1252(CurrentStartupPaths().programDir);
+    std::optional<QString> file = AskFile(request);
+    if (!file) return false;
+    chosen = file->toStdString();
+  }
+  int type = DeviceType();
+  ParameterFileTarget target;
+  target.list = CurrentDefinition();
+  target.deviceType = &type;
+  target.autoCopyConf = CurrentSettings().autoCopyConf != 0;
+  target.beams = &beamPanel_.States();
+  bool accepted = lumo::LoadParameterFile(chosen, target);
+  if (type != DeviceType()) SetDeviceType(type);
+  if (accepted) {
+    paramTable_.SetLoadedFile(chosen);
+  }
+  UpdateEnabling();
+  return accepted;
+}
+
+bool MainWindow::SaveParameterFileCommand() {
+  FileDialogRequest request;
+  request.save = true;
+  request.title = Msg("KFG_DLGSAVE");
+  request.filter = QtFilterFromParts(MsgText("KFG_OFNFILTER"));
+  request.defaultSuffix = QStringLiteral("par");
+  request.directory = FromCp1252(CurrentStartupPaths().programDir);
+  std::optional<QString> file = AskFile(request);
+  if (!file) return false;
+  savedOnce_ = true;
+  std::string beamText = DeviceType() == kDeviceTG5
+                             ? FormatRangeText(beamPanel_.States(), beamPanel_.Range())
+                             : std::string();
+  return lumo::SaveParameterFile(file->toStdString(), CurrentDefinition(), DeviceType(), beamText);
+}
+
+bool MainWindow::StartLinkOnPort(const std::string& port) {
+  bool started = TheLink().StartLink(port, &sink_, LinkConfigFromProgram());
+  UpdateEnabling();
+  return started;
+}
+
+void MainWindow::FirstAction() {
+  Settings settings = CurrentSettings();
+  if (FirstStartAction(settings, CurrentStartupPaths().startFlags) ==
+      StartAction::OpenSettingsDialog) {
+    QTimer::singleShot(0, this, [this] { Command(kIdSettings); });
+    return;
+  }
+  if (settings.defaultKonfFile[0] != '\0') LoadParameterFileCommand(settings.defaultKonfFile);
+  if (!StartLinkOnPort(settings.defaultPortName)) {
+    ShowMessage(MsgKind::Warning, MsgText("ERRCOMOPENFAILED"), AppTitle());
+  }
+}
+
+bool MainWindow::ScreenSizeCheck() {
+  QScreen* screen = this->screen();
+  if (screen == nullptr || WindowFits(frameGeometry(), screen->size())) return true;
+  MsgAnswer answer = ShowMessage(MsgKind::ScreenSize, MsgText("SCRSETTINGS"),
+                                 MsgText("SCRSETTINGSDLG"), MsgOwner::Desktop);
+  return answer == MsgAnswer::Yes;
+}
+
+bool MainWindow::UnsavedChanges() const {
+  DutLink& link = TheLink();
+  if (link.AnyPageNeedsWrite()) return true;
+  if (!link.InConfigMode()) return false;
+  const bool valid = link.ConfigValid();
+  if (AnyChanged(CurrentDefinition(), valid)) return true;
+  if (DeviceType() != kDeviceTG5) return false;
+  return beamPanel_.Changed();
+}
+
+void MainWindow::ExitQuery(int exitCode) {
+  if (DeviceType() == kDeviceJovix) {
+    quit_(exitCode);
+    return;
+  }
+  SyncDeviceImage();
+  const char* question = UnsavedChanges() ? "QUERYDISCARDCHANGES" : "QUERYENDSESSION";
+  if (ShowMessage(MsgKind::Question, MsgText(question), AppTitle()) != MsgAnswer::Yes) return;
+  DutLink& link = TheLink();
+  if (link.InConfigMode()) {
+    bool leave = true;
+    if (CurrentSettings().queryLeaveMode != 0) {
+      leave =
+          ShowMessage(MsgKind::Question, MsgText("QUERYLEAVEMODE"), AppTitle()) == MsgAnswer::Yes;
+    }
+    if (leave) link.SetLeaveOnExit(true);
+  }
+  quit_(exitCode);
+}
+
+void MainWindow::OpenStandIn(const QString& title) {
+  ShowMessage(MsgKind::Information,
+              ToCp1252(title + QStringLiteral(": not available in this version.")), AppTitle());
+}
+
+void MainWindow::OpenAbout() {
+  QDialog about(this);
+  about.setWindowTitle(Control(650, 0));
+  DialogUnits units(font_);
+  about.setFixedSize(units.X(292), units.Y(222));
+  QString version = QStringLiteral("%1%2\n%3%4\n%5%6")
+                        .arg(Msg("VERSION"), QStringLiteral("V3.2"), Msg("DATELASTCHANGE"),
+                             QStringLiteral("2010-01-27"), Msg("PROGRAMMING"),
+                             QStringLiteral("the Lumo-Konf team"));
+  struct Block {
+    QString text;
+    QRect place;
+  };
+  const Block blocks[] = {{version, units.Rect(4, 20, 280, 44)},
+                          {Msg("ABOUTCONTACT"), units.Rect(4, 66, 280, 78)},
+                          {Msg("DISCLAIMER"), units.Rect(4, 149, 280, 48)}};
+  for (const Block& block : blocks) {
+    auto* label = new QLabel(block.text, &about);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    label->setGeometry(block.place);
+  }
+  auto* ok = new QPushButton(QStringLiteral("Ok"), &about);
+  ok->setGeometry(units.Rect(246, 203, 40, 14));
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
+  about.exec();
+}
+
+void MainWindow::OpenSettingsStandIn() {
+  QDialog dialog(this);
+  dialog.setWindowTitle(Control(300, 0));
+  auto* form = new QFormLayout(&dialog);
+  auto* port = new QLineEdit(FromCp1252(CurrentSettings().defaultPortName), &dialog);
+  form->addRow(Control(300, 302), port);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  form->addRow(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  if (dialog.exec() != QDialog::Accepted) {
+    UpdateEnabling();
+    return;
+  }
+  Settings settings = CurrentSettings();
+  CopyField(settings.defaultPortName, sizeof settings.defaultPortName,
+            ToCp1252(port->text().trimmed()));
+  SetCurrentSettings(settings);
+  TheLink().StopLink();
+  if (settings.defaultKonfFile[0] != '\0') LoadParameterFileCommand(settings.defaultKonfFile);
+  if (settings.defaultPortName[0] != '\0' && !StartLinkOnPort(settings.defaultPortName)) {
+    ShowMessage(MsgKind::Plain, MsgText("ERRCOMOPENFAILED"), AppTitle());
+  }
+  UpdateEnabling();
+}
+
+void MainWindow::Command(int id) {
+  DutLink& link = TheLink();
+  switch (id) {
+    case kIdEscape:
+    case kIdExit:
+      ExitQuery(1);
+      return;
+    case kIdQuit: {
+      QWidget* focus = focusWidget();
+      if (focus != nullptr && focus == controls_[kIdBeamExclude]) {
+        Command(kIdDeactivate);
+      } else if (focus != nullptr && focus == controls_[kIdRangeField]) {
+        Command(kIdRangeSet);
+      } else {
+        ExitQuery(1);
+      }
+      return;
+    }
+    case kIdLoadConfig:
+    case kIdLoadFile:
+      LoadParameterFileCommand(std::string());
+      break;
+    case kIdRead:
+      link.ResetPages(-1);
+      link.RequestCommand(CMD_READ, 0);
+      break;
+    case kIdCopyDevice:
+      SyncDeviceImage();
+      if (link.ConfigValid()) paramTable_.CopyDeviceToEditColumn();
+      break;
+    case kIdSaveFile:
+      SaveParameterFileCommand();
+      break;
+    case kIdWrite:
+      WriteEdits();
+      break;
+    case kIdCopyFile:
+      paramTable_.CopyFileToEditColumn();
+      break;
+    case kIdAllBeams:
+      beamPanel_.ActivateAll();
+      break;
+    case kIdDeactivate:
+      beamPanel_.DeactivateRangeText();
+      break;
+    case kIdBeamWrite:
+      WriteBeams();
+      break;
+    case kIdBeamRead:
+      SyncDeviceImage();
+      beamPanel_.TakeFromDevice();
+      break;
+    case kIdRangeSet:
+      OpenStandIn(Control(100, kIdRangeLabel));
+      break;
+    case kIdReferences:
+      OpenStandIn(Control(100, kIdReferencesLabel));
+      break;
+    case kIdCopyFileValue:
+    case kIdCopyDeviceValue:
+      paramTable_.CopyOneValue(id, paramTable_.List()->CurrentRow());
+      break;
+    case kIdPower:
+      link.TogglePower();
+      break;
+    case kIdFirmware:
+      OpenStandIn(Control(100, kIdFirmware));
+      break;
+    case kIdNormalMode:
+      link.RequestCommand(CMD_LEAVE, 0);
+      break;
+    case kIdSettings:
+      OpenSettingsStandIn();
+      return;
+    case kIdSelfTest:
+    case kIdSelfCalibration:
+      link.SetAbortRequest(false);
+      link.RequestCommand(CMD_SELFTEST, id == kIdSelfTest ? kSelfTestChar : kSelfCalibrationChar);
+      break;
+    case kIdSignalTest:
+      OpenStandIn(Control(100, kIdSignalTest));
+      break;
+    case kIdHelp: {
+      const std::string help = CurrentStartupPaths().helpFile;
+      if (!help.empty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(help)));
+      break;
+    }
+    case kIdAbout:
+      OpenAbout();
+      break;
+    case kIdTooltips: {
+      Settings settings = CurrentSettings();
+      settings.enableToolTips = settings.enableToolTips ? 0 : 1;
+      SetCurrentSettings(settings);
+      break;
+    }
+    default:
+      return;
+  }
+  UpdateEnabling();
+}
+
+void MainWindow::Forward(const LinkEvent& event) {
+  if (receiver_ != nullptr) receiver_->OnLinkEvent(event);
+}
+
+void MainWindow::OnLinkEvent(LinkEvent& event) {
+  SyncDeviceImage();
+  const Settings settings = CurrentSettings();
+  const std::string page = std::to_string(event.value & kPageMask);
+  switch (event.code) {
+    case DN_NOFIRMWARE:
+      Forward(event);
+      if (ShowMessage(MsgKind::Offer, MsgText("FLASH_QUPDATE"), MsgText("FLASH_DLGTITLE")) ==
+          MsgAnswer::Yes) {
+        Command(kIdFirmware);
+      }
+      break;
+    case DN_LINEERROR:
+      if (settings.beep) QApplication::beep();
+      Forward(event);
+      break;
+    case DN_READFAILED:
+      Forward(event);
+      ShowMessage(MsgKind::Error, FillText(MsgText("ERRCONFREAD"), {page}), AppTitle());
+      break;
+    case DN_READDONE:
+      if (event.value == -1 && settings.autoCopyConf) {
+        Command(kIdCopyDevice);
+        Command(kIdBeamRead);
+      }
+      Forward(event);
+      break;
+    case DN_WRITEFAILED:
+      Forward(event);
+      ShowMessage(MsgKind::Error, FillText(MsgText("ERRCONFWRITE"), {page}), AppTitle());
+      break;
+    case DN_READY:
+      if ((settings.batch & kBatchOn) != 0) {
+        Command(kIdCopyFile);
+        if (TheLink().Mode() == MODE_IDLE) PutBeamsIntoLinkImage();
+        Command(kIdWrite);
+      }
+      Forward(event);
+      break;
+    case DN_FLASHOK:
+      Forward(event);
+      ShowMessage(MsgKind::Information, MsgText("FLASH_WRITESUCCESS"), MsgText("FLASH_DLGTITLE"));
+      break;
+    case DN_FLASHFAILED:
+      Forward(event);
+      ShowMessage(MsgKind::Error, MsgText("FLASH_WRITEFAILED"), MsgText("FLASH_DLGTITLE"));
+      break;
+    case DN_SELFTESTSENT:
+      OpenStandIn(Msg("MenuSTest"));
+      break;
+    case DN_IDLE:
+      break;
+    case DN_PROGRESS:
+      status_.Progress().SetPosition(event.value);
+      Forward(event);
+      break;
+    default:
+      Forward(event);
+      break;
+  }
+  UpdateEnabling();
+}
+
+bool MainWindow::event(QEvent* event) {
+  if (event->type() == LinkQEvent::EventType()) {
+    OnLinkEvent(static_cast<LinkQEvent*>(event)->Event());
+    return true;
+  }
+  return QDialog::event(event);
+}
+
+int MainWindow::ControlIdOf(const QWidget* widget) const {
+  for (const auto& [id, control] : controls_) {
+    if (control == widget) return id;
+  }
+  for (const auto& [id, button] : commandButtons_) {
+    if (button == widget) return id;
+  }
+  return 0;
+}
+
+QString MainWindow::TooltipFor(const QWidget* widget) const {
+  const char* text = TooltipText(100, [&](uint32_t id) {
+    QWidget* control = ControlById(static_cast<int>(id));
+    return control != nullptr && (control == widget || control->isAncestorOf(widget));
+  });
+  return text == nullptr ? QString() : FromCp1252(text);
+}
+
+void MainWindow::ShowHint(QWidget* widget) {
+  if (widget->isWindow()) {
+    status_.SetHint(QString());
+    return;
+  }
+  if (QApplication::activeWindow() != this || !isAncestorOf(widget)) return;
+  if (widget == paramTable_.List() || paramTable_.List()->isAncestorOf(widget)) return;
+  status_.SetHint(TooltipFor(widget));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget != nullptr && (widget == this || isAncestorOf(widget))) {
+    if (event->type() == QEvent::Enter) ShowHint(widget);
+    if (event->type() == QEvent::ToolTip) {
+      QString text = CurrentSettings().enableToolTips ? TooltipFor(widget) : QString();
+      if (!text.isEmpty()) {
+        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, widget);
+      } else {
+        QToolTip::hideText();
+      }
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  ExitQuery(0);
+}
+
+void MainWindow::reject() {
+  ExitQuery(1);
+}
+
+}  // namespace lumo::gui

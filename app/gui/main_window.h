@@ -1,0 +1,194 @@
+// The main window: the parameter table, the beam panel, the command buttons, menus and status
+// bar; it turns user commands into calls of the core and requests to the link, shows the link's
+// events, keeps the enabling in step with the link and asks before the program ends.
+//
+// State (user interface thread only):
+//   the window's controls by id (template 100), the command buttons of the device type, the
+//   menu actions by id; the parameter table and the beam panel (ui/, they keep the loaded
+//   file's path and the beam states); the registered link event receiver (at most one); the
+//   once-only narrowing flag for the joystick; the hooks tests replace (file dialogs, quit
+//   request).
+// The link (TheLink()) owns the page images; the codec's images (Images()) are kept in step:
+// the device image is copied in at every refresh, the edit image is taken from the link,
+// changed and handed back only while the link is idle, right before a write is requested.
+//
+//   Initialise          definition and its window adaptation, settings again, rules, set-up
+//   SetUpWindow         menu, command buttons, translation, status bar, title
+//   UpdateEnabling      enabled/shown/checked states, status text, tables
+//   Command             one command of the command table by id
+//   OnLinkEvent         the reaction to one link notification
+//   ExitQuery           ask, then post the quit request with the code
+//   StartLinkOnPort     StartLink with the main window's sink
+//   FirstAction         settings dialog first, or parameter file and link
+//   LoadParameterFileCommand / SaveParameterFileCommand   with the file dialogs
+//   SetLinkEventReceiver  the dialog that gets forwarded events (nullptr: none)
+//   WindowFits          the screen-size check's test
+#pragma once
+
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/gui/gui_text.h"
+#include "app/gui/link_events.h"
+#include "app/gui/status_strip.h"
+#include "definitions/pardef.h"
+#include "files/beam_config.h"
+#include "ui/beam_panel.h"
+#include "ui/device_access.h"
+#include "ui/parameter_table.h"
+
+namespace lumo::gui {
+
+// Control and command ids of the main window (template 100) and its menus.
+enum ControlId : int {
+  kIdEscape = 2,
+  kIdPower = 101,
+  kIdFirmware = 102,
+  kIdNormalMode = 103,
+  kIdSettings = 104,
+  kIdSelfTest = 105,
+  kIdSelfCalibration = 106,
+  kIdSignalTest = 107,
+  kIdHelp = 108,
+  kIdAbout = 109,
+  kIdExit = 111,
+  kIdLoadConfig = 112,
+  kIdTooltips = 113,
+  kIdParamFrame = 120,
+  kIdParamTable = 121,
+  kIdRead = 122,
+  kIdCopyDevice = 123,
+  kIdSaveFile = 124,
+  kIdWrite = 125,
+  kIdLoadFile = 126,
+  kIdCopyFile = 127,
+  kIdBeamFrame = 128,
+  kIdAllBeams = 129,
+  kIdDeactivate = 130,
+  kIdBeamExclude = 131,
+  kIdBeamExample = 132,
+  kIdActiveLabel = 133,
+  kIdActiveBeams = 134,
+  kIdBeamList = 135,
+  kIdBeamWrite = 136,
+  kIdBeamRead = 137,
+  kIdRangeLabel = 141,
+  kIdRangeUnit = 142,
+  kIdRangeField = 143,
+  kIdRangeSet = 144,
+  kIdReferencesLabel = 145,
+  kIdReferences = 146,
+  kIdCopyFileValue = 147,
+  kIdCopyDeviceValue = 148,
+  kIdQuit = 149,
+  kIdMenuFile = 200,
+  kIdMenuSelfTest = 201,
+  kIdMenuHelp = 202,
+};
+
+// The file chosen in an open or save dialog; nothing when cancelled.
+struct FileDialogRequest {
+  bool save = false;
+  QString title;
+  QString filter;
+  QString defaultSuffix;
+  QString directory;  // empty: the platform's default place
+};
+using FileDialogHook = std::function<std::optional<QString>(const FileDialogRequest&)>;
+
+bool WindowFits(const QRect& frame, const QSize& screen);
+
+class MainWindow : public QDialog {
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // definition: the one to use (tests); nullptr: load it as the program does.
+  bool Initialise(std::unique_ptr<ParDef> definition = nullptr);
+  bool SetUpWindow();
+  void UpdateEnabling();
+  void Command(int id);
+  void ExitQuery(int exitCode);
+  bool StartLinkOnPort(const std::string& port);
+  void FirstAction();
+  // False when the user chose to end the program.
+  bool ScreenSizeCheck();
+  bool LoadParameterFileCommand(const std::string& path);
+  bool SaveParameterFileCommand();
+  void LanguageChanged();
+
+  void SetLinkEventReceiver(LinkEventReceiver* receiver) { receiver_ = receiver; }
+  void SetFileDialogHook(FileDialogHook hook) { fileDialog_ = std::move(hook); }
+  void SetQuitHook(std::function<void(int)> hook) { quit_ = std::move(hook); }
+
+  // For the tests and the later dialogs.
+  QWidget* ControlById(int id) const;
+  QPushButton* CommandButton(int id) const;
+  QAction* MenuAction(int id) const;
+  QMenuBar& MenuBar() { return menuBar_; }
+  StatusStrip& Status() { return status_; }
+  ui::ParameterTable& Table() { return paramTable_; }
+  ui::BeamPanel& BeamPanel() { return beamPanel_; }
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  void CreateTemplateControls();
+  QPushButton* AddButton(int id, QWidget* parent, const QRect& place);
+  QLabel* AddLabel(int id, QWidget* parent, const QRect& place);
+  void AdaptWindow(const ParDef& definition, int deviceType);
+  void BuildMenu();
+  void CreateCommandButtons();
+  void TranslateControls();
+  void SetTitle();
+  void RefreshStatusText();
+  void SyncDeviceImage();
+  void WriteEdits();
+  void WriteBeams();
+  void PutBeamsIntoLinkImage();
+  void OnLinkEvent(LinkEvent& event);
+  void Forward(const LinkEvent& event);
+  void ShowHint(QWidget* widget);
+  int ControlIdOf(const QWidget* widget) const;
+  QString TooltipFor(const QWidget* widget) const;
+  void OpenSettingsStandIn();
+  void OpenStandIn(const QString& title);
+  void OpenAbout();
+  std::optional<QString> AskFile(const FileDialogRequest& request);
+  bool UnsavedChanges() const;
+
+  QFont font_;
+  DialogUnits units_;
+  QMenuBar menuBar_;
+  QWidget client_;
+  StatusStrip status_;
+  std::map<int, QWidget*> controls_;
+  std::map<int, QPushButton*> commandButtons_;
+  std::map<int, QAction*> actions_;
+  ui::LinkAccess access_;
+  ui::ParameterTable paramTable_;
+  ui::BeamPanel beamPanel_;
+  GuiLinkSink sink_;
+  LinkEventReceiver* receiver_ = nullptr;
+  FileDialogHook fileDialog_;
+  std::function<void(int)> quit_;
+  bool savedOnce_ = false;
+  bool narrowed_ = false;
+  bool rulesLoaded_ = false;
+  bool initialised_ = false;
+};
+
+}  // namespace lumo::gui

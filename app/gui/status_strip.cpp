@@ -1,0 +1,92 @@
+#include "app/gui/status_strip.h"
+
+#include <QPainter>
+#include <QResizeEvent>
+
+namespace lumo::gui {
+
+namespace {
+
+// Right edges of the parts, in per cent of the bar's width.
+constexpr int kPartRightPercent[3] = {57, 90, 100};
+constexpr int kPartGap = 2;  // pixels between two parts
+
+}  // namespace
+
+ProgressStrip::ProgressStrip(QWidget* parent) : QWidget(parent) {}
+
+void ProgressStrip::SetRange(int low, int high) {
+  low_ = low;
+  high_ = high;
+  update();
+}
+
+void ProgressStrip::SetPosition(int position) {
+  position_ = position;
+  update();
+}
+
+int ProgressStrip::FilledRight(int width) const {
+  if (position_ == 0 || high_ == low_) return 0;
+  int64_t right = static_cast<int64_t>(width - 2) * position_ / (high_ - low_);
+  if (right < 0) right = 0;
+  if (right > width - 2) right = width - 2;
+  return static_cast<int>(right);
+}
+
+void ProgressStrip::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QColor selection = palette().color(QPalette::Highlight);
+  QRect client = rect();
+  int right = FilledRight(client.width());
+  QRect filled(1, 1, right, client.height() - 2);
+  if (position_ != 0 && right > 0) painter.fillRect(filled, selection);
+  if (position_ == 0) return;
+  QString text = QStringLiteral("%1%").arg(position_);
+  painter.setFont(font());
+  painter.setPen(selection);
+  painter.drawText(client, Qt::AlignCenter, text);
+  painter.setClipRect(filled);
+  painter.setPen(Qt::white);
+  painter.drawText(client, Qt::AlignCenter, text);
+}
+
+int PartRight(int part, int barWidth) {
+  if (part < 0) part = 0;
+  if (part > 2) part = 2;
+  return barWidth * kPartRightPercent[part] / 100;
+}
+
+StatusStrip::StatusStrip(QWidget* parent)
+    : QFrame(parent), hint_(this), status_(this), progress_(this) {
+  for (QLabel* label : {&hint_, &status_}) {
+    label->setFrameShape(QFrame::Panel);
+    label->setFrameShadow(QFrame::Sunken);
+    label->setTextFormat(Qt::PlainText);
+  }
+}
+
+void StatusStrip::SetHint(const QString& text) {
+  hint_.setText(text);
+}
+void StatusStrip::SetStatus(const QString& text) {
+  status_.setText(text);
+}
+
+QSize StatusStrip::sizeHint() const {
+  return QSize(200, fontMetrics().height() + 8);
+}
+
+void StatusStrip::resizeEvent(QResizeEvent* event) {
+  int width = event->size().width();
+  int height = event->size().height();
+  int left = 0;
+  QWidget* parts[3] = {&hint_, &status_, &progress_};
+  for (int i = 0; i < 3; ++i) {
+    int right = PartRight(i, width);
+    parts[i]->setGeometry(left, 1, std::max(0, right - left - kPartGap), height - 2);
+    left = right;
+  }
+}
+
+}  // namespace lumo::gui

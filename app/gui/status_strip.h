@@ -1,0 +1,57 @@
+// The main window's status bar: three parts whose right edges lie at 57 %, 90 % and 100 % of
+// its width. The first shows hints, the second the link status, the third holds the progress bar.
+//
+// State: the two texts and the progress bar's range and position, all set on the user
+// interface thread.
+//
+//   ProgressStrip   the progress bar: filled part and "%d%%" text, white over the filled part
+//   StatusStrip     the three parts
+//   PartRight       the right edge of a part for a bar width
+#pragma once
+
+#include <QFrame>
+#include <QLabel>
+#include <QWidget>
+
+namespace lumo::gui {
+
+class ProgressStrip : public QWidget {
+ public:
+  explicit ProgressStrip(QWidget* parent);
+  void SetRange(int low, int high);
+  void SetPosition(int position);
+  int Position() const { return position_; }
+  // The x position where the filled part ends for a width (0: nothing filled).
+  int FilledRight(int width) const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  int low_ = 0;
+  int high_ = 100;
+  int position_ = 0;
+};
+
+int PartRight(int part, int barWidth);
+
+class StatusStrip : public QFrame {
+ public:
+  explicit StatusStrip(QWidget* parent);
+  void SetHint(const QString& text);
+  void SetStatus(const QString& text);
+  QString Hint() const { return hint_.text(); }
+  QString Status() const { return status_.text(); }
+  ProgressStrip& Progress() { return progress_; }
+  QSize sizeHint() const override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  QLabel hint_;
+  QLabel status_;
+  ProgressStrip progress_;
+};
+
+}  // namespace lumo::gui

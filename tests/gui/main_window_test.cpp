@@ -1,0 +1,352 @@
+// The main window against the simulated devices: enabling before and after detection, the write
+// sequence, the exit query, parameter files, command buttons and menus, screenshots.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "app/gui/main_window.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/translations.h"
+#include "definitions/cell_text.h"
+#include "definitions/loader.h"
+#include "definitions/setup.h"
+#include "link/dut_link.h"
+#include "platform/message_box.h"
+#include "sim/sim_port.h"
+#include "temp_folder.h"
+
+using namespace lumo;
+using namespace lumo::gui;
+
+namespace {
+
+constexpr int kDeviceWaitMs = 20000;  // detection, read and write on a loaded machine
+
+std::unique_ptr<ParDef> Definition(const char* file) {
+  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
+  return ParseDefinitionFile(in);
+}
+
+bool HasBox(const MessageRecorder& recorder, const char* msgId) {
+  for (const MessageBoxRequest& box : recorder.Boxes()) {
+    if (box.text == MsgText(msgId)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init();
+  void cleanup();
+  void enablingBeforeAndAfterDetection();
+  void writeReachesDevice();
+  void exitQueryRules();
+  void exitQueryWithChanges();
+  void joystickQuitsWithoutQuestion();
+  void parameterFileOfWrongType();
+  void parameterFileRoundTrip();
+  void commandButtonCaptions();
+  void menusFollowTheRules();
+  void enterInBeamFieldDeactivates();
+  void screenshots();
+
+ private:
+  // Builds the window for the device on port (SIM:TG5 or SIM:JOVIX) with the definition file.
+  void Open(const char* definition, const char* port, bool expert = false);
+  void WaitForDevice();
+  QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
+
+  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<MessageRecorder> recorder_;
+  std::unique_ptr<ScopedMessageSink> sink_;
+  std::unique_ptr<MainWindow> window_;
+  std::vector<int> quits_;
+};
+
+void MainWindowTest::init() {
+  folder_ = std::make_unique<test::TempFolder>();
+  recorder_ = std::make_unique<MessageRecorder>();
+  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+  quits_.clear();
+}
+
+void MainWindowTest::cleanup() {
+  window_.reset();
+  sink_.reset();
+  recorder_.reset();
+  folder_.reset();
+  sim::ForgetSimulatedDevices();
+}
+
+void MainWindowTest::Open(const char* definition, const char* port, bool expert) {
+  std::string ini = "[CommSettings]\nDefaultPortName=" + std::string(port) +
+                    "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\nQueryLeaveMode=1\n";
+  StartupPaths paths;
+  paths.startDir = folder_->Path();
+  paths.programDir = folder_->Path();
+  paths.programFileName = "lumokonf";
+  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
+  paths.startFlags = expert ? kStartExpert : 0;
+  SetCurrentStartupPaths(paths);
+  LoadSettings(paths.settingsFile);
+  SelectLanguageByName(CurrentSettings().language);
+  InitTranslations();
+  sim::SimOptions options = sim::DefaultOptions(
+      std::string(port) == "SIM:JOVIX" ? sim::DeviceKind::Jovix : sim::DeviceKind::Tg5);
+  QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
+  window_ = std::make_unique<MainWindow>();
+  window_->SetQuitHook([this](int code) { quits_.push_back(code); });
+  QVERIFY(window_->Initialise(Definition(definition)));
+  window_->show();
+}
+
+void MainWindowTest::WaitForDevice() {
+  window_->FirstAction();
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
+  QCoreApplication::processEvents();
+}
+
+void MainWindowTest::enablingBeforeAndAfterDetection() {
+  Open("TG5.txt", "SIM:TG5");
+  QWidget* read = window_->ControlById(kIdRead);
+  QWidget* write = window_->ControlById(kIdWrite);
+  QWidget* copy = window_->ControlById(kIdCopyDevice);
+  QPushButton* normal = window_->CommandButton(kIdNormalMode);
+  QVERIFY(normal != nullptr);
+  QVERIFY(!read->isEnabled() && !write->isEnabled() && !copy->isEnabled());
+  QVERIFY(!normal->isEnabled());
+  QCOMPARE(Cell(0, 1), QStringLiteral("???"));
+  WaitForDevice();
+  QVERIFY(read->isEnabled() && write->isEnabled() && copy->isEnabled());
+  QVERIFY(normal->isEnabled());
+  QVERIFY(window_->Status().Status().contains(QStringLiteral("SIM:TG5")));
+  QVERIFY(Cell(0, 1) != QStringLiteral("???"));
+  // AutoCopyConf: the Device column was copied into the Edit column.
+  QCOMPARE(Cell(0, 2), Cell(0, 1));
+  QVERIFY(recorder_->Boxes().empty());
+}
+
+void MainWindowTest::writeReachesDevice() {
+  Open("TG5.txt", "SIM:TG5");
+  WaitForDevice();
+  ParDef* list = CurrentDefinition();
+  // The first parameter with at least two states gets another state.
+  int row = -1;
+  PVar* record = nullptr;
+  for (size_t i = 0; i < list->Count() && record == nullptr; ++i) {
+    PVar& candidate = list->records[i];
+    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) {
+      record = &candidate;
+      row = static_cast<int>(i);
+    }
+  }
+  QVERIFY(record != nullptr);
+  int32_t before = DeviceValue(record);
+  int32_t other =
+      record->states[0].value == before ? record->states[1].value : record->states[0].value;
+  SetEdit(record, other);
+  window_->UpdateEnabling();
+  QString wanted = Cell(row, 2);
+  QVERIFY(wanted != Cell(row, 1));
+  QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 1), wanted, kDeviceWaitMs);
+  // The simulated device holds the new value in its memory.
+  std::vector<uint8_t> page = sim::SimulatedDevice("SIM:TG5")->Page(record->page);
+  QVERIFY(record->offset < page.size());
+  QCOMPARE(static_cast<int>(page[record->offset]),
+           static_cast<int>(TheLink().CopyDeviceImage().bytes[record->page][record->offset]));
+  QCOMPARE(DeviceValue(record), other);
+  QVERIFY(!HasBox(*recorder_, "ERRCONFWRITE"));
+}
+
+void MainWindowTest::exitQueryRules() {
+  Open("TG5.txt", "SIM:TG5");
+  // No device, no changes: "Really exit?"; No keeps the program running.
+  recorder_->QueueAnswer(MsgAnswer::No);
+  QTest::keyClick(window_.get(), Qt::Key_Escape);
+  QVERIFY(HasBox(*recorder_, "QUERYENDSESSION"));
+  QVERIFY(quits_.empty());
+  // Closing through the frame asks the same and ends with code 0.
+  recorder_->Clear();
+  recorder_->QueueAnswer(MsgAnswer::Yes);
+  window_->close();
+  QCOMPARE(quits_, std::vector<int>{0});
+  // With a device in configuration mode QueryLeaveMode asks whether to leave it.
+  WaitForDevice();
+  recorder_->Clear();
+  recorder_->QueueAnswer(MsgAnswer::Yes);
+  recorder_->QueueAnswer(MsgAnswer::Yes);
+  window_->Command(kIdExit);
+  QVERIFY(HasBox(*recorder_, "QUERYLEAVEMODE"));
+  QCOMPARE(quits_, (std::vector<int>{0, 1}));
+  // The leave-on-exit flag was set: stopping the link sends the device back to normal mode.
+  window_.reset();
+  std::vector<uint8_t> sent = sim::SimulatedLine("SIM:TG5")->ProgramSent();
+  QVERIFY(!sent.empty());
+  QCOMPARE(static_cast<char>(sent.back()), 'q');
+}
+
+void MainWindowTest::exitQueryWithChanges() {
+  Open("TG5.txt", "SIM:TG5");
+  WaitForDevice();
+  ParDef* list = CurrentDefinition();
+  for (PVar& record : list->records) {
+    if (!IsBracketed(&record) && record.states.size() >= 2) {
+      SetEdit(&record, record.states[0].value == DeviceValue(&record) ? record.states[1].value
+                                                                      : record.states[0].value);
+      break;
+    }
+  }
+  recorder_->QueueAnswer(MsgAnswer::No);
+  window_->Command(kIdQuit);
+  QVERIFY(HasBox(*recorder_, "QUERYDISCARDCHANGES"));
+  QVERIFY(!HasBox(*recorder_, "QUERYENDSESSION"));
+  QVERIFY(quits_.empty());
+}
+
+void MainWindowTest::joystickQuitsWithoutQuestion() {
+  Open("Jovix.txt", "SIM:JOVIX");
+  WaitForDevice();
+  for (PVar& record : CurrentDefinition()->records) {
+    if (!IsBracketed(&record) && record.states.size() >= 2) {
+      SetEdit(&record, record.states[0].value == DeviceValue(&record) ? record.states[1].value
+                                                                      : record.states[0].value);
+      break;
+    }
+  }
+  QTest::keyClick(window_.get(), Qt::Key_Escape);
+  QVERIFY(recorder_->Boxes().empty());
+  QCOMPARE(quits_, std::vector<int>{1});
+}
+
+void MainWindowTest::parameterFileOfWrongType() {
+  Open("TG5.txt", "SIM:TG5");
+  std::string path = folder_->Write("jovix.par", "[DUT] = \"Jovix\"\r\n");
+  QVERIFY(!window_->LoadParameterFileCommand(path));
+  QVERIFY(!recorder_->Boxes().empty());
+  QVERIFY(recorder_->Boxes().back().text.find("Jovix") != std::string::npos);
+  QCOMPARE(window_->Table().List()->HeaderText(3), QStringLiteral("File"));
+  for (int row = 0; row < window_->Table().List()->RowCount(); ++row) {
+    QCOMPARE(Cell(row, 3), QStringLiteral("???"));
+  }
+  QCOMPARE(DeviceType(), kDeviceTG5);
+}
+
+void MainWindowTest::parameterFileRoundTrip() {
+  Open("TG5.txt", "SIM:TG5");
+  WaitForDevice();
+  QString saved = QString::fromStdString(folder_->Path() + "saved");
+  FileDialogRequest asked;
+  window_->SetFileDialogHook([&](const FileDialogRequest& request) -> std::optional<QString> {
+    asked = request;
+    return request.save ? saved + QStringLiteral(".par") : saved + QStringLiteral(".par");
+  });
+  window_->Command(kIdSaveFile);
+  QVERIFY(asked.save);
+  QCOMPARE(asked.title, QStringLiteral("Save parameter file"));
+  QCOMPARE(asked.defaultSuffix, QStringLiteral("par"));
+  QCOMPARE(asked.directory, QString::fromStdString(folder_->Path()));
+  QVERIFY(asked.filter.contains(QStringLiteral("*.par *.kfg")));
+  window_->Command(kIdLoadFile);
+  QVERIFY(!asked.save);
+  QCOMPARE(asked.title, QStringLiteral("Open parameter file"));
+  // Saved once: the open dialog starts in the program folder too.
+  QCOMPARE(asked.directory, QString::fromStdString(folder_->Path()));
+  QCOMPARE(QString::fromStdString(window_->Table().LoadedFile()), saved + QStringLiteral(".par"));
+  for (int row = 0; row < window_->Table().List()->RowCount(); ++row) {
+    QCOMPARE(Cell(row, 3), Cell(row, 2));
+  }
+  QVERIFY(recorder_->Boxes().empty());
+}
+
+void MainWindowTest::commandButtonCaptions() {
+  Open("TG5.txt", "SIM:TG5", true);
+  QCOMPARE(window_->CommandButton(kIdNormalMode)->text(), QStringLiteral("&1 Normal operation"));
+  QCOMPARE(window_->CommandButton(kIdPower)->text(), QStringLiteral("Power &X"));
+  QCOMPARE(window_->CommandButton(kIdSignalTest)->text(), QStringLiteral("&4 Signal test"));
+  // The caption with its own "&" starts 5 pixels further right than the gap alone.
+  QPushButton* before = window_->CommandButton(kIdSelfTest);
+  QPushButton* power = window_->CommandButton(kIdPower);
+  QCOMPARE(power->x(), before->geometry().right() + 1 + 4 + 5);
+  QVERIFY(window_->CommandButton(kIdPower)->isVisibleTo(window_.get()));
+  QVERIFY(window_->windowTitle().contains(QStringLiteral("Batch programming")));
+  QVERIFY(window_->windowTitle().startsWith(QStringLiteral("Lumo-Konf V3.2 TG5")));
+  window_.reset();
+  sim::ForgetSimulatedDevices();
+  Open("Jovix.txt", "SIM:JOVIX");
+  QCOMPARE(window_->CommandButton(kIdSelfCalibration)->text(),
+           QStringLiteral("&3 Self calibration"));
+  QCOMPARE(window_->CommandButton(kIdPower), nullptr);
+  QCOMPARE(window_->ControlById(kIdRead)->property("text").toString(),
+           QStringLiteral("read Jovix"));
+}
+
+void MainWindowTest::menusFollowTheRules() {
+  Open("TG5.txt", "SIM:TG5");
+  // No rules file, no expert mode: the Self test pull-down is gone.
+  QCOMPARE(window_->MenuAction(kIdMenuSelfTest), nullptr);
+  QCOMPARE(window_->MenuAction(kIdSignalTest), nullptr);
+  QVERIFY(!window_->CommandButton(kIdPower)->isVisibleTo(window_.get()));
+  // No help file: Help Contents disabled.
+  QVERIFY(!window_->MenuAction(kIdHelp)->isEnabled());
+  // Show tooltips switches the setting and the check mark.
+  bool before = CurrentSettings().enableToolTips != 0;
+  window_->MenuAction(kIdTooltips)->trigger();
+  QCOMPARE(CurrentSettings().enableToolTips != 0, !before);
+  QCOMPARE(window_->MenuAction(kIdTooltips)->isChecked(), !before);
+  // The hint of a menu item reaches the hint field of the status bar.
+  emit window_->MenuAction(kIdLoadConfig)->hovered();
+  QCOMPARE(window_->Status().Hint(), QStringLiteral("Load parameter file"));
+  // Expert mode keeps the Signal test item.
+  window_.reset();
+  sim::ForgetSimulatedDevices();
+  Open("TG5.txt", "SIM:TG5", true);
+  QVERIFY(window_->MenuAction(kIdMenuSelfTest) != nullptr);
+  QVERIFY(window_->MenuAction(kIdSignalTest) != nullptr);
+}
+
+void MainWindowTest::enterInBeamFieldDeactivates() {
+  Open("TG5.txt", "SIM:TG5");
+  auto* field = static_cast<QLineEdit*>(window_->ControlById(kIdBeamExclude));
+  window_->activateWindow();
+  field->setFocus();
+  field->setText(QStringLiteral("2-3"));
+  QTest::keyClick(field, Qt::Key_Return);
+  QVERIFY(quits_.empty());
+  QVERIFY(recorder_->Boxes().empty());
+  QCOMPARE(window_->BeamPanel().States()[0], kBeamActive);
+  QCOMPARE(window_->BeamPanel().States()[1], kBeamInactive);
+  QCOMPARE(window_->BeamPanel().States()[2], kBeamInactive);
+  QCOMPARE(window_->BeamPanel().States()[3], kBeamActive);
+}
+
+void MainWindowTest::screenshots() {
+  QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
+  Open("TG5.txt", "SIM:TG5");
+  WaitForDevice();
+  int tg5Width = window_->width();
+  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_tg5.png")));
+  window_.reset();
+  sim::ForgetSimulatedDevices();
+  Open("Jovix.txt", "SIM:JOVIX");
+  WaitForDevice();
+  // The joystick's window ends after the parameter frame.
+  QVERIFY(window_->width() < tg5Width);
+  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_jovix.png")));
+}
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"
