@@ -25,9 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* before = cursor.position;
     int32_t result = 0;
     switch (step % 3) {
-      case 0: result = lumo::ScanNumber(&cursor, &value); break;
-      case 1: result = lumo::ScanString(&cursor, token, sizeof token, kDelimiters, (step & 4) != 0); break;
-      case 2: result = lumo::ScanDelimiter(&cursor, kDelimiters); break;
+      case 0:
+        result = lumo::ScanNumber(&cursor, &value);
+        break;
+      case 1:
+        result = lumo::ScanString(&cursor, token, sizeof token, kDelimiters, (step & 4) != 0);
+        break;
+      case 2:
+        result = lumo::ScanDelimiter(&cursor, kDelimiters);
+        break;
     }
     if (cursor.position < before || cursor.position > end) __builtin_trap();
     if (result >= 0 && strnlen(token, sizeof token) == sizeof token && step % 3 == 1)
