@@ -35,7 +35,7 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-constexpr rlim_t kSizeLimitBytes = 64;  // smaller than any file the savers write
+constexpr rlim_t kSizeLimitBytes = 16;  // smaller than any file the savers write
 constexpr const char* kOldContents = "old contents, which must survive\r\n";
 
 // Limits the size of every file this process writes, for the lifetime of the object. SIGXFSZ
