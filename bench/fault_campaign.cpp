@@ -142,7 +142,9 @@ struct Figures {
   int failuresReported = 0;
   int failuresWithoutPage = 0;  // reported by a lost device or port, not by a page
   int silentCorruptions = 0;
-  int staleReads = 0;  // a read the device answered wrongly and the protocol could not tell
+  // Reads reported done whose data differ from the device's memory (found at the start of the
+  // next cycle), by the fault of the cycle that read them.
+  std::array<int, kFaultKinds> staleReads{};
   int hangs = 0;
   int notFoundAgain = 0;
 };
@@ -197,6 +199,7 @@ class Campaign {
   const char* PortName() const { return kind_ == sim::DeviceKind::Tg5 ? "SIM:TG5" : "SIM:JOVIX"; }
   bool StartOn(sim::DeviceKind kind, bool freshDevice);
   bool EnsureValid(Clock::time_point deadline);
+  bool ReadAll(Clock::time_point deadline);
   void Inject(Fault fault, size_t atByte, std::atomic<bool>& done);
   int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
 
@@ -208,6 +211,7 @@ class Campaign {
   sim::DeviceKind kind_ = sim::DeviceKind::Tg5;
   std::shared_ptr<sim::SimDevice> device_;
   Figures figures_;
+  Fault lastFault_ = Fault::None;  // the fault of the cycle before
 };
 
 bool Campaign::StartOn(sim::DeviceKind kind, bool freshDevice) {
@@ -230,8 +234,11 @@ bool Campaign::StartOn(sim::DeviceKind kind, bool freshDevice) {
 // Waits until the device was found and all its pages were read, reading them again when the
 // link's picture of the device does not match the device's memory.
 bool Campaign::EnsureValid(Clock::time_point deadline) {
-  if (!WaitUntil([&] { return link_.Mode() == MODE_IDLE && link_.ConfigValid(); }, deadline))
+  // Found: in configuration mode and idle. A page that failed before is read again, as the
+  // command line does before it writes.
+  if (!WaitUntil([&] { return link_.Mode() == MODE_IDLE && link_.InConfigMode(); }, deadline))
     return false;
+  if (!link_.ConfigValid() && !ReadAll(deadline)) return false;
   DeviceProfile profile = DeviceProfile::ForDeviceType(kind_ == sim::DeviceKind::Tg5 ? 1 : 2);
   PageImage image = link_.CopyDeviceImage();
   bool stale = false;
@@ -243,7 +250,11 @@ bool Campaign::EnsureValid(Clock::time_point deadline) {
       stale = true;
   }
   if (!stale) return true;
-  ++figures_.staleReads;
+  ++figures_.staleReads[static_cast<int>(lastFault_)];
+  return ReadAll(deadline);
+}
+
+bool Campaign::ReadAll(Clock::time_point deadline) {
   size_t mark = events_.Size();
   link_.ResetPages(-1);
   if (!link_.RequestCommand(CMD_READ, 0)) return false;
@@ -304,12 +315,16 @@ void Campaign::RunCycle(int cycle) {
   if (newDevice || link_.Mode() == MODE_OFF) {
     if (!StartOn(kind, newDevice)) {
       ++figures_.notFoundAgain;
+      std::printf("cycle %d: the port did not open again (error %u)\n", cycle,
+                  Serial_GetLastError());
       return;
     }
   }
   if (!EnsureValid(Clock::now() + kDetectLimit)) {
     // Once more from the start, as a user would unplug and plug in again.
     ++figures_.notFoundAgain;
+    std::printf("cycle %d: device not found again (link mode %d, device state %d)\n", cycle,
+                link_.Mode(), link_.DeviceState());
     if (!StartOn(kind, false) || !EnsureValid(Clock::now() + kDetectLimit)) return;
   }
 
@@ -340,6 +355,7 @@ void Campaign::RunCycle(int cycle) {
   // Write with one fault at a random byte of the exchange.
   Fault fault = static_cast<Fault>(Pick(kFaultKinds));
   ++figures_.faults[static_cast<int>(fault)];
+  lastFault_ = fault;
   size_t atByte = static_cast<size_t>(Pick(80));
   std::atomic<bool> done{false};
   size_t mark = events_.Size();
@@ -427,7 +443,11 @@ int main(int argc, char** argv) {
   std::printf("writes reported ok: %d\n", f.writesOk);
   std::printf("failures reported: %d\n", f.failuresReported);
   std::printf("failures reported as a lost device or port: %d\n", f.failuresWithoutPage);
-  std::printf("stale reads found and read again: %d\n", f.staleReads);
+  for (int k = 0; k < lumo::kFaultKinds; ++k) {
+    if (f.staleReads[k] > 0)
+      std::printf("reads reported done with data unlike the device's (after %s): %d\n",
+                  lumo::FaultName(static_cast<lumo::Fault>(k)), f.staleReads[k]);
+  }
   std::printf("device not found again: %d\n", f.notFoundAgain);
   std::printf("silent corruptions: %d\n", f.silentCorruptions);
   std::printf("hangs: %d\n", f.hangs);
