@@ -146,7 +146,8 @@ struct Figures {
   // next cycle), by the fault of the cycle that read them.
   std::array<int, kFaultKinds> staleReads{};
   int hangs = 0;
-  int notFoundAgain = 0;
+  int powerCycles = 0;    // found again only after a power cycle
+  int notFoundAgain = 0;  // not found even then
 };
 
 // Ends the process when the current cycle outlives twice its deadline.
@@ -321,11 +322,18 @@ void Campaign::RunCycle(int cycle) {
     }
   }
   if (!EnsureValid(Clock::now() + kDetectLimit)) {
-    // Once more from the start, as a user would unplug and plug in again.
-    ++figures_.notFoundAgain;
-    std::printf("cycle %d: device not found again (link mode %d, device state %d)\n", cycle,
-                link_.Mode(), link_.DeviceState());
-    if (!StartOn(kind, false) || !EnsureValid(Clock::now() + kDetectLimit)) return;
+    // A device that fell out of configuration mode (a damaged byte can read as "q") answers
+    // nothing until its supply is switched off and on, as the user does with the power button:
+    // reopening the port does the same.
+    ++figures_.powerCycles;
+    std::printf("cycle %d: power cycle after the %s fault (link state %d, device %s)\n", cycle,
+                FaultName(lastFault_), link_.DeviceState(), sim::DeviceStateName(device_->State()));
+    if (!StartOn(kind, false) || !EnsureValid(Clock::now() + kDetectLimit)) {
+      ++figures_.notFoundAgain;
+      std::printf("cycle %d: device not found again (link mode %d, device state %d)\n", cycle,
+                  link_.Mode(), link_.DeviceState());
+      return;
+    }
   }
 
   // Edit: a few random bytes of random pages of the device's range.
@@ -448,6 +456,7 @@ int main(int argc, char** argv) {
       std::printf("reads reported done with data unlike the device's (after %s): %d\n",
                   lumo::FaultName(static_cast<lumo::Fault>(k)), f.staleReads[k]);
   }
+  std::printf("device found again only after a power cycle: %d\n", f.powerCycles);
   std::printf("device not found again: %d\n", f.notFoundAgain);
   std::printf("silent corruptions: %d\n", f.silentCorruptions);
   std::printf("hangs: %d\n", f.hangs);
