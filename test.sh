@@ -2,7 +2,15 @@
 # Builds Lumo-Konf and runs every test suite.
 #   LUMO_SANITIZE=address,undefined ./test.sh   the same tests with sanitizers (own build folder)
 #   LUMO_SANITIZE=thread ./test.sh
+#   ./test.sh --sanitizers   the plain run, then both sanitizer runs (each in its own build folder)
 set -euo pipefail
+if [ "${1:-}" = "--sanitizers" ]; then
+  shift
+  "$0" "$@"
+  LUMO_SANITIZE=address,undefined "$0" "$@"
+  LUMO_SANITIZE=thread "$0" "$@"
+  exit 0
+fi
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 SANITIZE="${LUMO_SANITIZE:-}"
 BUILD_DIR="$ROOT/build"

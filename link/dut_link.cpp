@@ -207,7 +207,9 @@ void DutLink::StopLink() {
     lock.unlock();
     thread_.join();
   }
-  if (Serial_IsOpen(&port_)) Serial_Close(&port_);
+  // Closed whenever the record holds a driver: a port whose adapter vanished no longer counts as
+  // open, yet its record must be released, or the port could never be opened again.
+  if (port_.handle) Serial_Close(&port_);
   devState_.store(DEV_NOPORT);
   mode_.store(MODE_OFF);
   powered_.store(false);
