@@ -121,6 +121,8 @@ TEST(PageChecksumTest, SumsToA5) {
 
 TEST_F(LinkTest, DetectsReadsAllPagesAndReportsInOrder) {
   auto device = Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  // A loaded machine may take longer than the default 200 ms from power-on to the prompt.
+  link_.SetResetLimit(5000);
   StartAndDetect();
   std::vector<int32_t> codes = events_.CodesFrom(0);
   std::vector<int32_t> expected = {DN_NODEVICE, DN_RESETTIME, DN_FOUND,
