@@ -85,10 +85,7 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
   DutLink& link = TheLink();
   DeviceSession session(link);
   auto limit = TimeoutOption(args.timeoutSeconds);
-  if (!session.Start(args.port, LinkConfigFromProgram())) return kExitFailed;
-  if (!session.WaitForDevice(limit) || !session.WaitForParameters(limit)) return kExitFailed;
-  session.WaitIdle(limit);
-  TakeDeviceImages(link);
+  if (!session.StartAndRead(args.port, limit)) return kExitFailed;
 
   ParDef* def = CurrentDefinition();
   const bool lightCurtain = DeviceType() != kDeviceJovix;

@@ -163,6 +163,14 @@ bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
   return true;
 }
 
+bool DeviceSession::StartAndRead(const std::string& port, std::chrono::milliseconds limit) {
+  if (!Start(port, LinkConfigFromProgram())) return false;
+  if (!WaitForDevice(limit) || !WaitForParameters(limit)) return false;
+  WaitIdle(limit);
+  TakeDeviceImages(link_);
+  return true;
+}
+
 bool DeviceSession::WaitForDevice(std::chrono::milliseconds limit) {
   auto end = std::chrono::steady_clock::now() + limit;
   for (;;) {

@@ -46,6 +46,9 @@ class DeviceSession : public NotificationSink {
   // Waits until the device's parameters were read (reads them when auto-read was off). False,
   // with the message printed, when a page failed or the limit passed.
   bool WaitForParameters(std::chrono::milliseconds limit);
+  // Start, WaitForDevice and WaitForParameters in one, then the link's images into the model:
+  // what the read and write commands begin with. False after the message was printed.
+  bool StartAndRead(const std::string& port, std::chrono::milliseconds limit);
   // Requests a command, waiting (up to the limit) for the link to become idle first.
   bool Request(int32_t command, uintptr_t parameter, std::chrono::milliseconds limit);
   // Waits for the link to be idle again after a command.
