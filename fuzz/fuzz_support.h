@@ -6,6 +6,7 @@
 //
 //   AsText        the input as a NUL-terminated text (the readers' texts end at NUL)
 //   ScratchFile   a file of this process that holds the input, for readers that take a path
+//   SilentMessages  drops every message box (questions answered with their default)
 #pragma once
 
 #include <fcntl.h>
@@ -14,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/message_box.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -26,10 +29,10 @@ inline std::string AsText(const uint8_t* data, size_t size) {
 // One file per process, rewritten for every input; removed when the process ends.
 class ScratchFile {
  public:
-  explicit ScratchFile(const char* stem) {
+  explicit ScratchFile(const char* stem, const char* suffix = ".ini") {
     const char* dir = getenv("TMPDIR");
     path_ = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/" + stem + "-" +
-            std::to_string(getpid()) + ".ini";
+            std::to_string(getpid()) + suffix;
   }
   ~ScratchFile() { unlink(path_.c_str()); }
   ScratchFile(const ScratchFile&) = delete;
@@ -52,6 +55,13 @@ class ScratchFile {
 
  private:
   std::string path_;
+};
+
+// Installed for the life of the process: readers show their failures, which no one sees here.
+class SilentMessages : public MessageSink {
+ public:
+  SilentMessages() { SetMessageSink(this); }
+  MsgAnswer Show(const MessageBoxRequest& request) override { return DefaultAnswer(request.kind); }
 };
 
 }  // namespace lumo::fuzz
