@@ -234,7 +234,19 @@ std::string FindHelpFile(const std::string& startDir, const std::string& program
     if (FileReadable(startDir + name)) return startDir + name;
     if (FileReadable(programDir + name)) return programDir + name;
   }
+  for (const char* extension : kHelpExtensions) {
+    std::string installed = InstalledDataFile(programDir, kInstalledDocFolder,
+                                              ReplaceExtension(programFileName, extension));
+    if (!installed.empty()) return installed;
+  }
   return std::string();
+}
+
+std::string InstalledDataFile(const std::string& programDir, const char* folder,
+                              const std::string& name) {
+  if (programDir.empty() || name.empty()) return std::string();
+  std::string path = WithTrailingSeparator(programDir) + folder + name;
+  return FileReadable(path) ? path : std::string();
 }
 
 StartupPaths SettlePaths(const std::string& startDir, const std::string& programPath) {

@@ -14,7 +14,9 @@
 //   ReplaceExtension        a file name with its extension replaced (or added)
 //   FileReadable            a regular file that can be opened for reading
 //   FindSettingsFile        start directory, then program directory, else start directory
-//   FindHelpFile            ".pdf" in both folders, then ".htm" in both, else empty
+//   FindHelpFile            ".pdf" in both folders, then ".htm" in both, then the installed
+//                           documentation folder, else empty
+//   InstalledDataFile       a file in the installed share folder beside the program's bin folder
 //   SettlePaths             all of the above from a start directory and a program path
 //   SettleStartupPaths      the same from the process itself (optionally another program name)
 //   JoinCommandLine         argv[1..] joined with single spaces
@@ -40,6 +42,11 @@ inline constexpr const char* kApplicationTitle = "Lumo-Konf V3.2";
 constexpr size_t kTitleChars = 260;        // the application title's limit
 constexpr size_t kProgramNameChars = 256;  // the program file name's limit
 
+// A system install puts the program into <prefix>/bin and its data beside it; these folders are
+// looked in after the start directory and the program directory.
+inline constexpr const char* kInstalledDataFolder = "../share/lumokonf/";
+inline constexpr const char* kInstalledDocFolder = "../share/doc/lumokonf/";
+
 constexpr uint32_t kStartExpert = 0x1;  // start flags bit 0: "-exp"
 
 struct StartupPaths {
@@ -61,6 +68,9 @@ std::string FindSettingsFile(const std::string& startDir, const std::string& pro
                              const std::string& programFileName);
 std::string FindHelpFile(const std::string& startDir, const std::string& programDir,
                          const std::string& programFileName);
+// programDir + folder + name when that file is readable, else empty.
+std::string InstalledDataFile(const std::string& programDir, const char* folder,
+                              const std::string& name);
 StartupPaths SettlePaths(const std::string& startDir, const std::string& programPath);
 // programName: use this file name instead of the running program's own (the command line tool
 // passes "lumokonf" to find the desktop program's settings file); empty: the program's own.

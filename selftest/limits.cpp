@@ -379,6 +379,10 @@ bool LoadLimitsFile(const std::string& name) {
   std::ifstream in(paths.startDir + name, std::ios::binary);
   if (!in) in.open(paths.programDir + name, std::ios::binary);
   if (!in) {
+    const std::string installed = InstalledDataFile(paths.programDir, kInstalledDataFolder, name);
+    if (!installed.empty()) in.open(installed, std::ios::binary);
+  }
+  if (!in) {
     TheLimitTable().Free();
     return false;
   }

@@ -79,6 +79,12 @@ TEST(Paths, SettingsAndHelpFileSearchOrder) {
   EXPECT_EQ(FindSettingsFile(start, prog, "lk"), start + "lk.ini");
 
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), "");
+  // A system install: bin/ beside share/doc/lumokonf/, looked in last.
+  std::filesystem::create_directories(dir.Path() + "share/doc/lumokonf");
+  dir.Write("share/doc/lumokonf/lk.htm", "");
+  EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), prog + "../share/doc/lumokonf/lk.htm");
+  EXPECT_EQ(InstalledDataFile(prog, kInstalledDocFolder, "other.htm"), "");
+  EXPECT_EQ(InstalledDataFile("", kInstalledDocFolder, "lk.htm"), "");
   dir.Write("prog/lk.htm", "");
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), prog + "lk.htm");
   dir.Write("start/lk.htm", "");

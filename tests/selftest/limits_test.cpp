@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
@@ -334,13 +335,21 @@ TEST_F(EvaluateTest, LongReferenceChainsDoNotExhaustTheStack) {
 // ---- the program's file -------------------------------------------------------------------
 
 TEST_F(LimitsTest, LoadLimitsFileTakesTheStartDirectoryFirst) {
-  test::TempFolder start, program;
+  test::TempFolder start, install;
+  std::filesystem::create_directories(install.Path() + "bin");
+  std::filesystem::create_directories(install.Path() + "share/lumokonf");
+  test::TempFolder& program = install;
   StartupPaths saved = CurrentStartupPaths();
   StartupPaths paths = saved;
   paths.startDir = start.Path();
-  paths.programDir = program.Path();
+  paths.programDir = install.Path() + "bin/";
   SetCurrentStartupPaths(paths);
-  program.Write("Limits.txt", std::string(kVersionLine) + "0, 8, 0, 1, \"p\", 0, 1,\n");
+  // A system install keeps the sample rules in the share folder beside bin/.
+  install.Write("share/lumokonf/Limits.txt",
+                std::string(kVersionLine) + "0, 9, 0, 1, \"i\", 0, 1,\n");
+  EXPECT_TRUE(LoadLimitsFile("Limits.txt"));
+  EXPECT_NE(FindLimitRule(0, 9), nullptr);
+  program.Write("bin/Limits.txt", std::string(kVersionLine) + "0, 8, 0, 1, \"p\", 0, 1,\n");
   EXPECT_TRUE(LoadLimitsFile("Limits.txt"));
   EXPECT_NE(FindLimitRule(0, 8), nullptr);
   start.Write("Limits.txt", std::string(kVersionLine) + "0, 7, 0, 1, \"s\", 0, 1,\n");
