@@ -3,6 +3,11 @@
 include(GNUInstallDirs)
 set(LUMO_EMBEDDED_DEFINITION "${PROJECT_SOURCE_DIR}/examples/TG5.txt" CACHE FILEPATH
     "Device definition embedded into the programs")
+if(LUMO_INSTALL_LAYOUT STREQUAL "portable")
+  set(LUMO_INSTALL_BINDIR .)
+else()
+  set(LUMO_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
+endif()
 set(_lumo_embed_script "${CMAKE_CURRENT_LIST_DIR}/EmbedDefinition.cmake")
 
 function(lumo_embed_definition target)
@@ -16,11 +21,11 @@ function(lumo_embed_definition target)
   if(EXISTS "${LUMO_EMBEDDED_DEFINITION}")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${LUMO_EMBEDDED_DEFINITION}")
   endif()
-  install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ${target} RUNTIME DESTINATION ${LUMO_INSTALL_BINDIR})
   # Runs after the install rule above, so after its strip.
   install(CODE "
     set(TOOL \"$<TARGET_FILE:lumokonf-embed>\")
-    set(PROGRAM \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\")
+    set(PROGRAM \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${LUMO_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\")
     set(DEFINITION \"${LUMO_EMBEDDED_DEFINITION}\")
     include(\"${_lumo_embed_script}\")
   ")

@@ -11,7 +11,11 @@ std::string ValueText(const ParDef* list, const PVar* record, int32_t value, boo
   if (record->states.empty()) return std::to_string(value);
   const PState* state = StateByValue(record, value);
   if (state != nullptr) return DisplayText(list, state->name);
-  return markUnknown ? "{" + std::to_string(value) + "} (?)" : std::string();
+  if (!markUnknown) return std::string();
+  std::string text = "{";
+  text += std::to_string(value);
+  text += "} (?)";
+  return text;
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ std::string FormatRangeText(const BeamStates& states, BeamRange range) {
     if (end != kBeamCount || single) text += std::to_string(end);
     b = end + 1;
   }
-  if (text == "-") text = "-" + std::to_string(range.last);
+  if (text == "-") text += std::to_string(range.last);
   return text;
 }
 

@@ -249,7 +249,10 @@ void ProfileFile::Set(const std::string& section, const std::string& key,
     return;
   }
   if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.push_back("");
-  lines_.push_back("[" + Trim(section) + "]");
+  std::string header = "[";
+  header += Trim(section);
+  header += ']';
+  lines_.push_back(std::move(header));
   lines_.push_back(newLine);
 }
 
