@@ -1,0 +1,541 @@
+// The settings dialog on its own and from the main window, the language switch, the About box,
+// the splash window, the "-appdef" job and the help manual next to the program.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "app/gui/about_box.h"
+#include "app/gui/appdef_dialog.h"
+#include "app/gui/main_window.h"
+#include "app/gui/settings_dialog.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/translations.h"
+#include "definitions/loader.h"
+#include "link/dut_link.h"
+#include "platform/message_box.h"
+#include "sim/sim_port.h"
+#include "temp_folder.h"
+
+using namespace lumo;
+using namespace lumo::gui;
+
+namespace {
+
+constexpr int kModalWaitMs = 10000;  // a modal window shows up within this
+
+std::unique_ptr<ParDef> Definition(const char* file) {
+  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
+  return ParseDefinitionFile(in);
+}
+
+std::vector<PortEntry> TwoPorts() {
+  return {{"/dev/ttyUSB0", "FTDI FT232R USB UART (A1B2C3)"}, {"/dev/ttyS0", ""}};
+}
+
+// Pollers of an earlier test function stop when this changes.
+int gTestGeneration = 0;
+
+// Once a modal window of type T is up, hands it to `act`. A window that never shows up is
+// recorded as missing, and any other modal window found meanwhile is closed, so a failing
+// test never hangs.
+template <typename T>
+void WhenModal(std::function<void(T*)> act, bool* found) {
+  *found = false;
+  auto deadline = std::make_shared<QDeadlineTimer>(kModalWaitMs);
+  // The pending timer holds the poller; the poller only refers to itself weakly.
+  auto poll = std::make_shared<std::function<void()>>();
+  std::weak_ptr<std::function<void()>> weak = poll;
+  const int generation = gTestGeneration;
+  *poll = [act, found, deadline, weak, generation] {
+    if (generation != gTestGeneration) return;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* wanted = dynamic_cast<T*>(modal)) {
+      *found = true;
+      act(wanted);
+      return;
+    }
+    if (deadline->hasExpired()) {
+      if (modal != nullptr) modal->close();
+      return;
+    }
+    if (auto self = weak.lock()) QTimer::singleShot(10, [self] { (*self)(); });
+  };
+  QTimer::singleShot(0, [poll] { (*poll)(); });
+}
+
+void SetSettings(const std::function<void(Settings&)>& change) {
+  Settings settings = CurrentSettings();
+  change(settings);
+  SetCurrentSettings(settings);
+}
+
+}  // namespace
+
+class SettingsDialogTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init();
+  void cleanup();
+  void portListAndStoredPort();
+  void typedPortIsUsed();
+  void checkBoxesAndBatch();
+  void languageSystemAndCancel();
+  void saveWritesLanguageAsListed();
+  void offlineStopsTheLink();
+  void typedPortFromMainWindow();
+  void germanToEnglishRetranslatesWindow();
+  void aboutBoxTexts();
+  void splashPasses();
+  void appdefWithBadDefinition();
+  void appdefSaveDialog();
+  void helpManual();
+  void screenshots();
+
+ private:
+  void UsePaths(const std::string& ini);
+  void OpenWindow(const char* language);
+
+  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<MessageRecorder> recorder_;
+  std::unique_ptr<ScopedMessageSink> sink_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+void SettingsDialogTest::init() {
+  folder_ = std::make_unique<test::TempFolder>();
+  recorder_ = std::make_unique<MessageRecorder>();
+  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+  UsePaths("[Misc]\nLanguage=English\n");
+}
+
+void SettingsDialogTest::cleanup() {
+  ++gTestGeneration;
+  window_.reset();
+  sink_.reset();
+  recorder_.reset();
+  folder_.reset();
+  sim::ForgetSimulatedDevices();
+  SetCurrentSettings(DefaultSettings());
+}
+
+void SettingsDialogTest::UsePaths(const std::string& ini) {
+  StartupPaths paths;
+  paths.startDir = folder_->Path();
+  paths.programDir = folder_->Path();
+  paths.programFileName = "lumokonf";
+  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
+  SetCurrentStartupPaths(paths);
+  LoadSettings(paths.settingsFile);
+  SelectLanguageByName(CurrentSettings().language);
+  InitTranslations();
+}
+
+void SettingsDialogTest::OpenWindow(const char* language) {
+  UsePaths(
+      "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
+      "Language=" +
+      std::string(language) + "\n");
+  QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
+  window_ = std::make_unique<MainWindow>();
+  window_->SetQuitHook([](int) {});
+  QVERIFY(window_->Initialise(Definition("TG5.txt")));
+  window_->show();
+  window_->FirstAction();
+  QVERIFY(TheLink().Mode() != MODE_OFF);
+}
+
+void SettingsDialogTest::portListAndStoredPort() {
+  auto check = [](const char* stored, int index, const QString& field, const char* applied) {
+    SetSettings(
+        [&](Settings& s) { CopyField(s.defaultPortName, sizeof s.defaultPortName, stored); });
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    QCOMPARE(dialog.PortBox().currentIndex(), index);
+    QCOMPARE(dialog.PortBox().currentText(), field);
+    dialog.Apply();
+    QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string(applied));
+  };
+  // "offline" first, then the ports with their descriptions; the setting keeps the name.
+  {
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    QCOMPARE(dialog.PortBox().count(), 3);
+    QCOMPARE(dialog.PortBox().itemText(0), QStringLiteral("offline"));
+    QVERIFY(dialog.PortBox().itemText(1).startsWith(QStringLiteral("/dev/ttyUSB0")));
+    QVERIFY(dialog.PortBox().itemText(1).contains(QStringLiteral("FTDI FT232R")));
+    QCOMPARE(dialog.PortBox().itemText(2), QStringLiteral("/dev/ttyS0"));
+  }
+  check("/dev/ttyUSB0", 1, QStringLiteral("/dev/ttyUSB0  (FTDI FT232R USB UART (A1B2C3))"),
+        "/dev/ttyUSB0");
+  check("", 0, QStringLiteral("offline"), "");
+  // The classic name of the first serial port reaches /dev/ttyS0.
+  check("COM1:", 2, QStringLiteral("/dev/ttyS0"), "/dev/ttyS0");
+  // A port the machine does not list leaves the field empty; Ok then stores no port. A name
+  // that only begins like a listed one is not that port.
+  check("/dev/ttyUSB9", -1, QString(), "");
+  check("/dev/ttyUSB", -1, QString(), "");
+  check("COM7", -1, QString(), "");
+}
+
+void SettingsDialogTest::typedPortIsUsed() {
+  auto typed = [](const QString& text, const char* applied) {
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    dialog.PortBox().setEditText(text);
+    dialog.Apply();
+    QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string(applied));
+  };
+  typed(QStringLiteral("COM7"), "COM7");
+  typed(QStringLiteral("  /dev/ttyACM3 "), "/dev/ttyACM3");
+  typed(QStringLiteral("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  typed(QStringLiteral("offline"), "");
+  typed(QString(), "");
+  // The field takes no more than the setting holds.
+  SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+  QTest::keyClicks(dialog.PortBox().lineEdit(), QString(80, QLatin1Char('x')));
+  QCOMPARE(dialog.PortBox().currentText().size(), static_cast<int>(kPortNameChars));
+}
+
+void SettingsDialogTest::checkBoxesAndBatch() {
+  SetSettings([](Settings& s) {
+    s.enableToolTips = 0;
+    s.autoReadConf = 0;
+    s.autoCopyConf = 1;
+    s.propertiesOnStart = 1;
+    s.batch = 0;
+  });
+  {
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    QVERIFY(!dialog.CheckBox(kSetTooltips)->isChecked());
+    QVERIFY(!dialog.CheckBox(kSetAutoRead)->isChecked());
+    QVERIFY(dialog.CheckBox(kSetAutoCopy)->isChecked());
+    QVERIFY(dialog.CheckBox(kSetShowOnStart)->isChecked());
+    // Not offered: hidden, and Apply leaves the batch state alone.
+    QVERIFY(dialog.CheckBox(kSetBatch)->isHidden());
+    QVERIFY(dialog.CheckBox(kSetHidden1)->isHidden() && dialog.CheckBox(kSetHidden2)->isHidden());
+    dialog.CheckBox(kSetTooltips)->setChecked(true);
+    dialog.CheckBox(kSetShowOnStart)->setChecked(false);
+    dialog.Apply();
+    QCOMPARE(CurrentSettings().enableToolTips, uint8_t{1});
+    QCOMPARE(CurrentSettings().propertiesOnStart, uint8_t{0});
+    QCOMPARE(CurrentSettings().batch, 0u);
+  }
+  // Offered and switched on: reading on connect is implied, checked and locked.
+  SetSettings([](Settings& s) { s.batch = kBatchOffered | kBatchOn; });
+  SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+  QVERIFY(!dialog.CheckBox(kSetBatch)->isHidden());
+  QVERIFY(dialog.CheckBox(kSetBatch)->isChecked());
+  QVERIFY(dialog.CheckBox(kSetAutoRead)->isChecked());
+  QVERIFY(!dialog.CheckBox(kSetAutoRead)->isEnabled());
+  dialog.Apply();
+  QCOMPARE(CurrentSettings().autoReadConf, uint8_t{1});
+  // Switched off: 309 free again; Apply switches batch off, still offered.
+  dialog.CheckBox(kSetBatch)->setChecked(false);
+  QVERIFY(dialog.CheckBox(kSetAutoRead)->isEnabled());
+  dialog.CheckBox(kSetAutoRead)->setChecked(false);
+  dialog.Apply();
+  QCOMPARE(CurrentSettings().batch, kBatchOffered);
+  QCOMPARE(CurrentSettings().autoReadConf, uint8_t{0});
+  dialog.CheckBox(kSetBatch)->setChecked(true);
+  QVERIFY(dialog.CheckBox(kSetAutoRead)->isChecked());
+}
+
+void SettingsDialogTest::languageSystemAndCancel() {
+  auto opening = [](const char* stored, LangId current, int index, bool system) {
+    SetSettings([&](Settings& s) { CopyField(s.language, sizeof s.language, stored); });
+    SelectLanguage(current);
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    QCOMPARE(dialog.LanguageList().currentIndex(), index);
+    QCOMPARE(dialog.CheckBox(kSetSystemLanguage)->isChecked(), system);
+    QCOMPARE(dialog.LanguageList().isEnabled(), !system);
+  };
+  opening("GERMAN", kLangGerman, 1, false);
+  opening("english", kLangGerman, 0, false);
+  opening("NEUTRAL", kLangGerman, 1, true);
+  opening("NEUTRAL", kLangEnglish, 0, true);
+  opening("FRENCH", kLangEnglish, -1, false);
+  opening("KLINGON", kLangEnglish, 0, true);
+
+  // System changes the name at once; Cancel (and Escape) put it back.
+  SetSettings([](Settings& s) { CopyField(s.language, sizeof s.language, "GERMAN"); });
+  {
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    dialog.CheckBox(kSetSystemLanguage)->setChecked(true);
+    QCOMPARE(std::string(CurrentSettings().language), std::string("NEUTRAL"));
+    QVERIFY(!dialog.LanguageList().isEnabled());
+    dialog.CheckBox(kSetSystemLanguage)->setChecked(false);
+    QCOMPARE(std::string(CurrentSettings().language), std::string("German"));
+    dialog.LanguageList().setCurrentIndex(0);
+    QCOMPARE(std::string(CurrentSettings().language), std::string("English"));
+    static_cast<QAbstractButton*>(dialog.ControlById(kSetCancel))->click();
+    QCOMPARE(dialog.result(), static_cast<int>(QDialog::Rejected));
+    QCOMPARE(std::string(CurrentSettings().language), std::string("GERMAN"));
+  }
+  {
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    dialog.show();
+    dialog.CheckBox(kSetSystemLanguage)->setChecked(true);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QCOMPARE(std::string(CurrentSettings().language), std::string("GERMAN"));
+  }
+  // The window frame closes without putting it back.
+  SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+  dialog.show();
+  dialog.CheckBox(kSetSystemLanguage)->setChecked(true);
+  dialog.close();
+  QCOMPARE(dialog.result(), static_cast<int>(QDialog::Rejected));
+  QCOMPARE(std::string(CurrentSettings().language), std::string("NEUTRAL"));
+}
+
+void SettingsDialogTest::saveWritesLanguageAsListed() {
+  SetSettings([](Settings& s) { CopyField(s.language, sizeof s.language, "GERMAN"); });
+  QObject target;
+  SettingsDialog dialog(&target, nullptr, TwoPorts);
+  dialog.show();
+  dialog.LanguageList().setCurrentIndex(0);
+  dialog.PortBox().setCurrentIndex(0);
+  dialog.FileField().setText(QStringLiteral("/tmp/unit.par"));
+  static_cast<QAbstractButton*>(dialog.ControlById(kSetSave))->click();
+  QVERIFY(dialog.isVisible());  // Save leaves the dialog open
+  const std::string file = test::TempFolder::Read(CurrentStartupPaths().settingsFile);
+  QVERIFY(file.find("Language=English") != std::string::npos);
+  QVERIFY(file.find("DefaultPortName=\n") != std::string::npos ||
+          file.find("DefaultPortName=\r\n") != std::string::npos);
+  QVERIFY(file.find("DefaultKonfFile=/tmp/unit.par") != std::string::npos);
+  // Read back without regard to case.
+  Settings read = DefaultSettings();
+  ReadSettingsFile(CurrentStartupPaths().settingsFile, &read);
+  QCOMPARE(LanguageIdFromName(read.language), kLangEnglish);
+  QCOMPARE(std::string(read.defaultPortName), std::string());
+}
+
+void SettingsDialogTest::offlineStopsTheLink() {
+  OpenWindow("English");
+  bool found = false;
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        dialog->PortBox().setCurrentIndex(0);
+        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QCOMPARE(TheLink().Mode(), static_cast<int32_t>(MODE_OFF));
+  QCOMPARE(window_->Status().Status(), Msg("NOCOMPORT"));
+  QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string());
+  QVERIFY(recorder_->Boxes().empty());
+}
+
+void SettingsDialogTest::typedPortFromMainWindow() {
+  OpenWindow("English");
+  bool found = false;
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        dialog->PortBox().setEditText(QStringLiteral("/nonexistent/ttyLUMO7"));
+        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string("/nonexistent/ttyLUMO7"));
+  // The port was tried: a plain notice, owned by the main window, and no link runs.
+  std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
+  QCOMPARE(boxes.size(), size_t{1});
+  QCOMPARE(boxes[0].text, std::string(MsgText("ERRCOMOPENFAILED")));
+  QCOMPARE(boxes[0].kind, MsgKind::Plain);
+  QCOMPARE(boxes[0].caption, ApplicationTitle());
+
+  // Cancel changes nothing and restarts nothing.
+  recorder_->Clear();
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        dialog->PortBox().setCurrentIndex(0);
+        static_cast<QAbstractButton*>(dialog->ControlById(kSetCancel))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string("/nonexistent/ttyLUMO7"));
+  QVERIFY(recorder_->Boxes().empty());
+}
+
+void SettingsDialogTest::germanToEnglishRetranslatesWindow() {
+  OpenWindow("German");
+  QCOMPARE(CurrentLanguage(), kLangGerman);
+  QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("&Datei"));
+  QWidget* copy = window_->ControlById(kIdCopyDevice);
+  QCOMPARE(static_cast<QPushButton*>(copy)->text(), QStringLiteral("Kopieren &L ->"));
+  bool found = false;
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Einstellungen"));
+        dialog->LanguageList().setCurrentIndex(0);
+        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  // The change arrives as a posted event.
+  QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
+  QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("File"));
+  QCOMPARE(window_->MenuAction(kIdSettings)->text(), QStringLiteral("&Program settings"));
+  QCOMPARE(static_cast<QPushButton*>(copy)->text(), QStringLiteral("Copy &L ->"));
+  QCOMPARE(window_->CommandButton(kIdNormalMode)->text(), QStringLiteral("&1 Normal operation"));
+  QCOMPARE(window_->Table().List()->HeaderText(2), Msg("PARCOLEDIT"));
+  QCOMPARE(Msg("PARCOLEDIT"), QStringLiteral("Edit"));
+  QVERIFY(!window_->windowTitle().contains(QStringLiteral("Serienautomatik")));
+  // Ok with the language unchanged posts nothing.
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QCOMPARE(CurrentLanguage(), kLangEnglish);
+}
+
+void SettingsDialogTest::aboutBoxTexts() {
+  auto texts = [](LangId language) {
+    SelectLanguage(language);
+    AboutBox box(nullptr);
+    return QStringList{box.windowTitle(), box.Version().text(), box.Contact().text(),
+                       box.Disclaimer().text(), box.OkButton().text()};
+  };
+  const QStringList english = texts(kLangEnglish);
+  const QStringList german = texts(kLangGerman);
+  QCOMPARE(english[0], QStringLiteral("About Lumoconf"));
+  QCOMPARE(german[0], english[0]);
+  QCOMPARE(english[1], QStringLiteral("Lumoconf Version V3.2\nLast modification: 2010-01-27\n"
+                                      "Authors: ") +
+                           QString::fromLatin1(kAuthors));
+  QVERIFY(
+      german[1].startsWith(QStringLiteral("Lumoconf Version V3.2\nLetzte \u00C4nderung: "
+                                          "2010-01-27\nProgrammierung: ")));
+  // Contact and disclaimer carry German only: the same in both languages.
+  QCOMPARE(german[2], english[2]);
+  QCOMPARE(german[3], english[3]);
+  QVERIFY(english[3].startsWith(QStringLiteral("Haftungsausschluss:\n\nF\u00FCr fehlerfreien")));
+  QVERIFY(!english[2].isEmpty() && english[2] != QStringLiteral("<NO_TRANSLATION>"));
+  QCOMPARE(english[4], QStringLiteral("Ok"));
+  QCOMPARE(german[4], QStringLiteral("Ok"));
+  // Ok, Escape and Enter close it.
+  for (int way = 0; way < 3; ++way) {
+    AboutBox box(nullptr);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    if (way == 0) box.OkButton().click();
+    if (way == 1) QTest::keyClick(&box, Qt::Key_Escape);
+    if (way == 2) QTest::keyClick(&box, Qt::Key_Return);
+    QVERIFY(box.isHidden());
+  }
+}
+
+void SettingsDialogTest::splashPasses() {
+  PassSplash();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    QVERIFY(dynamic_cast<SplashWindow*>(widget) == nullptr);
+  }
+}
+
+void SettingsDialogTest::appdefWithBadDefinition() {
+  // Page 9 does not exist: the parser stops at line 2.
+  const std::string definition =
+      folder_->Write("broken.txt", "[DUT] = \"Jovix\"\n$(x) = \"X\", 9:0, {0..5}\n");
+  bool found = false;
+  WhenModal<QDialog>([](QDialog* dialog) { dialog->reject(); }, &found);
+  QCOMPARE(RunNewConfigurator(definition), 0);
+  QVERIFY(!found);  // no save dialog
+  std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
+  QCOMPARE(boxes.size(), size_t{1});
+  QCOMPARE(boxes[0].kind, MsgKind::Error);
+  QVERIFY2(boxes[0].text.find(MsgText("ERRPVAR_3")) != std::string::npos, boxes[0].text.c_str());
+}
+
+void SettingsDialogTest::appdefSaveDialog() {
+  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/Jovix.txt", std::ios::binary);
+  const std::string definition = folder_->Write(
+      "jovix.txt",
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  const QString target = QString::fromStdString(folder_->Path() + "lumokonf-jovix");
+  bool found = false;
+  QString title, directory, filter, suffix;
+  WhenModal<NewProgramSaveDialog>(
+      [&](NewProgramSaveDialog* dialog) {
+        title = dialog->windowTitle();
+        directory = dialog->directory().absolutePath();
+        filter = dialog->selectedNameFilter();
+        suffix = dialog->defaultSuffix();
+        dialog->selectFile(target);
+        static_cast<QDialog*>(dialog)->accept();  // QFileDialog's own accept
+      },
+      &found);
+  const int written = RunNewConfigurator(definition);
+  QVERIFY(found);
+  QCOMPARE(written, 1);
+  QCOMPARE(title, Msg("NEWAPP_TITLE"));
+  QCOMPARE(directory + QLatin1Char('/'), QString::fromStdString(folder_->Path()));
+  QCOMPARE(filter, QStringLiteral("Executable files (*)"));
+  QVERIFY(suffix.isEmpty());
+  QVERIFY(QFileInfo(target).isExecutable());
+  std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
+  QCOMPARE(boxes.size(), size_t{1});
+  QCOMPARE(boxes[0].text, std::string(MsgText("NEWAPP_SUCCESS")));
+
+  // Cancelled: 0 and no message.
+  recorder_->Clear();
+  WhenModal<NewProgramSaveDialog>([](NewProgramSaveDialog* dialog) { dialog->reject(); }, &found);
+  QCOMPARE(RunNewConfigurator(definition), 0);
+  QVERIFY(found);
+  QVERIFY(recorder_->Boxes().empty());
+}
+
+void SettingsDialogTest::helpManual() {
+  // The built program finds its manual next to itself.
+  const std::string programDir = LUMO_PROGRAM_DIR "/";
+  QCOMPARE(FindHelpFile(folder_->Path(), programDir, "lumokonf"), programDir + "lumokonf.htm");
+  const std::string manual = test::TempFolder::Read(programDir + "lumokonf.htm");
+  QVERIFY(manual.find("dialout") != std::string::npos);
+  QVERIFY(manual.find("lang=\"de\"") != std::string::npos);
+
+  // Without a help file the command is disabled; a file gone since start is reported.
+  OpenWindow("English");
+  QVERIFY(!window_->MenuAction(kIdHelp)->isEnabled());
+  StartupPaths paths = CurrentStartupPaths();
+  paths.helpFile = folder_->Path() + "gone.htm";
+  SetCurrentStartupPaths(paths);
+  window_->UpdateEnabling();
+  QVERIFY(window_->MenuAction(kIdHelp)->isEnabled());
+  window_->Command(kIdHelp);
+  std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
+  QCOMPARE(boxes.size(), size_t{1});
+  QCOMPARE(boxes[0].kind, MsgKind::Warning);
+  QCOMPARE(boxes[0].text, paths.helpFile);
+}
+
+void SettingsDialogTest::screenshots() {
+  QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
+  SetSettings([](Settings& s) {
+    CopyField(s.defaultPortName, sizeof s.defaultPortName, "/dev/ttyUSB0");
+    CopyField(s.defaultKonfFile, sizeof s.defaultKonfFile, "/home/tech/unit.par");
+    s.batch = kBatchOffered;
+  });
+  SelectLanguage(kLangEnglish);
+  SettingsDialog settings(nullptr, nullptr, TwoPorts);
+  QVERIFY(settings.grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/settings_dialog.png")));
+  AboutBox about(nullptr);
+  QVERIFY(about.grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/about_box.png")));
+}
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  SettingsDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "settings_dialog_test.moc"
