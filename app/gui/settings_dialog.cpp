@@ -1,5 +1,6 @@
 #include "app/gui/settings_dialog.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -30,6 +31,7 @@ constexpr size_t kMaxPortNameChars = kPortNameChars;
 constexpr int kPortFieldChars = static_cast<int>(kPortNameChars);
 constexpr int kFileFieldChars = static_cast<int>(kKonfFileChars);
 constexpr int kFolderIconPx = 16;
+constexpr int kListMarginPx = 24;  // room for the open list's frame and scroll bar
 
 // The languages the list offers, in its (sorted) order, as the setting stores them.
 inline constexpr const char* kLanguages[] = {"English", "German"};
@@ -236,6 +238,8 @@ void SettingsDialog::FillPorts(const PortLister& ports) {
     }
     port_.addItem(shown);
   }
+  // The open list is as wide as its longest entry, so that descriptions can be read.
+  port_.view()->setMinimumWidth(port_.view()->sizeHintForColumn(0) + kListMarginPx);
 }
 
 void SettingsDialog::SelectStoredPort(const std::string& stored) {
@@ -252,6 +256,7 @@ void SettingsDialog::SelectStoredPort(const std::string& stored) {
   }
   port_.setCurrentIndex(found);
   if (found < 0) port_.setEditText(QString());
+  port_.lineEdit()->setCursorPosition(0);  // the name first, even when the description is long
 }
 
 void SettingsDialog::FillFromSettings() {
