@@ -446,7 +446,8 @@ bool MainWindow::SetUpWindow() {
     for (int id : {kIdPower, kIdFirmware, kIdSignalTest}) setShown(id, expert);
     if (expert) {
       SetBatchState(kBatchOffered, true);
-      SetBatchState(kBatchOn, false);
+      // Off at start; a language change rebuilds the window but keeps what the user chose.
+      if (!initialised_) SetBatchState(kBatchOn, false);
     } else {
       dropAction(kIdSignalTest);
     }

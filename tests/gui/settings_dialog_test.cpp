@@ -89,6 +89,7 @@ class SettingsDialogTest : public QObject {
   void offlineStopsTheLink();
   void typedPortFromMainWindow();
   void germanToEnglishRetranslatesWindow();
+  void batchSurvivesLanguageChange();
   void aboutBoxTexts();
   void splashPasses();
   void appdefWithBadDefinition();
@@ -98,7 +99,7 @@ class SettingsDialogTest : public QObject {
 
  private:
   void UsePaths(const std::string& ini);
-  void OpenWindow(const char* language);
+  void OpenWindow(const char* language, bool expert = false);
 
   std::unique_ptr<test::TempFolder> folder_;
   std::unique_ptr<MessageRecorder> recorder_;
@@ -135,16 +136,20 @@ void SettingsDialogTest::UsePaths(const std::string& ini) {
   InitTranslations();
 }
 
-void SettingsDialogTest::OpenWindow(const char* language) {
+void SettingsDialogTest::OpenWindow(const char* language, bool expert) {
   UsePaths(
       "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
       "Language=" +
       std::string(language) + "\n");
+  StartupPaths paths = CurrentStartupPaths();
+  paths.startFlags = expert ? kStartExpert : 0;
+  SetCurrentStartupPaths(paths);
   QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
   window_ = std::make_unique<MainWindow>();
   window_->SetQuitHook([](int) {});
   QVERIFY(window_->Initialise(Definition("TG5.txt")));
   window_->show();
+  if (expert) return;  // expert mode would open the settings dialog first
   window_->FirstAction();
   QVERIFY(TheLink().Mode() != MODE_OFF);
 }
@@ -334,6 +339,24 @@ void SettingsDialogTest::germanToEnglishRetranslatesWindow() {
   QCOMPARE(window_->Table().List()->HeaderText(2), Msg("PARCOLEDIT"));
   QCOMPARE(Msg("PARCOLEDIT"), QStringLiteral("Edit"));
   QVERIFY(!window_->windowTitle().contains(QStringLiteral("Serienautomatik")));
+}
+
+void SettingsDialogTest::batchSurvivesLanguageChange() {
+  OpenWindow("German", true);
+  QCOMPARE(CurrentSettings().batch, kBatchOffered);
+  bool found = false;
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        dialog->CheckBox(kSetBatch)->setChecked(true);
+        dialog->LanguageList().setCurrentIndex(0);
+        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
+  QVERIFY(window_->windowTitle().endsWith(QStringLiteral("Batch programming")));
+  QCOMPARE(CurrentSettings().batch, kBatchOffered | kBatchOn);
 }
 
 void SettingsDialogTest::aboutBoxTexts() {
