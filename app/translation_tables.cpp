@@ -98,9 +98,11 @@ TranslationRow g_messages[] = {
     {kById, 0, "SIG_RAYEMITMEAN", 0, 0, {{kEn, "Mean value: %lu"}, {kDe, "Mittelwert: %lu"}}},
     // About box.
     {kById, 0, "ABOUTCONTACT", 0, 0,
-     {{kDe, "Lumo Sensorik GmbH\nIndustriestra\xDF" "e 12\nD-79100 Freiburg\n"
-            "Telefon: +49 (0)761 555 40-0\nTelefax: +49 (0)761 555 40-99\n"
-            "E-Mail: service@lumo-sensorik.example\nInternet: www.lumo-sensorik.example"}}},
+     {{kDe, "Lumo-Konf\n"
+            "Konfigurator f\xFCr das Lichtgitter TG5\nund die Joystick-Steuerung Jovix\n\n"
+            "Fragen und Fehlerberichte bitte \xFC" "ber die\n"
+            "Fehlerliste (Issues) des Lumo-Konf-Projekts.\n"
+            "Handbuch: Hilfe -> Inhalt (lumokonf.htm)"}}},
     {kById, 0, "DISCLAIMER", 0, 0,
      {{kDe, "Haftungsausschluss:\n\n"
             "F\xFCr fehlerfreien Lauf auf Ihrem System \xFC" "bernehmen wir\n"

@@ -6,36 +6,23 @@
 // "--quit-after-start" (tests only, never part of the command line the program reads): open
 // the window, let it paint once, then end with exit code 0.
 #include <QApplication>
-#include <QFileDialog>
 #include <QScreen>
 #include <QTimer>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "app/gui/gui_text.h"
+#include "app/gui/about_box.h"
+#include "app/gui/appdef_dialog.h"
 #include "app/gui/main_window.h"
 #include "app/gui/qt_message_sink.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
-#include "files/new_configurator.h"
 
 namespace {
 
 inline constexpr const char* kQuitAfterStart = "--quit-after-start";
-
-// The new configurator's save question as a Qt file dialog.
-std::optional<std::string> AskNewProgramName(const lumo::SaveFileRequest& request) {
-  QFileDialog dialog(nullptr, lumo::gui::FromCp1252(request.title),
-                     lumo::gui::FromCp1252(request.initialDirectory),
-                     lumo::gui::QtFilterFromParts(request.filter));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
-  if (!request.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().front().toStdString();
-}
 
 }  // namespace
 
@@ -64,9 +51,11 @@ int main(int argc, char** argv) {
   paths.startFlags = request.startFlags;
   lumo::SetCurrentStartupPaths(paths);
   if (request.newConfigurator) {
-    lumo::SetNewConfiguratorSaveHook(AskNewProgramName);
-    return lumo::CreateNewConfigurator(request.definitionFile);
+    // No main window: the job's boxes have no owner.
+    return lumo::gui::RunNewConfigurator(request.definitionFile);
   }
+
+  lumo::gui::PassSplash();
 
   lumo::gui::MainWindow window;
   messages.SetOwner(&window);

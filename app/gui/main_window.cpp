@@ -1,5 +1,7 @@
 #include "app/gui/main_window.h"
 
+#include <QFile>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -18,6 +20,8 @@
 #include <QVBoxLayout>
 #include <cstring>
 
+#include "app/gui/about_box.h"
+#include "app/gui/settings_dialog.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
@@ -442,7 +446,8 @@ bool MainWindow::SetUpWindow() {
     for (int id : {kIdPower, kIdFirmware, kIdSignalTest}) setShown(id, expert);
     if (expert) {
       SetBatchState(kBatchOffered, true);
-      SetBatchState(kBatchOn, false);
+      // Off at start; a language change rebuilds the window but keeps what the user chose.
+      if (!initialised_) SetBatchState(kBatchOn, false);
     } else {
       dropAction(kIdSignalTest);
     }
@@ -668,57 +673,34 @@ void MainWindow::OpenStandIn(const QString& title) {
 }
 
 void MainWindow::OpenAbout() {
-  QDialog about(this);
-  about.setWindowTitle(Control(650, 0));
-  DialogUnits units(font_);
-  about.setFixedSize(units.X(292), units.Y(222));
-  QString version = QStringLiteral("%1%2\n%3%4\n%5%6")
-                        .arg(Msg("VERSION"), QStringLiteral("V3.2"), Msg("DATELASTCHANGE"),
-                             QStringLiteral("2010-01-27"), Msg("PROGRAMMING"),
-                             QStringLiteral("the Lumo-Konf team"));
-  struct Block {
-    QString text;
-    QRect place;
-  };
-  const Block blocks[] = {{version, units.Rect(4, 20, 280, 44)},
-                          {Msg("ABOUTCONTACT"), units.Rect(4, 66, 280, 78)},
-                          {Msg("DISCLAIMER"), units.Rect(4, 149, 280, 48)}};
-  for (const Block& block : blocks) {
-    auto* label = new QLabel(block.text, &about);
-    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    label->setGeometry(block.place);
-  }
-  auto* ok = new QPushButton(QStringLiteral("Ok"), &about);
-  ok->setGeometry(units.Rect(246, 203, 40, 14));
-  ok->setDefault(true);
-  connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
+  AboutBox about(this);
   about.exec();
 }
 
-void MainWindow::OpenSettingsStandIn() {
-  QDialog dialog(this);
-  dialog.setWindowTitle(Control(300, 0));
-  auto* form = new QFormLayout(&dialog);
-  auto* port = new QLineEdit(FromCp1252(CurrentSettings().defaultPortName), &dialog);
-  form->addRow(Control(300, 302), port);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-  form->addRow(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  if (dialog.exec() != QDialog::Accepted) {
+void MainWindow::OpenSettings() {
+  SettingsDialog dialog(this, this);
+  if (fileDialog_) dialog.SetFileDialogHook(fileDialog_);
+  if (!dialog.Run()) {
     UpdateEnabling();
     return;
   }
-  Settings settings = CurrentSettings();
-  CopyField(settings.defaultPortName, sizeof settings.defaultPortName,
-            ToCp1252(port->text().trimmed()));
-  SetCurrentSettings(settings);
+  const Settings settings = CurrentSettings();
   TheLink().StopLink();
   if (settings.defaultKonfFile[0] != '\0') LoadParameterFileCommand(settings.defaultKonfFile);
   if (settings.defaultPortName[0] != '\0' && !StartLinkOnPort(settings.defaultPortName)) {
     ShowMessage(MsgKind::Plain, MsgText("ERRCOMOPENFAILED"), AppTitle());
   }
   UpdateEnabling();
+}
+
+void MainWindow::OpenHelp() {
+  const std::string help = CurrentStartupPaths().helpFile;
+  // The file was found at start; it may have gone since, or no viewer may take it.
+  if (help.empty()) return;
+  const QString path = QFile::decodeName(help.c_str());
+  if (!FileReadable(help) || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+    ShowMessage(MsgKind::Warning, help, MsgText("MenuHelp"));
+  }
 }
 
 void MainWindow::Command(int id) {
@@ -793,7 +775,7 @@ void MainWindow::Command(int id) {
       link.RequestCommand(CMD_LEAVE, 0);
       break;
     case kIdSettings:
-      OpenSettingsStandIn();
+      OpenSettings();
       return;
     case kIdSelfTest:
     case kIdSelfCalibration:
@@ -803,12 +785,9 @@ void MainWindow::Command(int id) {
     case kIdSignalTest:
       OpenStandIn(Control(100, kIdSignalTest));
       break;
-    case kIdHelp: {
-      const std::string help = CurrentStartupPaths().helpFile;
-      if (!help.empty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(help)));
+    case kIdHelp:
+      OpenHelp();
       break;
-    }
     case kIdAbout:
       OpenAbout();
       break;
@@ -894,6 +873,10 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
 bool MainWindow::event(QEvent* event) {
   if (event->type() == LinkQEvent::EventType()) {
     OnLinkEvent(static_cast<LinkQEvent*>(event)->Event());
+    return true;
+  }
+  if (event->type() == LanguageChangeEvent::EventType()) {
+    LanguageChanged();
     return true;
   }
   return QDialog::event(event);

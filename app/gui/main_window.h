@@ -164,9 +164,10 @@ class MainWindow : public QDialog {
   void ShowHint(QWidget* widget);
   int ControlIdOf(const QWidget* widget) const;
   QString TooltipFor(const QWidget* widget) const;
-  void OpenSettingsStandIn();
+  void OpenSettings();
   void OpenStandIn(const QString& title);
   void OpenAbout();
+  void OpenHelp();
   std::optional<QString> AskFile(const FileDialogRequest& request);
   bool UnsavedChanges() const;
 

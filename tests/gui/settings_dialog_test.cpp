@@ -1,0 +1,482 @@
+// The settings dialog on its own and from the main window, the language switch, the About box,
+// the splash window, the "-appdef" job and the help manual next to the program.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "app/gui/about_box.h"
+#include "app/gui/appdef_dialog.h"
+#include "app/gui/main_window.h"
+#include "app/gui/settings_dialog.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/translations.h"
+#include "definitions/loader.h"
+#include "link/dut_link.h"
+#include "platform/message_box.h"
+#include "sim/sim_port.h"
+#include "temp_folder.h"
+
+using namespace lumo;
+using namespace lumo::gui;
+
+namespace {
+
+constexpr int kModalWaitMs = 10000;  // a modal window shows up within this
+
+std::unique_ptr<ParDef> Definition(const char* file) {
+  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
+  return ParseDefinitionFile(in);
+}
+
+std::vector<PortEntry> TwoPorts() {
+  return {{"/dev/ttyUSB0", "FTDI FT232R USB UART (A1B2C3)"}, {"/dev/ttyS0", ""}};
+}
+
+// Pollers of an earlier test function stop when this changes.
+int gTestGeneration = 0;
+
+// Once a modal window of type T is up, hands it to `act`. A window that never shows up is
+// recorded as missing, and any other modal window found meanwhile is closed, so a failing
+// test never hangs.
+template <typename T>
+void WhenModal(std::function<void(T*)> act, bool* found) {
+  *found = false;
+  auto deadline = std::make_shared<QDeadlineTimer>(kModalWaitMs);
+  // The pending timer holds the poller; the poller only refers to itself weakly.
+  auto poll = std::make_shared<std::function<void()>>();
+  std::weak_ptr<std::function<void()>> weak = poll;
+  const int generation = gTestGeneration;
+  *poll = [act, found, deadline, weak, generation] {
+    if (generation != gTestGeneration) return;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* wanted = dynamic_cast<T*>(modal)) {
+      *found = true;
+      act(wanted);
+      return;
+    }
+    if (deadline->hasExpired()) {
+      if (modal != nullptr) modal->close();
+      return;
+    }
+    if (auto self = weak.lock()) QTimer::singleShot(10, [self] { (*self)(); });
+  };
+  QTimer::singleShot(0, [poll] { (*poll)(); });
+}
+
+void SetSettings(const std::function<void(Settings&)>& change) {
+  Settings settings = CurrentSettings();
+  change(settings);
+  SetCurrentSettings(settings);
+}
+
+}  // namespace
+
+class SettingsDialogTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init();
+  void cleanup();
+  void portListAndStoredPort();
+  void checkBoxesAndBatch();
+  void languageSystemAndCancel();
+  void saveWritesLanguageAsListed();
+  void offlineStopsTheLink();
+  void typedPortFromMainWindow();
+  void germanToEnglishRetranslatesWindow();
+  void batchSurvivesLanguageChange();
+  void aboutBoxTexts();
+  void splashPasses();
+  void appdefWithBadDefinition();
+  void appdefSaveDialog();
+  void helpManual();
+  void screenshots();
+
+ private:
+  void UsePaths(const std::string& ini);
+  void OpenWindow(const char* language, bool expert = false);
+
+  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<MessageRecorder> recorder_;
+  std::unique_ptr<ScopedMessageSink> sink_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+void SettingsDialogTest::init() {
+  folder_ = std::make_unique<test::TempFolder>();
+  recorder_ = std::make_unique<MessageRecorder>();
+  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+  UsePaths("[Misc]\nLanguage=English\n");
+}
+
+void SettingsDialogTest::cleanup() {
+  ++gTestGeneration;
+  window_.reset();
+  sink_.reset();
+  recorder_.reset();
+  folder_.reset();
+  sim::ForgetSimulatedDevices();
+  SetCurrentSettings(DefaultSettings());
+}
+
+void SettingsDialogTest::UsePaths(const std::string& ini) {
+  StartupPaths paths;
+  paths.startDir = folder_->Path();
+  paths.programDir = folder_->Path();
+  paths.programFileName = "lumokonf";
+  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
+  SetCurrentStartupPaths(paths);
+  LoadSettings(paths.settingsFile);
+  SelectLanguageByName(CurrentSettings().language);
+  InitTranslations();
+}
+
+void SettingsDialogTest::OpenWindow(const char* language, bool expert) {
+  UsePaths(
+      "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
+      "Language=" +
+      std::string(language) + "\n");
+  StartupPaths paths = CurrentStartupPaths();
+  paths.startFlags = expert ? kStartExpert : 0;
+  SetCurrentStartupPaths(paths);
+  QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
+  window_ = std::make_unique<MainWindow>();
+  window_->SetQuitHook([](int) {});
+  QVERIFY(window_->Initialise(Definition("TG5.txt")));
+  window_->show();
+  if (expert) return;  // expert mode would open the settings dialog first
+  window_->FirstAction();
+  QVERIFY(TheLink().Mode() != MODE_OFF);
+}
+
+void SettingsDialogTest::portListAndStoredPort() {
+  // stored: the setting; index, field: what the dialog shows; typed: typed over it (nullptr:
+  // nothing typed); applied: the setting after Ok.
+  auto check = [](const char* stored, int index, const char* typed, const char* applied) {
+    SetSettings(
+        [&](Settings& s) { CopyField(s.defaultPortName, sizeof s.defaultPortName, stored); });
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    QCOMPARE(dialog.PortBox().currentIndex(), index);
+    if (index < 0) QCOMPARE(dialog.PortBox().currentText(), QString());
+    if (typed != nullptr) dialog.PortBox().setEditText(QString::fromLatin1(typed));
+    dialog.Apply();
+    QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string(applied));
+  };
+  // "offline" first, then the ports with their descriptions; the setting keeps the name.
+  check("/dev/ttyUSB0", 1, nullptr, "/dev/ttyUSB0");
+  check("", 0, nullptr, "");
+  check("COM1:", 2, nullptr, "/dev/ttyS0");  // the classic name of /dev/ttyS0
+  // A port the machine does not list leaves the field empty, and then no port is stored; a
+  // name that only begins like a listed one is not that port.
+  check("/dev/ttyUSB9", -1, nullptr, "");
+  check("/dev/ttyUSB", -1, nullptr, "");
+  // Typed names are used as typed, trimmed; "offline" typed is no port.
+  check("", 0, "COM7", "COM7");
+  check("", 0, "  /dev/ttyACM3 ", "/dev/ttyACM3");
+  check("/dev/ttyS0", 2, "offline", "");
+  SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+  QCOMPARE(dialog.PortBox().itemText(0), QStringLiteral("offline"));
+  QCOMPARE(dialog.PortBox().itemText(1),
+           QStringLiteral("/dev/ttyUSB0  (FTDI FT232R USB UART (A1B2C3))"));
+  QCOMPARE(dialog.PortBox().itemText(2), QStringLiteral("/dev/ttyS0"));
+  // The field takes no more than the setting holds.
+  QTest::keyClicks(dialog.PortBox().lineEdit(), QString(80, QLatin1Char('x')));
+  QCOMPARE(dialog.PortBox().currentText().size(), static_cast<int>(kPortNameChars));
+}
+
+void SettingsDialogTest::checkBoxesAndBatch() {
+  // Not offered: hidden, and Ok leaves the batch state alone; the flags go both ways.
+  SetSettings([](Settings& s) {
+    s.enableToolTips = 0;
+    s.propertiesOnStart = 1;
+  });
+  {
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    QVERIFY(dialog.CheckBox(kSetBatch)->isHidden() && dialog.CheckBox(kSetHidden1)->isHidden());
+    QVERIFY(!dialog.CheckBox(kSetTooltips)->isChecked());
+    dialog.CheckBox(kSetTooltips)->setChecked(true);
+    dialog.CheckBox(kSetShowOnStart)->setChecked(false);
+    dialog.Apply();
+    QCOMPARE(CurrentSettings().enableToolTips + 2 * CurrentSettings().propertiesOnStart, 1);
+    QCOMPARE(CurrentSettings().batch, 0u);
+  }
+  // Offered and switched on: reading on connect is implied, checked and locked.
+  SetSettings([](Settings& s) {
+    s.autoReadConf = 0;
+    s.batch = kBatchOffered | kBatchOn;
+  });
+  SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+  QVERIFY(!dialog.CheckBox(kSetBatch)->isHidden() && dialog.CheckBox(kSetBatch)->isChecked());
+  QVERIFY(dialog.CheckBox(kSetAutoRead)->isChecked() &&
+          !dialog.CheckBox(kSetAutoRead)->isEnabled());
+  // Switched off: 309 free again; Ok switches batch off, still offered.
+  dialog.CheckBox(kSetBatch)->setChecked(false);
+  QVERIFY(dialog.CheckBox(kSetAutoRead)->isEnabled());
+  dialog.CheckBox(kSetAutoRead)->setChecked(false);
+  dialog.Apply();
+  QCOMPARE(CurrentSettings().batch, kBatchOffered);
+  QCOMPARE(CurrentSettings().autoReadConf, uint8_t{0});
+}
+
+void SettingsDialogTest::languageSystemAndCancel() {
+  auto opening = [](const char* stored, LangId current, int index, bool system) {
+    SetSettings([&](Settings& s) { CopyField(s.language, sizeof s.language, stored); });
+    SelectLanguage(current);
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    QCOMPARE(dialog.LanguageList().currentIndex(), index);
+    QCOMPARE(dialog.CheckBox(kSetSystemLanguage)->isChecked(), system);
+    QCOMPARE(dialog.LanguageList().isEnabled(), !system);
+  };
+  opening("english", kLangGerman, 0, false);
+  opening("NEUTRAL", kLangGerman, 1, true);
+  opening("NEUTRAL", kLangEnglish, 0, true);
+  opening("FRENCH", kLangEnglish, -1, false);
+  opening("KLINGON", kLangEnglish, 0, true);
+
+  // System and the list change the name at once; Cancel and Escape put it back, the window
+  // frame does not.
+  auto close = [](const std::function<void(SettingsDialog&)>& how, const char* after) {
+    SetSettings([](Settings& s) { CopyField(s.language, sizeof s.language, "GERMAN"); });
+    SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+    dialog.show();
+    dialog.CheckBox(kSetSystemLanguage)->setChecked(true);
+    QCOMPARE(std::string(CurrentSettings().language), std::string("NEUTRAL"));
+    dialog.CheckBox(kSetSystemLanguage)->setChecked(false);
+    QCOMPARE(std::string(CurrentSettings().language), std::string("German"));
+    dialog.LanguageList().setCurrentIndex(0);
+    dialog.CheckBox(kSetSystemLanguage)->setChecked(true);
+    how(dialog);
+    QCOMPARE(dialog.result(), static_cast<int>(QDialog::Rejected));
+    QCOMPARE(std::string(CurrentSettings().language), std::string(after));
+  };
+  close([](SettingsDialog& d) { static_cast<QPushButton*>(d.ControlById(kSetCancel))->click(); },
+        "GERMAN");
+  close([](SettingsDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); }, "GERMAN");
+  close([](SettingsDialog& d) { d.close(); }, "NEUTRAL");
+}
+
+void SettingsDialogTest::saveWritesLanguageAsListed() {
+  SetSettings([](Settings& s) { CopyField(s.language, sizeof s.language, "GERMAN"); });
+  SettingsDialog dialog(nullptr, nullptr, TwoPorts);
+  dialog.show();
+  dialog.LanguageList().setCurrentIndex(0);
+  dialog.PortBox().setCurrentIndex(0);
+  static_cast<QPushButton*>(dialog.ControlById(kSetSave))->click();
+  QVERIFY(dialog.isVisible());  // Save leaves the dialog open
+  const std::string file = test::TempFolder::Read(CurrentStartupPaths().settingsFile);
+  QVERIFY(file.find("Language=English") != std::string::npos);
+  // Read back without regard to case; "offline" is stored as no port.
+  Settings read = DefaultSettings();
+  ReadSettingsFile(CurrentStartupPaths().settingsFile, &read);
+  QCOMPARE(LanguageIdFromName(read.language), kLangEnglish);
+  QCOMPARE(std::string(read.defaultPortName), std::string());
+}
+
+void SettingsDialogTest::offlineStopsTheLink() {
+  OpenWindow("English");
+  bool found = false;
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        dialog->PortBox().setCurrentIndex(0);
+        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QCOMPARE(TheLink().Mode(), static_cast<int32_t>(MODE_OFF));
+  QCOMPARE(window_->Status().Status(), Msg("NOCOMPORT"));
+  QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string());
+  QVERIFY(recorder_->Boxes().empty());
+}
+
+void SettingsDialogTest::typedPortFromMainWindow() {
+  OpenWindow("English");
+  bool found = false;
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        dialog->PortBox().setEditText(QStringLiteral("/nonexistent/ttyLUMO7"));
+        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string("/nonexistent/ttyLUMO7"));
+  // The port was tried: a plain notice captioned with the application title.
+  std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
+  QCOMPARE(boxes.size(), size_t{1});
+  QCOMPARE(boxes[0].text, std::string(MsgText("ERRCOMOPENFAILED")));
+  QCOMPARE(boxes[0].kind, MsgKind::Plain);
+  QCOMPARE(boxes[0].caption, ApplicationTitle());
+}
+
+void SettingsDialogTest::germanToEnglishRetranslatesWindow() {
+  OpenWindow("German");
+  QCOMPARE(CurrentLanguage(), kLangGerman);
+  QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("&Datei"));
+  QWidget* copy = window_->ControlById(kIdCopyDevice);
+  QCOMPARE(static_cast<QPushButton*>(copy)->text(), QStringLiteral("Kopieren &L ->"));
+  bool found = false;
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Einstellungen"));
+        dialog->LanguageList().setCurrentIndex(0);
+        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  // The change arrives as a posted event.
+  QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
+  QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("File"));
+  QCOMPARE(window_->MenuAction(kIdSettings)->text(), QStringLiteral("&Program settings"));
+  QCOMPARE(static_cast<QPushButton*>(copy)->text(), QStringLiteral("Copy &L ->"));
+  QCOMPARE(window_->CommandButton(kIdNormalMode)->text(), QStringLiteral("&1 Normal operation"));
+  QCOMPARE(window_->Table().List()->HeaderText(2), Msg("PARCOLEDIT"));
+  QCOMPARE(Msg("PARCOLEDIT"), QStringLiteral("Edit"));
+  QVERIFY(!window_->windowTitle().contains(QStringLiteral("Serienautomatik")));
+}
+
+void SettingsDialogTest::batchSurvivesLanguageChange() {
+  OpenWindow("German", true);
+  QCOMPARE(CurrentSettings().batch, kBatchOffered);
+  bool found = false;
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        dialog->CheckBox(kSetBatch)->setChecked(true);
+        dialog->LanguageList().setCurrentIndex(0);
+        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
+  QVERIFY(window_->windowTitle().endsWith(QStringLiteral("Batch programming")));
+  QCOMPARE(CurrentSettings().batch, kBatchOffered | kBatchOn);
+}
+
+void SettingsDialogTest::aboutBoxTexts() {
+  auto texts = [](LangId language) {
+    SelectLanguage(language);
+    AboutBox box(nullptr);
+    return QStringList{box.windowTitle(), box.Version().text(), box.Contact().text(),
+                       box.Disclaimer().text(), box.OkButton().text()};
+  };
+  const QStringList en = texts(kLangEnglish);
+  const QStringList de = texts(kLangGerman);
+  // Title, contact, disclaimer and button read the same in both languages.
+  for (int i : {0, 2, 3, 4}) QCOMPARE(de[i], en[i]);
+  QCOMPARE(en[0], QStringLiteral("About Lumoconf"));
+  QCOMPARE(en[1],
+           QStringLiteral("Lumoconf Version V3.2\nLast modification: 2010-01-27\nAuthors: ") +
+               QString::fromLatin1(kAuthors));
+  QVERIFY(de[1].contains(QStringLiteral("\nLetzte \u00C4nderung: 2010-01-27\nProgrammierung: ")));
+  QVERIFY(en[3].startsWith(QStringLiteral("Haftungsausschluss:\n\nF\u00FCr fehlerfreien")));
+  QVERIFY(en[2].contains(QStringLiteral("Lumo-Konf")));
+  // Escape and Enter close it.
+  for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+    AboutBox box(nullptr);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QTest::keyClick(&box, key);
+    QVERIFY(box.isHidden());
+  }
+}
+
+void SettingsDialogTest::splashPasses() {
+  PassSplash();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    QVERIFY(dynamic_cast<SplashWindow*>(widget) == nullptr);
+  }
+}
+
+void SettingsDialogTest::appdefWithBadDefinition() {
+  // Page 9 does not exist: the parser stops at line 2.
+  const std::string definition =
+      folder_->Write("broken.txt", "[DUT] = \"Jovix\"\n$(x) = \"X\", 9:0, {0..5}\n");
+  bool found = false;
+  WhenModal<QDialog>([](QDialog* dialog) { dialog->reject(); }, &found);
+  QCOMPARE(RunNewConfigurator(definition), 0);
+  QVERIFY(!found);  // no save dialog
+  std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
+  QCOMPARE(boxes.size(), size_t{1});
+  QCOMPARE(boxes[0].kind, MsgKind::Error);
+  QVERIFY2(boxes[0].text.find(MsgText("ERRPVAR_3")) != std::string::npos, boxes[0].text.c_str());
+}
+
+void SettingsDialogTest::appdefSaveDialog() {
+  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/Jovix.txt", std::ios::binary);
+  const std::string definition = folder_->Write(
+      "jovix.txt",
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  const QString target = QString::fromStdString(folder_->Path() + "lumokonf-jovix");
+  bool found = false;
+  QStringList seen;
+  WhenModal<NewProgramSaveDialog>(
+      [&](NewProgramSaveDialog* dialog) {
+        seen << dialog->windowTitle() << dialog->directory().absolutePath() + QLatin1Char('/')
+             << dialog->selectedNameFilter() << dialog->defaultSuffix();
+        dialog->selectFile(target);
+        static_cast<QDialog*>(dialog)->accept();  // QFileDialog's own accept
+      },
+      &found);
+  const int written = RunNewConfigurator(definition);
+  QVERIFY(found);
+  QCOMPARE(written, 1);
+  QCOMPARE(seen, (QStringList{Msg("NEWAPP_TITLE"), QString::fromStdString(folder_->Path()),
+                              QStringLiteral("Executable files (*)"), QString()}));
+  QVERIFY(QFileInfo(target).isExecutable());
+  QCOMPARE(recorder_->Boxes().size(), size_t{1});
+  QCOMPARE(recorder_->Boxes()[0].text, std::string(MsgText("NEWAPP_SUCCESS")));
+}
+
+void SettingsDialogTest::helpManual() {
+  // The built program finds its manual next to itself.
+  const std::string programDir = LUMO_PROGRAM_DIR "/";
+  QCOMPARE(FindHelpFile(folder_->Path(), programDir, "lumokonf"), programDir + "lumokonf.htm");
+  const std::string manual = test::TempFolder::Read(programDir + "lumokonf.htm");
+  QVERIFY(manual.find("dialout") != std::string::npos);
+  QVERIFY(manual.find("lang=\"de\"") != std::string::npos);
+
+  // Without a help file the command is disabled; a file gone since start is reported.
+  OpenWindow("English");
+  QVERIFY(!window_->MenuAction(kIdHelp)->isEnabled());
+  StartupPaths paths = CurrentStartupPaths();
+  paths.helpFile = folder_->Path() + "gone.htm";
+  SetCurrentStartupPaths(paths);
+  window_->UpdateEnabling();
+  QVERIFY(window_->MenuAction(kIdHelp)->isEnabled());
+  window_->Command(kIdHelp);
+  std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
+  QCOMPARE(boxes.size(), size_t{1});
+  QCOMPARE(boxes[0].kind, MsgKind::Warning);
+  QCOMPARE(boxes[0].text, paths.helpFile);
+}
+
+void SettingsDialogTest::screenshots() {
+  QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
+  SetSettings([](Settings& s) {
+    CopyField(s.defaultPortName, sizeof s.defaultPortName, "/dev/ttyUSB0");
+    CopyField(s.defaultKonfFile, sizeof s.defaultKonfFile, "/home/tech/unit.par");
+    s.batch = kBatchOffered;
+  });
+  SelectLanguage(kLangEnglish);
+  SettingsDialog settings(nullptr, nullptr, TwoPorts);
+  QVERIFY(settings.grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/settings_dialog.png")));
+  AboutBox about(nullptr);
+  QVERIFY(about.grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/about_box.png")));
+}
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  SettingsDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "settings_dialog_test.moc"
