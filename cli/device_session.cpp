@@ -12,6 +12,7 @@
 #include "definitions/loader.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
+#include "link/port_errors.h"
 #include "link/serial_port.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
@@ -26,21 +27,7 @@ constexpr auto kPollStep = std::chrono::milliseconds(10);
 
 // Why a port could not be opened, in words a technician can act on.
 std::string OpenFailureReason(uint32_t error) {
-  switch (error) {
-    case EBUSY:
-      return "the port is in use by another program";
-    case EACCES:
-    case EPERM:
-      return "no permission to open the port (add the user to the group 'dialout', then log in "
-             "again)";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-    case kSapiErrBadArguments:
-      return "no such port";
-    default:
-      return std::strerror(static_cast<int>(error));
-  }
+  return PortOpenFailureText(error);
 }
 
 }  // namespace

@@ -28,6 +28,8 @@
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
 #include "link/link_config.h"
+#include "link/port_errors.h"
+#include "link/serial_port.h"
 #include "platform/message_box.h"
 
 namespace lumo::gui {
@@ -612,8 +614,16 @@ bool MainWindow::SaveParameterFileCommand() {
 
 bool MainWindow::StartLinkOnPort(const std::string& port) {
   bool started = TheLink().StartLink(port, &sink_, LinkConfigFromProgram());
+  openError_ = started ? 0 : Serial_GetLastError();
   UpdateEnabling();
   return started;
+}
+
+std::string MainWindow::OpenFailedText(const std::string& port) const {
+  std::string text = MsgText("ERRCOMOPENFAILED");
+  // The reason says what to do about it, e.g. join the dialout group.
+  if (openError_ != 0) text += "\n\n" + port + ": " + PortOpenFailureText(openError_);
+  return text;
 }
 
 void MainWindow::FirstAction() {
@@ -625,7 +635,7 @@ void MainWindow::FirstAction() {
   }
   if (settings.defaultKonfFile[0] != '\0') LoadParameterFileCommand(settings.defaultKonfFile);
   if (!StartLinkOnPort(settings.defaultPortName)) {
-    ShowMessage(MsgKind::Warning, MsgText("ERRCOMOPENFAILED"), AppTitle());
+    ShowMessage(MsgKind::Warning, OpenFailedText(settings.defaultPortName), AppTitle());
   }
 }
 
@@ -688,7 +698,7 @@ void MainWindow::OpenSettings() {
   TheLink().StopLink();
   if (settings.defaultKonfFile[0] != '\0') LoadParameterFileCommand(settings.defaultKonfFile);
   if (settings.defaultPortName[0] != '\0' && !StartLinkOnPort(settings.defaultPortName)) {
-    ShowMessage(MsgKind::Plain, MsgText("ERRCOMOPENFAILED"), AppTitle());
+    ShowMessage(MsgKind::Plain, OpenFailedText(settings.defaultPortName), AppTitle());
   }
   UpdateEnabling();
 }

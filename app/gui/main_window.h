@@ -170,6 +170,8 @@ class MainWindow : public QDialog {
   void OpenHelp();
   std::optional<QString> AskFile(const FileDialogRequest& request);
   bool UnsavedChanges() const;
+  // ERRCOMOPENFAILED with the reason of the last failed open.
+  std::string OpenFailedText(const std::string& port) const;
 
   QFont font_;
   DialogUnits units_;
@@ -190,6 +192,7 @@ class MainWindow : public QDialog {
   bool narrowed_ = false;
   bool rulesLoaded_ = false;
   bool initialised_ = false;
+  uint32_t openError_ = 0;  // the serial layer's error of the last failed StartLinkOnPort
 };
 
 }  // namespace lumo::gui

@@ -22,6 +22,8 @@
 #include <future>
 #include <thread>
 
+#include "app/translations.h"
+#include "link/port_errors.h"
 #include "platform/message_box.h"
 #include "platform/port_lock.h"
 
@@ -63,6 +65,23 @@ const std::string& TestRuntimeDir() {
 std::string Norm(const char* text, bool prefix = true, size_t capacity = kSapiNameCapacity) {
   char out[400];
   return Serial_NormalizeName(text, out, capacity, prefix) ? std::string(out) : "<fail>";
+}
+
+// A failed open says what to do about it, in the program's language.
+TEST(SerialNames, OpenFailureTextsSayWhatToDo) {
+  const LangId saved = CurrentLanguage();
+  SelectLanguage(kLangEnglish);
+  EXPECT_NE(PortOpenFailureText(EACCES).find("group \"dialout\""), std::string::npos);
+  EXPECT_NE(PortOpenFailureText(EPERM).find("dialout"), std::string::npos);
+  EXPECT_NE(PortOpenFailureText(EBUSY).find("in use by another program"), std::string::npos);
+  EXPECT_NE(PortOpenFailureText(EWOULDBLOCK).find("in use"), std::string::npos);
+  EXPECT_NE(PortOpenFailureText(ENOENT).find("no such port"), std::string::npos);
+  EXPECT_NE(PortOpenFailureText(kSapiErrAlreadyOpen).find("already open"), std::string::npos);
+  EXPECT_EQ(PortOpenFailureText(EIO), std::strerror(EIO));
+  SelectLanguage(kLangGerman);
+  EXPECT_NE(PortOpenFailureText(EACCES).find("Gruppe \"dialout\""), std::string::npos);
+  EXPECT_NE(PortOpenFailureText(EBUSY).find("anderen Programm"), std::string::npos);
+  SelectLanguage(saved);
 }
 
 TEST(SerialNames, NormalisedAsTheLayerKeepsThem) {

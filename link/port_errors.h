@@ -1,0 +1,16 @@
+// Why a serial port could not be opened, in words a technician can act on.
+//
+// Stateless. The text follows the program's current language (German or English) and is kept as
+// Windows-1252 bytes like every other text of the core.
+//
+//   PortOpenFailureText   the reason for the serial layer's last-error code of a failed open
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace lumo {
+
+std::string PortOpenFailureText(uint32_t error);
+
+}  // namespace lumo
