@@ -20,10 +20,14 @@
 #include "app/startup.h"
 #include "app/translations.h"
 #include "files/new_configurator.h"
+#include "sim/sim_port.h"
 
 namespace {
 
 inline constexpr const char* kQuitAfterStart = "--quit-after-start";
+// The in-process simulated light curtain's signal wanders this far, so that a signal test on
+// "SIM:TG5" moves as on a real receiver.
+inline constexpr uint8_t kSimulatedSignalWander = 12;
 
 // The new configurator's save question as a Qt file dialog.
 std::optional<std::string> AskNewProgramName(const lumo::SaveFileRequest& request) {
@@ -67,6 +71,10 @@ int main(int argc, char** argv) {
     lumo::SetNewConfiguratorSaveHook(AskNewProgramName);
     return lumo::CreateNewConfigurator(request.definitionFile);
   }
+
+  lumo::sim::SimOptions simulated = lumo::sim::DefaultOptions(lumo::sim::DeviceKind::Tg5);
+  simulated.signalWander = kSimulatedSignalWander;
+  lumo::sim::PrepareSimulatedDevice("SIM:TG5", simulated);
 
   lumo::gui::MainWindow window;
   messages.SetOwner(&window);

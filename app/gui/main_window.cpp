@@ -18,6 +18,9 @@
 #include <QVBoxLayout>
 #include <cstring>
 
+#include "app/gui/range_preset.h"
+#include "app/gui/references_dialog.h"
+#include "app/gui/signal_dialog.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
@@ -774,11 +777,14 @@ void MainWindow::Command(int id) {
       beamPanel_.TakeFromDevice();
       break;
     case kIdRangeSet:
-      OpenStandIn(Control(100, kIdRangeLabel));
+      ApplyRangePreset(link, *static_cast<QLineEdit*>(controls_[kIdRangeField]));
       break;
-    case kIdReferences:
-      OpenStandIn(Control(100, kIdReferencesLabel));
+    case kIdReferences: {
+      SyncDeviceImage();
+      ReferencesDialog references(this, link);
+      if (references.Open()) references.exec();
       break;
+    }
     case kIdCopyFileValue:
     case kIdCopyDeviceValue:
       paramTable_.CopyOneValue(id, paramTable_.List()->CurrentRow());
@@ -800,9 +806,11 @@ void MainWindow::Command(int id) {
       link.SetAbortRequest(false);
       link.RequestCommand(CMD_SELFTEST, id == kIdSelfTest ? kSelfTestChar : kSelfCalibrationChar);
       break;
-    case kIdSignalTest:
-      OpenStandIn(Control(100, kIdSignalTest));
+    case kIdSignalTest: {
+      SignalDialog signal(this, link);
+      signal.exec();
       break;
+    }
     case kIdHelp: {
       const std::string help = CurrentStartupPaths().helpFile;
       if (!help.empty())
