@@ -167,9 +167,9 @@ bool ReferencesDialog::Open() {
       gain->hide();
     }
   }
-  char formula[64];
-  std::snprintf(formula, sizeof formula, "%.1f", settings_.calFactor);
-  formula_.setText(QStringLiteral("S = %1 / (d/m)\u00B2").arg(QString::fromLatin1(formula)));
+  // "%.1f" of k, with a decimal point whatever the locale.
+  formula_.setText(QStringLiteral("S = %1 / (d/m)\u00B2")
+                       .arg(QString::fromStdString(FormatDistance(settings_.calFactor))));
 
   ui::ListControl::Callbacks callbacks;
   callbacks.onInit = [this](ui::ListControl& list) { InitList(list); };

@@ -1,5 +1,6 @@
 #include "app/gui/tooltip_filter.h"
 
+#include <QAbstractScrollArea>
 #include <QHelpEvent>
 #include <QToolTip>
 
@@ -14,13 +15,21 @@ ControlTooltips::ControlTooltips(uint16_t dialogId, QObject* parent)
 
 ControlTooltips::~ControlTooltips() {
   for (auto& [id, control] : controls_) {
-    if (control) control->removeEventFilter(this);
+    if (!control) continue;
+    control->removeEventFilter(this);
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(control.data())) {
+      area->viewport()->removeEventFilter(this);
+    }
   }
 }
 
 void ControlTooltips::Register(int controlId, QWidget* control) {
   controls_[controlId] = control;
   control->installEventFilter(this);
+  // A list shows its rows in a viewport, which gets the tooltip events.
+  if (auto* area = qobject_cast<QAbstractScrollArea*>(control)) {
+    area->viewport()->installEventFilter(this);
+  }
 }
 
 QString ControlTooltips::Text(const QWidget* control) const {

@@ -83,9 +83,11 @@ class SignalReferencesTest : public QObject {
   void referencesEditAllRowAndWrite();
   void referencesReconstructedEditAndClipboard();
   void commandsOpenTheDialogs();
+  void referencesWithFp8Values();
 
  private:
-  void Open();
+  // The main window on the simulated light curtain, in expert mode, with its parameters read.
+  void Open(bool fp8 = false);
   void SetRange(const QString& text) {
     static_cast<QLineEdit*>(window_->ControlById(kIdRangeField))->setText(text);
   }
@@ -105,7 +107,6 @@ void SignalReferencesTest::init() {
   folder_ = std::make_unique<test::TempFolder>();
   recorder_ = std::make_unique<MessageRecorder>();
   sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
-  Open();
 }
 
 void SignalReferencesTest::cleanup() {
@@ -116,7 +117,7 @@ void SignalReferencesTest::cleanup() {
   sim::ForgetSimulatedDevices();
 }
 
-void SignalReferencesTest::Open() {
+void SignalReferencesTest::Open(bool fp8) {
   std::string ini =
       "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
       "Language=English\n";
@@ -130,7 +131,9 @@ void SignalReferencesTest::Open() {
   LoadSettings(paths.settingsFile);
   SelectLanguageByName(CurrentSettings().language);
   InitTranslations();
-  QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
+  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  options.fp8 = fp8;
+  QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", options));
   window_ = std::make_unique<MainWindow>();
   window_->SetQuitHook([](int) {});
   QVERIFY(window_->Initialise(Definition("TG5.txt")));
@@ -142,6 +145,7 @@ void SignalReferencesTest::Open() {
 }
 
 void SignalReferencesTest::signalTestShowsTheDeviceLive() {
+  Open();
   TheSignalHistory().Clear();
   // The link is busy reading when the dialog opens: the poll is asked again until accepted.
   TheLink().ResetPages(-1);
@@ -190,6 +194,7 @@ void SignalReferencesTest::signalTestShowsTheDeviceLive() {
 }
 
 void SignalReferencesTest::failedPollLeavesTheHistory() {
+  Open();
   SignalDialog dialog(window_.get(), TheLink());
   TheSignalHistory().Clear();
   TheSignalHistory().Store(1, 2);
@@ -208,6 +213,7 @@ void SignalReferencesTest::failedPollLeavesTheHistory() {
 }
 
 void SignalReferencesTest::rangePresetOfTenMetres() {
+  Open();
   SetRange(QStringLiteral("10"));
   recorder_->QueueAnswer(MsgAnswer::Yes);
   window_->Command(kIdRangeSet);
@@ -220,6 +226,7 @@ void SignalReferencesTest::rangePresetOfTenMetres() {
 }
 
 void SignalReferencesTest::rangePresetWithDecimalComma() {
+  Open();
   SetRange(QStringLiteral("2,5"));
   recorder_->QueueAnswer(MsgAnswer::Yes);
   // Enter in the field applies the preset (and does not start the exit query).
@@ -233,6 +240,7 @@ void SignalReferencesTest::rangePresetWithDecimalComma() {
 }
 
 void SignalReferencesTest::rangePresetTooFarChangesNothing() {
+  Open();
   const std::vector<uint8_t> before = DevicePage(0);
   EditedReferences().fill(7);
   SetRange(QStringLiteral("12"));
@@ -267,6 +275,7 @@ void SignalReferencesTest::TypeIntoCell(ReferencesDialog& dialog, int column, in
 }
 
 void SignalReferencesTest::referencesEditAllRowAndWrite() {
+  Open();
   ReferencesDialog dialog(window_.get(), TheLink());
   QVERIFY(dialog.Open());
   dialog.show();
@@ -313,6 +322,7 @@ void SignalReferencesTest::referencesEditAllRowAndWrite() {
 }
 
 void SignalReferencesTest::referencesReconstructedEditAndClipboard() {
+  Open();
   ReferencesDialog dialog(window_.get(), TheLink());
   QVERIFY(dialog.Open());
   dialog.show();
@@ -352,6 +362,7 @@ void SignalReferencesTest::referencesReconstructedEditAndClipboard() {
 }
 
 void SignalReferencesTest::commandsOpenTheDialogs() {
+  Open();
   QString opened;
   auto closeModal = [&opened] {
     QWidget* modal = QApplication::activeModalWidget();
@@ -366,6 +377,37 @@ void SignalReferencesTest::commandsOpenTheDialogs() {
   QTimer::singleShot(100, window_.get(), closeModal);
   window_->Command(kIdReferences);
   QCOMPARE(opened, QStringLiteral("references"));
+}
+
+void SignalReferencesTest::referencesWithFp8Values() {
+  Open(true);
+  ReferencesDialog dialog(window_.get(), TheLink());
+  QVERIFY(dialog.Open());
+  dialog.show();
+  QVERIFY(dialog.Editor().Fp8());
+  for (int id : {kIdRefSwLabel, kIdRefSw, kIdRefLow, kIdRefHigh, kIdRefGainLabel}) {
+    QVERIFY(!dialog.ControlById(id)->isVisible());
+  }
+  ui::ListControl& list = dialog.List();
+  const int raw = DevicePage(0)[0];
+  QCOMPARE(list.CellText(2, 1), QString::number(DecodeFP8(uint8_t(raw))));
+  // A reconstructed value is stored as its FP8 code; 70000 is beyond 16 bits: the largest code.
+  TypeIntoCell(dialog, 2, 2, QStringLiteral("2000"));
+  QCOMPARE(list.CellText(1, 2), QStringLiteral("175"));  // 0xAF
+  QCOMPARE(list.CellText(2, 2), QStringLiteral("1984"));
+  TypeIntoCell(dialog, 2, 0, QStringLiteral("70000"));
+  QCOMPARE(list.CellText(1, 7), QStringLiteral("255"));
+  QCOMPARE(list.CellText(2, 7), QStringLiteral("63488"));
+  dialog.CopyToClipboard();
+  QVERIFY(QApplication::clipboard()->text().startsWith(
+      QStringLiteral("Empf\u00E4nger mit FP8-Bezugswerten\r\n 1:\t63488\r\n")));
+  SaveScreenshot(dialog, "references_fp8");
+  // Written without gains: page 0 changes, page 1 keeps its gain byte.
+  const uint8_t gains = DevicePage(1)[0];
+  QVERIFY(dialog.Write());
+  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 0xFF), kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!dialog.Editor().Unsaved(), kDeviceWaitMs);
+  QCOMPARE(DevicePage(1)[0], gains);
 }
 
 int main(int argc, char** argv) {
