@@ -179,6 +179,14 @@ void SignalReferencesTest::signalTestShowsTheDeviceLive() {
     QVERIFY(image.pixelColor(area.left() + MulDiv(area.width(), 5, 255), y) !=
             QColor(newest.red, newest.green, newest.blue));
     SaveScreenshot(dialog, "signal_test");
+
+    // A wandering signal keeps the display moving, never farther than the wander range.
+    sim::SimulatedDevice("SIM:TG5")->SetSignalWander(12);
+    QTRY_VERIFY_WITH_TIMEOUT(LabelText(dialog.ControlById(kIdSignalWeakest)) != "200" ||
+                                 LabelText(dialog.ControlById(kIdSignalStrongest)) != "400",
+                             kDeviceWaitMs);
+    const uint16_t moved = TheSignalHistory().Entry(kSignalHistorySize - 1);
+    QVERIFY(std::abs((moved & 0xFF) - 50) <= 12 && std::abs((moved >> 8) - 100) <= 12);
     dialog.close();
   }
   // The history outlives the dialog: a new one draws the same bars before its first sample.
