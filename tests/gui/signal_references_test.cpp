@@ -84,6 +84,7 @@ class SignalReferencesTest : public QObject {
   void referencesReconstructedEditAndClipboard();
   void commandsOpenTheDialogs();
   void referencesWithFp8Values();
+  void referencesCloseWhenTheDeviceLeaves();
 
  private:
   // The main window on the simulated light curtain, in expert mode, with its parameters read.
@@ -416,6 +417,19 @@ void SignalReferencesTest::referencesWithFp8Values() {
   QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 0xFF), kDeviceWaitMs);
   QTRY_VERIFY_WITH_TIMEOUT(!dialog.Editor().Unsaved(), kDeviceWaitMs);
   QCOMPARE(DevicePage(1)[0], gains);
+}
+
+void SignalReferencesTest::referencesCloseWhenTheDeviceLeaves() {
+  Open();
+  ReferencesDialog dialog(window_.get(), TheLink());
+  QVERIFY(dialog.Open());
+  dialog.show();
+  TypeIntoCell(dialog, 1, 1, QStringLiteral("99"));
+  QVERIFY(dialog.Editor().Unsaved());
+  // Back to normal operation: the dialog closes without asking about its edits.
+  QVERIFY(TheLink().RequestCommand(CMD_LEAVE, 0));
+  QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), kDeviceWaitMs);
+  QVERIFY(!HasBox(*recorder_, "QUERYDISCARDCHANGES"));
 }
 
 int main(int argc, char** argv) {
