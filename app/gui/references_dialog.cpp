@@ -109,9 +109,9 @@ void ReferencesDialog::Build() {
   for (const PlaceRow& row : kPlaces) {
     controls_[row.id]->setGeometry(units.Rect(row.x, row.y, row.width, row.height));
   }
-  for (QLabel* label : {&swLabel_, &gainLabel_, &distanceLabel_}) {
-    label->setText(Control(kDialogId, static_cast<uint32_t>(ControlIdOfLabel(label))));
-  }
+  swLabel_.setText(Control(kDialogId, kIdRefSwLabel));
+  gainLabel_.setText(Control(kDialogId, kIdRefGainLabel));
+  distanceLabel_.setText(Control(kDialogId, kIdRefDistanceLabel));
   gainLabel_.setBuddy(&low_);
   distanceLabel_.setBuddy(&distanceField_);
   for (QLabel* label : {&formula_, &statLimits_, &statMean_}) label->setTextFormat(Qt::PlainText);
@@ -148,13 +148,6 @@ void ReferencesDialog::Build() {
   list_.setGeometry(listPlace);
   list_.setFont(font());
   list_.viewport()->setCursor(Qt::ArrowCursor);
-}
-
-int ReferencesDialog::ControlIdOfLabel(const QLabel* label) const {
-  for (const auto& [id, control] : controls_) {
-    if (control == label) return id;
-  }
-  return 0;
 }
 
 bool ReferencesDialog::Open() {

@@ -85,7 +85,6 @@ class ReferencesDialog : public QDialog, public LinkEventReceiver {
   void ApplySwField();
   void Refresh();
   void SetStatistics();
-  int ControlIdOfLabel(const QLabel* label) const;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
   MainWindow* owner_;
