@@ -214,7 +214,7 @@ SimDevice::Next SimDevice::Configuration() {
         if (Options().longPages) WritePage(true);
         break;
       case 't': {
-        auto signal = Options().signal;
+        auto signal = NextSignal();
         Send(std::vector<uint8_t>(signal.begin(), signal.end()));
         break;
       }
@@ -578,6 +578,32 @@ void SimDevice::SetFirmwarePresent(bool present) {
 void SimDevice::SetSignal(const std::array<uint8_t, 4>& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   options_.signal = bytes;
+}
+
+void SimDevice::SetSignalWander(uint8_t range) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  options_.signalWander = range;
+  wanderWeak_ = 0;
+  wanderStrong_ = 0;
+}
+
+std::array<uint8_t, 4> SimDevice::NextSignal() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::array<uint8_t, 4> signal = options_.signal;
+  const int range = options_.signalWander;
+  if (range == 0) return signal;
+  // A random walk of at most 4 steps per answer (xorshift32, fixed seed: runs repeat).
+  auto step = [this] {
+    wanderSeed_ ^= wanderSeed_ << 13;
+    wanderSeed_ ^= wanderSeed_ >> 17;
+    wanderSeed_ ^= wanderSeed_ << 5;
+    return static_cast<int>(wanderSeed_ % 9) - 4;
+  };
+  wanderWeak_ = std::clamp(wanderWeak_ + step(), -range, range);
+  wanderStrong_ = std::clamp(wanderStrong_ + step(), -range, range);
+  signal[2] = static_cast<uint8_t>(std::clamp(signal[2] + wanderWeak_, 0, 255));
+  signal[3] = static_cast<uint8_t>(std::clamp(signal[3] + wanderStrong_, 0, 255));
+  return signal;
 }
 
 void SimDevice::SetSelfTestBlock(char command, const std::vector<uint8_t>& block) {

@@ -92,6 +92,8 @@ class SimDevice {
   bool FirmwarePresent() const;
   void SetFirmwarePresent(bool present);
   void SetSignal(const std::array<uint8_t, 4>& bytes);
+  // The largest distance the signal wanders from the set values (0: fixed answers).
+  void SetSignalWander(uint8_t range);
   void SetSelfTestBlock(char command, const std::vector<uint8_t>& block);
   void RefuseNextWrite();
   void MoveStick();
@@ -129,6 +131,7 @@ class SimDevice {
   void Erase();
   void WritePage(bool longForm);
   void SelfTest(char command);
+  std::array<uint8_t, 4> NextSignal();
   bool TakeRefusal();
 
   mutable std::mutex mutex_;
@@ -144,6 +147,9 @@ class SimDevice {
   TraceSink trace_;
   std::atomic<bool> stickMoved_{false};
   std::atomic<uint32_t> deviceBaud_{0};
+  uint32_t wanderSeed_ = 0x2545F491u;  // guarded by mutex_
+  int wanderWeak_ = 0;                 // offsets from the set values, guarded by mutex_
+  int wanderStrong_ = 0;
 
   // Device thread only.
   std::shared_ptr<DeviceLine> line_;

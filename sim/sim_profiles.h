@@ -56,6 +56,9 @@ struct SimOptions {
   uint16_t selfTestVersion = 2;
   uint8_t versionSize = 2;  // bytes of the version, least significant first (0 to 2)
   std::array<uint8_t, 4> signal{0x00, 0x13, 10, 200};  // answer to "t"
+  // Each answer to "t" moves the weakest and strongest signal a few steps (a fixed-seed walk
+  // within +-signalWander of the set values), like a receiver on a moving target; 0 keeps them.
+  uint8_t signalWander = 0;
   bool flashSemantics = true;  // a page write only clears bits; the erase sets them all
   bool echo = false;           // the interface returns every byte the program sends
   bool pace = false;           // bytes take their time at the line's baud rate

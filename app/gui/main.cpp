@@ -19,10 +19,14 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
+#include "sim/sim_port.h"
 
 namespace {
 
 inline constexpr const char* kQuitAfterStart = "--quit-after-start";
+// The in-process simulated light curtain's signal wanders this far, so that a signal test on
+// "SIM:TG5" moves as on a real receiver.
+inline constexpr uint8_t kSimulatedSignalWander = 12;
 
 }  // namespace
 
@@ -56,6 +60,9 @@ int main(int argc, char** argv) {
   }
 
   lumo::gui::PassSplash();
+  lumo::sim::SimOptions simulated = lumo::sim::DefaultOptions(lumo::sim::DeviceKind::Tg5);
+  simulated.signalWander = kSimulatedSignalWander;
+  lumo::sim::PrepareSimulatedDevice("SIM:TG5", simulated);
 
   lumo::gui::MainWindow window;
   messages.SetOwner(&window);

@@ -21,7 +21,10 @@
 #include <cstring>
 
 #include "app/gui/about_box.h"
+#include "app/gui/range_preset.h"
+#include "app/gui/references_dialog.h"
 #include "app/gui/settings_dialog.h"
+#include "app/gui/signal_dialog.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
@@ -766,11 +769,14 @@ void MainWindow::Command(int id) {
       beamPanel_.TakeFromDevice();
       break;
     case kIdRangeSet:
-      OpenStandIn(Control(100, kIdRangeLabel));
+      ApplyRangePreset(link, *static_cast<QLineEdit*>(controls_[kIdRangeField]));
       break;
-    case kIdReferences:
-      OpenStandIn(Control(100, kIdReferencesLabel));
+    case kIdReferences: {
+      SyncDeviceImage();
+      ReferencesDialog references(this, link);
+      if (references.Open()) references.exec();
       break;
+    }
     case kIdCopyFileValue:
     case kIdCopyDeviceValue:
       paramTable_.CopyOneValue(id, paramTable_.List()->CurrentRow());
@@ -792,9 +798,11 @@ void MainWindow::Command(int id) {
       link.SetAbortRequest(false);
       link.RequestCommand(CMD_SELFTEST, id == kIdSelfTest ? kSelfTestChar : kSelfCalibrationChar);
       break;
-    case kIdSignalTest:
-      OpenStandIn(Control(100, kIdSignalTest));
+    case kIdSignalTest: {
+      SignalDialog signal(this, link);
+      signal.exec();
       break;
+    }
     case kIdHelp:
       OpenHelp();
       break;
