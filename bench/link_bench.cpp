@@ -10,7 +10,8 @@
 // With the echo on, the echo of a byte comes back while the byte is still on its way (full
 // duplex): it adds no time and is not counted.
 //
-//   link_bench            prints wire.read, wire.write, wire.flash.block, wire.flash.stream and
+//   link_bench [NAME...]  prints (the named figures of) wire.read, wire.write, wire.flash.block,
+//   wire.flash.stream and
 //                         latency.command_ms as "name: value  (comparison)"; exit status 0
 //   link_bench idle PORT SECONDS
 //                         the link as the command line runs it while it waits, on PORT (a
@@ -348,7 +349,10 @@ Figure MeasureFlash(const char* port, bool block) {
   auto end =
       s.events.Wait({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, mark, deadline, std::nullopt, &code);
   if (!start || !end || code != DN_FLASHOK) {
-    f.detail = "the update did not succeed";
+    f.detail = std::string("the update did not succeed: ") + (!start ? "no transfer started"
+                                                              : !end ? "no outcome"
+                                                                     : NotificationName(code));
+    s.link.StopLink();
     return f;
   }
   size_t programBytes = s.ProgramSent() - programAtStart;
@@ -449,25 +453,32 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "idle") return MeasureIdle(argv[2], std::atoi(argv[3]));
   MessageRecorder messages;
   ScopedMessageSink sink(&messages);
+  // Figures named on the command line, or all.
+  std::vector<std::string> only(argv + 1, argv + argc);
+  auto wanted = [&](const char* name) {
+    return only.empty() || std::find(only.begin(), only.end(), name) != only.end();
+  };
   // The two updates take their time on the line (the stream alone about 4.5 minutes): they run
-  // side by side, each on its own simulated device, while the others run one after the other.
+  // side by side, each on its own simulated device, while the others run one after the other
+  // on the light curtain once its update is done.
   Figure block, stream;
-  std::thread blockThread([&] { block = MeasureFlash("SIM:TG5", true); });
-  std::thread streamThread([&] { stream = MeasureFlash("SIM:JOVIX", false); });
-  // The TG5 port is busy with the block update: read, write and latency wait for it.
+  std::thread blockThread([&] {
+    if (wanted("wire.flash.block")) block = MeasureFlash("SIM:TG5", true);
+  });
+  std::thread streamThread([&] {
+    if (wanted("wire.flash.stream")) stream = MeasureFlash("SIM:JOVIX", false);
+  });
   blockThread.join();
-  PrintRatio(block);
+  if (!block.name.empty()) PrintRatio(block);
   std::fflush(stdout);
-  Figure read = MeasureRead("SIM:TG5");
-  PrintRatio(read);
+  if (wanted("wire.read")) PrintRatio(MeasureRead("SIM:TG5"));
   std::fflush(stdout);
-  Figure write = MeasureWrite("SIM:TG5");
-  PrintRatio(write);
+  if (wanted("wire.write")) PrintRatio(MeasureWrite("SIM:TG5"));
   std::fflush(stdout);
-  MeasureLatency("SIM:TG5");
+  if (wanted("latency.command_ms")) MeasureLatency("SIM:TG5");
   std::fflush(stdout);
   streamThread.join();
-  PrintRatio(stream);
+  if (!stream.name.empty()) PrintRatio(stream);
   sim::ForgetSimulatedDevices();
   return 0;
 }
