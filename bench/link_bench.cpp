@@ -334,11 +334,14 @@ Figure MeasureFlash(const char* port, bool block) {
     f.detail = "the device was not found";
     return f;
   }
-  // The supply goes off and on through the line: nobody needs to be asked.
-  InstallFlashProcedure(s.link, nullptr);
+  // The supply goes off and on through the line: nobody needs to be asked. The image goes to
+  // this link's procedure directly: the program's hand-over (RequestFlash) keeps one image for
+  // its one link, and the two updates run side by side here.
   auto image = std::make_shared<const FirmwareImage>(block ? BlockImage() : StreamImage());
+  s.link.SetFlashProcedure(
+      [image](DutLink& link, uintptr_t) { FlashFirmware(link, *image, nullptr); });
   size_t mark = s.events.Size();
-  if (!RequestFlash(s.link, image)) {
+  if (!s.link.RequestCommand(CMD_FLASH, 1)) {
     f.detail = "the update was refused";
     return f;
   }
