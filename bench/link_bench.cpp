@@ -122,6 +122,15 @@ class DeviceTrace {
   explicit DeviceTrace(uint8_t prompt) : prompt_(prompt) {}
   sim::TraceSink Sink() {
     return [this](const sim::TraceEvent& e) {
+      if (verbose_) {
+        std::string bytes;
+        for (uint8_t b : e.bytes) bytes += b >= 32 && b < 127 ? static_cast<char>(b) : '.';
+        std::fprintf(stderr, "%10.3f %s %zu \"%.40s\" %s\n", MsSince(origin_, Clock::now()),
+                     e.kind == sim::TraceEvent::Kind::Sent       ? "sent"
+                     : e.kind == sim::TraceEvent::Kind::Received ? "recv"
+                                                                 : "note",
+                     e.bytes.size(), bytes.c_str(), e.note.c_str());
+      }
       if (e.kind != sim::TraceEvent::Kind::Sent || !e.note.empty()) return;
       std::lock_guard lock(mutex_);
       if (!promptAt_ && e.bytes.size() == 1 && e.bytes[0] == prompt_) {
@@ -143,6 +152,9 @@ class DeviceTrace {
 
  private:
   uint8_t prompt_;
+  // LINK_BENCH_TRACE set: every exchange of the device goes to standard error.
+  bool verbose_ = std::getenv("LINK_BENCH_TRACE") != nullptr;
+  Clock::time_point origin_ = Clock::now();
   std::mutex mutex_;
   size_t sent_ = 0;
   size_t sentAtPrompt_ = 0;
