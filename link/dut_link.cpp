@@ -226,7 +226,15 @@ bool DutLink::RequestCommand(int32_t command, uintptr_t parameter) {
   if (mode_.load() != MODE_IDLE) return false;
   parameter_.store(parameter);
   int32_t expected = MODE_IDLE;
-  return mode_.compare_exchange_strong(expected, command);
+  if (!mode_.compare_exchange_strong(expected, command)) return false;
+  // The thread picks the command up after its wait for a byte: end that wait now rather than
+  // after up to a whole cycle. Only that wait is woken; the port is open while the thread waits.
+  std::lock_guard lock(cycleMutex_);
+  if (cycleWaiting_ && !cycleWoken_) {
+    cycleWoken_ = true;
+    Serial_Wake(&port_);
+  }
+  return true;
 }
 
 const char* DutLink::StatusMsgId() const {
@@ -291,7 +299,7 @@ void DutLink::ThreadMain() {
     CheckPowerOnTimer();
 
     uint8_t byte = 0;
-    bool got = Serial_GetChar(&port_, &byte, config_.timeouts.threadCycle);
+    bool got = WaitCycleByte(byte);
     int32_t state = devState_.load();
     if (got && (state == DEV_SEARCHING || state == DEV_BOOTLOADER)) {
       if (byte == '?') {
@@ -317,6 +325,30 @@ void DutLink::ThreadMain() {
     threadDone_.store(true);
   }
   doneCv_.notify_all();
+}
+
+// The cycle's read of one byte within [TimeoutThreadCycle]. A command already requested takes
+// only a byte that is waiting; one requested meanwhile ends the wait (RequestCommand). A wake
+// that came too late for the wait (the byte had arrived) is taken back here, so that it cannot
+// end the next read of an exchange.
+bool DutLink::WaitCycleByte(uint8_t& byte) {
+  uint32_t limit = config_.timeouts.threadCycle;
+  {
+    std::lock_guard lock(cycleMutex_);
+    int32_t mode = mode_.load();
+    if (mode >= CMD_POLLSIGNAL && mode <= CMD_LEAVE) limit = 0;
+    cycleWaiting_ = limit != 0;
+  }
+  bool got = Serial_GetChar(&port_, &byte, limit);
+  std::lock_guard lock(cycleMutex_);
+  cycleWaiting_ = false;
+  if (cycleWoken_) {
+    cycleWoken_ = false;
+    // Takes a wake still pending; waits for nothing and reads nothing.
+    bool ready = false, woken = false;
+    if (port_.handle) port_.handle->WaitReadable(0, ready, woken);
+  }
+  return got;
 }
 
 void DutLink::RunCommand(int32_t command) {

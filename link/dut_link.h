@@ -13,7 +13,8 @@
 // return at once (the desktop program queues a Qt event, the command line a queue entry).
 //
 //   StartLink / StopLink        open the port and run the thread / stop it and close the port
-//   RequestCommand              hand a command (CMD_POLLSIGNAL .. CMD_LEAVE) to the thread
+//   RequestCommand              hand a command (CMD_POLLSIGNAL .. CMD_LEAVE) to the thread; an
+//                               idle thread is woken from its wait for a byte at once
 //   StatusMsgId                 the MsgId of the status text for the current mode and state
 //   InConfigMode / ConfigValid  device state >= DEV_CONFIG / >= DEV_VALID
 //   SetLeaveOnExit              send "q" when the link ends
@@ -264,6 +265,7 @@ class DutLink {
   bool PageNeedsWriteLocked(int page) const;
   void SetProgress(int percent);
   bool SleepUnlessStopping(uint32_t ms);
+  bool WaitCycleByte(uint8_t& byte);
 
   SapiPort port_{kSapiDeclare};
   std::thread thread_;
@@ -295,6 +297,13 @@ class DutLink {
   PageImage deviceImage_{};
   PageImage editImage_{};
   FlashProcedure flash_;
+
+  // The cycle's wait for a byte, ended early by RequestCommand: cycleWaiting_ is true while the
+  // link thread waits there, cycleWoken_ once a request woke that wait; both guarded by
+  // cycleMutex_. No wake outlives the wait it was meant for (it would end an exchange's read).
+  std::mutex cycleMutex_;
+  bool cycleWaiting_ = false;
+  bool cycleWoken_ = false;
 
   std::mutex stopMutex_;  // one StartLink/StopLink at a time
   std::mutex doneMutex_;
