@@ -1,6 +1,7 @@
 #include "platform/port_lock.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,6 +83,12 @@ std::shared_ptr<PortLock::Entry> EntryFor(const std::string& lockName) {
   return slot;
 }
 
+// A simulated device lives inside each process that names it: another process's "SIM:TG5" is
+// another device, so its lock keeps only this process's threads apart.
+bool InProcessOnly(const std::string& portName) {
+  return portName.size() >= 4 && strncasecmp(portName.c_str(), "SIM:", 4) == 0;
+}
+
 int OpenAndLock(const std::string& path) {
   if (path.empty()) return -1;
   int fd;
@@ -106,7 +113,9 @@ PortLock::PortLock(const std::string& portName) : entry_(EntryFor(PortLockName(p
   // errno is the caller's: the lock must not disturb an error being reported.
   int savedErrno = errno;
   entry_->mutex.lock();
-  if (entry_->depth++ == 0) entry_->fd = OpenAndLock(PortLockPath(portName));
+  if (entry_->depth++ == 0 && !InProcessOnly(portName)) {
+    entry_->fd = OpenAndLock(PortLockPath(portName));
+  }
   errno = savedErrno;
 }
 

@@ -759,6 +759,9 @@ TEST(SerialLock, SystemWideAndReentrant) {
     EXPECT_FALSE(otherProcessCanLock());  // the inner release keeps the outer hold
   }
   EXPECT_TRUE(otherProcessCanLock());
+  // Every process has its own simulated devices: their locks never reach another process.
+  PortLock simulated("SIM:TG5");
+  EXPECT_FALSE(simulated.SystemWide());
 }
 
 // A sysfs tree of our own: tty class entries with device links, USB attributes, UART types.
