@@ -44,7 +44,7 @@ struct JovixParameter {
 };
 constexpr JovixParameter kJovixParameters[] = {
     {0, 8, "dead zone"},   {1, 100, "gain X"},   {2, 100, "gain Y"},    {3, 0x03, "centre X"},
-    {4, 0xFE, "centre Y"}, {5, 2, "filter"},     {6, 1, "output mode"}, {7, 20, "ramp time"},
+    {4, 0x02, "centre Y"}, {5, 2, "filter"},     {6, 1, "output mode"}, {7, 20, "ramp time"},
     {8, 1, "bus address"}, {9, 0x00, "options"},
 };
 
