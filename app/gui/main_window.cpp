@@ -18,6 +18,9 @@
 #include <QVBoxLayout>
 #include <cstring>
 
+#include "app/gui/firmware_dialog.h"
+#include "app/gui/flash_prompt_window.h"
+#include "app/gui/selftest_dialog.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
@@ -33,6 +36,7 @@ namespace {
 // Template 100, in dialog units.
 constexpr int kClientWidthDlu = 497;
 constexpr int kClientHeightDlu = 298;
+constexpr const char* kLimitsFileName = "Limits.txt";  // the self-test rules
 
 // One control of template 100: id, kind and place in dialog units.
 enum class Kind { Button, DefaultButton, Label, Edit, Frame };
@@ -207,6 +211,10 @@ MainWindow::~MainWindow() {
   if (initialised_) qApp->removeEventFilter(this);
   TheLink().StopLink();
   QCoreApplication::removePostedEvents(this, LinkQEvent::EventType());
+  if (rulesAdapter_ != nullptr) {
+    TheLink().SetSelfTestRules(nullptr);
+    FreeLimitTable();
+  }
   DiscardCurrentDefinition();
 }
 
@@ -299,9 +307,8 @@ bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
   if (!ok) return false;
   LoadSettings(CurrentStartupPaths().settingsFile);
   SelectLanguageByName(CurrentSettings().language);
-  // The self-test rules file is read here once the self-test is part of the program; until
-  // then no rules are loaded and the self-test commands stay hidden.
-  rulesLoaded_ = false;
+  rulesLoaded_ = LoadSelfTestRules();
+  InstallFlashProcedure(TheLink(), MakeQtFlashPromptFactory([this]() -> QWidget* { return this; }));
   if (!SetUpWindow()) {
     ShowMessage(MsgKind::Error, MsgText("ERRINIT"), AppTitle());
     return false;
@@ -558,6 +565,8 @@ std::optional<QString> MainWindow::AskFile(const FileDialogRequest& request) {
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(request.defaultSuffix);
+  if (!request.selectedFilter.isEmpty()) dialog.selectNameFilter(request.selectedFilter);
+  if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front();
 }
@@ -660,6 +669,42 @@ void MainWindow::ExitQuery(int exitCode) {
     if (leave) link.SetLeaveOnExit(true);
   }
   quit_(exitCode);
+}
+
+bool MainWindow::LoadSelfTestRules() {
+  TheLink().SetSelfTestRules(nullptr);
+  if (!LoadLimitsFile(kLimitsFileName) || TheLimitTable().Empty()) {
+    rulesAdapter_.reset();
+    return false;
+  }
+  rulesAdapter_ = std::make_unique<LimitRulesAdapter>(TheLimitTable());
+  TheLink().SetSelfTestRules(rulesAdapter_.get());
+  return true;
+}
+
+void MainWindow::OpenSelfTest() {
+  if (rulesAdapter_ == nullptr) return;
+  SelfTestDialog dialog(DeviceType(), TheLink(), TheLimitTable(), TheBeamValues(), this);
+  LinkEventReceiver* previous = receiver_;
+  receiver_ = &dialog;
+  if (dialogHook_) dialogHook_(dialog);
+  dialog.exec();
+  receiver_ = previous;
+}
+
+void MainWindow::FirmwareUpdate() {
+  FirmwareUpdateUi ui;
+  ui.owner = this;
+  ui.askFile = [this](const FileDialogRequest& request) { return AskFile(request); };
+  ui.setReceiver = [this](LinkEventReceiver* receiver) {
+    LinkEventReceiver* previous = receiver_;
+    receiver_ = receiver;
+    return previous;
+  };
+  ui.opened = [this](FirmwareProgressDialog& dialog) {
+    if (dialogHook_) dialogHook_(dialog);
+  };
+  RunFirmwareUpdate(TheLink(), ui);
 }
 
 void MainWindow::OpenStandIn(const QString& title) {
@@ -787,7 +832,7 @@ void MainWindow::Command(int id) {
       link.TogglePower();
       break;
     case kIdFirmware:
-      OpenStandIn(Control(100, kIdFirmware));
+      FirmwareUpdate();
       break;
     case kIdNormalMode:
       link.RequestCommand(CMD_LEAVE, 0);
@@ -876,7 +921,7 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
       ShowMessage(MsgKind::Error, MsgText("FLASH_WRITEFAILED"), MsgText("FLASH_DLGTITLE"));
       break;
     case DN_SELFTESTSENT:
-      OpenStandIn(Msg("MenuSTest"));
+      OpenSelfTest();
       break;
     case DN_IDLE:
       break;
