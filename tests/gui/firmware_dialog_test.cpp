@@ -16,6 +16,10 @@ using namespace lumo::test;
 
 namespace {
 
+// A light curtain restarting after its new firmware must not send its prompt while the link still
+// drains the line after the transfer, or the prompt is lost and the device stays in normal mode.
+constexpr int kTg5RestartMs = 2500;
+
 // A block file: the lead byte, then blocks of 67 bytes, 16 digit pairs per line.
 std::string BlockFile(uint8_t lead, int blocks) {
   char pair[4];
@@ -88,7 +92,9 @@ void FirmwareDialogTest::RunUpdate(std::function<void(FirmwareProgressDialog&)> 
 }
 
 void FirmwareDialogTest::blockUpdateThenMismatchedImage() {
-  fixture_.Open("TG5.txt", "SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5), "");
+  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  options.bootDelayMs = kTg5RestartMs;
+  fixture_.Open("TG5.txt", "SIM:TG5", options, "");
   const std::string block = fixture_.folder_->Write("three.tg5", BlockFile(0x1F, 3));
   const std::string stream = std::string(LUMO_EXAMPLES_DIR) + "/Jovix_firmware.bfl";
   AnswerFiles({block, stream});
@@ -108,8 +114,10 @@ void FirmwareDialogTest::blockUpdateThenMismatchedImage() {
   QCOMPARE(shown_, (std::vector<int>{0, 0, 33, 66}));
   QCOMPARE(outcome_, static_cast<int>(DN_FLASHOK));
   QVERIFY(HasBox(*fixture_.recorder_, "FLASH_WRITESUCCESS"));
+  // The boot loader takes the image as complete after a quiet second.
+  QTRY_VERIFY_WITH_TIMEOUT(sim::SimulatedDevice("SIM:TG5")->LastFlash().has_value(),
+                           kDeviceWaitMs);
   std::optional<sim::FlashRecord> record = sim::SimulatedDevice("SIM:TG5")->LastFlash();
-  QVERIFY(record.has_value());
   QCOMPARE(static_cast<int>(record->lead), 0x1F);
   QCOMPARE(record->data.size(), size_t{3 * kFlashBlockSize});
 
@@ -162,6 +170,7 @@ void FirmwareDialogTest::streamUpdate() {
 void FirmwareDialogTest::noFirmwareOffer() {
   sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
   options.firmwarePresent = false;
+  options.bootDelayMs = kTg5RestartMs;
   fixture_.Open("TG5.txt", "SIM:TG5", options, "");
   AnswerFiles({fixture_.folder_->Write("one.tg5", BlockFile(0x2A, 1))});
   fixture_.recorder_->QueueAnswer(MsgAnswer::Yes);  // perform the update?
@@ -173,7 +182,7 @@ void FirmwareDialogTest::noFirmwareOffer() {
   QTRY_VERIFY_WITH_TIMEOUT(HasBox(*fixture_.recorder_, "FLASH_WRITESUCCESS"), kDeviceWaitMs);
   QVERIFY(ran);
   QVERIFY(HasBox(*fixture_.recorder_, "FLASH_QUPDATE"));
-  QVERIFY(sim::SimulatedDevice("SIM:TG5")->FirmwarePresent());
+  QTRY_VERIFY_WITH_TIMEOUT(sim::SimulatedDevice("SIM:TG5")->FirmwarePresent(), kDeviceWaitMs);
   std::optional<sim::FlashRecord> record = sim::SimulatedDevice("SIM:TG5")->LastFlash();
   QVERIFY(record.has_value());
   QCOMPARE(static_cast<int>(record->lead), 0x2A);
