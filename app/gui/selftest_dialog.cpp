@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QToolTip>
+#include <algorithm>
 
 #include "app/settings.h"
 #include "app/translations.h"
@@ -28,23 +29,43 @@ constexpr QRect kJoystickOkDlu(422, 264, 40, 14);
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
 constexpr int kRuleColumnCount = 3;
-constexpr int kCellInsetPx = 1;  // the cell text keeps this distance from the left and right
+constexpr int kCellInsetPx = 1;     // the cell text keeps this distance from the left and right
+constexpr int kSmallestScale = 80;  // per cent of the font's size a cell text may shrink to
+constexpr int kScaleStep = 5;
 
 QColor Colour(uint32_t rgb) {
   return QColor::fromRgb(static_cast<QRgb>(rgb));
 }
 
-// Fills a result cell and writes its text centred on one line, cut with an ellipsis. Returns
-// whether the text was wider than the cell.
+// Fills a result cell and writes its text centred on one line. A text too wide for the cell is
+// written in the font's condensed face, down to kSmallestScale per cent of its size, when that
+// makes it fit; else it is cut with an ellipsis. Returns whether the text was cut.
 bool PaintResultCell(QPainter& painter, const QRect& rect, const QString& text, bool passed) {
   painter.fillRect(rect, Colour(passed ? kPassColour : kFailColour));
   const QRect inner = rect.adjusted(kCellInsetPx, 0, -kCellInsetPx, 0);
-  const QFontMetrics metrics = painter.fontMetrics();
+  painter.save();
+  bool fits = QFontMetricsF(painter.font()).horizontalAdvance(text) <= inner.width();
+  const QFont base = painter.font();
+  for (int scale = 100; !fits && scale >= kSmallestScale; scale -= kScaleStep) {
+    QFont narrow = base;
+    narrow.setStretch(QFont::SemiCondensed);
+    if (base.pixelSize() > 0) {
+      narrow.setPixelSize(std::max(1, base.pixelSize() * scale / 100));
+    } else {
+      narrow.setPointSizeF(base.pointSizeF() * scale / 100);
+    }
+    if (QFontMetricsF(narrow).horizontalAdvance(text) <= inner.width()) {
+      painter.setFont(narrow);
+      fits = true;
+    }
+  }
   painter.setPen(Qt::black);
   painter.setBackgroundMode(Qt::TransparentMode);
-  painter.drawText(inner, Qt::AlignCenter | Qt::TextSingleLine,
-                   metrics.elidedText(text, Qt::ElideRight, inner.width()));
-  return metrics.horizontalAdvance(text) > inner.width();
+  painter.drawText(
+      inner, Qt::AlignCenter | Qt::TextSingleLine,
+      fits ? text : painter.fontMetrics().elidedText(text, Qt::ElideRight, inner.width()));
+  painter.restore();
+  return !fits;
 }
 
 QRect Place(const DialogUnits& units, const QRect& dlu) {

@@ -14,6 +14,9 @@ using namespace lumo::test;
 
 namespace {
 
+constexpr const char* kLongHint =
+    "Netzteil, Spannungsregler, Sicherung, Verpolschutzdiode, Eingangsfilter, Steckverbinder";
+
 const QColor kPass = QColor::fromRgb(200, 255, 200);
 const QColor kFail = QColor::fromRgb(255, 200, 200);
 
@@ -183,7 +186,9 @@ void SelfTestDialogTest::joystickCancelledBeforeStick() {
 void SelfTestDialogTest::joystickFinishedAfterStick() {
   sim::SimOptions options = Options(sim::DeviceKind::Jovix);
   options.stickWaitMs = -1;
-  fixture_.Open("Jovix.txt", "SIM:JOVIX", options, ReadExample("Limits_Jovix.txt"));
+  const std::string limits = Replaced(ReadExample("Limits_Jovix.txt"), "\"Netzteil\"",
+                                      std::string("\"") + kLongHint + "\"");
+  fixture_.Open("Jovix.txt", "SIM:JOVIX", options, limits);
   fixture_.WaitForDevice();
   fixture_.RunDialog<SelfTestDialog>(kIdSelfCalibration, [&](SelfTestDialog& dialog) {
     const QRect promptArea = dialog.Prompt().geometry();
@@ -204,6 +209,13 @@ void SelfTestDialogTest::joystickFinishedAfterStick() {
     QVERIFY(centre >= 0);
     QCOMPARE(rules.CellText(1, centre), QStringLiteral("0"));
     for (int row = 0; row < rules.RowCount(); ++row) QCOMPARE(CellColour(rules, 2, row), kPass);
+    // A hint too long for its cell (drawn by now) shows whole as the tooltip; a text that fits
+    // has none, and the result column always tells its limits.
+    const int supply = RowOf(rules, QStringLiteral("Versorgungsspannung"));
+    QVERIFY(supply >= 0);
+    QCOMPARE(dialog.CellTooltip(2, supply), QString::fromLatin1(kLongHint));
+    QCOMPARE(dialog.CellTooltip(0, supply), QString());
+    QCOMPARE(dialog.CellTooltip(1, supply), QStringLiteral("Min:110 | Max:130"));
     QVERIFY(dialog.grab().save(ScreenshotPath("selftest_jovix.png")));
     // The device going away now closes the joystick dialog.
     dialog.OnLinkEvent(LinkEvent{DN_NODEVICE, 0, nullptr});
