@@ -10,6 +10,7 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
@@ -308,7 +309,10 @@ bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
   LoadSettings(CurrentStartupPaths().settingsFile);
   SelectLanguageByName(CurrentSettings().language);
   rulesLoaded_ = LoadSelfTestRules();
-  InstallFlashProcedure(TheLink(), MakeQtFlashPromptFactory([this]() -> QWidget* { return this; }));
+  // The link keeps the procedure after this window has gone: the prompt's owner is guarded.
+  InstallFlashProcedure(TheLink(), MakeQtFlashPromptFactory([window = QPointer<QWidget>(this)] {
+                          return window.data();
+                        }));
   if (!SetUpWindow()) {
     ShowMessage(MsgKind::Error, MsgText("ERRINIT"), AppTitle());
     return false;
