@@ -51,6 +51,7 @@ class SelfTestDialogTest : public QObject {
   void refusedVersionFails();
   void joystickCancelledBeforeStick();
   void joystickFinishedAfterStick();
+  void joystickWindowClosedWhileWaiting();
 
  private:
   DialogFixture fixture_;
@@ -223,6 +224,24 @@ void SelfTestDialogTest::joystickFinishedAfterStick() {
   });
   QCOMPARE(fixture_.Result(), 0);
   QVERIFY(SelfTestPassed(TheLimitTable(), TheBeamValues()));
+  QVERIFY(fixture_.recorder_->Boxes().empty());
+}
+
+void SelfTestDialogTest::joystickWindowClosedWhileWaiting() {
+  // Closing the window while the device waits for its stick ends the test as well, so that the
+  // link is not left waiting without a time limit.
+  sim::SimOptions options = Options(sim::DeviceKind::Jovix);
+  options.stickWaitMs = -1;
+  fixture_.Open("Jovix.txt", "SIM:JOVIX", options, ReadExample("Limits_Jovix.txt"));
+  fixture_.WaitForDevice();
+  fixture_.RunDialog<SelfTestDialog>(kIdSelfTest, [&](SelfTestDialog& dialog) {
+    QVERIFY(dialog.Running());
+    QVERIFY(dialog.close());
+    QVERIFY(!dialog.isVisible());
+  });
+  QCOMPARE(fixture_.Result(), 0);
+  QVERIFY(TheLink().AbortRequested());
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
   QVERIFY(fixture_.recorder_->Boxes().empty());
 }
 
