@@ -112,7 +112,7 @@ SelfTestDialog::SelfTestDialog(int deviceType, DutLink& link, LimitTable& table,
     ok_.setGeometry(Place(units_, kCurtainOkDlu));
   }
   for (QWidget* widget : {static_cast<QWidget*>(&ok_), static_cast<QWidget*>(&cancel_),
-                          static_cast<QWidget*>(&beamList_), ruleList_.viewport()}) {
+                          beamList_.viewport(), ruleList_.viewport()}) {
     widget->installEventFilter(this);
   }
   Translate();
@@ -308,7 +308,7 @@ bool SelfTestDialog::eventFilter(QObject* watched, QEvent* event) {
       text = ControlTooltip(kIdOk);
     } else if (watched == &cancel_) {
       text = ControlTooltip(kIdCancel);
-    } else if (watched == &beamList_) {
+    } else if (watched == beamList_.viewport()) {
       text = ControlTooltip(kIdResultBeams);
     }
   }

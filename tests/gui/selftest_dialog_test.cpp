@@ -2,7 +2,9 @@
 // lists with pass and fail colours and the restart measurement, a version the rules refuse, and
 // the joystick's stick prompt cancelled before and answered by the stick.
 #include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
+#include <QToolTip>
 #include <QtTest>
 
 #include "app/gui/selftest_dialog.h"
@@ -33,6 +35,18 @@ int RowOf(ui::ListControl& list, const QString& prefix) {
     if (list.CellText(0, row).startsWith(prefix)) return row;
   }
   return -1;
+}
+
+// The tooltip a widget shows at a point, with the user's tooltips switched on or off.
+QString Tooltip(QWidget* widget, const QPoint& at, bool enabled) {
+  Settings settings = CurrentSettings();
+  settings.enableToolTips = enabled ? 1 : 0;
+  SetCurrentSettings(settings);
+  QToolTip::hideText();
+  if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000)) return QStringLiteral("?");
+  QHelpEvent event(QEvent::ToolTip, at, widget->mapToGlobal(at));
+  QApplication::sendEvent(widget, &event);
+  return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 
 sim::SimOptions Options(sim::DeviceKind kind) {
@@ -87,6 +101,12 @@ void SelfTestDialogTest::curtainResultsAndRestart() {
     QCOMPARE(rules.CellText(1, temperature), QStringLiteral("23"));
     QCOMPARE(CellColour(rules, 0, temperature), kPass);
     QCOMPARE(dialog.CellTooltip(1, supply), QStringLiteral("Min:250 | Max:260"));
+    // Tooltips over a cell and over the beam list, only while the user has them on.
+    QCOMPARE(Tooltip(rules.viewport(), rules.CellRect(1, supply).center(), true),
+             QStringLiteral("Min:250 | Max:260"));
+    QCOMPARE(Tooltip(dialog.BeamList().viewport(), QPoint(5, 5), true),
+             QStringLiteral("relative and absolute value"));
+    QCOMPARE(Tooltip(rules.viewport(), rules.CellRect(1, supply).center(), false), QString());
     // The restart is still awaited: "please wait...", not yet passed.
     QCOMPARE(rules.CellText(1, reset), QStringLiteral("please wait..."));
     QCOMPARE(CellColour(rules, 1, reset), kFail);
