@@ -54,6 +54,19 @@ inline QString ScreenshotPath(const char* name) {
   return QStringLiteral(LUMO_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
 }
 
+// A runtime folder of this test process alone: the lock files of the simulated ports live there,
+// so test programs running side by side do not wait for each other's port locks.
+class PrivateRuntimeFolder {
+ public:
+  PrivateRuntimeFolder() {
+    if (!folder_.Path().empty())
+      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_.Path()));
+  }
+
+ private:
+  TempFolder folder_;
+};
+
 class DialogFixture {
  public:
   void Init() {

@@ -115,8 +115,7 @@ void FirmwareDialogTest::blockUpdateThenMismatchedImage() {
   QCOMPARE(outcome_, static_cast<int>(DN_FLASHOK));
   QVERIFY(HasBox(*fixture_.recorder_, "FLASH_WRITESUCCESS"));
   // The boot loader takes the image as complete after a quiet second.
-  QTRY_VERIFY_WITH_TIMEOUT(sim::SimulatedDevice("SIM:TG5")->LastFlash().has_value(),
-                           kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(sim::SimulatedDevice("SIM:TG5")->LastFlash().has_value(), kDeviceWaitMs);
   std::optional<sim::FlashRecord> record = sim::SimulatedDevice("SIM:TG5")->LastFlash();
   QCOMPARE(static_cast<int>(record->lead), 0x1F);
   QCOMPARE(record->data.size(), size_t{3 * kFlashBlockSize});
@@ -236,6 +235,7 @@ void FirmwareDialogTest::promptCancelledEndsQuietly() {
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  PrivateRuntimeFolder runtime;
   QApplication app(argc, argv);
   FirmwareDialogTest test;
   return QTest::qExec(&test, argc, argv);

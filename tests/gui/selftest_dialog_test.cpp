@@ -267,6 +267,7 @@ void SelfTestDialogTest::joystickWindowClosedWhileWaiting() {
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  PrivateRuntimeFolder runtime;
   QApplication app(argc, argv);
   SelfTestDialogTest test;
   return QTest::qExec(&test, argc, argv);
