@@ -12,6 +12,7 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
@@ -21,8 +22,11 @@
 #include <cstring>
 
 #include "app/gui/about_box.h"
+#include "app/gui/firmware_dialog.h"
+#include "app/gui/flash_prompt_window.h"
 #include "app/gui/range_preset.h"
 #include "app/gui/references_dialog.h"
+#include "app/gui/selftest_dialog.h"
 #include "app/gui/settings_dialog.h"
 #include "app/gui/signal_dialog.h"
 #include "app/settings.h"
@@ -42,6 +46,7 @@ namespace {
 // Template 100, in dialog units.
 constexpr int kClientWidthDlu = 497;
 constexpr int kClientHeightDlu = 298;
+constexpr const char* kLimitsFileName = "Limits.txt";  // the self-test rules
 
 // One control of template 100: id, kind and place in dialog units.
 enum class Kind { Button, DefaultButton, Label, Edit, Frame };
@@ -216,6 +221,10 @@ MainWindow::~MainWindow() {
   if (initialised_) qApp->removeEventFilter(this);
   TheLink().StopLink();
   QCoreApplication::removePostedEvents(this, LinkQEvent::EventType());
+  if (rulesAdapter_ != nullptr) {
+    TheLink().SetSelfTestRules(nullptr);
+    FreeLimitTable();
+  }
   DiscardCurrentDefinition();
 }
 
@@ -308,9 +317,11 @@ bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
   if (!ok) return false;
   LoadSettings(CurrentStartupPaths().settingsFile);
   SelectLanguageByName(CurrentSettings().language);
-  // The self-test rules file is read here once the self-test is part of the program; until
-  // then no rules are loaded and the self-test commands stay hidden.
-  rulesLoaded_ = false;
+  rulesLoaded_ = LoadSelfTestRules();
+  // The link keeps the procedure after this window has gone: the prompt's owner is guarded.
+  InstallFlashProcedure(TheLink(), MakeQtFlashPromptFactory([window = QPointer<QWidget>(this)] {
+                          return window.data();
+                        }));
   if (!SetUpWindow()) {
     ShowMessage(MsgKind::Error, MsgText("ERRINIT"), AppTitle());
     return false;
@@ -568,6 +579,8 @@ std::optional<QString> MainWindow::AskFile(const FileDialogRequest& request) {
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(request.defaultSuffix);
+  if (!request.selectedFilter.isEmpty()) dialog.selectNameFilter(request.selectedFilter);
+  if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front();
 }
@@ -680,6 +693,42 @@ void MainWindow::ExitQuery(int exitCode) {
   quit_(exitCode);
 }
 
+bool MainWindow::LoadSelfTestRules() {
+  TheLink().SetSelfTestRules(nullptr);
+  if (!LoadLimitsFile(kLimitsFileName) || TheLimitTable().Empty()) {
+    rulesAdapter_.reset();
+    return false;
+  }
+  rulesAdapter_ = std::make_unique<LimitRulesAdapter>(TheLimitTable());
+  TheLink().SetSelfTestRules(rulesAdapter_.get());
+  return true;
+}
+
+void MainWindow::OpenSelfTest() {
+  if (rulesAdapter_ == nullptr) return;
+  SelfTestDialog dialog(DeviceType(), TheLink(), TheLimitTable(), TheBeamValues(), this);
+  LinkEventReceiver* previous = receiver_;
+  receiver_ = &dialog;
+  if (dialogHook_) dialogHook_(dialog);
+  dialog.exec();
+  receiver_ = previous;
+}
+
+void MainWindow::FirmwareUpdate() {
+  FirmwareUpdateUi ui;
+  ui.owner = this;
+  ui.askFile = [this](const FileDialogRequest& request) { return AskFile(request); };
+  ui.setReceiver = [this](LinkEventReceiver* receiver) {
+    LinkEventReceiver* previous = receiver_;
+    receiver_ = receiver;
+    return previous;
+  };
+  ui.opened = [this](FirmwareProgressDialog& dialog) {
+    if (dialogHook_) dialogHook_(dialog);
+  };
+  RunFirmwareUpdate(TheLink(), ui);
+}
+
 void MainWindow::OpenStandIn(const QString& title) {
   ShowMessage(MsgKind::Information,
               ToCp1252(title + QStringLiteral(": not available in this version.")), AppTitle());
@@ -785,7 +834,7 @@ void MainWindow::Command(int id) {
       link.TogglePower();
       break;
     case kIdFirmware:
-      OpenStandIn(Control(100, kIdFirmware));
+      FirmwareUpdate();
       break;
     case kIdNormalMode:
       link.RequestCommand(CMD_LEAVE, 0);
@@ -873,7 +922,7 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
       ShowMessage(MsgKind::Error, MsgText("FLASH_WRITEFAILED"), MsgText("FLASH_DLGTITLE"));
       break;
     case DN_SELFTESTSENT:
-      OpenStandIn(Msg("MenuSTest"));
+      OpenSelfTest();
       break;
     case DN_IDLE:
       break;

@@ -22,6 +22,8 @@
 //   FirstAction         settings dialog first, or parameter file and link
 //   LoadParameterFileCommand / SaveParameterFileCommand   with the file dialogs
 //   SetLinkEventReceiver  the dialog that gets forwarded events (nullptr: none)
+//   LoadSelfTestRules   "Limits.txt" into the rule table, handed to the link for the self-test
+//   OpenSelfTest / FirmwareUpdate   the self-test results dialog, the firmware update command
 //   WindowFits          the screen-size check's test
 #pragma once
 
@@ -42,6 +44,7 @@
 #include "app/gui/status_strip.h"
 #include "definitions/pardef.h"
 #include "files/beam_config.h"
+#include "selftest/limits.h"
 #include "ui/beam_panel.h"
 #include "ui/device_access.h"
 #include "ui/parameter_table.h"
@@ -101,7 +104,9 @@ struct FileDialogRequest {
   QString title;
   QString filter;
   QString defaultSuffix;
-  QString directory;  // empty: the platform's default place
+  QString directory;       // empty: the platform's default place
+  QString selectedFilter;  // empty: the first filter
+  QString fileName;        // the initial file name; empty: none
 };
 using FileDialogHook = std::function<std::optional<QString>(const FileDialogRequest&)>;
 
@@ -129,6 +134,8 @@ class MainWindow : public QDialog {
   void SetLinkEventReceiver(LinkEventReceiver* receiver) { receiver_ = receiver; }
   void SetFileDialogHook(FileDialogHook hook) { fileDialog_ = std::move(hook); }
   void SetQuitHook(std::function<void(int)> hook) { quit_ = std::move(hook); }
+  // Called with every modal dialog of the self-test and the firmware update before it runs.
+  void SetDialogHook(std::function<void(QDialog&)> hook) { dialogHook_ = std::move(hook); }
 
   // For the tests and the later dialogs.
   QWidget* ControlById(int id) const;
@@ -166,6 +173,9 @@ class MainWindow : public QDialog {
   QString TooltipFor(const QWidget* widget) const;
   void OpenSettings();
   void OpenStandIn(const QString& title);
+  void OpenSelfTest();
+  void FirmwareUpdate();
+  bool LoadSelfTestRules();
   void OpenAbout();
   void OpenHelp();
   std::optional<QString> AskFile(const FileDialogRequest& request);
@@ -188,6 +198,8 @@ class MainWindow : public QDialog {
   LinkEventReceiver* receiver_ = nullptr;
   FileDialogHook fileDialog_;
   std::function<void(int)> quit_;
+  std::function<void(QDialog&)> dialogHook_;
+  std::unique_ptr<LimitRulesAdapter> rulesAdapter_;
   bool savedOnce_ = false;
   bool narrowed_ = false;
   bool rulesLoaded_ = false;

@@ -1,0 +1,153 @@
+// The main window on a simulated device, for the tests of its modal dialogs: a temporary start
+// folder (settings file, rules file), a message recorder, and a way to run a script inside the
+// nested event loop of the next dialog the window opens.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "app/gui/main_window.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/translations.h"
+#include "definitions/loader.h"
+#include "link/dut_link.h"
+#include "platform/message_box.h"
+#include "sim/sim_port.h"
+#include "temp_folder.h"
+
+namespace lumo::test {
+
+constexpr int kDeviceWaitMs = 20000;  // detection and exchanges on a loaded machine
+
+inline std::string ReadExample(const char* name) {
+  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The text with the first occurrence of from replaced by to (unchanged when from is missing).
+inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+inline bool HasBox(const MessageRecorder& recorder, const char* msgId) {
+  for (const MessageBoxRequest& box : recorder.Boxes()) {
+    if (box.text == MsgText(msgId)) return true;
+  }
+  return false;
+}
+
+inline QString ScreenshotPath(const char* name) {
+  QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
+  return QStringLiteral(LUMO_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
+}
+
+// A runtime folder of this test process alone: the lock files of the simulated ports live there,
+// so test programs running side by side do not wait for each other's port locks.
+class PrivateRuntimeFolder {
+ public:
+  PrivateRuntimeFolder() {
+    if (!folder_.Path().empty())
+      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_.Path()));
+  }
+
+ private:
+  TempFolder folder_;
+};
+
+class DialogFixture {
+ public:
+  void Init() {
+    folder_ = std::make_unique<TempFolder>();
+    recorder_ = std::make_unique<MessageRecorder>();
+    sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+  }
+
+  void Cleanup() {
+    window_.reset();
+    sink_.reset();
+    recorder_.reset();
+    folder_.reset();
+    sim::ForgetSimulatedDevices();
+  }
+
+  // The window for port (SIM:TG5 or SIM:JOVIX) with the definition; limits: the rules file's
+  // text ("" for none).
+  void Open(const char* definition, const char* port, const sim::SimOptions& options,
+            const std::string& limits) {
+    std::string ini = "[CommSettings]\nDefaultPortName=" + std::string(port) +
+                      "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n";
+    StartupPaths paths;
+    paths.startDir = folder_->Path();
+    paths.programDir = folder_->Path();
+    paths.programFileName = "lumokonf";
+    paths.settingsFile = folder_->Write("lumokonf.ini", ini);
+    if (!limits.empty()) folder_->Write("Limits.txt", limits);
+    SetCurrentStartupPaths(paths);
+    LoadSettings(paths.settingsFile);
+    SelectLanguageByName(CurrentSettings().language);
+    InitTranslations();
+    QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
+    window_ = std::make_unique<gui::MainWindow>();
+    window_->SetQuitHook([](int) {});
+    std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + definition, std::ios::binary);
+    QVERIFY(window_->Initialise(ParseDefinitionFile(in)));
+    window_->show();
+  }
+
+  void StartLink() { window_->FirstAction(); }
+
+  void WaitForDevice() {
+    StartLink();
+    QTRY_VERIFY_WITH_TIMEOUT(TheLink().InConfigMode() && TheLink().Mode() == MODE_IDLE,
+                             kDeviceWaitMs);
+    QCoreApplication::processEvents();
+  }
+
+  // Runs command; the next dialog of type D the window opens runs script inside its event loop
+  // and is closed afterwards if the script left it open. Returns once that dialog closed.
+  template <typename D>
+  void RunDialog(int command, std::function<void(D&)> script) {
+    bool closed = false;
+    window_->SetDialogHook([&](QDialog& dialog) {
+      auto* typed = dynamic_cast<D*>(&dialog);
+      QVERIFY(typed != nullptr);
+      QObject::connect(&dialog, &QDialog::finished, [&](int result) {
+        closed = true;
+        result_ = result;
+      });
+      QTimer::singleShot(0, &dialog, [typed, &script] {
+        script(*typed);
+        if (typed->isVisible()) typed->done(0);
+      });
+    });
+    result_ = -100;
+    window_->Command(command);
+    QTRY_VERIFY_WITH_TIMEOUT(closed, kDeviceWaitMs);
+    window_->SetDialogHook(nullptr);
+  }
+
+  int Result() const { return result_; }
+
+  std::unique_ptr<TempFolder> folder_;
+  std::unique_ptr<MessageRecorder> recorder_;
+  std::unique_ptr<ScopedMessageSink> sink_;
+  std::unique_ptr<gui::MainWindow> window_;
+
+ private:
+  int result_ = -100;
+};
+
+}  // namespace lumo::test
