@@ -9,6 +9,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "cli/config_report.h"
 #include "cli/device_session.h"
 #include "definitions/cell_text.h"
 #include "definitions/setup.h"
@@ -47,6 +48,11 @@ class AdoptingSink : public MessageSink {
 
 std::string Utf8(const std::string& text) {
   return Cp1252ToUtf8(text);
+}
+
+// A name as the log shows it: without the "&" that marks a hotkey.
+std::string ShownName(const std::string& name) {
+  return Utf8(WithoutHotkeyMarks(name));
 }
 
 std::string LocalTimeNow() {
@@ -220,7 +226,8 @@ class UnitRun {
     link_.EditImage([](PageImage& image) { image = Images().edit; });
     for (const PVar& record : def->records) {
       if (!record.fileValid || record.bracketed || record.constant) continue;
-      unit_.values.emplace_back(Utf8(NameCellText(def, &record)), Utf8(EditCellText(def, &record)));
+      unit_.values.emplace_back(ShownName(NameCellText(def, &record)),
+                                Utf8(EditCellText(def, &record)));
     }
     if (lightCurtain_) unit_.values.emplace_back("beams", Utf8(FormatRangeText(beams_, range_)));
     return true;
