@@ -274,7 +274,9 @@ class UnitRun {
 };
 
 // Waits for the next unit in configuration mode; Done, PortFailed, or TimedOut when stopping.
-Wait WaitForUnit(DeviceSession& session) {
+// found receives when the unit answered its prompt (its time on the line starts there).
+Wait WaitForUnit(DeviceSession& session, Clock::time_point& found) {
+  found = Clock::now();
   for (;;) {
     if (gStopRequested.load()) return Wait::TimedOut;
     LinkEvent event;
@@ -283,6 +285,7 @@ Wait WaitForUnit(DeviceSession& session) {
       continue;
     }
     if (event.code == DN_PORTFAILED) return Wait::PortFailed;
+    if (event.code == DN_FOUND) found = Clock::now();
     if (event.code == DN_READY && session.Link().InConfigMode()) return Wait::Done;
   }
 }
@@ -446,13 +449,13 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
       result = kExitFailed;
     } else {
       while (args.count <= 0 || totals.units < args.count) {
-        Wait found = WaitForUnit(session);
+        Clock::time_point started;
+        Wait found = WaitForUnit(session, started);
         if (found == Wait::PortFailed) {
           PrintError("The port failed (adapter unplugged?)");
           result = kExitFailed;
         }
         if (found != Wait::Done) break;
-        const auto started = Clock::now();
         UnitRecord unit;
         unit.time = LocalTimeNow();
         unit.port = link.PortName();
