@@ -45,6 +45,7 @@ const SettingRow kSettingRows[] = {
     {kMiscSection, "EnableToolTips", LUMO_FLAG(enableToolTips), 1},
     {kMiscSection, "QueryLeaveMode", LUMO_FLAG(queryLeaveMode), 0},
     {kMiscSection, "Language", LUMO_TEXT(language), kNeutralLanguage, 0},
+    {kMiscSection, "TraceFile", LUMO_TEXT(traceFile), "", 0},
 };
 
 #undef LUMO_TEXT

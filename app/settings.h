@@ -46,6 +46,7 @@ struct Settings {
   uint8_t enableToolTips;                    // Misc/EnableToolTips
   uint8_t queryLeaveMode;                    // Misc/QueryLeaveMode
   char language[kLanguageChars + 1];         // Misc/Language, upper case; "NEUTRAL": system's
+  char traceFile[kKonfFileChars + 1];        // Misc/TraceFile; empty: no line trace (expert)
   uint32_t batch;                            // kBatch* bits, never in the file
 };
 

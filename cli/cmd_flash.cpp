@@ -176,6 +176,7 @@ void SetupFlashCommand(CommandContext& context) {
   sub->add_option("file", args->file, "firmware file (.tg5 block file or .bfl stream file)")
       ->required();
   sub->add_option("--timeout", args->timeout, "seconds to wait for the device (default 10)");
+  AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;
   sub->callback([args, options, exitCode] { *exitCode = RunFlash(*args, *options); });

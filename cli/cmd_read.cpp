@@ -100,6 +100,7 @@ void SetupReadCommand(CommandContext& context) {
   sub->add_flag("--json", args->json, "print one JSON object");
   sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
       ->check(CLI::PositiveNumber);
+  AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;
   sub->callback([args, options, exitCode] { *exitCode = RunRead(*args, *options); });

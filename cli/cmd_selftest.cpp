@@ -247,6 +247,7 @@ void SetupSelfTestCommand(CommandContext& context) {
   sub->add_flag("--json", args->json, "print one JSON object");
   sub->add_option("--timeout", args->timeout, "seconds to wait for the device")
       ->capture_default_str();
+  AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;
   sub->callback([args, options, exitCode] { *exitCode = RunSelfTestCommand(*args, *options); });

@@ -92,6 +92,7 @@ void SetupSignalCommand(CommandContext& context) {
       ->check(CLI::NonNegativeNumber);
   sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
       ->check(CLI::PositiveNumber);
+  AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;
   sub->callback([args, options, exitCode] { *exitCode = RunSignal(*args, *options); });

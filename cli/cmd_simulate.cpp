@@ -4,9 +4,19 @@
 // path on standard output; opening that path is the device's power-up, closing it the
 // power-down. The global --echo on makes the simulated interface return every byte it gets.
 // --trace prints every exchange to standard error.
+// --units N serves N units one after the other on the same terminal, as a production line does:
+// when a unit leaves configuration mode its supply goes off (the technician unplugs it), and
+// after a pause the next unit, in factory state, powers up; after the last one the command
+// ends. --refuse-write K (repeatable) makes unit K refuse its first page write.
 #include <pthread.h>
 #include <signal.h>
 #include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include <chrono>
 #include <cstdio>
@@ -27,12 +37,73 @@ using sim::TraceEvent;
 
 constexpr size_t kTraceBytesPerLine = 32;
 constexpr int kPtyBootDelayMs = 600;
+// Between one unit's supply going off and the next one's coming on.
+constexpr int kUnitChangeMs = 400;
+// How often the unit controller looks at the device (and at its stop flag).
+constexpr int kUnitPollMs = 100;
 
 struct SimulateArgs {
   std::string device;
   bool noFirmware = false;
   bool pace = false;
   bool trace = false;
+  int units = 0;
+  std::vector<int> refuseWrite;
+};
+
+// Serves the units of a production line on one terminal: unit by unit, waits for the device to
+// reach configuration mode and to leave it, then cuts the supply, brings the memory back to
+// factory state and supplies the next unit. Ends the command (SIGTERM to itself) after the last.
+class UnitController {
+ public:
+  UnitController(sim::PtyServer& server, std::shared_ptr<sim::SimDevice> device,
+                 const SimulateArgs& args)
+      : server_(server), device_(std::move(device)), args_(args) {}
+  ~UnitController() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+  }
+  void Start() {
+    PrepareUnit(1);
+    thread_ = std::thread([this] { Run(); });
+  }
+
+ private:
+  void PrepareUnit(int unit) {
+    const auto memory = sim::FactoryMemory(device_->Options());
+    for (size_t page = 0; page < memory.size(); ++page)
+      device_->SetPage(static_cast<int>(page), memory[page]);
+    if (std::find(args_.refuseWrite.begin(), args_.refuseWrite.end(), unit) !=
+        args_.refuseWrite.end())
+      device_->RefuseNextWrite();
+  }
+
+  // Waits for the state; false when the command is stopping.
+  bool Await(sim::DeviceState state) {
+    while (!stop_.load()) {
+      if (device_->WaitForState(state, kUnitPollMs)) return true;
+    }
+    return false;
+  }
+
+  void Run() {
+    for (int unit = 1; unit <= args_.units; ++unit) {
+      if (!Await(sim::DeviceState::Config) || !Await(sim::DeviceState::Normal)) return;
+      server_.SetSupply(false);
+      if (unit == args_.units) break;
+      PrepareUnit(unit + 1);
+      for (int waited = 0; waited < kUnitChangeMs && !stop_.load(); waited += kUnitPollMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kUnitPollMs));
+      server_.SetSupply(true);
+    }
+    if (!stop_.load()) kill(getpid(), SIGTERM);
+  }
+
+  sim::PtyServer& server_;
+  std::shared_ptr<sim::SimDevice> device_;
+  const SimulateArgs& args_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 // Prints the device's exchanges: the bytes the program sent on one line, the device's answer on
@@ -123,10 +194,14 @@ int RunSimulate(const SimulateArgs& args, const GlobalOptions& global) {
   }
   std::printf("%s\n", server.SlavePath().c_str());
   std::fflush(stdout);
+  std::unique_ptr<UnitController> units;
+  if (args.units > 0) units = std::make_unique<UnitController>(server, device, args);
+  if (units) units->Start();
   server.Start(device);
 
   int signal = 0;
   sigwait(&stopSignals, &signal);
+  units.reset();
   server.Stop();
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return kExitOk;
@@ -142,6 +217,10 @@ void SetupSimulate(CommandContext& context) {
   sub->add_flag("--no-firmware", args->noFirmware, "the device has only its boot loader");
   sub->add_flag("--pace", args->pace, "send at the baud rate the program set");
   sub->add_flag("--trace", args->trace, "print every exchange to standard error");
+  sub->add_option("--units", args->units, "serve N units one after the other, then end")
+      ->check(CLI::PositiveNumber);
+  sub->add_option("--refuse-write", args->refuseWrite, "unit K refuses its first page write")
+      ->check(CLI::PositiveNumber);
   int* exitCode = &context.exitCode;
   GlobalOptions* global = &context.options;
   sub->callback([args, exitCode, global] { *exitCode = RunSimulate(*args, *global); });

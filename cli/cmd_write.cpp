@@ -5,10 +5,13 @@
 // into the File column (adopting its beam configuration), copies File to Edit, writes what
 // differs, waits for the read-back, and checks that every value of the file and the beams read
 // back as written. Exit 0 only then.
+// --repeat [--count N] [--log FILE] [--json-progress]: the same for unit after unit on a
+// production line (cli/production_line.h).
 #include <iostream>
 
 #include "cli/command.h"
 #include "cli/device_session.h"
+#include "cli/production_line.h"
 #include "definitions/cell_text.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
@@ -22,31 +25,9 @@ struct WriteArgs {
   std::string port;
   std::string file;
   double timeoutSeconds = 10;
+  bool repeat = false;
+  LineArgs line;
 };
-
-// Answers Yes to the file's beam adoption question; everything else goes on to the usual sink.
-class AdoptingSink : public MessageSink {
- public:
-  explicit AdoptingSink(MessageSink* next) : next_(next) {}
-  MsgAnswer Show(const MessageBoxRequest& request) override {
-    if (request.kind == MsgKind::Question) return MsgAnswer::Yes;
-    return next_ != nullptr ? next_->Show(request) : DefaultAnswer(request.kind);
-  }
-
- private:
-  MessageSink* next_;
-};
-
-bool LoadFile(const std::string& path, ParDef* def, BeamStates& beams) {
-  MessageSink* outer = SetMessageSink(nullptr);
-  AdoptingSink adopting(outer);
-  SetMessageSink(&adopting);
-  int type = DeviceType();
-  ParameterFileTarget target{def, &type, false, &beams};
-  bool ok = LoadParameterFile(path, target);
-  SetMessageSink(outer);
-  return ok;
-}
 
 // Waits for the end of a write: false (message printed) when a page failed or nothing came.
 bool WaitForWrite(DeviceSession& session, std::chrono::milliseconds limit) {
@@ -81,6 +62,13 @@ bool WaitForWrite(DeviceSession& session, std::chrono::milliseconds limit) {
 }
 
 int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
+  if (args.repeat) {
+    LineArgs line = args.line;
+    line.port = args.port;
+    line.file = args.file;
+    line.timeoutSeconds = args.timeoutSeconds;
+    return RunProductionLine(line, options);
+  }
   if (!PrepareProgram(options)) return kExitFailed;
   DutLink& link = TheLink();
   DeviceSession session(link);
@@ -92,7 +80,7 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
   CopyDeviceToEdit(def);
   BeamStates beams{};
   if (lightCurtain) DeviceBeamText(link, &beams);
-  if (!LoadFile(args.file, def, beams)) return kExitFailed;
+  if (!LoadParameterFileForWrite(args.file, def, beams)) return kExitFailed;
 
   CopyFileToEdit(def);
   ApplyEdits(def);
@@ -146,6 +134,15 @@ void SetupWriteCommand(CommandContext& context) {
   sub->add_option("--file", args->file, "parameter file (.par, .kfg)")->required();
   sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
       ->check(CLI::PositiveNumber);
+  sub->add_flag("--repeat", args->repeat,
+                "program unit after unit until interrupted (or --count units are done)");
+  sub->add_option("--count", args->line.count, "with --repeat: end after N units")
+      ->check(CLI::PositiveNumber);
+  sub->add_option("--log", args->line.logFile,
+                  "with --repeat: one line per unit (CSV for *.csv, else JSON lines)");
+  sub->add_flag("--json-progress", args->line.jsonProgress,
+                "with --repeat: machine-readable progress events on standard output");
+  AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;
   sub->callback([args, options, exitCode] { *exitCode = RunWrite(*args, *options); });

@@ -12,6 +12,7 @@
 #include "definitions/loader.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
+#include "link/line_trace.h"
 #include "link/port_errors.h"
 #include "link/serial_port.h"
 #include "platform/cp1252.h"
@@ -24,6 +25,12 @@ namespace {
 // The desktop program's name: the command line tool reads its settings file.
 constexpr const char* kDesktopProgramName = "lumokonf";
 constexpr auto kPollStep = std::chrono::milliseconds(10);
+
+// The --trace file of the command being run ("" for none).
+std::string& TraceFile() {
+  static std::string file;
+  return file;
+}
 
 // Why a port could not be opened, in words a technician can act on.
 std::string OpenFailureReason(uint32_t error) {
@@ -46,7 +53,13 @@ std::chrono::milliseconds TimeoutOption(double seconds) {
   return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
 }
 
+void AddTraceOption(CLI::App* command, GlobalOptions& options) {
+  command->add_option("--trace", options.traceFile,
+                      "write every byte on the line and the link's events to FILE");
+}
+
 bool PrepareProgram(const GlobalOptions& options) {
+  TraceFile() = options.traceFile;
   StartupPaths paths = SettleStartupPaths(kDesktopProgramName);
   SetCurrentStartupPaths(paths);
   LoadSettings(paths.settingsFile);
@@ -140,7 +153,15 @@ bool DeviceSession::Next(LinkEvent& event, std::chrono::milliseconds limit) {
 }
 
 bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
+  if (!TraceFile().empty() && LinkTraceFile() != TraceFile()) {
+    int err = 0;
+    if (!StartLinkTrace(link_, TraceFile(), err)) {
+      PrintError("Cannot write the trace file " + TraceFile() + ": " + std::strerror(err));
+      return false;
+    }
+  }
   if (!link_.StartLink(port, this, config)) {
+    StopLinkTrace(link_);
     uint32_t error = Serial_GetLastError();
     PrintError(std::string(MsgText("ERRCOMOPENFAILED")) + " (" + port + ": " +
                OpenFailureReason(error) + ")");
@@ -234,6 +255,7 @@ void DeviceSession::Stop(bool leave) {
   link_.SetLeaveOnExit(leave && link_.InConfigMode());
   link_.StopLink();
   started_ = false;
+  StopLinkTrace(link_);
 }
 
 }  // namespace lumo::cli

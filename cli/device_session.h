@@ -7,6 +7,8 @@
 //   DeviceSession         start the link on a port, wait for the device, take notifications,
 //                         give the device back to normal operation at the end
 //   FormatMsg             a translated message with "%s"/"%d" filled in
+//   AddTraceOption        the --trace FILE option of a command that opens a port: the session
+//                         then writes the line trace (link/line_trace.h) while the link runs
 #pragma once
 
 #include <chrono>
@@ -23,6 +25,8 @@
 namespace lumo::cli {
 
 bool PrepareProgram(const GlobalOptions& options);
+
+void AddTraceOption(CLI::App* command, GlobalOptions& options);
 
 // The display name of the device type in use, for the "%s" of status texts.
 std::string DeviceDisplayName();

@@ -124,6 +124,8 @@ void DutLink::SetFlashProcedure(FlashProcedure procedure) {
 }
 
 void DutLink::Notify(int32_t code, int32_t value, std::unique_ptr<std::vector<uint8_t>> block) {
+  if (LineTap* tap = port_.tap.load())
+    tap->Event(NotificationName(code) + (" " + std::to_string(value)));
   NotificationSink* sink = sink_.load();
   if (sink == nullptr) return;
   LinkEvent event;

@@ -162,6 +162,7 @@ int ReadBlock(SapiPort* port, uint8_t* buffer, uint32_t count, uint32_t& got) {
     if (int err = driver.ReadSome(buffer + got, count - got, n)) return err;
     auto now = Clock::now();
     if (n > 0) {
+      if (LineTap* tap = port->tap.load()) tap->Received(buffer + got, n);
       got += static_cast<uint32_t>(n);
       lastByte = now;
       if (got >= count || returnOnData) return 0;
@@ -195,6 +196,7 @@ int AttachDriver(SapiPort* port, std::unique_ptr<SerialDriver> driver) {
   port->lineErrors = 0;
   LineErrorCounts counts;
   port->countsSeen = port->handle->GetErrorCounts(counts) == 0 ? counts : LineErrorCounts{};
+  if (LineTap* tap = port->tap.load()) tap->Event(std::string("open ") + RecordName(port));
   return Serial_GetState(port);
 }
 
@@ -355,6 +357,7 @@ int Serial_Close(SapiPort* port) {
   if (!ValidRecord(port)) return 0;
   PortLock lock(RecordName(port));
   if (!RequireOpen(port)) return 0;
+  if (LineTap* tap = port->tap.load()) tap->Event("close");
   ResetRecord(port);
   SetError(0);
   return 1;
@@ -451,6 +454,7 @@ int SetOutputs(SapiPort* port, uint16_t request) {
   if (dtr && dtr != (port->outputs & kOutDtrMask)) {
     int err = driver.SetDtr(dtr == kOutDtrOn);
     if (err != 0 && err != ENOTTY) return Result(err);
+    if (LineTap* tap = port->tap.load()) tap->Event(dtr == kOutDtrOn ? "DTR on" : "DTR off");
   }
   port->outputs = next;
 
@@ -532,7 +536,9 @@ int Serial_Write(SapiPort* port, const void* data, int length) {
   uint64_t limitMs = uint64_t{t.writeTotalMultiplier} * n + t.writeTotalConstant;
   int timeoutMs = (limitMs == 0 || limitMs > 0x7FFFFFFF) ? -1 : static_cast<int>(limitMs);
   size_t written = 0;
-  if (int err = port->handle->Write(bytes, n, written, timeoutMs)) return Result(err);
+  int writeErr = port->handle->Write(bytes, n, written, timeoutMs);
+  if (LineTap* tap = port->tap.load(); tap != nullptr && written > 0) tap->Sent(bytes, written);
+  if (writeErr != 0) return Result(writeErr);
   if (written < n) {
     SetError(kSapiErrWriteFault);
     return 0;

@@ -45,8 +45,10 @@
 //   Serial_GetChar        one byte within a time limit
 //   Serial_Read           exactly count bytes within the port's read timeouts
 //   Serial_Wake           end a read of this port in progress on another thread
+//   LineTap               an observer of every byte and line event of a record (tracing)
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -111,6 +113,18 @@ struct SapiTimeouts {
   bool operator==(const SapiTimeouts&) const = default;
 };
 
+// Sees what passes on a port: bytes sent and received (echoes included) and line events (open,
+// close, DTR). Called on the thread using the port while it holds the port's lock, so it must
+// return at once, never block on I/O and never call the port. Set it on a record with
+// SapiPort::tap; it stays set across closing and opening.
+class LineTap {
+ public:
+  virtual ~LineTap() = default;
+  virtual void Sent(const uint8_t* data, size_t n) = 0;
+  virtual void Received(const uint8_t* data, size_t n) = 0;
+  virtual void Event(const std::string& text) = 0;
+};
+
 struct SapiDeclareTag {};
 inline constexpr SapiDeclareTag kSapiDeclare{};
 
@@ -137,6 +151,9 @@ struct SapiPort {
   // counts when the line errors were last updated.
   SapiTimeouts appliedTimeouts;
   LineErrorCounts countsSeen;
+
+  // The observer of the line (nullptr: none); any thread may set it.
+  std::atomic<LineTap*> tap{nullptr};
 };
 
 #define SAPI_DECLARE(identifier) ::lumo::SapiPort identifier(::lumo::kSapiDeclare)

@@ -145,7 +145,7 @@ ReferenceStatistics ComputeStatistics(const ReferenceBytes& device, int beamCoun
   ReferenceStatistics stats;
   uint64_t sum = 0;
   uint32_t count = 0;
-  const int n = std::clamp(beamCount, 0, kMaxBeams);
+  const int n = std::clamp(beamCount, 0, kReferenceBeams);
   for (int i = 0; i < n; ++i) {
     const uint32_t value = ReconstructedValue(device[static_cast<size_t>(i)], fp8, sw);
     if (value == 0) continue;
@@ -167,7 +167,7 @@ ReferenceEditor::ReferenceEditor(ReferenceBytes& edited) : edited_(edited) {}
 
 bool ReferenceEditor::Load(const DeviceReferences& device, const ReferenceSettings& settings) {
   device_ = device;
-  device_.beamCount = std::clamp(device.beamCount, 0, kMaxBeams);
+  device_.beamCount = std::clamp(device.beamCount, 0, kReferenceBeams);
   settings_ = settings;
   edited_ = device.bytes;
   hw_ = device.hw != 0 ? 1 : 0;

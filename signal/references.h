@@ -30,11 +30,11 @@
 
 namespace lumo {
 
-constexpr int kMaxBeams = 256;
+constexpr int kReferenceBeams = 256;       // beams of a light curtain, each with its reference byte
 constexpr uint32_t kMaxReference = 30000;  // the largest value a range preset gives
 constexpr int kMaxSoftGain = 15;           // SW lives in 4 bits
 
-using ReferenceBytes = std::array<uint8_t, kMaxBeams>;
+using ReferenceBytes = std::array<uint8_t, kReferenceBeams>;
 
 struct ReferenceSettings {
   double calFactor = 2000.0;  // k of S = k / (d/m)^2

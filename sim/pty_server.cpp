@@ -36,7 +36,9 @@ class PtyLine : public DeviceLine {
   bool WaitPowerOn(uint64_t& epoch) override {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!closed_) {
-      if (!HungUp()) {
+      if (supply_ && !HungUp()) {
+        // What the program sent while the device had no supply reached nobody.
+        if (flushOnPowerUp_.exchange(false)) ::tcflush(master_, TCIFLUSH);
         powered_ = true;
         epoch = ++epoch_;
         return true;
@@ -50,6 +52,7 @@ class PtyLine : public DeviceLine {
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     while (true) {
       if (closed_) return LineRead::Closed;
+      if (!supply_) powered_ = false;
       if (!powered_ || epoch != epoch_) return LineRead::PowerLost;
       int slice = kReadSliceMs;
       if (timeoutMs >= 0) {
@@ -73,7 +76,7 @@ class PtyLine : public DeviceLine {
   }
 
   void Write(uint64_t epoch, const uint8_t* data, size_t n) override {
-    if (!powered_ || epoch != epoch_) return;
+    if (!supply_ || !powered_ || epoch != epoch_) return;
     if (!pace_) {
       WriteAll(data, n);
       return;
@@ -89,6 +92,13 @@ class PtyLine : public DeviceLine {
   }
 
   uint32_t BaudRate() override { return TerminalBaudRate(master_); }
+
+  // Any thread: the device's supply as the interface switches it (the pty stays open).
+  void SetSupply(bool on) {
+    if (!on) flushOnPowerUp_.store(true);
+    supply_.store(on);
+    closing_.notify_all();
+  }
 
   void Close() override {
     {
@@ -130,6 +140,8 @@ class PtyLine : public DeviceLine {
   std::mutex mutex_;
   std::condition_variable closing_;
   std::atomic<bool> closed_{false};
+  std::atomic<bool> supply_{true};
+  std::atomic<bool> flushOnPowerUp_{false};
   // Device thread only.
   bool powered_ = false;
   uint64_t epoch_ = 0;
@@ -176,6 +188,10 @@ void PtyServer::Start(std::shared_ptr<SimDevice> device) {
   if (!line_ || !device) return;
   device_ = std::move(device);
   device_->Attach(line_);
+}
+
+void PtyServer::SetSupply(bool on) {
+  if (line_) line_->SetSupply(on);
 }
 
 void PtyServer::Stop() {

@@ -12,6 +12,8 @@
 //
 //   Open       create the pty; SlavePath() names it
 //   Start      run the device on it (its own thread)
+//   SetSupply  switch the device's supply off and on while the pty stays open, as a
+//              technician unplugging one unit and plugging in the next (a new power epoch)
 //   Stop       stop the device and close the pty
 //
 // Threads: Start and Stop from one controlling thread; the device runs on its own.
@@ -37,6 +39,8 @@ class PtyServer {
   bool Open(bool echo, bool pace, int& err);
   const std::string& SlavePath() const { return slavePath_; }
   void Start(std::shared_ptr<SimDevice> device);
+  // Any thread, after Open.
+  void SetSupply(bool on);
   void Stop();
 
  private:

@@ -17,7 +17,7 @@ constexpr const char* kSwParameter = "[SW-Amp]";
 constexpr const char* kHwParameter = "[HW-Amp]";
 
 bool AnyBeamDiffers(const ReferenceBytes& edited, const PageImage& device, int beamCount) {
-  const int n = std::clamp(beamCount, 0, kMaxBeams);
+  const int n = std::clamp(beamCount, 0, kReferenceBeams);
   return std::memcmp(edited.data(), device.bytes[kReferencePage], static_cast<size_t>(n)) != 0;
 }
 }  // namespace
@@ -31,7 +31,7 @@ DeviceReferences ReadDeviceReferences(DutLink& link) {
   const PageImage image = link.CopyDeviceImage();
   if (link.ConfigValid()) Images().device = image;
   std::memcpy(device.bytes.data(), image.bytes[kReferencePage], device.bytes.size());
-  device.beamCount = std::clamp(link.PageLength(kReferencePage), 0, kMaxBeams);
+  device.beamCount = std::clamp(link.PageLength(kReferencePage), 0, kReferenceBeams);
   device.fp8 = Fp8Mode(link);
   device.inConfigMode = link.InConfigMode();
   int32_t sw = 0;

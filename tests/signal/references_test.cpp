@@ -168,7 +168,7 @@ class EditorTest : public ::testing::Test {
     device_.gainsPresent = true;
     device_.hw = 1;
     device_.sw = 2;
-    for (int i = 0; i < kMaxBeams; ++i) device_.bytes[size_t(i)] = uint8_t(10 + i);
+    for (int i = 0; i < kReferenceBeams; ++i) device_.bytes[size_t(i)] = uint8_t(10 + i);
     ASSERT_TRUE(editor_.Load(device_, kDefaults));
   }
   DeviceReferences device_;

@@ -1,0 +1,249 @@
+#include "cli/config_report.h"
+
+#include <array>
+#include <cstdio>
+
+#include "definitions/cell_text.h"
+#include "platform/cp1252.h"
+
+namespace lumo::cli {
+
+namespace {
+
+// The reflected CRC-32 polynomial.
+constexpr uint32_t kCrcPolynomial = 0xEDB88320u;
+// References per line of the reference table.
+constexpr size_t kReferencesPerRow = 16;
+
+std::array<uint32_t, 256> MakeCrcTable() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int bit = 0; bit < 8; ++bit) c = (c & 1u) ? (kCrcPolynomial ^ (c >> 1)) : (c >> 1);
+    table[i] = c;
+  }
+  return table;
+}
+
+struct LabelRow {
+  ReportLabelId id;
+  const char* english;
+  const char* german;
+};
+// id                            English                          German
+const LabelRow kLabels[] = {
+    {ReportLabelId::Title, "Configuration report", "Konfigurationsbericht"},
+    {ReportLabelId::DeviceType, "Device type", "Ger\xC3\xA4tetyp"},
+    {ReportLabelId::Identity, "Identity", "Kennung"},
+    {ReportLabelId::Firmware, "Firmware", "Firmware"},
+    {ReportLabelId::Port, "Port", "Schnittstelle"},
+    {ReportLabelId::Date, "Date and time", "Datum und Uhrzeit"},
+    {ReportLabelId::Source, "Parameter file", "Parameterdatei"},
+    {ReportLabelId::Value, "Value", "Wert"},
+    {ReportLabelId::Text, "Text", "Text"},
+    {ReportLabelId::LimitsStates, "Limits or states", "Grenzen oder Zust\xC3\xA4nde"},
+    {ReportLabelId::References, "Beam references", "Strahlreferenzen"},
+    {ReportLabelId::Beam, "Beam", "Strahl"},
+    {ReportLabelId::Checksum, "Checksum of the parameter pages (CRC-32)",
+     "Pr\xC3\xBC"
+     "fsumme der Parameterseiten (CRC-32)"},
+    {ReportLabelId::ChecksumNote, "Equal checksums: equal parameter memory.",
+     "Gleiche Pr\xC3\xBC"
+     "fsummen: gleicher Parameterspeicher."},
+    {ReportLabelId::NotRead, "not read", "nicht gelesen"},
+};
+
+std::string Utf8(const std::string& text) {
+  return Cp1252ToUtf8(text);
+}
+
+std::string LimitsText(const ParDef* def, const PVar& record) {
+  if (!record.states.empty()) {
+    std::string text;
+    for (const PState& state : record.states) {
+      if (!text.empty()) text += ", ";
+      text += std::to_string(state.value) + " = " + Utf8(DisplayText(def, state.name));
+    }
+    return text;
+  }
+  if (record.hasLimits)
+    return std::to_string(record.minimum) + " .. " + std::to_string(record.maximum);
+  return "";
+}
+
+// The style of the page: compact on screen, one A4 page for a light curtain on paper.
+constexpr const char* kStyle = R"(
+body { font-family: "DejaVu Sans", Arial, sans-serif; font-size: 10pt; margin: 1.5em; color: #000; }
+h1 { font-size: 15pt; margin: 0 0 .4em 0; }
+h2 { font-size: 11pt; margin: 1em 0 .3em 0; }
+table { border-collapse: collapse; }
+th, td { border: 1px solid #999; padding: 1px 6px; text-align: left; vertical-align: top; }
+th { background: #e8e8e8; }
+table.head th { width: 14em; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; }
+table.refs td { text-align: right; width: 2.6em; font-variant-numeric: tabular-nums; }
+.checksum { font-family: "DejaVu Sans Mono", monospace; font-size: 13pt; font-weight: bold; }
+.note { color: #444; font-size: 8.5pt; }
+@media print {
+  @page { size: A4; margin: 12mm; }
+  body { margin: 0; font-size: 8.5pt; }
+  h1 { font-size: 13pt; }
+  th { background: #e8e8e8 !important; -webkit-print-color-adjust: exact; print-color-adjust: exact; }
+  tr { break-inside: avoid; }
+}
+)";
+
+}  // namespace
+
+uint32_t Crc32(const uint8_t* data, size_t n, uint32_t crc) {
+  static const std::array<uint32_t, 256> table = MakeCrcTable();
+  crc = ~crc;
+  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
+  return ~crc;
+}
+
+uint32_t PagesChecksum(const PageImage& image, const std::vector<int>& lengths) {
+  uint32_t crc = 0;
+  for (size_t page = 0; page < lengths.size() && page < static_cast<size_t>(kPageCount); ++page) {
+    int length = lengths[page];
+    if (length <= 0) continue;
+    if (length > kPageSize) length = kPageSize;
+    crc = Crc32(image.bytes[page], static_cast<size_t>(length), crc);
+  }
+  return crc;
+}
+
+std::string WithoutHotkeyMarks(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '&' && i + 1 < name.size() && name[i + 1] == '&') {
+      out += '&';
+      ++i;
+    } else if (name[i] != '&') {
+      out += name[i];
+    }
+  }
+  return out;
+}
+
+const char* ReportLabel(ReportLabelId id, ReportLang lang) {
+  for (const LabelRow& row : kLabels) {
+    if (row.id == id) return lang == ReportLang::German ? row.german : row.english;
+  }
+  return "";
+}
+
+std::string HtmlEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::vector<ReportRow> CollectRows(const ParDef* def, bool fromFile) {
+  std::vector<ReportRow> rows;
+  if (def == nullptr) return rows;
+  for (const PVar& record : def->records) {
+    if (record.bracketed) continue;
+    ReportRow row;
+    row.name = Utf8(WithoutHotkeyMarks(NameCellText(def, &record)));
+    if (fromFile) {
+      if (record.fileValid) row.value = record.fileValue;
+      row.text = Utf8(FileCellText(def, &record));
+    } else {
+      int32_t value = DeviceValue(&record);
+      if (value != NoValue) row.value = value;
+      row.text = Utf8(DeviceCellText(def, &record, true));
+    }
+    row.limits = LimitsText(def, record);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string RenderReportHtml(const ReportData& data) {
+  const ReportLang lang = data.lang;
+  auto label = [lang](ReportLabelId id) { return std::string(ReportLabel(id, lang)); };
+  char checksum[16];
+  std::snprintf(checksum, sizeof checksum, "%08X", data.checksum);
+
+  std::string html;
+  html += "<!DOCTYPE html>\n<html lang=\"";
+  html += lang == ReportLang::German ? "de" : "en";
+  html += "\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
+  html +=
+      HtmlEscape(label(ReportLabelId::Title) + " - " + data.displayName + " - " + data.identity);
+  html += "</title>\n<style>";
+  html += kStyle;
+  html += "</style>\n</head>\n<body>\n<h1>" + HtmlEscape(label(ReportLabelId::Title)) + ": " +
+          HtmlEscape(data.displayName) + "</h1>\n";
+
+  html += "<table class=\"head\">\n";
+  auto headRow = [&html](const std::string& name, const std::string& value,
+                         const char* cls = nullptr) {
+    html += "<tr><th>" + HtmlEscape(name) + "</th><td" +
+            (cls != nullptr ? std::string(" class=\"") + cls + "\"" : std::string()) + ">" +
+            HtmlEscape(value) + "</td></tr>\n";
+  };
+  headRow(label(ReportLabelId::DeviceType), data.deviceType + " (" + data.displayName + ")");
+  if (!data.identity.empty()) headRow(label(ReportLabelId::Identity), data.identity);
+  if (!data.firmware.empty()) headRow(label(ReportLabelId::Firmware), data.firmware);
+  if (!data.port.empty()) headRow(label(ReportLabelId::Port), data.port);
+  if (!data.source.empty()) headRow(label(ReportLabelId::Source), data.source);
+  headRow(label(ReportLabelId::Date), data.dateTime);
+  headRow(label(ReportLabelId::Checksum), checksum, "checksum");
+  html +=
+      "</table>\n<p class=\"note\">" + HtmlEscape(label(ReportLabelId::ChecksumNote)) + "</p>\n";
+
+  html += "<h2>" + HtmlEscape(data.columnName) + "</h2>\n<table class=\"params\">\n<tr><th>" +
+          HtmlEscape(data.columnName) + "</th><th>" + HtmlEscape(data.columnValue) + "</th><th>" +
+          HtmlEscape(label(ReportLabelId::Text)) + "</th><th>" +
+          HtmlEscape(label(ReportLabelId::LimitsStates)) + "</th></tr>\n";
+  for (const ReportRow& row : data.rows) {
+    html += "<tr><td>" + HtmlEscape(row.name) + "</td><td class=\"num\">" +
+            (row.value ? std::to_string(*row.value) : std::string("&ndash;")) + "</td><td>" +
+            HtmlEscape(row.text) + "</td><td>" + HtmlEscape(row.limits) + "</td></tr>\n";
+  }
+  html += "</table>\n";
+
+  if (!data.beamCaption.empty()) {
+    html +=
+        "<h2>" + HtmlEscape(data.beamCaption) + "</h2>\n<p>" + HtmlEscape(data.beams) + "</p>\n";
+  }
+  if (!data.references.empty()) {
+    html += "<h2>" + HtmlEscape(label(ReportLabelId::References)) + (data.fp8 ? " (FP8)" : "") +
+            "</h2>\n<table class=\"refs\">\n";
+    for (size_t first = 0; first < data.references.size(); first += kReferencesPerRow) {
+      html += "<tr><th>" + HtmlEscape(label(ReportLabelId::Beam)) + " " +
+              std::to_string(first + 1) + "</th>";
+      for (size_t i = first; i < first + kReferencesPerRow && i < data.references.size(); ++i)
+        html += "<td>" + std::to_string(data.references[i]) + "</td>";
+      html += "</tr>\n";
+    }
+    html += "</table>\n";
+  }
+  html += "</body>\n</html>\n";
+  return html;
+}
+
+}  // namespace lumo::cli

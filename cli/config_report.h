@@ -1,0 +1,85 @@
+// The configuration report: one self-contained HTML page (inline style, no external files) for a
+// device's service record, printable on A4.
+//
+// State model: none. CollectReport takes what the page shows from the current definition and
+// parameter model (Device values after a read, or File values after a file was loaded) into a
+// ReportData; RenderReportHtml turns that into the page. Every text in ReportData is UTF-8.
+//
+//   Crc32            CRC-32 (the zip/PNG polynomial, reflected, init and final xor 0xFFFFFFFF)
+//   PagesChecksum    CRC-32 over the parameter pages first..last, each at its length, in order
+//   ReportLabel      a label of the page in English or German
+//   HtmlEscape       &, <, >, " and ' as entities
+//   WithoutHotkeyMarks  a caption as printed: the "&" of a hotkey left out, "&&" as "&"
+//   CollectRows      the parameter rows from the model (Device or File values)
+//   RenderReportHtml the page
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "definitions/pardef.h"
+
+namespace lumo::cli {
+
+uint32_t Crc32(const uint8_t* data, size_t n, uint32_t crc = 0);
+
+// lengths[p] < 0 leaves page p out (not read, or not in the device).
+uint32_t PagesChecksum(const PageImage& image, const std::vector<int>& lengths);
+
+enum class ReportLang { English, German };
+
+enum class ReportLabelId {
+  Title,
+  DeviceType,
+  Identity,
+  Firmware,
+  Port,
+  Date,
+  Source,
+  Value,
+  Text,
+  LimitsStates,
+  References,
+  Beam,
+  Checksum,
+  ChecksumNote,
+  NotRead,
+};
+const char* ReportLabel(ReportLabelId id, ReportLang lang);
+
+std::string HtmlEscape(const std::string& text);
+std::string WithoutHotkeyMarks(const std::string& name);
+
+struct ReportRow {
+  std::string name;
+  std::optional<int32_t> value;  // empty: no value
+  std::string text;
+  std::string limits;  // "min .. max", or the states "value = name, ..."
+};
+
+struct ReportData {
+  ReportLang lang = ReportLang::English;
+  std::string deviceType;   // "TG5"
+  std::string displayName;  // the definition's display name
+  std::string identity;
+  std::string firmware;  // "4,2", empty for none
+  std::string port;      // empty for a file
+  std::string source;    // the parameter file, empty for a device
+  std::string dateTime;
+  std::string columnName, columnValue;  // the parameter table's own captions
+  std::vector<ReportRow> rows;
+  std::string beamCaption;          // the beam panel's caption; empty: no beams (joystick)
+  std::string beams;                // the beam range text
+  std::vector<uint8_t> references;  // one byte per beam; empty: none shown
+  bool fp8 = false;                 // references are 8-bit floating point numbers
+  uint32_t checksum = 0;
+};
+
+// The rows of the records shown in the parameter table; fromFile takes the File values.
+std::vector<ReportRow> CollectRows(const ParDef* def, bool fromFile);
+
+std::string RenderReportHtml(const ReportData& data);
+
+}  // namespace lumo::cli

@@ -1,0 +1,507 @@
+#include "cli/production_line.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "cli/config_report.h"
+#include "cli/device_session.h"
+#include "definitions/cell_text.h"
+#include "definitions/setup.h"
+#include "files/parameter_file.h"
+#include "platform/cp1252.h"
+#include "platform/message_box.h"
+
+namespace lumo::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+// How often the loop looks at its stop flag while it waits for a device or an event.
+constexpr auto kWaitSlice = std::chrono::milliseconds(200);
+
+std::atomic<bool> gStopRequested{false};
+
+extern "C" void OnStopSignal(int) {
+  gStopRequested.store(true);
+}
+
+// Answers Yes to the file's beam adoption question; everything else goes on to the usual sink.
+class AdoptingSink : public MessageSink {
+ public:
+  explicit AdoptingSink(MessageSink* next) : next_(next) {}
+  MsgAnswer Show(const MessageBoxRequest& request) override {
+    if (request.kind == MsgKind::Question) return MsgAnswer::Yes;
+    return next_ != nullptr ? next_->Show(request) : DefaultAnswer(request.kind);
+  }
+
+ private:
+  MessageSink* next_;
+};
+
+std::string Utf8(const std::string& text) {
+  return Cp1252ToUtf8(text);
+}
+
+// A name as the log shows it: without the "&" that marks a hotkey.
+std::string ShownName(const std::string& name) {
+  return Utf8(WithoutHotkeyMarks(name));
+}
+
+std::string LocalTimeNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+// A CSV field: quoted when it holds a separator, a quote or a line break; quotes doubled.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\";\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+Json UnitJson(const UnitRecord& unit) {
+  Json values = Json::object();
+  for (const auto& [name, text] : unit.values) values[name] = text;
+  return Json{{"time", unit.time},
+              {"port", unit.port},
+              {"identity", unit.identity},
+              {"firmware", unit.firmware},
+              {"result", unit.passed ? "ok" : "failed"},
+              {"step", unit.step},
+              {"reason", unit.reason},
+              {"values", values},
+              {"selftest", unit.selfTest},
+              {"seconds", unit.seconds}};
+}
+
+// The machine-readable progress on standard output (--json-progress), one object a line.
+class Progress {
+ public:
+  explicit Progress(bool on) : on_(on) {}
+  bool On() const { return on_; }
+  void Emit(const Json& event) {
+    if (!on_) return;
+    std::cout << event.dump() << std::endl;
+  }
+  void Step(const char* step, bool start, bool ok = true) {
+    if (!start) {
+      Emit({{"event", "step"}, {"step", step}, {"state", "end"}, {"ok", ok}});
+    } else {
+      Emit({{"event", "step"}, {"step", step}, {"state", "start"}});
+    }
+    step_ = step;
+  }
+  void Percent(int percent) {
+    Emit({{"event", "progress"}, {"step", step_}, {"percent", percent}});
+  }
+
+ private:
+  bool on_;
+  std::string step_;
+};
+
+enum class Wait { Done, Failed, Gone, PortFailed, TimedOut };
+
+// One unit's run on the open session.
+class UnitRun {
+ public:
+  UnitRun(DeviceSession& session, const LineArgs& args, Progress& progress, UnitRecord& unit)
+      : session_(session),
+        link_(session.Link()),
+        args_(args),
+        progress_(progress),
+        unit_(unit),
+        limit_(TimeoutOption(args.timeoutSeconds)) {}
+
+  // Every step; the unit's record tells how it went.
+  void Run() {
+    if (!Read() || !Prepare() || !Write() || !Verify()) return;
+    unit_.passed = true;
+  }
+
+ private:
+  bool Fail(const char* step, const std::string& reason) {
+    unit_.step = step;
+    unit_.reason = reason;
+    progress_.Step(step, false, false);
+    return false;
+  }
+
+  bool FailWait(const char* step, Wait wait, const std::string& detail) {
+    switch (wait) {
+      case Wait::Done:
+        break;
+      case Wait::Failed:
+        return Fail(step, detail);
+      case Wait::Gone:
+        return Fail(step, "device gone");
+      case Wait::PortFailed:
+        return Fail(step, "port failed");
+      case Wait::TimedOut:
+        return Fail(step, "no answer");
+    }
+    return Fail(step, detail);
+  }
+
+  // Waits for the end of a read or write: endCode ends it; a failure code records its page.
+  Wait Await(int32_t endCode, int& failedPage, bool writing) {
+    auto end = Clock::now() + limit_;
+    bool failed = false;
+    for (;;) {
+      auto now = Clock::now();
+      LinkEvent event;
+      if (now >= end) return Wait::TimedOut;
+      if (!session_.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)))
+        return Wait::TimedOut;
+      switch (event.code) {
+        case DN_PROGRESS:
+          if (event.value > 0) progress_.Percent(event.value);
+          break;
+        case DN_READFAILED:
+        case DN_WRITEFAILED:
+          if (!failed) failedPage = event.value;
+          failed = true;
+          readBackFailed_ = event.code == DN_READFAILED && writing;
+          if (!writing) return Wait::Failed;
+          break;
+        case DN_PORTFAILED:
+          return Wait::PortFailed;
+        case DN_NODEVICE:
+          if (!link_.InConfigMode()) return Wait::Gone;
+          break;
+        default:
+          if (event.code == endCode) return failed ? Wait::Failed : Wait::Done;
+          break;
+      }
+    }
+  }
+
+  bool Read() {
+    progress_.Step("read", true);
+    if (!link_.ConfigValid()) {
+      link_.ResetPages(-1);
+      if (!session_.Request(CMD_READ, 0, limit_)) return Fail("read", "device not ready");
+      int page = -1;
+      Wait wait = Await(DN_READDONE, page, false);
+      if (wait != Wait::Done) return FailWait("read", wait, "page " + std::to_string(page));
+    }
+    session_.WaitIdle(limit_);
+    TakeDeviceImages(link_);
+    progress_.Step("read", false);
+    return true;
+  }
+
+  bool Prepare() {
+    ParDef* def = CurrentDefinition();
+    lightCurtain_ = DeviceType() != kDeviceJovix;
+    CopyDeviceToEdit(def);
+    beams_.fill(kBeamActive);
+    if (lightCurtain_) DeviceBeamText(link_, &beams_);
+    progress_.Step("file", true);
+    if (!LoadParameterFileForWrite(args_.file, def, beams_)) return Fail("file", "cannot load");
+    progress_.Step("file", false);
+    CopyFileToEdit(def);
+    ApplyEdits(def);
+    layout_ = link_.FirmwareWord()[0];
+    if (lightCurtain_) {
+      range_ = DeviceBeamRange(link_);
+      PutIntoEditImage(beams_, layout_, range_, Images().edit);
+    }
+    link_.EditImage([](PageImage& image) { image = Images().edit; });
+    for (const PVar& record : def->records) {
+      if (!record.fileValid || record.bracketed || record.constant) continue;
+      unit_.values.emplace_back(ShownName(NameCellText(def, &record)),
+                                Utf8(EditCellText(def, &record)));
+    }
+    if (lightCurtain_) unit_.values.emplace_back("beams", Utf8(FormatRangeText(beams_, range_)));
+    return true;
+  }
+
+  bool Write() {
+    progress_.Step("write", true);
+    if (link_.AnyPageNeedsWrite()) {
+      if (!session_.Request(CMD_WRITE, 0, limit_)) return Fail("write", "device not ready");
+      int page = -1;
+      Wait wait = Await(DN_WRITEEND, page, true);
+      if (wait != Wait::Done) {
+        const char* step = readBackFailed_ ? "verify" : "write";
+        return FailWait(step, wait,
+                        (readBackFailed_ ? "read-back page " : "page ") + std::to_string(page));
+      }
+      session_.WaitIdle(limit_);
+      TakeDeviceImages(link_);
+    }
+    progress_.Step("write", false);
+    return true;
+  }
+
+  bool Verify() {
+    progress_.Step("verify", true);
+    std::string mismatch =
+        VerifyWritten(CurrentDefinition(), lightCurtain_, beams_, range_, layout_);
+    if (!mismatch.empty()) return Fail("verify", mismatch);
+    progress_.Step("verify", false);
+    return true;
+  }
+
+  DeviceSession& session_;
+  DutLink& link_;
+  const LineArgs& args_;
+  Progress& progress_;
+  UnitRecord& unit_;
+  std::chrono::milliseconds limit_;
+  bool lightCurtain_ = true;
+  bool readBackFailed_ = false;
+  BeamStates beams_{};
+  BeamRange range_{};
+  uint8_t layout_ = 0;
+};
+
+// Waits for the next unit in configuration mode; Done, PortFailed, or TimedOut when stopping.
+// found receives when the unit answered its prompt (its time on the line starts there).
+Wait WaitForUnit(DeviceSession& session, Clock::time_point& found) {
+  found = Clock::now();
+  for (;;) {
+    if (gStopRequested.load()) return Wait::TimedOut;
+    LinkEvent event;
+    if (!session.Next(event, kWaitSlice)) {
+      if (session.Link().Mode() == MODE_OFF) return Wait::PortFailed;
+      continue;
+    }
+    if (event.code == DN_PORTFAILED) return Wait::PortFailed;
+    if (event.code == DN_FOUND) found = Clock::now();
+    if (event.code == DN_READY && session.Link().InConfigMode()) return Wait::Done;
+  }
+}
+
+// Gives the unit back to normal operation and waits until the link no longer finds it.
+void ReleaseUnit(DeviceSession& session, std::chrono::milliseconds limit) {
+  DutLink& link = session.Link();
+  if (link.InConfigMode()) session.Request(CMD_LEAVE, 0, limit);
+  while (link.InConfigMode() && link.Mode() != MODE_OFF && !gStopRequested.load()) {
+    LinkEvent event;
+    session.Next(event, kWaitSlice);
+  }
+}
+
+// The per-unit log file, appended to (a production log grows over days; every line is flushed
+// as soon as it is written, so a crash loses at most the unit in progress).
+class UnitLog {
+ public:
+  ~UnitLog() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  bool Open(const std::string& path) {
+    if (path.empty()) return true;
+    format_ = LogFormatFor(path);
+    file_ = std::fopen(path.c_str(), "a");
+    if (file_ == nullptr) return false;
+    if (format_ == LogFormat::Csv && std::ftell(file_) == 0)
+      std::fprintf(file_, "%s\n", CsvHeader().c_str());
+    std::fflush(file_);
+    return true;
+  }
+  void Write(const UnitRecord& unit) {
+    if (file_ == nullptr) return;
+    std::fprintf(file_, "%s\n", LogLine(unit, format_).c_str());
+    std::fflush(file_);
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+  LogFormat format_ = LogFormat::JsonLines;
+};
+
+}  // namespace
+
+bool LoadParameterFileForWrite(const std::string& path, ParDef* def, BeamStates& beams) {
+  MessageSink* outer = SetMessageSink(nullptr);
+  AdoptingSink adopting(outer);
+  SetMessageSink(&adopting);
+  int type = DeviceType();
+  ParameterFileTarget target{def, &type, false, &beams};
+  bool ok = LoadParameterFile(path, target);
+  SetMessageSink(outer);
+  return ok;
+}
+
+std::string VerifyWritten(ParDef* def, bool lightCurtain, const BeamStates& beams, BeamRange range,
+                          uint8_t layout) {
+  DutLink& link = TheLink();
+  std::string first;
+  for (const PVar& record : def->records) {
+    if (!record.fileValid || record.bracketed || record.constant) continue;
+    if (DeviceValue(&record) != record.editValue) {
+      std::string text = Utf8(NameCellText(def, &record)) + ": written " +
+                         Utf8(EditCellText(def, &record)) + ", read back " +
+                         Utf8(DeviceCellText(def, &record, true));
+      PrintError(text);
+      if (first.empty()) first = text;
+    }
+  }
+  if (lightCurtain &&
+      ConfigChanged(beams, range, link.CopyDeviceImage(), layout, link.ConfigValid())) {
+    std::string text = Utf8(MsgText("KONFRAYMOD"));
+    PrintError(text);
+    if (first.empty()) first = text;
+  }
+  return first;
+}
+
+LogFormat LogFormatFor(const std::string& path) {
+  auto dot = path.rfind('.');
+  if (dot == std::string::npos) return LogFormat::JsonLines;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "csv" ? LogFormat::Csv : LogFormat::JsonLines;
+}
+
+std::string CsvHeader() {
+  return "time,port,identity,firmware,result,step,reason,values,selftest,seconds";
+}
+
+std::string LogLine(const UnitRecord& unit, LogFormat format) {
+  switch (format) {
+    case LogFormat::JsonLines:
+      return UnitJson(unit).dump();
+    case LogFormat::Csv:
+      break;
+  }
+  std::string values;
+  for (const auto& [name, text] : unit.values) {
+    if (!values.empty()) values += "; ";
+    values += name + "=" + text;
+  }
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
+  return CsvField(unit.time) + "," + CsvField(unit.port) + "," + CsvField(unit.identity) + "," +
+         CsvField(unit.firmware) + "," + (unit.passed ? "ok" : "failed") + "," +
+         CsvField(unit.step) + "," + CsvField(unit.reason) + "," + CsvField(values) + "," +
+         CsvField(unit.selfTest) + "," + seconds;
+}
+
+void LineTotals::Add(const UnitRecord& unit) {
+  ++units;
+  seconds += unit.seconds;
+  if (unit.passed) {
+    ++passed;
+  } else {
+    ++failedByReason[unit.step + ": " + unit.reason];
+  }
+}
+
+std::string LineSummary(const LineTotals& totals) {
+  char mean[32];
+  std::snprintf(mean, sizeof mean, "%.1f", totals.units > 0 ? totals.seconds / totals.units : 0.0);
+  std::string text = "units " + std::to_string(totals.units) + ", passed " +
+                     std::to_string(totals.passed) + ", failed " +
+                     std::to_string(totals.units - totals.passed) + ", mean " + mean +
+                     " s per unit\n";
+  for (const auto& [reason, count] : totals.failedByReason)
+    text += "  failed " + std::to_string(count) + " x " + reason + "\n";
+  return text;
+}
+
+int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
+  if (!PrepareProgram(options)) return kExitFailed;
+  // The file is checked once before any unit is touched.
+  {
+    BeamStates beams{};
+    if (!LoadParameterFileForWrite(args.file, CurrentDefinition(), beams)) return kExitFailed;
+  }
+  UnitLog log;
+  if (!log.Open(args.logFile)) {
+    PrintError("Cannot write the log file " + args.logFile);
+    return kExitFailed;
+  }
+  gStopRequested.store(false);
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  struct sigaction oldInt {
+  }, oldTerm{};
+  sigaction(SIGINT, &action, &oldInt);
+  sigaction(SIGTERM, &action, &oldTerm);
+
+  Progress progress(args.jsonProgress);
+  LineTotals totals;
+  int result = kExitOk;
+  {
+    DutLink& link = TheLink();
+    DeviceSession session(link);
+    const auto limit = TimeoutOption(args.timeoutSeconds);
+    if (!session.Start(args.port, LinkConfigFromProgram())) {
+      result = kExitFailed;
+    } else {
+      while (args.count <= 0 || totals.units < args.count) {
+        Clock::time_point started;
+        Wait found = WaitForUnit(session, started);
+        if (found == Wait::PortFailed) {
+          PrintError("The port failed (adapter unplugged?)");
+          result = kExitFailed;
+        }
+        if (found != Wait::Done) break;
+        UnitRecord unit;
+        unit.time = LocalTimeNow();
+        unit.port = link.PortName();
+        unit.identity = Utf8(link.Identity());
+        auto firmware = link.FirmwareWord();
+        unit.firmware = std::to_string(firmware[0]) + "," + std::to_string(firmware[1]);
+        progress.Emit({{"event", "device"},
+                       {"unit", totals.units + 1},
+                       {"port", unit.port},
+                       {"identity", unit.identity},
+                       {"firmware", unit.firmware}});
+        UnitRun(session, args, progress, unit).Run();
+        unit.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+        totals.Add(unit);
+        log.Write(unit);
+        if (progress.On()) {
+          Json event = UnitJson(unit);
+          event["event"] = "unit";
+          progress.Emit(event);
+        } else {
+          std::cout << "unit " << totals.units << ": " << unit.identity << " "
+                    << (unit.passed ? "ok" : "FAILED at " + unit.step + ": " + unit.reason)
+                    << std::endl;
+        }
+        ReleaseUnit(session, limit);
+      }
+      session.Stop(false);
+    }
+  }
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+
+  if (progress.On()) {
+    Json reasons = Json::object();
+    for (const auto& [reason, count] : totals.failedByReason) reasons[reason] = count;
+    progress.Emit({{"event", "summary"},
+                   {"units", totals.units},
+                   {"passed", totals.passed},
+                   {"failed", totals.units - totals.passed},
+                   {"failedByReason", reasons},
+                   {"meanSeconds", totals.units > 0 ? totals.seconds / totals.units : 0.0}});
+  } else {
+    std::cout << LineSummary(totals) << std::flush;
+  }
+  if (result == kExitOk && totals.passed < totals.units) result = kExitFailed;
+  return result;
+}
+
+}  // namespace lumo::cli

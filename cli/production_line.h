@@ -1,0 +1,84 @@
+// Programming on a production line: `write --repeat` programs one unit after the other on one
+// port, without a restart between them.
+//
+// State model. One DeviceSession runs the link for the whole run; the parameter model (Device,
+// Edit and File values) is refilled for every unit: the unit's values are read, the file is
+// loaded into File, File copied to Edit and written. Per unit:
+//   wait for the device (its prompt after power-up or replugging) -> read -> write -> verify
+//   -> log line -> leave configuration mode -> wait until the device is gone
+// A unit that fails at any step is logged with the step and the reason and never counted as
+// done; the loop goes on with the next unit. The loop ends after --count units (0: no limit),
+// on SIGINT/SIGTERM, or when the port fails.
+//
+//   LoadParameterFileForWrite  load a parameter file into the File column, adopting its beams
+//   VerifyWritten              the file's values and beams as read back; "" when all match
+//   UnitRecord                 what one unit's log line holds
+//   LogFormatFor / LogLine     CSV for "*.csv", JSON lines otherwise; one line per unit
+//   LineSummary                units, passed, failed by reason, mean time per unit
+//   RunProductionLine          the loop; exit status 0 when every unit passed
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/command.h"
+#include "files/beam_config.h"
+
+namespace lumo {
+struct ParDef;
+}
+
+namespace lumo::cli {
+
+bool LoadParameterFileForWrite(const std::string& path, ParDef* def, BeamStates& beams);
+
+// The first mismatch between what was to be written and what was read back ("" when none);
+// every mismatch is also printed.
+std::string VerifyWritten(ParDef* def, bool lightCurtain, const BeamStates& beams, BeamRange range,
+                          uint8_t layout);
+
+struct UnitRecord {
+  std::string time;  // local time the unit was found, "YYYY-MM-DD HH:MM:SS"
+  std::string port;
+  std::string identity;  // UTF-8
+  std::string firmware;  // "main,minor"
+  bool passed = false;
+  std::string step;                                         // the step that failed ("" when passed)
+  std::string reason;                                       // why, in words
+  std::vector<std::pair<std::string, std::string>> values;  // name, text written (UTF-8)
+  std::string selfTest;                                     // "" when not run
+  double seconds = 0;
+};
+
+enum class LogFormat { JsonLines, Csv };
+LogFormat LogFormatFor(const std::string& path);
+// The CSV header line (without line end).
+std::string CsvHeader();
+// One log line (without line end).
+std::string LogLine(const UnitRecord& unit, LogFormat format);
+
+struct LineTotals {
+  int units = 0;
+  int passed = 0;
+  std::map<std::string, int> failedByReason;  // "step: reason"
+  double seconds = 0;
+  void Add(const UnitRecord& unit);
+};
+std::string LineSummary(const LineTotals& totals);
+
+struct LineArgs {
+  std::string port;
+  std::string file;
+  std::string logFile;
+  int count = 0;  // 0: until interrupted
+  bool jsonProgress = false;
+  double timeoutSeconds = 10;  // per step once a unit was found
+};
+
+int RunProductionLine(const LineArgs& args, const GlobalOptions& options);
+
+}  // namespace lumo::cli
