@@ -29,6 +29,7 @@
 #include "app/gui/selftest_dialog.h"
 #include "app/gui/settings_dialog.h"
 #include "app/gui/signal_dialog.h"
+#include "app/line_trace_setting.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
@@ -635,6 +636,15 @@ bool MainWindow::StartLinkOnPort(const std::string& port) {
   return started;
 }
 
+void MainWindow::ApplyTrace() {
+  int err = 0;
+  const bool expert = (CurrentStartupPaths().startFlags & kStartExpert) != 0;
+  if (!ApplyTraceSetting(TheLink(), CurrentSettings(), expert, err)) {
+    ShowMessage(MsgKind::Warning,
+                std::string(CurrentSettings().traceFile) + ": " + std::strerror(err), AppTitle());
+  }
+}
+
 std::string MainWindow::OpenFailedText(const std::string& port) const {
   std::string text = MsgText("ERRCOMOPENFAILED");
   // The reason says what to do about it, e.g. join the dialout group.
@@ -650,6 +660,7 @@ void MainWindow::FirstAction() {
     return;
   }
   if (settings.defaultKonfFile[0] != '\0') LoadParameterFileCommand(settings.defaultKonfFile);
+  ApplyTrace();
   if (!StartLinkOnPort(settings.defaultPortName)) {
     ShowMessage(MsgKind::Warning, OpenFailedText(settings.defaultPortName), AppTitle());
   }
@@ -729,11 +740,6 @@ void MainWindow::FirmwareUpdate() {
   RunFirmwareUpdate(TheLink(), ui);
 }
 
-void MainWindow::OpenStandIn(const QString& title) {
-  ShowMessage(MsgKind::Information,
-              ToCp1252(title + QStringLiteral(": not available in this version.")), AppTitle());
-}
-
 void MainWindow::OpenAbout() {
   AboutBox about(this);
   about.exec();
@@ -748,6 +754,7 @@ void MainWindow::OpenSettings() {
   }
   const Settings settings = CurrentSettings();
   TheLink().StopLink();
+  ApplyTrace();
   if (settings.defaultKonfFile[0] != '\0') LoadParameterFileCommand(settings.defaultKonfFile);
   if (settings.defaultPortName[0] != '\0' && !StartLinkOnPort(settings.defaultPortName)) {
     ShowMessage(MsgKind::Plain, OpenFailedText(settings.defaultPortName), AppTitle());

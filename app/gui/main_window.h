@@ -172,7 +172,6 @@ class MainWindow : public QDialog {
   int ControlIdOf(const QWidget* widget) const;
   QString TooltipFor(const QWidget* widget) const;
   void OpenSettings();
-  void OpenStandIn(const QString& title);
   void OpenSelfTest();
   void FirmwareUpdate();
   bool LoadSelfTestRules();
@@ -182,6 +181,8 @@ class MainWindow : public QDialog {
   bool UnsavedChanges() const;
   // ERRCOMOPENFAILED with the reason of the last failed open.
   std::string OpenFailedText(const std::string& port) const;
+  // The line trace as the settings ask for it (expert mode); a file that cannot be made is shown.
+  void ApplyTrace();
 
   QFont font_;
   DialogUnits units_;

@@ -21,6 +21,19 @@ namespace {
 // Template 300, in dialog units.
 constexpr int kDialogWidthDlu = 219;
 constexpr int kDialogHeightDlu = 199;
+constexpr int kTraceRowDlu = 18;  // expert mode: the line trace row below the buttons
+
+// The trace row's texts (no rows of the translation tables: the row is ours).
+const char* TraceCaption() {
+  return CurrentLanguage() == kLangGerman ? "Leitungsprotokoll:" : "Line trace file:";
+}
+const char* TraceTooltip() {
+  return CurrentLanguage() == kLangGerman
+             ? "Jedes Byte auf der Leitung mit Zeitstempel und die Meldungen der Verbindung "
+               "werden in diese Datei geschrieben; leer: kein Protokoll."
+             : "Every byte on the line, with a time stamp, and the link's events are written to "
+               "this file; empty: no trace.";
+}
 
 // The first entry of the port list: no port.
 inline constexpr const char* kOffline = "offline";
@@ -111,11 +124,15 @@ SettingsDialog::SettingsDialog(QObject* languageTarget, QWidget* parent, PortLis
       languageList_(this),
       save_(this),
       ok_(this),
-      cancel_(this) {
+      cancel_(this),
+      traceLabel_(this),
+      traceFile_(this),
+      expert_((CurrentStartupPaths().startFlags & kStartExpert) != 0) {
   setFont(font_);
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(units_.X(kDialogWidthDlu), units_.Y(kDialogHeightDlu));
+  setFixedSize(units_.X(kDialogWidthDlu),
+               units_.Y(kDialogHeightDlu + (expert_ ? kTraceRowDlu : 0)));
   CreateControls();
   Translate();
   FillPorts(ports ? ports : PortLister(SystemPortList));
@@ -172,6 +189,13 @@ void SettingsDialog::CreateControls() {
     if (child->isWidgetType()) child->installEventFilter(this);
   }
   port_.lineEdit()->installEventFilter(this);
+
+  traceLabel_.setGeometry(units_.Rect(6, 201, 66, 9));
+  traceFile_.setGeometry(units_.Rect(76, 199, 137, 12));
+  traceFile_.setMaxLength(kFileFieldChars);
+  traceLabel_.setBuddy(&traceFile_);
+  traceLabel_.setVisible(expert_);
+  traceFile_.setVisible(expert_);
 }
 
 QWidget* SettingsDialog::ControlById(int id) const {
@@ -198,6 +222,10 @@ QWidget* SettingsDialog::ControlById(int id) const {
       return const_cast<QComboBox*>(&languageList_);
     case kSetSave:
       return const_cast<QPushButton*>(&save_);
+    case kSetTraceLabel:
+      return const_cast<QLabel*>(&traceLabel_);
+    case kSetTraceFile:
+      return const_cast<QLineEdit*>(&traceFile_);
     default:
       return CheckBox(id);
   }
@@ -211,6 +239,7 @@ QCheckBox* SettingsDialog::CheckBox(int id) const {
 
 void SettingsDialog::Translate() {
   setWindowTitle(FromCp1252(ControlText(TranslationVariant(), 0, 300, 0)));
+  traceLabel_.setText(FromCp1252(TraceCaption()));
   // Every control with a caption row gets it; edit fields and lists keep their contents.
   for (int id :
        {kSetPortLabel, kSetTooltips, kSetAutoRead, kSetAutoCopy, kSetBatch, kSetFileGroup,
@@ -270,6 +299,7 @@ void SettingsDialog::FillFromSettings() {
   batch->setChecked((settings.batch & kBatchOn) != 0);
   OnBatchToggled(batch->isChecked());
   file_.setText(FromCp1252(settings.defaultKonfFile));
+  traceFile_.setText(FromCp1252(settings.traceFile));
 }
 
 void SettingsDialog::FillLanguage() {
@@ -347,6 +377,9 @@ void SettingsDialog::Apply() {
   Settings settings = CurrentSettings();
   CopyField(settings.defaultPortName, sizeof settings.defaultPortName, ChosenPortName());
   CopyField(settings.defaultKonfFile, sizeof settings.defaultKonfFile, ToCp1252(file_.text()));
+  if (expert_) {
+    CopyField(settings.traceFile, sizeof settings.traceFile, ToCp1252(traceFile_.text().trimmed()));
+  }
   for (const FlagBoxRow& row : kFlagBoxes) {
     settings.*row.flag = checkBoxes_[row.id]->isChecked() ? 1 : 0;
   }
@@ -398,7 +431,10 @@ bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::ToolTip) {
     auto* widget = qobject_cast<QWidget*>(watched);
     const char* text = nullptr;
-    if (widget != nullptr && CurrentSettings().enableToolTips != 0) {
+    if (widget != nullptr && CurrentSettings().enableToolTips != 0 &&
+        (widget == &traceFile_ || widget == &traceLabel_)) {
+      text = TraceTooltip();
+    } else if (widget != nullptr && CurrentSettings().enableToolTips != 0) {
       text = TooltipText(300, [&](uint32_t id) {
         QWidget* control = ControlById(static_cast<int>(id));
         return control != nullptr && (control == widget || control->isAncestorOf(widget));

@@ -54,6 +54,9 @@ enum SettingsControlId : int {
   kSetLanguageList = 317,
   kSetShowOnStart = 318,
   kSetSave = 319,
+  // Ours, expert mode only: the line trace file, below the template's controls.
+  kSetTraceLabel = 330,
+  kSetTraceFile = 331,
 };
 
 // One entry of the port list: the name the setting keeps and the port's description.
@@ -129,6 +132,9 @@ class SettingsDialog : public QDialog {
   QPushButton save_;
   QPushButton ok_;
   QPushButton cancel_;
+  QLabel traceLabel_;
+  QLineEdit traceFile_;
+  bool expert_ = false;  // the program was started with "-exp": the trace field is shown
   std::map<int, QCheckBox*> checkBoxes_;
   std::vector<PortEntry> entries_;  // parallel to the list after "offline"
   std::string openingLanguage_;

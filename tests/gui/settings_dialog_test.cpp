@@ -7,6 +7,7 @@
 #include <QtTest>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 #include "app/gui/about_box.h"
@@ -90,6 +91,7 @@ class SettingsDialogTest : public QObject {
   void typedPortFromMainWindow();
   void germanToEnglishRetranslatesWindow();
   void batchSurvivesLanguageChange();
+  void lineTraceInExpertMode();
   void aboutBoxTexts();
   void splashPasses();
   void appdefWithBadDefinition();
@@ -359,6 +361,55 @@ void SettingsDialogTest::batchSurvivesLanguageChange() {
   QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
   QVERIFY(window_->windowTitle().endsWith(QStringLiteral("Batch programming")));
   QCOMPARE(CurrentSettings().batch, kBatchOffered | kBatchOn);
+}
+
+// Expert mode only: the trace field; Ok starts the trace before the link opens the port, so the
+// file shows the port's opening and the device's bytes; an empty field stops it again.
+void SettingsDialogTest::lineTraceInExpertMode() {
+  OpenWindow("English");
+  bool shown = true;
+  bool found = false;
+  WhenModal<SettingsDialog>(
+      [&shown](SettingsDialog* dialog) {
+        shown = dialog->ControlById(kSetTraceFile)->isVisible();
+        dialog->close();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QVERIFY(!shown);  // not offered outside expert mode
+  window_.reset();
+  TheLink().StopLink();
+
+  OpenWindow("English", true);
+  const std::string trace = folder_->Path() + "line.trace";
+  WhenModal<SettingsDialog>(
+      [&trace](SettingsDialog* dialog) {
+        auto* field = static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile));
+        QVERIFY(field->isVisible());
+        field->setText(QString::fromStdString(trace));
+        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);
+  QVERIFY(found);
+  QCOMPARE(std::string(CurrentSettings().traceFile), trace);
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid(), 20000);
+  found = false;
+  WhenModal<SettingsDialog>(
+      [](SettingsDialog* dialog) {
+        static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile))->clear();
+        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+      },
+      &found);
+  window_->Command(kIdSettings);  // stops the trace: the file is complete
+  QVERIFY(found);
+  std::ifstream in(trace);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  QVERIFY2(text.find("open SIM:TG5") != std::string::npos, text.c_str());
+  QVERIFY(text.find("  RX  ") != std::string::npos);
+  QVERIFY(text.find("DN_FOUND") != std::string::npos);
+  QVERIFY(recorder_->Boxes().empty());
 }
 
 void SettingsDialogTest::aboutBoxTexts() {
