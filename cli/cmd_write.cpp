@@ -5,8 +5,9 @@
 // into the File column (adopting its beam configuration), copies File to Edit, writes what
 // differs, waits for the read-back, and checks that every value of the file and the beams read
 // back as written. Exit 0 only then.
-// --repeat [--count N] [--log FILE] [--json-progress]: the same for unit after unit on a
-// production line (cli/production_line.h).
+// --repeat [--count N] [--log FILE] [--json-progress] [--flash FIRMWARE] [--selftest
+// [--limits FILE]]: the same for unit after unit on a production line (cli/production_line.h),
+// each unit optionally flashed first and self-tested after the verify.
 #include <iostream>
 
 #include "cli/command.h"
@@ -134,14 +135,25 @@ void SetupWriteCommand(CommandContext& context) {
   sub->add_option("--file", args->file, "parameter file (.par, .kfg)")->required();
   sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
       ->check(CLI::PositiveNumber);
-  sub->add_flag("--repeat", args->repeat,
-                "program unit after unit until interrupted (or --count units are done)");
+  CLI::Option* repeat =
+      sub->add_flag("--repeat", args->repeat,
+                    "program unit after unit until interrupted (or --count units are done)");
   sub->add_option("--count", args->line.count, "with --repeat: end after N units")
       ->check(CLI::PositiveNumber);
   sub->add_option("--log", args->line.logFile,
                   "with --repeat: one line per unit (CSV for *.csv, else JSON lines)");
   sub->add_flag("--json-progress", args->line.jsonProgress,
                 "with --repeat: machine-readable progress events on standard output");
+  sub->add_option("--flash", args->line.firmwareFile,
+                  "with --repeat: flash this firmware file into every unit first")
+      ->needs(repeat);
+  CLI::Option* selfTest =
+      sub->add_flag("--selftest", args->line.selfTest,
+                    "with --repeat: run the self-test on every unit after the verify")
+          ->needs(repeat);
+  sub->add_option("--limits", args->line.limitsFile,
+                  "with --selftest: the rules file (default: Limits.txt)")
+      ->needs(selfTest);
   AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;

@@ -2,20 +2,28 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "cli/config_report.h"
 #include "cli/device_session.h"
 #include "definitions/cell_text.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
+#include "firmware/firmware_file.h"
+#include "firmware/flash.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
+#include "selftest/limits.h"
+#include "selftest/selftest.h"
 
 namespace lumo::cli {
 
@@ -26,6 +34,12 @@ using Clock = std::chrono::steady_clock;
 
 // How often the loop looks at its stop flag while it waits for a device or an event.
 constexpr auto kWaitSlice = std::chrono::milliseconds(200);
+// How often a refused flash request is tried again while the link finishes what it does.
+constexpr auto kRequestStep = std::chrono::milliseconds(10);
+// Beyond the reset rule's maximum, for the restart time after the self-test's supply cut.
+constexpr auto kRestartReportSlack = std::chrono::milliseconds(3000);
+// The rules file found as the program finds it when --limits is not given.
+constexpr const char* kLimitsFileName = "Limits.txt";
 
 std::atomic<bool> gStopRequested{false};
 
@@ -85,6 +99,7 @@ Json UnitJson(const UnitRecord& unit) {
               {"result", unit.passed ? "ok" : "failed"},
               {"step", unit.step},
               {"reason", unit.reason},
+              {"flash", unit.flash},
               {"values", values},
               {"selftest", unit.selfTest},
               {"seconds", unit.seconds}};
@@ -118,20 +133,30 @@ class Progress {
 
 enum class Wait { Done, Failed, Gone, PortFailed, TimedOut };
 
+// What every unit gets besides the parameter file: read once before the first unit.
+struct LineExtras {
+  std::shared_ptr<const FirmwareImage> firmware;  // nullptr: no flash
+  bool selfTest = false;
+};
+
 // One unit's run on the open session.
 class UnitRun {
  public:
-  UnitRun(DeviceSession& session, const LineArgs& args, Progress& progress, UnitRecord& unit)
+  UnitRun(DeviceSession& session, const LineArgs& args, const LineExtras& extras,
+          Progress& progress, UnitRecord& unit)
       : session_(session),
         link_(session.Link()),
         args_(args),
+        extras_(extras),
         progress_(progress),
         unit_(unit),
         limit_(TimeoutOption(args.timeoutSeconds)) {}
 
   // Every step; the unit's record tells how it went.
   void Run() {
+    if (extras_.firmware != nullptr && !Flash()) return;
     if (!Read() || !Prepare() || !Write() || !Verify()) return;
+    if (extras_.selfTest && !SelfTest()) return;
     unit_.passed = true;
   }
 
@@ -190,6 +215,154 @@ class UnitRun {
           break;
       }
     }
+  }
+
+  // Waits for the device to answer its prompt again (after the update or a restart): Done once
+  // it is in configuration mode.
+  Wait AwaitConfigMode() {
+    auto end = Clock::now() + limit_;
+    for (;;) {
+      auto now = Clock::now();
+      LinkEvent event;
+      if (now >= end) return Wait::TimedOut;
+      if (!session_.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)))
+        return Wait::TimedOut;
+      if (event.code == DN_PORTFAILED) return Wait::PortFailed;
+      if (event.code == DN_NOFIRMWARE) return Wait::Failed;
+      if (event.code == DN_READY && link_.InConfigMode()) return Wait::Done;
+    }
+  }
+
+  // The firmware update, then the device back in configuration mode with its new firmware.
+  // The procedure ends with an outcome notification in every case (its own limits per block);
+  // the loop only gives up when the link stopped.
+  bool Flash() {
+    progress_.Step("flash", true);
+    unit_.flash = "failed";
+    auto end = Clock::now() + limit_;
+    while (!RequestFlash(link_, extras_.firmware)) {
+      if (Clock::now() >= end || link_.Mode() == MODE_OFF) return Fail("flash", "device not ready");
+      std::this_thread::sleep_for(kRequestStep);
+    }
+    for (bool ended = false; !ended;) {
+      LinkEvent event;
+      if (!session_.Next(event, kWaitSlice)) {
+        if (link_.Mode() == MODE_OFF) return Fail("flash", "port failed");
+        continue;
+      }
+      switch (event.code) {
+        case DN_FLASHSTART:
+          progress_.Percent(event.value);
+          break;
+        case DN_FLASHOK:
+          ended = true;
+          break;
+        case DN_FLASHFAILED:
+          return Fail("flash", "update failed");
+        case DN_FLASHEND:
+          unit_.flash = "cancelled";
+          return Fail("flash", "update cancelled (the device must be switched off and on)");
+        case DN_PORTFAILED:
+          return Fail("flash", "port failed");
+        default:
+          break;
+      }
+    }
+    unit_.flash = "ok";
+    Wait back = AwaitConfigMode();
+    if (back != Wait::Done) return FailWait("flash", back, "no firmware after the update");
+    unit_.identity = Utf8(link_.Identity());
+    auto word = link_.FirmwareWord();
+    unit_.firmware = std::to_string(word[0]) + "," + std::to_string(word[1]);
+    progress_.Step("flash", false);
+    return true;
+  }
+
+  // The result block of the self-test; nullptr when none came. The joystick waits for its
+  // operator to move the stick without a limit (a stop request cancels it).
+  std::unique_ptr<std::vector<uint8_t>> AwaitSelfTest(Wait& wait) {
+    const bool joystick = DeviceType() == kDeviceJovix;
+    auto end = Clock::now() + limit_;
+    bool cancelled = false;
+    for (;;) {
+      if (gStopRequested.load() && !cancelled) {
+        cancelled = true;
+        CancelSelfTest(link_);
+      }
+      LinkEvent event;
+      if (!session_.Next(event, kWaitSlice)) {
+        if (link_.Mode() == MODE_OFF) {
+          wait = Wait::PortFailed;
+          return nullptr;
+        }
+        if (!joystick && Clock::now() >= end) {
+          wait = Wait::TimedOut;
+          return nullptr;
+        }
+        continue;
+      }
+      switch (event.code) {
+        case DN_SELFTESTSENT:
+          if (joystick) progress_.Emit({{"event", "operator"}, {"action", "move the stick"}});
+          break;
+        case DN_SELFTESTDATA:
+          wait = event.block != nullptr ? Wait::Done : Wait::Failed;
+          return std::move(event.block);
+        case DN_SELFTESTFAILED:
+          wait = Wait::Failed;
+          return nullptr;
+        case DN_PORTFAILED:
+          wait = Wait::PortFailed;
+          return nullptr;
+        case DN_NODEVICE:
+          if (!link_.InConfigMode()) {
+            wait = Wait::Gone;
+            return nullptr;
+          }
+          break;
+        default:
+          break;
+      }
+    }
+  }
+
+  // The restart time after the supply cut; -1 when none is reported. A device that restarted
+  // answers its prompt again and is back in configuration mode before the step ends.
+  int32_t AwaitRestart(const LimitRule& resetRule) {
+    const auto end =
+        Clock::now() + std::chrono::milliseconds(std::max(resetRule.max, 0)) + kRestartReportSlack;
+    for (;;) {
+      auto now = Clock::now();
+      LinkEvent event;
+      if (now >= end ||
+          !session_.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)))
+        return -1;
+      if (event.code == DN_RESETTIME) {
+        if (event.value >= 0) AwaitConfigMode();
+        return event.value;
+      }
+    }
+  }
+
+  bool SelfTest() {
+    progress_.Step("selftest", true);
+    link_.SetAbortRequest(false);
+    if (!session_.Request(CMD_SELFTEST, static_cast<uint8_t>(kSelfTestCommand), limit_))
+      return Fail("selftest", "device not ready");
+    Wait wait = Wait::Failed;
+    auto block = AwaitSelfTest(wait);
+    if (block == nullptr) return FailWait("selftest", wait, "no result");
+    LimitTable& table = TheLimitTable();
+    BeamValues& beams = TheBeamValues();
+    if (EvaluateSelfTest(table, *block, beams, &link_))
+      SetResetTime(table, AwaitRestart(*ResetRule(table)));
+    unit_.selfTest = SelfTestVerdict(table, beams);
+    if (!SelfTestPassed(table, beams)) {
+      std::string failures = SelfTestFailures(table, beams);
+      return Fail("selftest", failures.empty() ? "failed" : failures);
+    }
+    progress_.Step("selftest", false);
+    return true;
   }
 
   bool Read() {
@@ -263,6 +436,7 @@ class UnitRun {
   DeviceSession& session_;
   DutLink& link_;
   const LineArgs& args_;
+  const LineExtras& extras_;
   Progress& progress_;
   UnitRecord& unit_;
   std::chrono::milliseconds limit_;
@@ -328,7 +502,59 @@ class UnitLog {
   LogFormat format_ = LogFormat::JsonLines;
 };
 
+// The firmware image for every unit; nullptr after the reader's message.
+std::shared_ptr<const FirmwareImage> ReadLineFirmware(const std::string& path) {
+  auto image = std::make_shared<FirmwareImage>();
+  if (ReadFirmwareFile(path, *image) != 1) return nullptr;
+  if (KindOf(*image) == ImageKind::Empty) {
+    PrintError("The firmware file holds no data: nothing to send.");
+    return nullptr;
+  }
+  return image;
+}
+
+// The self-test rules into the program's table; false after the reader's message.
+bool LoadLineRules(const std::string& path) {
+  if (path.empty()) {
+    if (LoadLimitsFile(kLimitsFileName)) return true;
+    if (TheLimitTable().Empty()) {
+      PrintError(std::string("No self-test rules: '") + kLimitsFileName +
+                 "' is missing in the start and program directories or is not valid.");
+    }
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    PrintError("cannot open '" + path + "'");
+    return false;
+  }
+  return ReadLimitRules(in);
+}
+
 }  // namespace
+
+std::string SelfTestFailures(const LimitTable& table, const BeamValues& beams) {
+  std::string text;
+  auto add = [&text](const std::string& item) {
+    if (!text.empty()) text += "; ";
+    text += item;
+  };
+  for (const LimitRule* rule : ShownRules(table)) {
+    if (!rule->passed) add(Utf8(rule->description));
+  }
+  for (const BeamRow& row : BeamRows(table, beams)) {
+    for (const BeamCell& cell : row.cells) {
+      if (cell.present && !cell.passed) add("beam " + std::to_string(cell.beam + 1));
+    }
+  }
+  return text;
+}
+
+std::string SelfTestVerdict(const LimitTable& table, const BeamValues& beams) {
+  if (SelfTestPassed(table, beams)) return "passed";
+  std::string failures = SelfTestFailures(table, beams);
+  return failures.empty() ? "failed" : "failed: " + failures;
+}
 
 bool LoadParameterFileForWrite(const std::string& path, ParDef* def, BeamStates& beams) {
   MessageSink* outer = SetMessageSink(nullptr);
@@ -373,7 +599,7 @@ LogFormat LogFormatFor(const std::string& path) {
 }
 
 std::string CsvHeader() {
-  return "time,port,identity,firmware,result,step,reason,values,selftest,seconds";
+  return "time,port,identity,firmware,result,step,reason,flash,values,selftest,seconds";
 }
 
 std::string LogLine(const UnitRecord& unit, LogFormat format) {
@@ -392,8 +618,8 @@ std::string LogLine(const UnitRecord& unit, LogFormat format) {
   std::snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
   return CsvField(unit.time) + "," + CsvField(unit.port) + "," + CsvField(unit.identity) + "," +
          CsvField(unit.firmware) + "," + (unit.passed ? "ok" : "failed") + "," +
-         CsvField(unit.step) + "," + CsvField(unit.reason) + "," + CsvField(values) + "," +
-         CsvField(unit.selfTest) + "," + seconds;
+         CsvField(unit.step) + "," + CsvField(unit.reason) + "," + CsvField(unit.flash) + "," +
+         CsvField(values) + "," + CsvField(unit.selfTest) + "," + seconds;
 }
 
 void LineTotals::Add(const UnitRecord& unit) {
@@ -425,6 +651,14 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
     BeamStates beams{};
     if (!LoadParameterFileForWrite(args.file, CurrentDefinition(), beams)) return kExitFailed;
   }
+  LineExtras extras;
+  if (!args.firmwareFile.empty()) {
+    extras.firmware = ReadLineFirmware(args.firmwareFile);
+    if (extras.firmware == nullptr) return kExitFailed;
+  }
+  extras.selfTest = args.selfTest;
+  if (extras.selfTest && !LoadLineRules(args.limitsFile)) return kExitFailed;
+  LimitRulesAdapter rules(TheLimitTable());
   UnitLog log;
   if (!log.Open(args.logFile)) {
     PrintError("Cannot write the log file " + args.logFile);
@@ -443,6 +677,10 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
   int result = kExitOk;
   {
     DutLink& link = TheLink();
+    // Nobody answers a prompt on the line: an update that needs the device switched off and on
+    // by hand ends as cancelled.
+    if (extras.firmware != nullptr) InstallFlashProcedure(link, nullptr);
+    if (extras.selfTest) link.SetSelfTestRules(&rules);
     DeviceSession session(link);
     const auto limit = TimeoutOption(args.timeoutSeconds);
     if (!session.Start(args.port, LinkConfigFromProgram())) {
@@ -467,7 +705,7 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
                        {"port", unit.port},
                        {"identity", unit.identity},
                        {"firmware", unit.firmware}});
-        UnitRun(session, args, progress, unit).Run();
+        UnitRun(session, args, extras, progress, unit).Run();
         unit.seconds = std::chrono::duration<double>(Clock::now() - started).count();
         totals.Add(unit);
         log.Write(unit);
@@ -484,7 +722,9 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
       }
       session.Stop(false);
     }
+    if (extras.selfTest) link.SetSelfTestRules(nullptr);
   }
+  if (extras.selfTest) FreeLimitTable();
   sigaction(SIGINT, &oldInt, nullptr);
   sigaction(SIGTERM, &oldTerm, nullptr);
 

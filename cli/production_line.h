@@ -1,11 +1,15 @@
 // Programming on a production line: `write --repeat` programs one unit after the other on one
-// port, without a restart between them.
+// port, without a restart between them, optionally flashing the firmware first and running the
+// self-test after the write.
 //
 // State model. One DeviceSession runs the link for the whole run; the parameter model (Device,
 // Edit and File values) is refilled for every unit: the unit's values are read, the file is
 // loaded into File, File copied to Edit and written. Per unit:
-//   wait for the device (its prompt after power-up or replugging) -> read -> write -> verify
-//   -> log line -> leave configuration mode -> wait until the device is gone
+//   wait for the device (its prompt after power-up or replugging) -> [flash -> wait for the
+//   device back in configuration mode] -> read -> write -> verify -> [self-test -> wait for the
+//   restart after the supply cut] -> log line -> leave configuration mode -> wait until the
+//   device is gone
+// The firmware image and the self-test rules are read once before the first unit.
 // A unit that fails at any step is logged with the step and the reason and never counted as
 // done; the loop goes on with the next unit. The loop ends after --count units (0: no limit),
 // on SIGINT/SIGTERM, or when the port fails.
@@ -13,6 +17,8 @@
 //   LoadParameterFileForWrite  load a parameter file into the File column, adopting its beams
 //   VerifyWritten              the file's values and beams as read back; "" when all match
 //   UnitRecord                 what one unit's log line holds
+//   SelfTestFailures           the failing rules and beams of a self-test run, as words
+//   SelfTestVerdict            "passed", or "failed: " and the failures
 //   LogFormatFor / LogLine     CSV for "*.csv", JSON lines otherwise; one line per unit
 //   LineSummary                units, passed, failed by reason, mean time per unit
 //   RunProductionLine          the loop; exit status 0 when every unit passed
@@ -30,7 +36,9 @@
 
 namespace lumo {
 struct ParDef;
-}
+struct BeamValues;
+class LimitTable;
+}  // namespace lumo
 
 namespace lumo::cli {
 
@@ -41,16 +49,24 @@ bool LoadParameterFileForWrite(const std::string& path, ParDef* def, BeamStates&
 std::string VerifyWritten(ParDef* def, bool lightCurtain, const BeamStates& beams, BeamRange range,
                           uint8_t layout);
 
+// The failing rules (their descriptions) and beams ("beam N", counted from 1) of the last
+// evaluated self-test, separated by "; " (UTF-8); "" when none failed.
+std::string SelfTestFailures(const LimitTable& table, const BeamValues& beams);
+// "passed" when every shown rule and beam passed, else "failed: " and the failures ("failed"
+// alone for a table without rules).
+std::string SelfTestVerdict(const LimitTable& table, const BeamValues& beams);
+
 struct UnitRecord {
   std::string time;  // local time the unit was found, "YYYY-MM-DD HH:MM:SS"
   std::string port;
   std::string identity;  // UTF-8
   std::string firmware;  // "main,minor"
   bool passed = false;
-  std::string step;                                         // the step that failed ("" when passed)
-  std::string reason;                                       // why, in words
+  std::string step;    // the step that failed ("" when passed)
+  std::string reason;  // why, in words
+  std::string flash;   // "" when not flashed; "ok", "failed" or "cancelled"
   std::vector<std::pair<std::string, std::string>> values;  // name, text written (UTF-8)
-  std::string selfTest;                                     // "" when not run
+  std::string selfTest;                                     // "" when not run, else SelfTestVerdict
   double seconds = 0;
 };
 
@@ -77,6 +93,9 @@ struct LineArgs {
   int count = 0;  // 0: until interrupted
   bool jsonProgress = false;
   double timeoutSeconds = 10;  // per step once a unit was found
+  std::string firmwareFile;    // flashed into every unit first ("" for none)
+  bool selfTest = false;       // run the self-test after the verify
+  std::string limitsFile;      // the self-test rules ("": Limits.txt as the program finds it)
 };
 
 int RunProductionLine(const LineArgs& args, const GlobalOptions& options);

@@ -142,6 +142,61 @@ TEST(ProductionLine, ProgramsThreeUnitsAndLogsTheOneWithARefusedWriteAsFailed) {
   EXPECT_EQ(summary["failedByReason"]["write: page 4"], 1);
 }
 
+TEST(ProductionLine, FlashesAndSelfTestsEachUnitAndLogsAFailedUpdateAsFailed) {
+  TempDir dir;
+  MakeParameterFiles(dir);
+  // The example rules without the restart time: a pseudo-terminal cannot cut the supply.
+  const std::string example = ReadFile(LUMO_EXAMPLES_DIR "/Limits_TG5.txt");
+  std::string rules;
+  for (const std::string& line : Lines(example))
+    if (line.rfind("0, -2,", 0) != 0) rules += line + "\n";
+  ASSERT_LT(rules.size(), example.size());
+  WriteFile(dir / "limits.txt", rules);
+  // The second unit refuses the first block of the update.
+  Simulator sim({"--units", "2", "--refuse-write", "2"});
+  ASSERT_TRUE(sim.Ok());
+
+  RunResult run = Cli(dir, "--lang en write" + sim.Port() +
+                               " --file changed.par --repeat --count 2 --log units.jsonl"
+                               " --json-progress --flash '" LUMO_EXAMPLES_DIR
+                               "/TG5_firmware.tg5' --selftest --limits limits.txt");
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+
+  std::vector<std::string> log = Lines(ReadFile(dir / "units.jsonl"));
+  ASSERT_EQ(log.size(), 2u) << ReadFile(dir / "units.jsonl");
+  auto first = nlohmann::json::parse(log[0]);
+  auto second = nlohmann::json::parse(log[1]);
+  EXPECT_EQ(first["result"], "ok") << log[0];
+  EXPECT_EQ(first["flash"], "ok") << log[0];
+  EXPECT_EQ(first["selftest"], "passed") << log[0];
+  EXPECT_EQ(first["values"]["Maxdefect"], "3") << log[0];
+  EXPECT_EQ(second["result"], "failed") << log[1];
+  EXPECT_EQ(second["step"], "flash") << log[1];
+  EXPECT_EQ(second["flash"], "failed") << log[1];
+  EXPECT_EQ(second["selftest"], "") << "a unit that failed its update is not tested";
+
+  int flashPercents = 0, selfTestEnds = 0;
+  for (const std::string& line : Lines(run.out)) {
+    auto event = nlohmann::json::parse(line);
+    if (event["event"] == "progress" && event["step"] == "flash") ++flashPercents;
+    if (event["event"] == "step" && event["step"] == "selftest" && event["state"] == "end")
+      ++selfTestEnds;
+  }
+  EXPECT_GT(flashPercents, 0);
+  EXPECT_EQ(selfTestEnds, 1);
+
+  RunResult badFirmware =
+      Cli(dir, "write" + sim.Port() + " --file changed.par --repeat --flash missing.tg5");
+  EXPECT_EQ(badFirmware.exitCode, 1);
+  EXPECT_FALSE(badFirmware.err.empty());
+  EXPECT_EQ(badFirmware.out.find("unit"), std::string::npos) << badFirmware.out;
+  RunResult badRules = Cli(
+      dir, "write" + sim.Port() + " --file changed.par --repeat --selftest --limits changed.par");
+  EXPECT_EQ(badRules.exitCode, 1);
+  EXPECT_FALSE(badRules.err.empty());
+  EXPECT_EQ(Cli(dir, "write" + sim.Port() + " --file changed.par --selftest").exitCode, 2);
+}
+
 TEST(ConfigurationReport, RendersTheDeviceAndItsChecksumFollowsTheParameters) {
   TempDir dir;
   MakeParameterFiles(dir);

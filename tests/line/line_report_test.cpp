@@ -4,10 +4,14 @@
 
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "cli/config_report.h"
 #include "cli/production_line.h"
+#include "platform/message_box.h"
+#include "selftest/limits.h"
+#include "selftest/selftest.h"
 
 namespace lumo::cli {
 namespace {
@@ -109,7 +113,7 @@ TEST(UnitLog, CsvForCsvFilesJsonLinesOtherwise) {
 
   EXPECT_EQ(LogLine(SampleUnit(false), LogFormat::Csv),
             "2026-12-06 21:00:00,/dev/pts/3,\"TG5 \"\"Licht\"\", SN 1\",\"4,2\",failed,write,"
-            "page 4,\"Maxdefect=3; beams=1-10;20\",,2.3");
+            "page 4,,\"Maxdefect=3; beams=1-10;20\",,2.3");
   EXPECT_EQ(CsvHeader().find("time,port,identity,firmware,result"), 0u);
 
   auto json = nlohmann::json::parse(LogLine(SampleUnit(true), LogFormat::JsonLines));
@@ -118,6 +122,64 @@ TEST(UnitLog, CsvForCsvFilesJsonLinesOtherwise) {
   EXPECT_EQ(json["values"]["beams"], "1-10;20");
   EXPECT_DOUBLE_EQ(json["seconds"].get<double>(), 2.34);
   EXPECT_EQ(LogLine(SampleUnit(true), LogFormat::JsonLines).find('\n'), std::string::npos);
+}
+
+TEST(UnitLog, FlashAndSelfTestFieldsInBothFormats) {
+  UnitRecord unit = SampleUnit(false);
+  unit.step = "selftest";
+  unit.reason =
+      "Temperatur [\xC2\xB0"
+      "C]; beam 3";
+  unit.flash = "ok";
+  unit.selfTest = "failed: " + unit.reason;
+  EXPECT_EQ(LogLine(unit, LogFormat::Csv),
+            "2026-12-06 21:00:00,/dev/pts/3,\"TG5 \"\"Licht\"\", SN 1\",\"4,2\",failed,selftest,"
+            "\"Temperatur [\xC2\xB0"
+            "C]; beam 3\",ok,\"Maxdefect=3; beams=1-10;20\","
+            "\"failed: Temperatur [\xC2\xB0"
+            "C]; beam 3\",2.3");
+  auto json = nlohmann::json::parse(LogLine(unit, LogFormat::JsonLines));
+  EXPECT_EQ(json["flash"], "ok");
+  EXPECT_EQ(json["selftest"],
+            "failed: Temperatur [\xC2\xB0"
+            "C]; beam 3");
+}
+
+// A self-test evaluated on a small rule table: version, two values, beam base and four beams.
+std::string Verdict(const std::vector<uint8_t>& block, std::string* failures = nullptr) {
+  MessageRecorder messages;
+  ScopedMessageSink sink(&messages);
+  std::istringstream rules(
+      "0, -1, 0, 2, \"Version\", 2, 3,\n"
+      "0, 1, ~, 1, \"Supply\", 100, 200, \"psu\"\n"
+      "0, 2, ~, 1, \"Temperatur [\xB0"
+      "C]\", 0, 70,\n"
+      "0, -3, ~, 1, \"Base\", 0, 40,\n"
+      "0, -4, ~, 4, \"Beams\", 60, 250, \"dirty?\"\n");
+  LimitTable table;
+  table.SetDeviceType(kLightCurtain);
+  if (!table.Read(rules)) return "rules not read";
+  LimitRulesAdapter adapter(table);
+  if (!adapter.CheckVersion(2) || adapter.PrepareBlockLength() != 7) return "layout";
+  BeamValues beams;
+  EvaluateSelfTest(table, block, beams, nullptr);
+  if (failures != nullptr) *failures = SelfTestFailures(table, beams);
+  return SelfTestVerdict(table, beams);
+}
+
+TEST(UnitLog, SelfTestVerdictNamesTheFailingRulesAndBeams) {
+  std::string failures = "not set";
+  EXPECT_EQ(Verdict({150, 20, 10, 120, 120, 120, 120}, &failures), "passed");
+  EXPECT_EQ(failures, "");
+  EXPECT_EQ(Verdict({150, 90, 10, 120, 120, 120, 120}),
+            "failed: Temperatur [\xC2\xB0"
+            "C]");
+  EXPECT_EQ(Verdict({240, 20, 10, 120, 120, 50, 255}, &failures),
+            "failed: Supply; Beams; beam 3; beam 4");
+  EXPECT_EQ(failures, "Supply; Beams; beam 3; beam 4");
+
+  LimitTable empty;
+  EXPECT_EQ(SelfTestVerdict(empty, BeamValues{}), "failed");
 }
 
 TEST(UnitLog, SummaryCountsFailuresByReasonAndNeverAsPassed) {
