@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "app/translations.h"
 #include "link/serial_port.h"
+#include "sim/sim_port.h"
 
 namespace lumo::gui {
 
@@ -105,6 +106,11 @@ std::vector<PortEntry> SystemPortList() {
 }
 
 bool SamePortName(const std::string& a, const std::string& b) {
+  // Simulated devices have no device path: their names are compared as written, in any case.
+  if (IsSimulatedPortName(a) || IsSimulatedPortName(b)) {
+    return QString::fromStdString(a).trimmed().compare(QString::fromStdString(b).trimmed(),
+                                                       Qt::CaseInsensitive) == 0;
+  }
   std::string left = Normalized(a);
   return !left.empty() && left == Normalized(b);
 }
