@@ -1,9 +1,12 @@
-// lumokonf-cli simulate --device tg5|jovix [--no-firmware] [--pace] [--trace]
+// lumokonf-cli simulate --device tg5|jovix [--no-firmware] [--boot-ms N] [--baud-pacing on|off]
+//                       [--echo on|off] [--trace]
 //
 // Serves a simulated device on a pseudo-terminal until SIGINT or SIGTERM. Prints the terminal's
-// path on standard output; opening that path is the device's power-up, closing it the
-// power-down. The global --echo on makes the simulated interface return every byte it gets.
-// --trace prints every exchange to standard error.
+// path on standard output. A pty has no DTR: the supply counts as switched on one second after
+// the program opened the path (as the link does it), the device then boots in --boot-ms, and
+// closing the path is the power-down. --baud-pacing (on by default) lets every byte take 10 bit
+// times at the rate the program set, both ways. --echo on (or the global --echo on) makes the
+// interface return every byte it gets. --trace prints every exchange to standard error.
 // --units N serves N units one after the other on the same terminal, as a production line does:
 // when a unit leaves configuration mode its supply goes off (the technician unplugs it), and
 // after a pause the next unit, in factory state, powers up; after the last one the command
@@ -36,16 +39,18 @@ namespace {
 using sim::TraceEvent;
 
 constexpr size_t kTraceBytesPerLine = 32;
-constexpr int kPtyBootDelayMs = 600;
-// Between one unit's supply going off and the next one's coming on.
-constexpr int kUnitChangeMs = 400;
+// Between one unit's supply going off and the next one's coming on: a technician takes a
+// moment to unplug one unit and plug in the next (and the program has noticed the first one gone).
+constexpr int kUnitChangeMs = 2000;
 // How often the unit controller looks at the device (and at its stop flag).
 constexpr int kUnitPollMs = 100;
 
 struct SimulateArgs {
   std::string device;
   bool noFirmware = false;
-  bool pace = false;
+  std::string pacing = "on";
+  std::string echo;  // empty: the global --echo
+  int bootMs = -1;   // negative: the device's own boot time
   bool trace = false;
   int units = 0;
   std::vector<int> refuseWrite;
@@ -164,13 +169,9 @@ int RunSimulate(const SimulateArgs& args, const GlobalOptions& global) {
       sim::DefaultOptions(strcasecmp(args.device.c_str(), "jovix") == 0 ? sim::DeviceKind::Jovix
                                                                         : sim::DeviceKind::Tg5);
   options.firmwarePresent = !args.noFirmware;
-  options.pace = args.pace;
-  options.echo = global.echo == "on";
-  // Opening the terminal supplies the device at once (a pty has no DTR to switch later). The
-  // program asks "?" right after it opened the port, to release a device left in configuration
-  // mode; a prompt in that moment would be taken for the answer. The device therefore boots a
-  // little slower here, as real ones do.
-  options.bootDelayMs = kPtyBootDelayMs;
+  options.pace = args.pacing == "on";
+  options.echo = (args.echo.empty() ? global.echo : args.echo) == "on";
+  if (args.bootMs >= 0) options.bootDelayMs = args.bootMs;
 
   // Block the stop signals before any thread starts, so that only sigwait below sees them.
   sigset_t stopSignals, previous;
@@ -215,7 +216,18 @@ void SetupSimulate(CommandContext& context) {
       ->required()
       ->check(CLI::IsMember({"tg5", "jovix"}, CLI::ignore_case));
   sub->add_flag("--no-firmware", args->noFirmware, "the device has only its boot loader");
-  sub->add_flag("--pace", args->pace, "send at the baud rate the program set");
+  sub->add_option("--boot-ms", args->bootMs,
+                  "milliseconds from the supply (one second after the program opened the "
+                  "terminal, which has no DTR) to the device's prompt; default 300")
+      ->check(CLI::Range(0, 600000));
+  sub->add_option("--baud-pacing", args->pacing,
+                  "on (default): every byte takes 10 bit times at the rate the program set, in "
+                  "both directions, as on a wire; off: bytes pass at once")
+      ->check(CLI::IsMember({"on", "off"}));
+  sub->add_option("--echo", args->echo,
+                  "on: the interface returns every byte the program sends (a loop-back "
+                  "interface); off: it does not; default: the global --echo")
+      ->check(CLI::IsMember({"on", "off"}));
   sub->add_flag("--trace", args->trace, "print every exchange to standard error");
   sub->add_option("--units", args->units, "serve N units one after the other, then end")
       ->check(CLI::PositiveNumber);

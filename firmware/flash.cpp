@@ -60,40 +60,11 @@ bool Pause(DutLink& link, uint32_t ms) {
   return false;
 }
 
-// Microseconds one character takes on the line: start bit, data bits, parity, stop bits.
-int64_t CharMicros(const SapiPort& port) {
-  int64_t halfBits = 2 * (1 + port.dataBits) + (port.parity != 0 ? 2 : 0);
-  halfBits += port.stopBits == 0 ? 2 : port.stopBits == 1 ? 3 : 4;
-  uint32_t baud = port.baudRate != 0 ? port.baudRate : 1;
-  return halfBits * 500000 / baud;
-}
-
-// Paces a transfer at the line's rate: the driver takes bytes long before they are on the line,
-// and the device's answer can only start after the last of them. Waits until count characters
-// sent from start have had their time.
-bool PaceLine(DutLink& link, int64_t startUs, uint64_t count) {
-  using namespace std::chrono;
-  int64_t dueUs = startUs + static_cast<int64_t>(count) * CharMicros(link.Port());
-  int64_t nowUs = duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-  if (dueUs <= nowUs) return !link.StopRequested();
-  return Pause(link, static_cast<uint32_t>((dueUs - nowUs + 999) / 1000));
-}
-
-int64_t NowUs() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-bool Send(DutLink& link, const void* data, size_t count) {
-  return Serial_Write(&link.Port(), data, static_cast<int>(count)) != 0;
-}
-
-// Sends and waits until the bytes are on the line; false when the write failed or the link is
+// Sends bytes; the port layer returns when they have left the line, so every time limit for the
+// device's answer starts after the last of them. False when the write failed or the link is
 // being stopped.
-bool SendPaced(DutLink& link, const void* data, size_t count) {
-  int64_t start = NowUs();
-  if (!Send(link, data, count)) return false;
-  return PaceLine(link, start, count);
+bool Send(DutLink& link, const void* data, size_t count) {
+  return Serial_Write(&link.Port(), data, static_cast<int>(count)) != 0 && !link.StopRequested();
 }
 
 void Drain(DutLink& link) {
@@ -157,7 +128,7 @@ bool CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFactory& 
       break;
     }
     Serial_Purge(&port);
-    SendPaced(link, &kDot, 1);
+    Send(link, &kDot, 1);
     int64_t elapsed = NowMs() - clock;
     if ((phase == kPhaseStarting || phase == kPhasePrompted) && elapsed >= kPromptAfterMs) {
       if (autoCycle) {
@@ -202,11 +173,11 @@ bool EraseStreamLoader(DutLink& link) {
 }
 
 bool SendBlocks(DutLink& link, const FirmwareImage& image) {
-  if (!SendPaced(link, &image.leadByte, 1)) return false;
+  if (!Send(link, &image.leadByte, 1)) return false;
   const uint32_t count = image.blockCount;
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* block = image.data.data() + static_cast<size_t>(i) * kFlashBlockSize;
-    if (!SendPaced(link, block, kFlashBlockSize)) return false;
+    if (!Send(link, block, kFlashBlockSize)) return false;
     uint8_t answer = 0;
     // No answer counts as a refusal.
     if (!Serial_GetChar(&link.Port(), &answer, link.Config().timeouts.flashResponse)) answer = 0;
@@ -219,12 +190,10 @@ bool SendBlocks(DutLink& link, const FirmwareImage& image) {
 
 bool SendStream(DutLink& link, const FirmwareImage& image) {
   const uint64_t total = image.byteCount;
-  int64_t start = NowUs();
   for (uint64_t sent = 0; sent < total;) {
     size_t piece = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, total - sent));
     if (!Send(link, image.data.data() + sent, piece)) return false;
     sent += piece;
-    if (!PaceLine(link, start, sent)) return false;
     link.Notify(DN_FLASHSTART, Percent(sent, total));
   }
   return link.WaitForStrings(kStreamDoneAnswerMs, {kStreamDone}) == 1;
@@ -294,10 +263,10 @@ FlashOutcome FlashFirmware(DutLink& link, const FirmwareImage& image,
   }
 
   if (dialogue != Dialogue::Block) {
+    SapiPort& port = link.Port();
+    const uint32_t rateBefore = port.baudRate;
     bool autoCycle = dialogue == Dialogue::Stream && SupplyCyclesDevice(link);
     bool caught = CatchStreamLoader(link, autoCycle, prompt);
-    // Whatever happens now, the device starts afresh at the configured rate.
-    SapiPort& port = link.Port();
     FlashOutcome outcome = FlashOutcome::Ended;
     if (caught) {
       outcome = EraseStreamLoader(link) ? FlashOutcome::Success : FlashOutcome::Failure;
@@ -308,8 +277,16 @@ FlashOutcome FlashFirmware(DutLink& link, const FirmwareImage& image,
         if (!SendStream(link, image)) outcome = FlashOutcome::Failure;
       }
     }
-    link.SetDeviceState(DEV_SEARCHING);
-    port.baudRate = link.Config().baudRate;
+    if (caught || autoCycle) {
+      // The device was switched off or its boot loader took over: it starts afresh at the
+      // configured rate.
+      link.SetDeviceState(DEV_SEARCHING);
+      port.baudRate = link.Config().baudRate;
+    } else {
+      // Cancelled before the device was switched off: it heard only dots at another rate and is
+      // where it was; the link's presence check after the command tells.
+      port.baudRate = rateBefore;
+    }
     Serial_SetState(&port);
     return Finish(link, outcome);
   }

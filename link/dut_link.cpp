@@ -157,6 +157,9 @@ bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
   profile_ = DeviceProfile::ForDeviceType(config.deviceType);
 
   if (!Serial_IsOpen(&port_) && !Serial_Open(&port_, portName.c_str())) return false;
+  // The system raises DTR when it opens a tty: the device is switched off again at once, so the
+  // power-on a moment later is a real power-up whose prompt the link is listening for.
+  PowerOff();
   port_.baudRate = config.baudRate;
   port_.dataBits = config.dataBits;
   port_.stopBits = config.stopBits;
@@ -402,11 +405,13 @@ void DutLink::RunCommand(int32_t command) {
     case MODE_DRAIN:
       return;
   }
-  if (mode_.load() == MODE_DRAIN) {
+  // After every command the line is drained and the device asked whether it is still there.
+  // A firmware update that left no device in configuration mode is the one exception: the device
+  // restarts (its prompt must reach the cycle, not the drain) or its boot loader still listens
+  // (a "?" would be image data to it).
+  if (mode_.load() == MODE_DRAIN && (command != CMD_FLASH || InConfigMode())) {
     WaitQuiet(config_.timeouts.noTraffic, 5000);
-    // After a firmware update the device restarts or its boot loader still listens: a "?" would
-    // reach the boot loader as image data. The flash procedure has set the device state.
-    if (command != CMD_FLASH) PresenceCheck();
+    PresenceCheck();
   }
   SetThreadMode(MODE_IDLE);
   Notify(DN_IDLE, 0);
@@ -414,17 +419,20 @@ void DutLink::RunCommand(int32_t command) {
 
 // ---- supply and power-on timer ----------------------------------------------------------------
 
+// The supply is what the port record's outputs word says: powered_ mirrors its DTR bits for
+// readers on any thread, and a switch that failed leaves both as they were.
 bool DutLink::PowerOn() {
   bool ok = SetOutputs(&port_, kDtrOn);
-  powered_.store(true);
+  if (ok) powered_.store(true);
   timerStartMs_.store(NowMs());
   timerRunning_.store(true);
   return ok;
 }
 
 bool DutLink::PowerOff() {
-  powered_.store(false);
-  return SetOutputs(&port_, kDtrOff);
+  bool ok = SetOutputs(&port_, kDtrOff);
+  if (ok) powered_.store(false);
+  return ok;
 }
 
 int DutLink::TogglePower() {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/message_box.h"
 #include "platform/port_lock.h"
@@ -37,6 +38,9 @@ constexpr const char* kUndeclaredText =
 // A total read or write limit beyond this many milliseconds (decades) counts as none, so that
 // deadlines never overflow the clock.
 constexpr uint64_t kMaxTotalMs = uint64_t{1} << 40;
+
+// A drain may take this much longer than the bytes' wire time (a busy USB adapter).
+constexpr int64_t kDrainSlackMs = 1000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -127,6 +131,31 @@ std::chrono::milliseconds Ms(uint64_t ms) {
 }
 
 // Milliseconds left until deadline, rounded up so that a wait never ends early.
+// Time one character takes on the line at the record's settings: start bit, data bits, parity
+// bit, stop bits.
+Clock::duration CharTime(const SapiPort* port) {
+  const uint64_t halfBits = 2u * (1u + port->dataBits) + (port->parity != 0 ? 2u : 0u) +
+                            (port->stopBits == 0   ? 2u
+                             : port->stopBits == 1 ? 3u
+                                                   : 4u);
+  const uint64_t baud = port->baudRate != 0 ? port->baudRate : 1;
+  return std::chrono::duration_cast<Clock::duration>(
+      std::chrono::nanoseconds(halfBits * 500000000ull / baud));
+}
+
+// A write has ended when its bytes have left the line: the driver's output buffer is empty and,
+// since a pseudo-terminal or a USB adapter reports that long before the wire is done, the bytes'
+// wire time at the line's rate has passed since the write began. Every time limit for the
+// device's reaction starts after this.
+int WaitUntilSent(SapiPort* port, Clock::time_point started, size_t count) {
+  const Clock::time_point onWire = started + CharTime(port) * static_cast<int64_t>(count);
+  const auto wireMs = std::chrono::ceil<std::chrono::milliseconds>(onWire - Clock::now()).count();
+  const int drainLimitMs = static_cast<int>(std::max<int64_t>(wireMs, 0) + kDrainSlackMs);
+  if (int err = port->handle->Drain(drainLimitMs)) return err;
+  std::this_thread::sleep_until(onWire);
+  return 0;
+}
+
 int RemainingMs(Clock::time_point deadline, Clock::time_point now) {
   if (deadline <= now) return 0;
   auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
@@ -536,6 +565,7 @@ int Serial_Write(SapiPort* port, const void* data, int length) {
   uint64_t limitMs = uint64_t{t.writeTotalMultiplier} * n + t.writeTotalConstant;
   int timeoutMs = (limitMs == 0 || limitMs > 0x7FFFFFFF) ? -1 : static_cast<int>(limitMs);
   size_t written = 0;
+  const Clock::time_point started = Clock::now();
   int writeErr = port->handle->Write(bytes, n, written, timeoutMs);
   if (LineTap* tap = port->tap.load(); tap != nullptr && written > 0) tap->Sent(bytes, written);
   if (writeErr != 0) return Result(writeErr);
@@ -543,6 +573,7 @@ int Serial_Write(SapiPort* port, const void* data, int length) {
     SetError(kSapiErrWriteFault);
     return 0;
   }
+  if (int err = WaitUntilSent(port, started, n)) return Result(err);
   if (!port->echo) return Result(0);
 
   uint8_t echo[kSapiEchoChunk];

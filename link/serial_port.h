@@ -41,7 +41,8 @@
 //   Serial_GetErrors      accumulated line error bits (0x8000: status unreadable)
 //   Serial_InQueue        received bytes waiting (-1: status unreadable)
 //   Serial_Purge          discard every received byte not yet read
-//   Serial_Write          send bytes, then check the echo when the echo flag is set
+//   Serial_Write          send bytes, wait until they have left the line (driver drained and
+//                         their wire time passed), then check the echo when the echo flag is set
 //   Serial_GetChar        one byte within a time limit
 //   Serial_Read           exactly count bytes within the port's read timeouts
 //   Serial_Wake           end a read of this port in progress on another thread

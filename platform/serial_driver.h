@@ -68,6 +68,10 @@ class SerialDriver {
   // Writes all n bytes unless timeoutMs passes first (negative: no limit); written tells how many
   // the driver accepted.
   virtual int Write(const uint8_t* data, size_t n, size_t& written, int timeoutMs) = 0;
+  // Waits until the bytes written so far have left the driver's output buffer, at most timeoutMs.
+  // Many adapters (and every pseudo-terminal) report this long before the last byte is on the
+  // wire: the port layer adds the bytes' wire time as the floor (link/serial_port.h).
+  virtual int Drain(int timeoutMs) = 0;
 
   // Interrupts a WaitReadable in progress (or the next one, if none is) from any thread.
   virtual void Wake() = 0;

@@ -15,6 +15,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -31,6 +32,9 @@ constexpr uint32_t kMaxBaudRate = 4000000;
 // Unix98 pty slaves use the majors 136 to 143; a pty forces CS8 and no parity.
 constexpr unsigned kPtySlaveMajorFirst = 136;
 constexpr unsigned kPtySlaveMajorLast = 143;
+
+// How often a drain asks the driver how many bytes are still to go out.
+constexpr int kDrainPollMs = 1;
 
 using Clock = std::chrono::steady_clock;
 
@@ -285,6 +289,19 @@ class PosixSerial : public SerialDriver {
         return EIO;
     }
     return 0;
+  }
+
+  // TIOCOUTQ polled rather than tcdrain: tcdrain has no time limit, and an adapter that stops
+  // sending (unplugged, flow-controlled) would hold the link thread for good.
+  int Drain(int timeoutMs) override {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+      int pending = 0;
+      if (int err = Ioctl(fd_, TIOCOUTQ, &pending)) return err == ENOTTY || err == EINVAL ? 0 : err;
+      if (pending <= 0 || Clock::now() >= deadline) return 0;
+      pollfd none{-1, 0, 0};
+      ::poll(&none, 1, kDrainPollMs);
+    }
   }
 
   void Wake() override {

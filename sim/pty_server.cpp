@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "sim/device_line.h"
@@ -25,6 +26,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kHangUpPollMs = 20;      // how often a closed pty is looked at (it never blocks)
 constexpr int kReadSliceMs = 50;       // longest single poll, so that Close() is seen promptly
 constexpr double kBitsPerChar = 10.0;  // a pty is always 8 data bits, no parity
+// A pty has no DTR: the supply counts as switched on this long after the program opened the
+// terminal, as the link switches it on a second after opening the port.
+constexpr auto kSupplyAfterOpen = std::chrono::milliseconds(1000);
 
 }  // namespace
 
@@ -36,9 +40,15 @@ class PtyLine : public DeviceLine {
   bool WaitPowerOn(uint64_t& epoch) override {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!closed_) {
-      if (supply_ && !HungUp()) {
+      const bool open = !HungUp();
+      if (!open) {
+        openedAt_.reset();
+      } else if (!openedAt_) {
+        openedAt_ = Clock::now();
+      }
+      if (supply_ && open && Clock::now() - *openedAt_ >= kSupplyAfterOpen) {
         // What the program sent while the device had no supply reached nobody.
-        if (flushOnPowerUp_.exchange(false)) ::tcflush(master_, TCIFLUSH);
+        ::tcflush(master_, TCIFLUSH);
         powered_ = true;
         epoch = ++epoch_;
         return true;
@@ -66,6 +76,11 @@ class PtyLine : public DeviceLine {
       if (r > 0 && (pfd.revents & POLLIN)) {
         ssize_t got = ::read(master_, &byte, 1);
         if (got == 1) {
+          // The program's bytes reach the device one character time after another.
+          if (pace_) {
+            nextReceive_ = std::max(Clock::now(), nextReceive_) + CharTime();
+            std::this_thread::sleep_until(nextReceive_);
+          }
           if (echo_) WriteAll(&byte, 1);
           return LineRead::Byte;
         }
@@ -81,9 +96,7 @@ class PtyLine : public DeviceLine {
       WriteAll(data, n);
       return;
     }
-    const uint32_t baud = std::max<uint32_t>(BaudRate(), 1);
-    const auto charTime = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(kBitsPerChar / baud));
+    const auto charTime = CharTime();
     for (size_t i = 0; i < n && !closed_; ++i) {
       nextSend_ = std::max(Clock::now(), nextSend_) + charTime;
       std::this_thread::sleep_until(nextSend_);
@@ -95,7 +108,6 @@ class PtyLine : public DeviceLine {
 
   // Any thread: the device's supply as the interface switches it (the pty stays open).
   void SetSupply(bool on) {
-    if (!on) flushOnPowerUp_.store(true);
     supply_.store(on);
     closing_.notify_all();
   }
@@ -109,6 +121,12 @@ class PtyLine : public DeviceLine {
   }
 
  private:
+  Clock::duration CharTime() {
+    const uint32_t baud = std::max<uint32_t>(BaudRate(), 1);
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(kBitsPerChar / baud));
+  }
+
   bool HungUp() const {
     pollfd pfd{master_, POLLIN, 0};
     return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLHUP);
@@ -141,11 +159,11 @@ class PtyLine : public DeviceLine {
   std::condition_variable closing_;
   std::atomic<bool> closed_{false};
   std::atomic<bool> supply_{true};
-  std::atomic<bool> flushOnPowerUp_{false};
   // Device thread only.
   bool powered_ = false;
   uint64_t epoch_ = 0;
-  Clock::time_point nextSend_{};
+  Clock::time_point nextSend_{}, nextReceive_{};
+  std::optional<Clock::time_point> openedAt_;  // since when the program holds the terminal open
 };
 
 PtyServer::~PtyServer() {

@@ -280,6 +280,8 @@ void SimDevice::Erase() {
     for (int p = page; p <= page + 1 && p < kPageCount; ++p)
       std::fill(memory_[p].begin(), memory_[p].end(), 0xFF);
   }
+  // The flash is busy erasing: what arrives meanwhile is lost, as on the device.
+  Discard(Options().eraseMs);
   Note("pages " + std::to_string(page) + " and " + std::to_string(page + 1) + " erased");
   Send(std::vector<uint8_t>{kAck});
 }
@@ -330,6 +332,7 @@ void SimDevice::WritePage(bool longForm) {
     for (size_t i = 0; i < data.size() && i < cells.size(); ++i)
       cells[i] = options_.flashSemantics ? static_cast<uint8_t>(cells[i] & data[i]) : data[i];
   }
+  Discard(Options().writePageMs);
   Note("page " + std::to_string(page) + " written");
   Send(std::vector<uint8_t>{kAck});
 }

@@ -81,6 +81,7 @@ class SimSerialDriver : public SerialDriver {
   int Write(const uint8_t* data, size_t n, size_t& written, int) override {
     return line_->ProgramWrite(data, n, written);
   }
+  int Drain(int timeoutMs) override { return line_->Drain(timeoutMs); }
   void Wake() override { line_->Wake(); }
 
  private:
@@ -330,6 +331,14 @@ int SimLine::ProgramWrite(const uint8_t* data, size_t n, size_t& written) {
   return 0;
 }
 
+int SimLine::Drain(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  while (!vanished_ && lastToDevice_ > Clock::now() && Clock::now() < deadline)
+    changed_.wait_until(lock, std::min(deadline, lastToDevice_));
+  return vanished_ ? EIO : 0;
+}
+
 void SimLine::Wake() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -470,6 +479,9 @@ std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, int& er
   const sim::SimOptions options = entry.device->Options();
   entry.line = std::make_shared<sim::SimLine>(options.echo, options.pace);
   entry.device->Attach(entry.line);
+  // Like a tty, the line raises DTR when it is opened: the device is supplied until the program
+  // switches DTR off.
+  entry.line->SetDtr(true);
   err = 0;
   return std::make_unique<sim::SimSerialDriver>(entry.line, entry.device);
 }

@@ -71,6 +71,7 @@ class SimLine : public DeviceLine {
   int WaitReadable(int timeoutMs, bool& ready, bool& woken);
   int ReadSome(uint8_t* buffer, size_t n, size_t& got);
   int ProgramWrite(const uint8_t* data, size_t n, size_t& written);
+  int Drain(int timeoutMs);  // until the last byte written has reached the device
   void Wake();
 
   // Control and inspection for tests.

@@ -50,7 +50,9 @@ struct SimOptions {
   bool fp8 = false;         // firmware word bit 0x80
   std::string identity;     // sent after the wake-up sequence (at most 50 bytes are sent)
   uint16_t beamCount = 32;  // TG5 with long pages: page 0 length (1 to 256)
-  int bootDelayMs = 100;    // supply on to prompt (the restart time a self-test measures)
+  int bootDelayMs = 300;    // supply on to prompt (the restart time a self-test measures)
+  int eraseMs = 30;         // erasing a page pair, before the acknowledgement
+  int writePageMs = 20;     // programming a page, before the acknowledgement
   int selfTestMs = 100;     // version to result block
   int stickWaitMs = 1500;   // Jovix self-test: until the stick is moved; negative: MoveStick()
   uint16_t selfTestVersion = 2;
@@ -60,8 +62,11 @@ struct SimOptions {
   // within +-signalWander of the set values), like a receiver on a moving target; 0 keeps them.
   uint8_t signalWander = 0;
   bool flashSemantics = true;  // a page write only clears bits; the erase sets them all
-  bool echo = false;           // the interface returns every byte the program sends
-  bool pace = false;           // bytes take their time at the line's baud rate
+  // The interface between the program and the device, not the device: whether it returns every
+  // byte the program sends, and whether bytes take their time on the wire (10 bit times at the
+  // line's rate each way; off only in tests whose subject is not the line's timing).
+  bool echo = false;
+  bool pace = true;
 };
 
 SimOptions DefaultOptions(DeviceKind kind);

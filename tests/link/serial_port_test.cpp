@@ -257,6 +257,7 @@ class ScriptedDriver : public SerialDriver {
     written = n;
     return 0;
   }
+  int Drain(int) override { return 0; }
   void Wake() override {}
 
  private:
