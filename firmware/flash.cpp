@@ -295,9 +295,15 @@ FlashOutcome FlashFirmware(DutLink& link, const FirmwareImage& image,
   link.Notify(DN_FLASHSTART, 0);
   Drain(link);
   bool ok = SendBlocks(link, image);
-  // After the last block the device starts its new firmware; after a failure its boot loader
-  // waits for the image again.
+  // After the last block the device starts its new firmware, at the configured rate (not at a
+  // 2400-baud switch of the firmware it replaced); after a failure its boot loader waits for the
+  // image again at the rate it was entered at.
   link.SetDeviceState(ok ? DEV_SEARCHING : DEV_BOOTLOADER);
+  SapiPort& port = link.Port();
+  if (ok && port.baudRate != link.Config().baudRate) {
+    port.baudRate = link.Config().baudRate;
+    Serial_SetState(&port);
+  }
   return Finish(link, ok ? FlashOutcome::Success : FlashOutcome::Failure);
 }
 

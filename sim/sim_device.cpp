@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace lumo::sim {
 namespace {
@@ -144,7 +145,7 @@ SimDevice::Next SimDevice::Boot() {
       return Next::StreamLoader;
     }
   }
-  deviceBaud_ = 0;
+  deviceBaud_ = options.homeBaud;
   if (!FirmwarePresent()) {
     if (streamLoader) return Next::StreamWaitDots;
     Send(std::vector<uint8_t>{kNoFirmware});
@@ -264,6 +265,10 @@ void SimDevice::ReadPage(bool longForm) {
   } else {
     data.resize(kShortPageLength, 0xFF);
   }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (std::exchange(shortenRead_, false)) data.pop_back();
+  }
   Send(data);
 }
 
@@ -273,6 +278,20 @@ void SimDevice::Erase() {
   if (complement != static_cast<uint8_t>(~page) || page % 2 != 0 || page >= kPageCount) {
     Note("erase refused");
     Send(std::vector<uint8_t>{kNak});
+    return;
+  }
+  EraseFault fault;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fault = std::exchange(eraseFault_, EraseFault::None);
+  }
+  if (fault == EraseFault::Refuse) {
+    Note("erase refused (fault)");
+    Send(std::vector<uint8_t>{kNak});
+    return;
+  }
+  if (fault == EraseFault::Ignore) {
+    Note("erase ignored (fault)");
     return;
   }
   {
@@ -367,8 +386,9 @@ void SimDevice::SelfTest(char command) {
 }
 
 SimDevice::Next SimDevice::BlockLoaderDialogue() {
+  // The boot loader talks at the rate the device talked at when it was entered: its home rate
+  // after a start without firmware, the current one after "!FlasH".
   SetState(DeviceState::BlockLoader);
-  deviceBaud_ = 0;
   while (true) {
     FlashRecord record;
     record.kind = BootLoaderKind::Block;
@@ -617,6 +637,21 @@ void SimDevice::SetSelfTestBlock(char command, const std::vector<uint8_t>& block
 void SimDevice::RefuseNextWrite() {
   std::lock_guard<std::mutex> lock(mutex_);
   refuseNext_ = true;
+}
+
+void SimDevice::RefuseNextErase() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  eraseFault_ = EraseFault::Refuse;
+}
+
+void SimDevice::IgnoreNextErase() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  eraseFault_ = EraseFault::Ignore;
+}
+
+void SimDevice::ShortenNextPageRead() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shortenRead_ = true;
 }
 
 void SimDevice::MoveStick() {

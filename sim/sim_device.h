@@ -25,6 +25,9 @@
 //   FirmwarePresent ...   inspection and control for tests, all thread-safe
 //   RefuseNextWrite       NAK the next page write, "-" the next boot-loader block, or no
 //                         "s - Reset!" for the next stream image
+//   RefuseNextErase       NAK the next erase (nothing erased)
+//   IgnoreNextErase       no answer to the next erase (nothing erased)
+//   ShortenNextPageRead   the next page read is answered one byte short
 //   Received              every byte the firmware received, in order (WaitForReceived)
 //   SetTraceSink          a callback for every exchange (device thread)
 #pragma once
@@ -96,6 +99,9 @@ class SimDevice {
   void SetSignalWander(uint8_t range);
   void SetSelfTestBlock(char command, const std::vector<uint8_t>& block);
   void RefuseNextWrite();
+  void RefuseNextErase();
+  void IgnoreNextErase();
+  void ShortenNextPageRead();
   void MoveStick();
   // The rate the device's own line runs at: 0 follows the program, 2400 after "2".
   uint32_t DeviceBaud() const;
@@ -141,6 +147,8 @@ class SimDevice {
   std::vector<uint8_t> blockS_, blockC_;
   DeviceState state_ = DeviceState::Off;
   bool refuseNext_ = false;
+  enum class EraseFault : uint8_t { None, Refuse, Ignore } eraseFault_ = EraseFault::None;
+  bool shortenRead_ = false;
   std::vector<uint8_t> received_;
   std::optional<FlashRecord> lastFlash_;
   int flashCount_ = 0;

@@ -91,7 +91,8 @@ class SimSerialDriver : public SerialDriver {
 
 }  // namespace
 
-SimLine::SimLine(bool echo, bool pace) : echo_(echo), pace_(pace) {}
+SimLine::SimLine(bool echo, bool pace, bool externalSupply)
+    : echo_(echo), pace_(pace), externalSupply_(externalSupply) {}
 
 // Time of one character on the line: start bit, data bits, parity bit, stop bits.
 SimLine::Clock::duration SimLine::CharTimeLocked() const {
@@ -214,7 +215,7 @@ int SimLine::SetDtr(bool on) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (vanished_) return EIO;
-    if (on && !dtr_) {
+    if (on && !dtr_ && !externalSupply_) {
       ++epoch_;
       toDevice_.clear();  // a device that starts hears nothing sent before
     }
@@ -477,7 +478,7 @@ std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, int& er
     entry.device = std::make_shared<sim::SimDevice>(fresh);
   }
   const sim::SimOptions options = entry.device->Options();
-  entry.line = std::make_shared<sim::SimLine>(options.echo, options.pace);
+  entry.line = std::make_shared<sim::SimLine>(options.echo, options.pace, options.externalSupply);
   entry.device->Attach(entry.line);
   // Like a tty, the line raises DTR when it is opened: the device is supplied until the program
   // switches DTR off.

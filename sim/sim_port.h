@@ -49,7 +49,7 @@ namespace sim {
 
 class SimLine : public DeviceLine {
  public:
-  SimLine(bool echo, bool pace);
+  SimLine(bool echo, bool pace, bool externalSupply = false);
 
   // Device side.
   bool WaitPowerOn(uint64_t& epoch) override;
@@ -97,7 +97,7 @@ class SimLine : public DeviceLine {
   Clock::duration CharTimeLocked() const;
   Clock::time_point ArrivalLocked(Clock::time_point& last);
   size_t AvailableLocked(Clock::time_point now) const;
-  bool PoweredLocked() const { return dtr_ && !vanished_ && !closed_; }
+  bool PoweredLocked() const { return (dtr_ || externalSupply_) && !vanished_ && !closed_; }
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -108,6 +108,7 @@ class SimLine : public DeviceLine {
   uint64_t epoch_ = 0;
   bool closed_ = false, vanished_ = false, woken_ = false;
   bool echo_, pace_, silent_ = false;
+  const bool externalSupply_;
   uint32_t overflows_ = 0;
   int dropToProgram_ = 0, corruptToProgram_ = 0, dropToDevice_ = 0, corruptToDevice_ = 0;
   Clock::time_point lastToDevice_{}, lastToProgram_{};

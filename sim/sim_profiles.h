@@ -61,12 +61,18 @@ struct SimOptions {
   // Each answer to "t" moves the weakest and strongest signal a few steps (a fixed-seed walk
   // within +-signalWander of the set values), like a receiver on a moving target; 0 keeps them.
   uint8_t signalWander = 0;
+  // The rate the device talks at after a start and in its block boot loader; 0 hears whatever
+  // rate the program set (a device that would fit any definition).
+  uint32_t homeBaud = 0;
   bool flashSemantics = true;  // a page write only clears bits; the erase sets them all
   // The interface between the program and the device, not the device: whether it returns every
   // byte the program sends, and whether bytes take their time on the wire (10 bit times at the
   // line's rate each way; off only in tests whose subject is not the line's timing).
   bool echo = false;
   bool pace = true;
+  // The device has a supply of its own: it runs from the port's open on, and DTR switches
+  // nothing.
+  bool externalSupply = false;
 };
 
 SimOptions DefaultOptions(DeviceKind kind);

@@ -1,0 +1,436 @@
+// The link against simulated devices that behave like the wire and the hardware: every byte takes
+// its character time both ways, DTR is on from the port's open until the link switches it, the
+// device boots, erases and writes in its own time and talks at its home rate after a start.
+//
+// The matrix runs connect, read, write with read-back, signal poll, self-test and a firmware
+// update in each cell of boot time x line rate x echo x page kind. CTest runs a subset; with
+// LUMO_LINE_MATRIX=full (bench/matrix) every cell runs, each printing one line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/translations.h"
+#include "firmware/flash.h"
+#include "link/dut_link.h"
+#include "platform/message_box.h"
+#include "selftest/limits.h"
+#include "selftest/selftest.h"
+#include "sim/sim_port.h"
+
+namespace lumo {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Every notification with its block; tests wait for one with a deadline.
+class Events : public NotificationSink {
+ public:
+  void Notify(LinkEvent event) override {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+    changed_.notify_all();
+  }
+  size_t Mark() {
+    std::lock_guard lock(mutex_);
+    return events_.size();
+  }
+  // The first event after from with one of the codes; code -1 when none came in time.
+  LinkEvent WaitFor(std::initializer_list<int32_t> codes, size_t from,
+                    std::chrono::milliseconds limit = 30000ms) {
+    std::unique_lock lock(mutex_);
+    LinkEvent found;
+    found.code = -1;
+    changed_.wait_for(lock, limit, [&] {
+      for (size_t i = from; i < events_.size(); ++i) {
+        if (std::find(codes.begin(), codes.end(), events_[i].code) == codes.end()) continue;
+        found.code = events_[i].code;
+        found.value = events_[i].value;
+        found.block = std::move(events_[i].block);
+        return true;
+      }
+      return false;
+    });
+    return found;
+  }
+  int Count(int32_t code, size_t from) {
+    std::lock_guard lock(mutex_);
+    int count = 0;
+    for (size_t i = from; i < events_.size(); ++i) count += events_[i].code == code ? 1 : 0;
+    return count;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<LinkEvent> events_;
+};
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20000ms) {
+  const auto end = Clock::now() + limit;
+  while (!condition()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+bool Contains(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+         haystack.end();
+}
+
+// ---- the matrix --------------------------------------------------------------------------------
+
+enum class Pages { Short, Long120, Long255 };
+
+struct Cell {
+  sim::DeviceKind kind;
+  int bootMs;
+  uint32_t rate;    // the line's configured rate
+  bool switch2400;  // the firmware switches the line to 2400 baud after detection
+  bool echo;
+  Pages pages;
+  bool flash;  // also update the firmware (block dialogue: light curtain, stream: joystick)
+};
+
+std::string Name(const Cell& c) {
+  std::string name = c.kind == sim::DeviceKind::Tg5 ? "Tg5" : "Jovix";
+  name += "Boot" + std::to_string(c.bootMs) + "Baud" + std::to_string(c.rate);
+  if (c.switch2400) name += "To2400";
+  name += c.echo ? "EchoOn" : "EchoOff";
+  name += c.pages == Pages::Short ? "Short" : c.pages == Pages::Long120 ? "Long120" : "Long255";
+  if (c.flash) name += "Flash";
+  return name;
+}
+
+// A representative subset: each boot time, each rate, echo on and off, each page kind and both
+// flash dialogues at least once; the 2400-baud switch with the longest pages and Echo off (a
+// 256-byte page takes over a second on the wire there).
+std::vector<Cell> SubsetCells() {
+  using K = sim::DeviceKind;
+  return {
+      {K::Tg5, 50, 9600, false, false, Pages::Short, true},
+      {K::Tg5, 300, 9600, true, false, Pages::Long255, false},
+      {K::Tg5, 2000, 1200, false, true, Pages::Long120, false},
+      {K::Jovix, 300, 9600, false, true, Pages::Short, true},
+      {K::Jovix, 50, 1200, false, false, Pages::Short, false},
+  };
+}
+
+std::vector<Cell> FullCells() {
+  std::vector<Cell> cells;
+  for (int boot : {50, 300, 2000}) {
+    for (int rate = 0; rate < 3; ++rate) {
+      const uint32_t baud = rate == 2 ? 1200 : 9600;
+      const bool to2400 = rate == 1;
+      for (bool echo : {false, true}) {
+        for (Pages pages : {Pages::Short, Pages::Long120, Pages::Long255})
+          cells.push_back({sim::DeviceKind::Tg5, boot, baud, to2400, echo, pages, true});
+        if (!to2400)
+          cells.push_back({sim::DeviceKind::Jovix, boot, baud, false, echo, Pages::Short, true});
+      }
+    }
+  }
+  return cells;
+}
+
+void PrintTo(const Cell& cell, std::ostream* out) {
+  *out << Name(cell);
+}
+
+std::vector<Cell> Cells() {
+  const char* mode = std::getenv("LUMO_LINE_MATRIX");
+  return mode != nullptr && std::string(mode) == "full" ? FullCells() : SubsetCells();
+}
+
+std::shared_ptr<FirmwareImage> BlockImage(uint32_t blocks) {
+  auto image = std::make_shared<FirmwareImage>();
+  image->leadByte = 0x5A;
+  image->blockCount = blocks;
+  for (uint32_t i = 0; i < blocks * kFlashBlockSize; ++i)
+    image->data.push_back(static_cast<uint8_t>(i * 7 + 3));
+  return image;
+}
+
+std::shared_ptr<FirmwareImage> StreamImage(uint32_t bytes) {
+  auto image = std::make_shared<FirmwareImage>();
+  image->byteCount = bytes;
+  for (uint32_t i = 0; i < bytes; ++i) image->data.push_back(static_cast<uint8_t>('A' + i % 26));
+  return image;
+}
+
+class LineMatrix : public ::testing::TestWithParam<Cell> {
+ protected:
+  void SetUp() override {
+    SelectLanguage(kLangEnglish);
+    sim::ForgetSimulatedDevices();
+  }
+  void TearDown() override {
+    link_.StopLink();
+    sim::ForgetSimulatedDevices();
+  }
+
+  // Milliseconds since the mark, for the cell's line.
+  static long Ms(Clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+  }
+
+  size_t RequestWhenIdle(int32_t command, uintptr_t parameter = 0) {
+    EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+    const size_t mark = events_.Mark();
+    EXPECT_TRUE(link_.RequestCommand(command, parameter));
+    return mark;
+  }
+
+  MessageRecorder messages_;
+  ScopedMessageSink scopedSink_{&messages_};
+  Events events_;
+  DutLink link_;
+  LimitTable table_;
+  LimitRulesAdapter adapter_{table_};
+};
+
+TEST_P(LineMatrix, ConnectReadWriteSignalSelfTestAndFlash) {
+  const Cell cell = GetParam();
+  const bool tg5 = cell.kind == sim::DeviceKind::Tg5;
+  const char* port = tg5 ? "SIM:TG5" : "SIM:JOVIX";
+
+  sim::SimOptions options = sim::DefaultOptions(cell.kind);
+  options.bootDelayMs = cell.bootMs;
+  options.echo = cell.echo;
+  options.homeBaud = cell.rate;
+  options.switch2400 = cell.switch2400;
+  options.longPages = cell.pages != Pages::Short;
+  options.beamCount = cell.pages == Pages::Long255 ? 255 : cell.pages == Pages::Long120 ? 120 : 32;
+  auto device = sim::PrepareSimulatedDevice(port, options);
+  ASSERT_NE(device, nullptr);
+
+  std::ifstream rules(
+      std::string(LUMO_EXAMPLES_DIR) + (tg5 ? "/Limits_TG5.txt" : "/Limits_Jovix.txt"),
+      std::ios::binary);
+  table_.SetDeviceType(tg5 ? kLightCurtain : kJoystick);
+  ASSERT_TRUE(table_.Read(rules));
+  link_.SetSelfTestRules(&adapter_);
+  InstallFlashProcedure(link_, {});  // the line supplies the device: no prompt is needed
+
+  LinkConfig config;
+  config.deviceType = tg5 ? 1 : 2;
+  config.baudRate = cell.rate;
+  config.echo = cell.echo;
+  link_.SetResetLimit(static_cast<uint32_t>(cell.bootMs) + 2000);
+
+  // Connect: the supply goes on a second after the open, the device boots, the link reads.
+  auto start = Clock::now();
+  ASSERT_TRUE(link_.StartLink(port, &events_, config));
+  ASSERT_EQ(events_.WaitFor({DN_READY}, 0).code, DN_READY);
+  ASSERT_TRUE(link_.InConfigMode());
+  ASSERT_EQ(link_.DeviceState(), DEV_VALID) << "the read after detection failed";
+  const long connectMs = Ms(start);
+  const std::vector<uint8_t> sent = sim::SimulatedLine(port)->ProgramSent();
+  EXPECT_FALSE(Contains(sent, {'q'})) << "the device's prompt was taken for a presence answer";
+  const PageImage read = link_.CopyDeviceImage();
+  for (int p = 0; p <= 4; ++p) {
+    const std::vector<uint8_t> page = device->Page(p);
+    ASSERT_EQ(link_.PageLength(p), static_cast<int>(page.size())) << "page " << p;
+    EXPECT_TRUE(std::equal(page.begin(), page.end(), read.bytes[p])) << "page " << p;
+  }
+
+  // Write with read-back: the longest page (pair 0/1) and the settings page (pair 4).
+  start = Clock::now();
+  const int last = link_.PageLength(0) - 1;
+  link_.EditImage([&](PageImage& image) {
+    image.bytes[0][last] = static_cast<uint8_t>(image.bytes[0][last] ^ 0x0F);
+    image.bytes[4][4] = static_cast<uint8_t>(image.bytes[4][4] == 3 ? 2 : 3);
+  });
+  const PageImage wanted = link_.CopyEditImage();
+  size_t mark = RequestWhenIdle(CMD_WRITE);
+  ASSERT_EQ(events_.WaitFor({DN_WRITEEND}, mark, 60000ms).code, DN_WRITEEND);
+  EXPECT_EQ(events_.Count(DN_WRITEFAILED, mark), 0);
+  EXPECT_EQ(events_.Count(DN_READFAILED, mark), 0);
+  EXPECT_EQ(device->Page(0)[static_cast<size_t>(last)], wanted.bytes[0][last]);
+  EXPECT_EQ(device->Page(4)[4], wanted.bytes[4][4]);
+  EXPECT_EQ(link_.CopyDeviceImage().bytes[0][last], wanted.bytes[0][last]);
+  const long writeMs = Ms(start);
+
+  // Signal poll (the light curtain's) and self-test.
+  start = Clock::now();
+  if (tg5) {
+    mark = RequestWhenIdle(CMD_POLLSIGNAL);
+    LinkEvent signal = events_.WaitFor({DN_SIGNAL}, mark);
+    EXPECT_EQ(signal.code, DN_SIGNAL);
+    EXPECT_EQ(signal.value, 1);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  mark = events_.Mark();
+  ASSERT_TRUE(RequestSelfTest(link_, kSelfTestCommand));
+  LinkEvent result = events_.WaitFor({DN_SELFTESTDATA, DN_SELFTESTFAILED}, mark);
+  EXPECT_EQ(result.code, DN_SELFTESTDATA);
+  EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  EXPECT_TRUE(link_.InConfigMode()) << "the device was lost after its self-test";
+  const long testMs = Ms(start);
+
+  // Firmware update, then the device is found again with its new firmware.
+  long flashMs = 0;
+  if (cell.flash) {
+    start = Clock::now();
+    EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+    mark = events_.Mark();
+    ASSERT_TRUE(RequestFlash(link_, tg5 ? BlockImage(3) : StreamImage(200)));
+    EXPECT_EQ(events_.WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, mark, 60000ms).code,
+              DN_FLASHOK);
+    EXPECT_EQ(events_.WaitFor({DN_READY}, mark, 30000ms).code, DN_READY)
+        << "the device was not found again after its update";
+    EXPECT_EQ(device->FlashCount(), 1);
+    EXPECT_TRUE(link_.InConfigMode());
+    flashMs = Ms(start);
+  }
+  std::printf(
+      "cell %-40s connect %5ld ms  write %5ld ms  signal+selftest %5ld ms  flash %5ld ms  %s\n",
+      Name(cell).c_str(), connectMs, writeMs, testMs, flashMs, HasFailure() ? "FAILED" : "ok");
+}
+
+INSTANTIATE_TEST_SUITE_P(RealLine, LineMatrix, ::testing::ValuesIn(Cells()),
+                         [](const ::testing::TestParamInfo<Cell>& info) {
+                           return Name(info.param);
+                         });
+
+// ---- failure paths on the paced line --------------------------------------------------------
+
+// A prompt that answers as the test says once it has been shown.
+struct PromptScript {
+  std::atomic<PromptAnswer> answer{PromptAnswer::None};
+  std::atomic<int> shown{0};
+};
+
+class ScriptedPrompt : public FlashPrompt {
+ public:
+  explicit ScriptedPrompt(PromptScript& script) : script_(script) {}
+  void Show(const std::string&, const std::string&) override { ++script_.shown; }
+  PromptAnswer Answer() override { return script_.answer.load(); }
+
+ private:
+  PromptScript& script_;
+};
+
+class PacedLink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SelectLanguage(kLangEnglish);
+    sim::ForgetSimulatedDevices();
+    config_.baudRate = 9600;
+    config_.echo = false;
+  }
+  void TearDown() override {
+    link_.StopLink();
+    sim::ForgetSimulatedDevices();
+  }
+  std::shared_ptr<sim::SimDevice> Start(sim::SimOptions options, const char* port = "SIM:TG5") {
+    options.homeBaud = config_.baudRate;
+    auto device = sim::PrepareSimulatedDevice(port, options);
+    EXPECT_TRUE(link_.StartLink(port, &events_, config_));
+    EXPECT_EQ(events_.WaitFor({DN_READY}, 0).code, DN_READY);
+    EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+    return device;
+  }
+  // Requests a write of the edit image and returns the failed page, or -1 after DN_WRITEOK.
+  int32_t Write() {
+    EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+    const size_t mark = events_.Mark();
+    EXPECT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
+    LinkEvent outcome = events_.WaitFor({DN_WRITEOK, DN_WRITEFAILED}, mark);
+    EXPECT_EQ(events_.WaitFor({DN_WRITEEND}, mark).code, DN_WRITEEND);
+    return outcome.code == DN_WRITEFAILED ? outcome.value : -1;
+  }
+
+  MessageRecorder messages_;
+  ScopedMessageSink scopedSink_{&messages_};
+  Events events_;
+  LinkConfig config_;
+  DutLink link_;
+};
+
+TEST_F(PacedLink, EraseRefusedOrUnansweredFailsThePairAndKeepsTheDevice) {
+  auto device = Start(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  const std::vector<uint8_t> before = device->Page(4);
+  link_.EditImage([](PageImage& image) { image.bytes[4][4] ^= 0x01; });
+  device->RefuseNextErase();
+  EXPECT_EQ(Write(), 4);
+  EXPECT_EQ(device->Page(4), before) << "a refused erase erased nothing";
+  EXPECT_TRUE(link_.InConfigMode());
+
+  // The read-back after the failed write brought the device's page into both images: the edit
+  // is made again.
+  EXPECT_EQ(link_.CopyEditImage().bytes[4][4], before[4]);
+  link_.EditImage([](PageImage& image) { image.bytes[4][4] ^= 0x01; });
+  device->IgnoreNextErase();
+  EXPECT_EQ(Write(), 4);
+  EXPECT_EQ(device->Page(4), before);
+  EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  EXPECT_TRUE(link_.InConfigMode());
+}
+
+TEST_F(PacedLink, ShortPageFailsTheReadAndAPageNeverReadIsNeitherErasedNorWritten) {
+  auto device = Start(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  const std::vector<uint8_t> page0 = device->Page(0), page1 = device->Page(1);
+  // The device answers the next page read one byte short.
+  link_.ResetPages(1);
+  size_t mark = events_.Mark();
+  device->ShortenNextPageRead();
+  ASSERT_TRUE(link_.RequestCommand(CMD_READ, 0));
+  LinkEvent read = events_.WaitFor({DN_READDONE, DN_READFAILED}, mark);
+  EXPECT_EQ(read.code, DN_READFAILED);
+  EXPECT_EQ(read.value, 1);
+  EXPECT_GE(events_.Count(DN_SHORTPAGE, mark), 1);
+  EXPECT_TRUE(link_.PageNeedsRead(1));
+  EXPECT_EQ(link_.PageLength(1), -1);
+
+  // A change in page 0 would erase the pair 0/1, whose page 1 the link does not know: the write
+  // fails at page 1 and the device keeps both pages.
+  link_.EditImage([](PageImage& image) { image.bytes[0][0] ^= 0x01; });
+  device->ClearReceived();
+  EXPECT_EQ(Write(), 1);
+  EXPECT_FALSE(Contains(device->Received(), {'e', 0x00, 0xFF}));
+  EXPECT_EQ(device->Page(0), page0);
+  EXPECT_EQ(device->Page(1), page1);
+}
+
+TEST_F(PacedLink, CancelledUpdateOfADeviceWithItsOwnSupplyKeepsItInConfigurationMode) {
+  PromptScript script;
+  InstallFlashProcedure(link_, [&script] { return std::make_unique<ScriptedPrompt>(script); });
+  config_.deviceType = 2;
+  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Jovix);
+  options.externalSupply = true;
+  auto device = Start(options, "SIM:JOVIX");
+  ASSERT_TRUE(link_.InConfigMode());
+
+  const size_t mark = events_.Mark();
+  ASSERT_TRUE(RequestFlash(link_, StreamImage(64)));
+  // Switching DTR off does not silence this device: the user is asked to switch it off and on,
+  // and cancels.
+  ASSERT_TRUE(WaitUntil([&] { return script.shown.load() > 0; }));
+  script.answer = PromptAnswer::Cancel;
+  EXPECT_EQ(events_.WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, mark).code, DN_FLASHEND);
+  EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  EXPECT_TRUE(link_.InConfigMode()) << "the device was dropped without asking for it";
+  EXPECT_EQ(device->FlashCount(), 0);
+
+  // It still answers: a read works without a power cycle.
+  link_.ResetPages(-1);
+  const size_t readMark = events_.Mark();
+  ASSERT_TRUE(link_.RequestCommand(CMD_READ, 0));
+  EXPECT_EQ(events_.WaitFor({DN_READDONE, DN_READFAILED}, readMark).code, DN_READDONE);
+}
+
+}  // namespace
+}  // namespace lumo
