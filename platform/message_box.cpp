@@ -55,6 +55,13 @@ std::vector<MessageBoxRequest> MessageRecorder::Boxes() const {
   return boxes_;
 }
 
+MsgAnswer ScopedMessageNote::Show(const MessageBoxRequest& request) {
+  if (previous_ == nullptr) return DefaultAnswer(request.kind);
+  MessageBoxRequest noted = request;
+  noted.text += "\n" + note_;
+  return previous_->Show(noted);
+}
+
 void MessageRecorder::Clear() {
   std::lock_guard lock(mutex_);
   boxes_.clear();
