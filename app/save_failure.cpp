@@ -26,6 +26,8 @@ std::string SaveFailureText(const char* headMsgId, const ReplaceResult& result) 
     case ReplaceError::FolderNotWritable:
       return text + "\n" + Filled(MsgText("ERRSAVE_FOLDER"), PathForText(result.folder));
     case ReplaceError::CannotCreate:
+      // The temporary file is made in the folder: a missing folder is the reason to name.
+      return text + "\n" + PathForText(result.folder) + ": " + std::strerror(result.savedErrno);
     case ReplaceError::WriteFailed:
     case ReplaceError::SyncFailed:
     case ReplaceError::RenameFailed:
