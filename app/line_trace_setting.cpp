@@ -10,8 +10,7 @@ namespace lumo {
 bool ApplyTraceSetting(DutLink& link, const Settings& settings, bool expertMode, int& err) {
   err = 0;
   // A path written by the Windows program is Windows-1252; one chosen here is file system bytes.
-  const std::string file =
-      expertMode ? StoredPathToFileSystem(settings.traceFile) : std::string();
+  const std::string file = expertMode ? StoredPathToFileSystem(settings.traceFile) : std::string();
   if (file.empty()) {
     StopLinkTrace(link);
     return true;

@@ -11,10 +11,9 @@
 //   ReadSettingsFile      the file keys read from a file into a record (pure apart from reading)
 //   WriteSettingsFile     the file keys of a record written into a file, other content kept
 //   LoadSettings          ReadSettingsFile into the current record (batch bits untouched)
-//   SaveSettings          WriteSettingsFile of the current record; a failure is shown with its reason
-//   CurrentSettings       a copy of the current record
-//   SetCurrentSettings    replace the current record
-//   SetBatchState         set or clear batch bits of the current record
+//   SaveSettings          WriteSettingsFile of the current record; a failure is shown with its
+//   reason CurrentSettings       a copy of the current record SetCurrentSettings    replace the
+//   current record SetBatchState         set or clear batch bits of the current record
 //   UpperCaseWin1252      upper-case a Windows-1252 text in place
 //   NormalizeLanguageName upper case, and "DEUTSCH" becomes "GERMAN"
 #pragma once

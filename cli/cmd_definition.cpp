@@ -110,9 +110,8 @@ void PrintRecordLine(int index, const PVar& r) {
 
 void PrintText(const ParDef& def, int type) {
   std::cout << "Device type: "
-            << (type == kDeviceUnknown
-                    ? std::string("unknown")
-                    : std::to_string(type) + " (" + DeviceTypeName(type) + ")")
+            << (type == kDeviceUnknown ? std::string("unknown")
+                                       : std::to_string(type) + " (" + DeviceTypeName(type) + ")")
             << "\n"
             << "Display name: " << Utf8(DisplayName(&def, type)) << "\n"
             << "Records: " << def.records.size() << "\n";

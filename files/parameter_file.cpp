@@ -107,8 +107,8 @@ bool WriteParameterFile(const ParDef* list, int deviceType, const std::string& b
   // A definition without "[DUT]" (a light curtain) still names its device type, so that the
   // file reads back here and in other programs, which all expect the line.
   const PVar* dut = FindRecord(list, kDeviceKey);
-  const std::string typeName = dut != nullptr ? Unquoted(dut->description)
-                                              : std::string(DeviceTypeName(deviceType));
+  const std::string typeName =
+      dut != nullptr ? Unquoted(dut->description) : std::string(DeviceTypeName(deviceType));
   out << kDeviceKey << " = \"" << typeName << "\"" << kLineEnd << kLineEnd;
   if (deviceType == 1) out << kBeamKey << " = " << beamText << kLineEnd << kLineEnd;
   for (size_t i = list->records.size(); i-- > 0;) {

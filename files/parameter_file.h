@@ -36,9 +36,9 @@ enum class BeamLineState {
 // What reading a file may change besides the File values.
 struct ParameterFileTarget {
   ParDef* list = nullptr;
-  int* deviceType = nullptr;    // the program's device type; -1 becomes 1 after a read
-  bool autoCopyConf = true;     // setting AutoCopyConf: a beam line is then ignored
-  BeamStates* beams = nullptr;  // the beam states, for a beam line the user adopts
+  int* deviceType = nullptr;          // the program's device type; -1 becomes 1 after a read
+  bool autoCopyConf = true;           // setting AutoCopyConf: a beam line is then ignored
+  BeamStates* beams = nullptr;        // the beam states, for a beam line the user adopts
   BeamLineState* beamLine = nullptr;  // optional: what became of the beam line
 };
 

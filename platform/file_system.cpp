@@ -137,7 +137,8 @@ ReplaceResult ReplaceFile(const std::string& path, const FileFiller& fill, mode_
 
 ReplaceResult ReplaceFileWith(const std::string& path, std::string_view content,
                               mode_t newFileMode) {
-  return ReplaceFile(path, [content](int fd) { return WriteAllTo(fd, content); }, newFileMode);
+  return ReplaceFile(
+      path, [content](int fd) { return WriteAllTo(fd, content); }, newFileMode);
 }
 
 std::string PathForText(const std::string& path) {

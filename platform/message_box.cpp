@@ -23,9 +23,13 @@ bool IsQuestion(MsgKind kind) {
   return false;
 }
 
-MsgAnswer DefaultAnswer(MsgKind kind) { return IsQuestion(kind) ? MsgAnswer::No : MsgAnswer::Ok; }
+MsgAnswer DefaultAnswer(MsgKind kind) {
+  return IsQuestion(kind) ? MsgAnswer::No : MsgAnswer::Ok;
+}
 
-MessageSink* SetMessageSink(MessageSink* sink) { return g_sink.exchange(sink); }
+MessageSink* SetMessageSink(MessageSink* sink) {
+  return g_sink.exchange(sink);
+}
 
 MsgAnswer ShowMessage(MsgKind kind, const std::string& text, const std::string& caption,
                       MsgOwner owner) {

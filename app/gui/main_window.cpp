@@ -37,8 +37,8 @@
 #include "files/parameter_file.h"
 #include "link/link_config.h"
 #include "link/port_errors.h"
-#include "platform/file_system.h"
 #include "link/serial_port.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 
 namespace lumo::gui {

@@ -31,9 +31,9 @@ void CheckFilter(const std::string& in, const std::string& out) {
 TEST(FilterDefinitionLines, CutsCommentsAndDropsEmptyLines) {
   CheckFilter("Gain = 2:3   # the gain\n", "Gain = 2:3   \n");
   CheckFilter("# only a comment\nA = 1:1\n", "A = 1:1\n");
-  CheckFilter("T = \"a#b\"\n", "T = \"a#b\"\n");          // a "#" inside quotes is text
-  CheckFilter("T = \"a#b\" # c\n", "T = \"a#b\" \n");      // the first one outside cuts
-  CheckFilter("\"x\"\"#\" = 1 # c\n", "\"x\"\"#\" = 1 \n");  // quotes toggle one by one
+  CheckFilter("T = \"a#b\"\n", "T = \"a#b\"\n");                 // a "#" inside quotes is text
+  CheckFilter("T = \"a#b\" # c\n", "T = \"a#b\" \n");            // the first one outside cuts
+  CheckFilter("\"x\"\"#\" = 1 # c\n", "\"x\"\"#\" = 1 \n");      // quotes toggle one by one
   CheckFilter("T = \"a#b\nU = 1 # c\n", "T = \"a#b\nU = 1 \n");  // per line, as the reader
   CheckFilter("\n\n\nA = 1\n\n", "A = 1\n");
   CheckFilter("x\n", "x\n");              // two characters are kept
@@ -162,12 +162,11 @@ TEST_F(NewConfiguratorTest, FailuresLeaveNoFileBehind) {
   EXPECT_FALSE(WriteNewConfiguratorFrom(dir / "nothing", dir / "out", dir / "def.txt"));
   EXPECT_FALSE(WriteNewConfiguratorFrom(source, dir / "no/such/out", dir / "def.txt"));
   EXPECT_FALSE(WriteNewConfiguratorFrom(source, "", dir / "def.txt"));
-  EXPECT_EQ(Texts(), (std::vector<std::string>{
-                         "Unable to open parameter definition file!",
-                         "Error writing new configurator!",
-                         "Error writing new configurator!\n" + dir.path() +
-                             "no/such: No such file or directory",
-                         "Error writing new configurator!"}));
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"Unable to open parameter definition file!",
+                                               "Error writing new configurator!",
+                                               "Error writing new configurator!\n" + dir.path() +
+                                                   "no/such: No such file or directory",
+                                               "Error writing new configurator!"}));
   for (const auto& box : recorder.Boxes()) {
     EXPECT_EQ(box.kind, MsgKind::Error);
     EXPECT_EQ(box.caption, "Create new configurator");

@@ -249,7 +249,8 @@ TEST_F(ParameterFileTest, AFolderThatCannotBeWrittenIsNamedAsSuch) {
   const std::string path = locked + "/device.par";
   EXPECT_TRUE(AsNobody([&] {
     bool saved = SaveParameterFile(path, def_.get(), 1, "-32");
-    return !saved && Texts().back() == "Error creating file\nThe folder is not writable:\n" + locked;
+    return !saved &&
+           Texts().back() == "Error creating file\nThe folder is not writable:\n" + locked;
   }));
   EXPECT_EQ(test::ReadFile(path), "old contents");
   chmod(locked.c_str(), 0755);

@@ -21,10 +21,10 @@ using test::WriteFile;
 
 TEST(Utf8ToCp1252, ConvertsWhatWindows1252HoldsAndMarksTheRest) {
   EXPECT_EQ(Utf8ToCp1252("Ger\xC3\xA4t \xE2\x82\xAC"), "Ger\xE4t \x80");
-  EXPECT_EQ(Utf8ToCp1252("\xC5\xB8\xC2\x81"), "\x9F\x81");   // back from Cp1252ToUtf8
-  EXPECT_EQ(Utf8ToCp1252("\xE6\x97\xA5 x"), "? x");           // no Windows-1252 letter
-  EXPECT_EQ(Utf8ToCp1252("a\xE4z"), "a?z");                   // not UTF-8
-  EXPECT_EQ(Utf8ToCp1252("\xC0\xAF"), "??");                  // overlong form
+  EXPECT_EQ(Utf8ToCp1252("\xC5\xB8\xC2\x81"), "\x9F\x81");  // back from Cp1252ToUtf8
+  EXPECT_EQ(Utf8ToCp1252("\xE6\x97\xA5 x"), "? x");         // no Windows-1252 letter
+  EXPECT_EQ(Utf8ToCp1252("a\xE4z"), "a?z");                 // not UTF-8
+  EXPECT_EQ(Utf8ToCp1252("\xC0\xAF"), "??");                // overlong form
   for (int b = 1; b < 256; ++b) {
     const std::string one(1, static_cast<char>(b));
     EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(one)), one) << b;
