@@ -4,6 +4,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "app/save_failure.h"
+#include "app/startup.h"
+#include "platform/message_box.h"
 #include "platform/profile_file.h"
 
 namespace lumo {
@@ -154,7 +157,7 @@ void ReadSettingsFile(const std::string& path, Settings* settings) {
   NormalizeLanguageName(settings->language);
 }
 
-bool WriteSettingsFile(const std::string& path, const Settings& settings) {
+bool WriteSettingsFile(const std::string& path, const Settings& settings, ReplaceResult* why) {
   ProfileFile file;
   file.Load(path);
   for (const SettingRow& row : kSettingRows) {
@@ -169,7 +172,7 @@ bool WriteSettingsFile(const std::string& path, const Settings& settings) {
         break;
     }
   }
-  return file.Save(path);
+  return file.Save(path, why);
 }
 
 void LoadSettings(const std::string& path) {
@@ -182,7 +185,10 @@ void LoadSettings(const std::string& path) {
 }
 
 bool SaveSettings(const std::string& path) {
-  return WriteSettingsFile(path, CurrentSettings());
+  ReplaceResult why;
+  if (WriteSettingsFile(path, CurrentSettings(), &why)) return true;
+  ShowMessage(MsgKind::Error, SaveFailureText("ERRSAVE_SETTINGS", why), ApplicationTitle());
+  return false;
 }
 
 Settings CurrentSettings() {

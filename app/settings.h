@@ -11,10 +11,9 @@
 //   ReadSettingsFile      the file keys read from a file into a record (pure apart from reading)
 //   WriteSettingsFile     the file keys of a record written into a file, other content kept
 //   LoadSettings          ReadSettingsFile into the current record (batch bits untouched)
-//   SaveSettings          WriteSettingsFile of the current record
-//   CurrentSettings       a copy of the current record
-//   SetCurrentSettings    replace the current record
-//   SetBatchState         set or clear batch bits of the current record
+//   SaveSettings          WriteSettingsFile of the current record; a failure is shown with its
+//   reason CurrentSettings       a copy of the current record SetCurrentSettings    replace the
+//   current record SetBatchState         set or clear batch bits of the current record
 //   UpperCaseWin1252      upper-case a Windows-1252 text in place
 //   NormalizeLanguageName upper case, and "DEUTSCH" becomes "GERMAN"
 #pragma once
@@ -22,6 +21,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/file_system.h"
 
 namespace lumo {
 
@@ -53,8 +54,10 @@ struct Settings {
 Settings DefaultSettings();
 // Missing file, missing key: the default. The record's batch bits are left as they are.
 void ReadSettingsFile(const std::string& path, Settings* settings);
-// False when the file could not be written; it is then unchanged.
-bool WriteSettingsFile(const std::string& path, const Settings& settings);
+// False when the file could not be written; it is then unchanged and `why` (optional) says what
+// failed. Shows nothing.
+bool WriteSettingsFile(const std::string& path, const Settings& settings,
+                       ReplaceResult* why = nullptr);
 
 void LoadSettings(const std::string& path);
 bool SaveSettings(const std::string& path);

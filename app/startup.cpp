@@ -311,6 +311,19 @@ CommandLineRequest ReadCommandLine(const std::string& commandLine) {
   return request;
 }
 
+CommandLineRequest ReadCommandLineArgs(int argc, const char* const* argv) {
+  // "-appdef" and one more argument: the shell has already split the words, so that argument is
+  // the file name whole, blanks included.
+  if (argc == 3 && argv != nullptr && argv[1] != nullptr && argv[2] != nullptr &&
+      std::string(argv[1]) == kAppDefOption && argv[2][0] != '\0') {
+    CommandLineRequest request;
+    request.newConfigurator = true;
+    request.definitionFile = argv[2];
+    return request;
+  }
+  return ReadCommandLine(JoinCommandLine(argc, argv));
+}
+
 SerialLineSettings DefaultSerialLine(int deviceType) {
   SerialLineSettings line;
   line.baudRate = (deviceType == kDeviceTypeJovix) ? kBaudDefaultJovix : kBaudDefaultOther;

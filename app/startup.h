@@ -23,6 +23,7 @@
 //   IsExpertCommandLine     the whole command line is exactly "-exp"
 //   MatchAppDefCommandLine  "-appdef", optional blanks, one word: the definition file name
 //   ReadCommandLine         both rules in their order: expert mode, else a new configurator
+//   ReadCommandLineArgs     the same from the program's arguments ("-appdef" FILE with blanks)
 //   DefaultSerialLine       the line settings a device type starts with
 //   ParseSerialLine         a [Baudrate] value text over the defaults
 //   TitleForDisplayName     the application title and the name shown in the window title
@@ -88,6 +89,10 @@ struct CommandLineRequest {
   std::string definitionFile;    // FILE of "-appdef"
 };
 CommandLineRequest ReadCommandLine(const std::string& commandLine);
+// argv[0] is the program. Exactly "-appdef" followed by one argument takes that argument whole
+// as the file name (on Linux the shell has split the words already); anything else is read as
+// the joined command line.
+CommandLineRequest ReadCommandLineArgs(int argc, const char* const* argv);
 
 // Parity codes and stop-bit codes of the serial line settings.
 enum SerialParity : uint8_t {

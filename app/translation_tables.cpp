@@ -204,6 +204,19 @@ TranslationRow g_messages[] = {
     {kById, 0, "ERRKFG_SAVE", 0, 0,
      {{kEn, "Error creating file"},
       {kDe, "Fehler beim Erstellen der Datei!"}}},
+    // Why a file could not be saved (behind the message of the file kind).
+    {kById, 0, "ERRSAVE_FOLDER", 0, 0,
+     {{kEn, "The folder is not writable:\n%s"},
+      {kDe, "Der Ordner ist nicht beschreibbar:\n%s"}}},
+    {kById, 0, "ERRSAVE_SETTINGS", 0, 0,
+     {{kEn, "Error saving the settings"},
+      {kDe, "Fehler beim Speichern der Einstellungen!"}}},
+    {kById, 0, "ERRKFG_BEAMLINE", 0, 0,
+     {{kEn, "The beam configuration of this parameter file cannot be read; the beams stay as "
+            "they were:\n%s"},
+      {kDe, "Die Strahlkonfiguration dieser Parameterdatei ist nicht lesbar; die Strahlen "
+            "bleiben unver\xE4ndert:\n%s"}}},
+    {kById, 0, "FILE_USED", 0, 0, {{kEn, "File: %s"}, {kDe, "Datei: %s"}}},
     {kById, 0, "ERRKFG_WRONGDUT", 0, 0,
      {{kEn, "Parameter file is not suitable for this device (\"%s\")!"},
       {kDe, "Die Parameterdatei ist nicht f\xFCr diese Ger\xE4teart bestimmt (\"%s\")!"}}},

@@ -109,7 +109,10 @@ void PrintRecordLine(int index, const PVar& r) {
 }
 
 void PrintText(const ParDef& def, int type) {
-  std::cout << "Device type: " << type << " (" << DeviceTypeName(type) << ")\n"
+  std::cout << "Device type: "
+            << (type == kDeviceUnknown ? std::string("unknown")
+                                       : std::to_string(type) + " (" + DeviceTypeName(type) + ")")
+            << "\n"
             << "Display name: " << Utf8(DisplayName(&def, type)) << "\n"
             << "Records: " << def.records.size() << "\n";
   int index = 0;

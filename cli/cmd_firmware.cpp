@@ -21,14 +21,7 @@ struct FirmwareArgs {
   bool json = false;
 };
 
-int RunFirmware(const FirmwareArgs& args, const GlobalOptions& options) {
-  if (options.language == "de") {
-    SelectLanguage(kLangGerman);
-  } else if (options.language == "en") {
-    SelectLanguage(kLangEnglish);
-  } else {
-    SelectLanguage(kLangNeutral);  // the system's language
-  }
+int RunFirmware(const FirmwareArgs& args) {
   FirmwareImage image;
   if (ReadFirmwareFile(args.file, image) != 1) return kExitFailed;
   const char* kind = ImageKindName(KindOf(image));
@@ -53,9 +46,8 @@ void SetupFirmwareCommand(CommandContext& context) {
   sub->add_option("file", args->file, "firmware file (.tg5 block file or .bfl stream file)")
       ->required();
   sub->add_flag("--json", args->json, "print one JSON object");
-  GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;
-  sub->callback([args, options, exitCode] { *exitCode = RunFirmware(*args, *options); });
+  sub->callback([args, exitCode] { *exitCode = RunFirmware(*args); });
 }
 
 }  // namespace

@@ -5,12 +5,11 @@
 // a parameter file: a self-contained, printable HTML page (cli/config_report.h). Its checksum is
 // a CRC-32 over the parameter pages: for a device the pages as read (each at its length), for a
 // file the pages its values give on erased memory (0xFF), so two reports of the same kind show
-// at a glance whether two parameter memories are equal. The page is saved through a temporary
-// file renamed over the target.
+// at a glance whether two parameter memories are equal. The page replaces the target whole
+// (ReplaceFile: links followed, permissions kept, the old file intact on failure).
 #include <cstdio>
 #include <ctime>
-#include <fstream>
-
+#include "app/save_failure.h"
 #include "app/translations.h"
 #include "cli/command.h"
 #include "cli/config_report.h"
@@ -18,6 +17,7 @@
 #include "cli/production_line.h"
 #include "definitions/setup.h"
 #include "platform/cp1252.h"
+#include "platform/file_system.h"
 
 namespace lumo::cli {
 namespace {
@@ -45,24 +45,6 @@ std::string LocalDateTime() {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
   return text;
-}
-
-bool SaveText(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) {
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
 }
 
 ReportData CommonData() {
@@ -139,8 +121,10 @@ int RunReport(const ReportArgs& args, const GlobalOptions& options) {
   ReportData data = CommonData();
   bool ok = args.from.empty() ? FromDevice(args, data) : FromFile(args, data);
   if (!ok) return kExitFailed;
-  if (!SaveText(args.out, RenderReportHtml(data))) {
-    PrintError("Cannot write the report " + args.out);
+  ReplaceResult saved = ReplaceFileWith(args.out, RenderReportHtml(data));
+  if (!saved.ok()) {
+    PrintError("Cannot write the report " + args.out + ": " +
+               Cp1252ToUtf8(SaveFailureText("ERRKFG_SAVE", saved)));
     return kExitFailed;
   }
   char checksum[16];

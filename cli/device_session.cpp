@@ -58,6 +58,19 @@ void AddTraceOption(CLI::App* command, GlobalOptions& options) {
                       "write every byte on the line and the link's events to FILE");
 }
 
+void SelectCommandLanguage(const GlobalOptions& options) {
+  if (options.language == "en") {
+    SelectLanguage(kLangEnglish);
+  } else if (options.language == "de") {
+    SelectLanguage(kLangGerman);
+  } else {
+    Settings settings = DefaultSettings();
+    ReadSettingsFile(SettleStartupPaths(kDesktopProgramName).settingsFile, &settings);
+    SelectLanguageByName(settings.language);  // "NEUTRAL": the system's language
+  }
+  InitTranslations();
+}
+
 bool PrepareProgram(const GlobalOptions& options) {
   TraceFile() = options.traceFile;
   StartupPaths paths = SettleStartupPaths(kDesktopProgramName);

@@ -1,6 +1,7 @@
 // What every device command of lumokonf-cli shares: the program's state as the desktop program
 // sets it up at start, and a link with a device whose notifications queue up for the command.
 //
+//   SelectCommandLanguage the language of a command's messages (--lang, settings, system)
 //   PrepareProgram        paths, settings (lumokonf.ini), language, translation tables, the
 //                         device definition and its setup; false after its message was shown
 //   LinkConfigFromProgram (link/link_config.h) the link's settings from definition and settings
@@ -23,6 +24,10 @@
 #include "link/link_config.h"
 
 namespace lumo::cli {
+
+// The language of every message of a command: --lang, else the desktop program's settings file
+// (its Language key), else the system's. Runs before any command speaks.
+void SelectCommandLanguage(const GlobalOptions& options);
 
 bool PrepareProgram(const GlobalOptions& options);
 

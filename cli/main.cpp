@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/command.h"
+#include "cli/device_session.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
 
@@ -47,6 +48,9 @@ int main(int argc, char** argv) {
     CommandContext context{app, options, exitCode};
     setup(context);
   }
+
+  // Every command speaks the chosen language from its first message on.
+  app.parse_complete_callback([&options] { SelectCommandLanguage(options); });
 
   StderrSink sink;
   lumo::ScopedMessageSink scoped(&sink);

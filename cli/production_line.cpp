@@ -561,10 +561,12 @@ bool LoadParameterFileForWrite(const std::string& path, ParDef* def, BeamStates&
   AdoptingSink adopting(outer);
   SetMessageSink(&adopting);
   int type = DeviceType();
-  ParameterFileTarget target{def, &type, false, &beams};
+  BeamLineState beamLine = BeamLineState::None;
+  ParameterFileTarget target{def, &type, false, &beams, &beamLine};
   bool ok = LoadParameterFile(path, target);
   SetMessageSink(outer);
-  return ok;
+  // An unreadable beam line was reported; nothing may be written with the beams left unknown.
+  return ok && beamLine != BeamLineState::Unreadable;
 }
 
 std::string VerifyWritten(ParDef* def, bool lightCurtain, const BeamStates& beams, BeamRange range,

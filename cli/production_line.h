@@ -14,7 +14,8 @@
 // done; the loop goes on with the next unit. The loop ends after --count units (0: no limit),
 // on SIGINT/SIGTERM, or when the port fails.
 //
-//   LoadParameterFileForWrite  load a parameter file into the File column, adopting its beams
+//   LoadParameterFileForWrite  load a parameter file into the File column, adopting its beams;
+//                              false also for a beam line that does not read
 //   VerifyWritten              the file's values and beams as read back; "" when all match
 //   UnitRecord                 what one unit's log line holds
 //   SelfTestFailures           the failing rules and beams of a self-test run, as words

@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "app/translations.h"
 #include "definitions/definition.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 
 namespace lumo {
@@ -31,6 +32,14 @@ bool OpenDefinitionFile(const std::string& path, std::ifstream& file) {
 }
 
 }  // namespace
+
+std::string UsedFileNote(const std::string& path) {
+  if (path.empty()) return std::string();
+  std::string note = MsgText("FILE_USED");
+  size_t mark = note.find("%s");
+  if (mark != std::string::npos) note.replace(mark, 2, PathForText(path));
+  return note;
+}
 
 std::unique_ptr<ParDef> ParseDefinitionFile(std::istream& file) {
   try {
@@ -62,9 +71,16 @@ std::unique_ptr<ParDef> LoadDefinitionFrom(const DefinitionPlaces& places,
   if (source != nullptr) *source = DefinitionSource::None;
   std::ifstream file;
   DefinitionSource found = DefinitionSource::None;
-  if (!places.startDirectory.empty() &&
-      OpenDefinitionFile(WithSeparator(places.startDirectory) + kDefinitionFileName, file)) {
-    found = DefinitionSource::StartDirectory;
+  // A file made on Windows is often named "pardef.txt": a name differing only in case is taken
+  // when the exact one is missing, and its messages name it.
+  std::string usedName;
+  if (!places.startDirectory.empty()) {
+    bool differs = false;
+    std::string path = FindFileAnyCase(places.startDirectory, kDefinitionFileName, &differs);
+    if (OpenDefinitionFile(path, file)) {
+      found = DefinitionSource::StartDirectory;
+      if (differs) usedName = path;
+    }
   }
   if (found == DefinitionSource::None && OpenDefinitionFile(places.programFile, file)) {
     if (FindEmbeddedDefinition(file)) {
@@ -75,14 +91,18 @@ std::unique_ptr<ParDef> LoadDefinitionFrom(const DefinitionPlaces& places,
   }
   if (found == DefinitionSource::None && !places.programDirectory.empty()) {
     file.clear();
-    if (OpenDefinitionFile(WithSeparator(places.programDirectory) + kDefinitionFileName, file)) {
+    bool differs = false;
+    std::string path = FindFileAnyCase(places.programDirectory, kDefinitionFileName, &differs);
+    if (OpenDefinitionFile(path, file)) {
       found = DefinitionSource::ProgramDirectory;
+      if (differs) usedName = path;
     }
   }
   if (found == DefinitionSource::None) {
     ShowMessage(MsgKind::Error, MsgText("ERRPVAR_NODEFS"), MsgText("PARDEF_OPEN"));
     return nullptr;
   }
+  ScopedMessageNote note(UsedFileNote(usedName));
   std::unique_ptr<ParDef> def = ParseDefinitionFile(file);
   if (def && source != nullptr) *source = found;
   return def;

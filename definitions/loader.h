@@ -13,6 +13,8 @@
 //   LoadDefinitionFrom       search the given places and parse
 //   LoadDefinition           the same for the running program
 //   ParseDefinitionFile      parse an opened file; a read error is reported, never thrown
+//   UsedFileNote             "File: <path>", the line added to messages about a file found
+//                            under a name differing in case ("pardef.txt")
 #pragma once
 
 #include <memory>
@@ -47,5 +49,8 @@ std::unique_ptr<ParDef> LoadDefinition(DefinitionSource* source = nullptr);
 // (a folder opened as a file, an I/O error): that shows "Unable to open parameter definition
 // file!" and gives nullptr.
 std::unique_ptr<ParDef> ParseDefinitionFile(std::istream& file);
+
+// Empty for an empty path.
+std::string UsedFileNote(const std::string& path);
 
 }  // namespace lumo

@@ -6,15 +6,17 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
+#include "app/save_failure.h"
 #include "app/startup.h"
 #include "app/translations.h"
 #include "definitions/definition.h"
 #include "definitions/embedded.h"
 #include "definitions/loader.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 
 namespace lumo {
@@ -46,8 +48,9 @@ const char* ErrorMsgId(NewAppError error) {
   return nullptr;
 }
 
-void ShowNewAppError(const char* msgId) {
-  ShowMessage(MsgKind::Error, MsgText(msgId), MsgText("NEWAPP_TITLE"), MsgOwner::Desktop);
+void ShowNewAppError(const char* msgId, const ReplaceResult* why = nullptr) {
+  std::string text = why != nullptr && !why->ok() ? SaveFailureText(msgId, *why) : MsgText(msgId);
+  ShowMessage(MsgKind::Error, text, MsgText("NEWAPP_TITLE"), MsgOwner::Desktop);
 }
 
 // A descriptor closed when it goes out of scope.
@@ -136,26 +139,72 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Appends one piece read from the definition file, filtered, to `out`.
-void AppendFilteredPiece(std::string piece, std::string& out) {
+// Appends one line of the definition file (with its line end, if any), filtered, to `out`.
+void AppendFilteredLine(std::string line, std::string& out) {
+  const bool hadLineEnd = !line.empty() && line.back() == '\n';
   // The text is handled as a C string: a NUL ends it (the line end is kept).
-  std::size_t nul = piece.find('\0');
+  std::size_t nul = line.find('\0');
   if (nul != std::string::npos) {
-    bool hadLineEnd = piece.back() == '\n';
-    piece.resize(nul);
-    if (hadLineEnd) piece.push_back('\n');
+    line.resize(nul);
+    if (hadLineEnd) line.push_back('\n');
   }
-  std::size_t hash = piece.find('#');
-  if (hash != std::string::npos) {
-    piece.resize(hash);
-    piece.push_back('\n');
+  // The first "#" outside a quoted text starts a comment, as the definition reader sees it.
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == '#' && !quoted) {
+      line.resize(i);
+      line.push_back('\n');
+      break;
+    }
   }
-  if (piece.size() > 1) out += piece;
+  if (line.size() > 1) out += line;
 }
 
-// The job of WriteNewConfiguratorFrom without the messages.
+// Reads, filters and parses a definition file: the text a new program file embeds, or nothing
+// when the file cannot be read (error set) or the text does not parse (the parser has shown
+// why, error stays None).
+std::optional<std::string> CheckedDefinitionText(const std::string& definitionFile,
+                                                 NewAppError& error) {
+  std::string bytes;
+  error = ReadDefinitionFile(definitionFile, bytes);
+  if (error != NewAppError::None) return std::nullopt;
+  std::string text = FilterDefinitionLines(bytes);
+  // Parsed exactly as the new program will read it: the text, then the marker.
+  std::istringstream embedded(text + kEmbeddedMarker, std::ios::binary);
+  std::unique_ptr<ParDef> checked = ParseDefinitionFile(embedded);
+  if (!checked) return std::nullopt;
+  DiscardDefinition(checked);
+  return text;
+}
+
+// Copies the source program into `fd`, then writes `text` and the trailer at the place of its
+// embedded definition.
+bool FillNewProgram(int source, int fd, const std::string& text) {
+  uint64_t copied = 0;
+  if (!CopyAll(source, fd, copied)) return false;
+  uint64_t oldSize = 0;
+  std::optional<EmbeddedSpan> span = FindEmbeddedDefinition(fd, oldSize);
+  if (oldSize != copied || text.size() > UINT32_MAX) {
+    errno = EIO;
+    return false;
+  }
+  const uint64_t textStart = span ? span->textStart : oldSize;
+  EmbeddedTrailer trailer = MakeTrailer(static_cast<uint32_t>(text.size()));
+  const uint64_t newEnd = textStart + text.size() + trailer.size();
+  if (!WriteAllAt(fd, text.data(), text.size(), textStart) ||
+      !WriteAllAt(fd, trailer.data(), trailer.size(), textStart + text.size())) {
+    return false;
+  }
+  // Fewer than 16 old bytes behind the new trailer would leave a torn trailer at the end of the
+  // file, and the new definition could not be found: cut them off.
+  return !(newEnd < oldSize && oldSize - newEnd < kEmbeddedTrailerSize &&
+           ::ftruncate(fd, static_cast<off_t>(newEnd)) != 0);
+}
+
+// The job of WriteNewConfiguratorFrom without the messages, with the checked text.
 NewAppError WriteNewProgram(const std::string& sourceProgram, const std::string& newProgram,
-                            const std::string& definitionFile) {
+                            const std::string& text, ReplaceResult& why) {
   if (newProgram.empty()) return NewAppError::Write;
   Fd source(::open(sourceProgram.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat sourceStat {};
@@ -169,64 +218,12 @@ NewAppError WriteNewProgram(const std::string& sourceProgram, const std::string&
       SameFile(targetStat, selfStat)) {
     return NewAppError::Write;
   }
-
-  std::string tempName = DirectoryOf(newProgram) + "." + FileNameOf(newProgram) + ".XXXXXX";
-  std::vector<char> tempBuffer(tempName.begin(), tempName.end());
-  tempBuffer.push_back('\0');
-  Fd temp(::mkstemp(tempBuffer.data()));
-  if (!temp.ok()) return NewAppError::Write;
-  tempName = tempBuffer.data();
-
-  NewAppError result = NewAppError::None;
-  do {
-    uint64_t copied = 0;
-    // Same mode bits as the original, and writable by its owner ("normal" attributes).
-    mode_t mode = (sourceStat.st_mode & 07777) | S_IWUSR;
-    if (!CopyAll(source.get(), temp.get(), copied) || ::fchmod(temp.get(), mode) != 0) {
-      result = NewAppError::Write;
-      break;
-    }
-    uint64_t oldSize = 0;
-    std::optional<EmbeddedSpan> span = FindEmbeddedDefinition(temp.get(), oldSize);
-    if (oldSize != copied) {
-      result = NewAppError::Write;
-      break;
-    }
-    const uint64_t textStart = span ? span->textStart : oldSize;
-
-    std::string bytes;
-    result = ReadDefinitionFile(definitionFile, bytes);
-    if (result != NewAppError::None) break;
-    std::string text = FilterDefinitionLines(bytes);
-    if (text.size() > UINT32_MAX) {
-      result = NewAppError::Write;
-      break;
-    }
-    EmbeddedTrailer trailer = MakeTrailer(static_cast<uint32_t>(text.size()));
-    const uint64_t newEnd = textStart + text.size() + trailer.size();
-    if (!WriteAllAt(temp.get(), text.data(), text.size(), textStart) ||
-        !WriteAllAt(temp.get(), trailer.data(), trailer.size(), textStart + text.size())) {
-      result = NewAppError::Write;
-      break;
-    }
-    // Fewer than 16 old bytes behind the new trailer would leave a torn trailer at the end of
-    // the file, and the new definition could not be found: cut them off.
-    if (newEnd < oldSize && oldSize - newEnd < kEmbeddedTrailerSize &&
-        ::ftruncate(temp.get(), static_cast<off_t>(newEnd)) != 0) {
-      result = NewAppError::Write;
-      break;
-    }
-    if (::fsync(temp.get()) != 0 || !temp.Close() ||
-        ::rename(tempName.c_str(), newProgram.c_str()) != 0) {
-      result = NewAppError::Write;
-      break;
-    }
-    return NewAppError::None;
-  } while (false);
-
-  temp.Close();
-  ::unlink(tempName.c_str());
-  return result;
+  // A new file gets the source's mode bits, writable by its owner ("normal" attributes); a
+  // file replaced keeps its own.
+  const mode_t newMode = (sourceStat.st_mode & 07777) | S_IWUSR;
+  why = ReplaceFile(
+      newProgram, [&](int fd) { return FillNewProgram(source.get(), fd, text); }, newMode);
+  return why.ok() ? NewAppError::None : NewAppError::Write;
 }
 
 bool HasTxtExtension(const std::string& fileName) {
@@ -247,26 +244,33 @@ void SetNewConfiguratorSaveHook(SaveFileHook hook) {
 
 std::string FilterDefinitionLines(std::string_view bytes) {
   std::string out;
-  std::string piece;
+  std::string line;
   std::size_t i = 0;
   while (i < bytes.size()) {
-    piece.clear();
-    while (i < bytes.size() && piece.size() < kDefinitionReadPiece) {
+    line.clear();
+    while (i < bytes.size()) {
       char c = bytes[i++];
       if (c == '\r' && i < bytes.size() && bytes[i] == '\n') continue;  // CR LF reads as LF
-      piece.push_back(c);
+      line.push_back(c);
       if (c == '\n') break;
     }
-    AppendFilteredPiece(piece, out);
+    AppendFilteredLine(line, out);
   }
   return out;
 }
 
 bool WriteNewConfiguratorFrom(const std::string& sourceProgram, const std::string& newProgram,
                               const std::string& definitionFile) {
-  NewAppError error = WriteNewProgram(sourceProgram, newProgram, definitionFile);
+  NewAppError error = NewAppError::None;
+  std::optional<std::string> text = CheckedDefinitionText(definitionFile, error);
+  if (!text) {
+    if (error != NewAppError::None) ShowNewAppError(ErrorMsgId(error));
+    return false;
+  }
+  ReplaceResult why;
+  error = WriteNewProgram(sourceProgram, newProgram, *text, why);
   if (error == NewAppError::None) return true;
-  ShowNewAppError(ErrorMsgId(error));
+  ShowNewAppError(ErrorMsgId(error), &why);
   return false;
 }
 
@@ -285,16 +289,15 @@ int CreateNewConfigurator(const std::string& definitionFile) {
     ShowNewAppError("ERRNEWAPP_NOASCIIFILE");
     return 0;
   }
-  {
-    std::ifstream file(definitionFile, std::ios::binary);
-    if (!S_ISREG(st.st_mode) || !file) {
-      ShowNewAppError("ERRPVAR_OPEN");
-      return 0;
-    }
-    // The parser reports its own errors; the parsed definition is only a check.
-    std::unique_ptr<ParDef> checked = ParseDefinitionFile(file);
-    if (!checked) return 0;
-    DiscardDefinition(checked);
+  // The text is read, filtered and parsed once, before anything is asked or written; what is
+  // written is exactly the text that parsed. The parser reports its own errors.
+  NewAppError error = NewAppError::None;
+  std::optional<std::string> text =
+      S_ISREG(st.st_mode) ? CheckedDefinitionText(definitionFile, error) : std::nullopt;
+  if (!S_ISREG(st.st_mode)) error = NewAppError::OpenDefinition;
+  if (!text) {
+    if (error != NewAppError::None) ShowNewAppError(ErrorMsgId(error));
+    return 0;
   }
 
   SaveFileHook hook;
@@ -311,7 +314,12 @@ int CreateNewConfigurator(const std::string& definitionFile) {
   std::optional<std::string> chosen = hook(request);
   if (!chosen) return 0;
 
-  if (!WriteNewConfigurator(*chosen, definitionFile)) return 0;
+  ReplaceResult why;
+  error = WriteNewProgram(kSelfExe, *chosen, *text, why);
+  if (error != NewAppError::None) {
+    ShowNewAppError(ErrorMsgId(error), &why);
+    return 0;
+  }
   ShowMessage(MsgKind::Plain, MsgText("NEWAPP_SUCCESS"), MsgText("NEWAPP_TITLE"),
               MsgOwner::Desktop);
   return 1;

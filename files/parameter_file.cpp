@@ -1,9 +1,5 @@
 #include "files/parameter_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <strings.h>
 #include <cerrno>
 #include <cstdio>
@@ -13,9 +9,11 @@
 #include <ostream>
 #include <sstream>
 
+#include "app/save_failure.h"
 #include "app/translations.h"
 #include "definitions/scan.h"
 #include "definitions/setup.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 
 namespace lumo {
@@ -25,6 +23,8 @@ namespace {
 constexpr const char* kBeamKey = "Strahlenkonfiguration";
 constexpr const char* kDeviceKey = "[DUT]";
 constexpr const char* kLineEnd = "\r\n";
+constexpr const char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr size_t kUtf8BomBytes = sizeof kUtf8Bom - 1;
 // A line is read whole up to this many characters; the rest of a longer line is dropped. (Lines
 // are not split into several: a long beam line would otherwise lose its tail without a word.)
 constexpr size_t kMaxLineLength = 65535;
@@ -104,10 +104,12 @@ std::string FillText(const char* format, std::initializer_list<std::string> args
 bool WriteParameterFile(const ParDef* list, int deviceType, const std::string& beamText,
                         std::ostream& out) {
   if (list == nullptr) return false;
+  // A definition without "[DUT]" (a light curtain) still names its device type, so that the
+  // file reads back here and in other programs, which all expect the line.
   const PVar* dut = FindRecord(list, kDeviceKey);
-  if (dut != nullptr) {
-    out << kDeviceKey << " = \"" << Unquoted(dut->description) << "\"" << kLineEnd << kLineEnd;
-  }
+  const std::string typeName =
+      dut != nullptr ? Unquoted(dut->description) : std::string(DeviceTypeName(deviceType));
+  out << kDeviceKey << " = \"" << typeName << "\"" << kLineEnd << kLineEnd;
   if (deviceType == 1) out << kBeamKey << " = " << beamText << kLineEnd << kLineEnd;
   for (size_t i = list->records.size(); i-- > 0;) {
     const PVar& record = list->records[i];
@@ -132,12 +134,17 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
   if (list == nullptr || target.deviceType == nullptr) return false;
   int& programType = *target.deviceType;
   ClearFileValues(list);
+  if (target.beamLine != nullptr) *target.beamLine = BeamLineState::None;
   int fileType = -1;
   std::string fileTypeText;
   std::string fatal;
 
   std::string raw;
+  bool firstLine = true;
   while (fatal.empty() && ReadLine(in, raw)) {
+    // Editors on Windows often start a file with a UTF-8 byte order mark.
+    if (firstLine && raw.compare(0, kUtf8BomBytes, kUtf8Bom) == 0) raw.erase(0, kUtf8BomBytes);
+    firstLine = false;
     std::string line = Normalized(raw);
     if (line.empty() || line[0] == '#') continue;
     size_t eq = line.find('=');
@@ -151,6 +158,14 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
         break;
       }
       if (target.autoCopyConf) continue;
+      // Checked before anything changes: an unreadable line must not clear the beams.
+      BeamStates probe = target.beams != nullptr ? *target.beams : BeamStates{};
+      if (!ReadRangeText(value.c_str(), probe, true, true)) {
+        if (target.beamLine != nullptr) *target.beamLine = BeamLineState::Unreadable;
+        ShowFileError(FillText(MsgText("ERRKFG_BEAMLINE"), {value}, kMaxMessageLength));
+        continue;
+      }
+      if (target.beamLine != nullptr) *target.beamLine = BeamLineState::Read;
       std::string question = FillText(MsgText("KFG_QRAYDEFIMPORT"), {value}, kMaxMessageLength);
       if (ShowMessage(MsgKind::Question, question, MsgText("KFG_DLGOPEN")) == MsgAnswer::Yes &&
           target.beams != nullptr) {
@@ -186,6 +201,10 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
 
   if (fatal.empty()) {
     if (programType == -1) programType = 1;
+    // Files saved with a definition without "[DUT]" had no such line: the definition's type.
+    if (fileType == -1 && FindRecord(list, kDeviceKey) == nullptr) {
+      fileType = DefinitionDeviceType(list);
+    }
     if (fileType != programType) {
       fatal = FillText(MsgText("ERRKFG_WRONGDUT"), {fileTypeText}, kMaxMessageLength);
     }
@@ -201,38 +220,18 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
 bool SaveParameterFile(const std::string& path, const ParDef* list, int deviceType,
                        const std::string& beamText) {
   std::ostringstream text;
-  bool ok = WriteParameterFile(list, deviceType, beamText, text);
-  std::string temp = path + ".tmp-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = ok ? mkstemp(name.data()) : -1;
-  if (fd >= 0) {
-    std::string data = text.str();
-    const char* p = data.data();
-    size_t left = data.size();
-    while (ok && left > 0) {
-      ssize_t n = write(fd, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = false;
-        break;
-      }
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
-    // The new file gets the old file's permissions, or the usual ones for a new file.
-    struct stat old {};
-    mode_t mode = 0644;
-    if (stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
-    if (ok) ok = fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    if (close(fd) != 0) ok = false;
-    if (ok) ok = rename(name.data(), path.c_str()) == 0;
-    if (!ok) unlink(name.data());
+  ReplaceResult result;
+  if (!WriteParameterFile(list, deviceType, beamText, text)) {
+    result.error = ReplaceError::WriteFailed;
+    result.savedErrno = EINVAL;
+    result.target = path;
   } else {
-    ok = false;
+    result = ReplaceFileWith(path, text.str());
   }
-  if (!ok) ShowMessage(MsgKind::Error, MsgText("ERRKFG_SAVE"), MsgText("KFG_DLGSAVE"));
-  return ok;
+  if (!result.ok()) {
+    ShowMessage(MsgKind::Error, SaveFailureText("ERRKFG_SAVE", result), MsgText("KFG_DLGSAVE"));
+  }
+  return result.ok();
 }
 
 bool LoadParameterFile(const std::string& path, const ParameterFileTarget& target) {

@@ -3,11 +3,15 @@
 // A file is text, one "name = value" per line (written with CR LF; a lone LF reads too), in
 // Windows-1252. Writing takes the Edit values of the parameter list; reading fills only the File
 // values and their valid flags (and, when the user agrees, the beam states): loading never
-// changes Edit values or the page images.
+// changes Edit values or the page images. A UTF-8 byte order mark before the first line is
+// skipped. Every file names its device type in a "[DUT]" line; a file without one is accepted
+// only when the definition has no "[DUT]" record either (such files were saved before the line
+// was always written). A beam line that is not a range text changes no beam: the reader says so
+// and reports it in BeamLineState.
 //
 //   WriteParameterFile   the lines of a file into a stream
 //   ReadParameterFile    a stream into the File column; false when the file is refused
-//   SaveParameterFile    WriteParameterFile into a file, through a temporary file and a rename
+//   SaveParameterFile    WriteParameterFile into a file, replaced whole (ReplaceFile)
 //   LoadParameterFile    ReadParameterFile from a file, with the open error message
 //
 // Messages go through the message sink (platform/message_box.h) with the texts and captions
@@ -22,23 +26,33 @@
 
 namespace lumo {
 
+// The file's beam line as the last read found it.
+enum class BeamLineState {
+  None,        // no beam line read (none in the file, or ignored with AutoCopyConf)
+  Read,        // a well-formed range text (adopted when the user agreed)
+  Unreadable,  // not a range text: the beams were kept and the user was told
+};
+
 // What reading a file may change besides the File values.
 struct ParameterFileTarget {
   ParDef* list = nullptr;
-  int* deviceType = nullptr;    // the program's device type; -1 becomes 1 after a read
-  bool autoCopyConf = true;     // setting AutoCopyConf: a beam line is then ignored
-  BeamStates* beams = nullptr;  // the beam states, for a beam line the user adopts
+  int* deviceType = nullptr;          // the program's device type; -1 becomes 1 after a read
+  bool autoCopyConf = true;           // setting AutoCopyConf: a beam line is then ignored
+  BeamStates* beams = nullptr;        // the beam states, for a beam line the user adopts
+  BeamLineState* beamLine = nullptr;  // optional: what became of the beam line
 };
 
-// Writes "[DUT]", the beam line (device type 1) and the parameters in reverse list order.
-// False as soon as a write fails.
+// Writes "[DUT]" (the definition's value, or the device type's name when the definition has
+// none), the beam line (device type 1) and the parameters in reverse list order. False as soon
+// as a write fails.
 bool WriteParameterFile(const ParDef* list, int deviceType, const std::string& beamText,
                         std::ostream& out);
 
 bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in);
 
-// Saves through a temporary file in the same folder, renamed over the old file only when every
-// byte was written; on failure the old file is left as it was and "ERRKFG_SAVE" is shown.
+// Saves through ReplaceFile (platform/file_system.h): the old file is replaced only when every
+// byte was written, a link stays a link; on failure the old file is left as it was and
+// "ERRKFG_SAVE" is shown with the reason.
 bool SaveParameterFile(const std::string& path, const ParDef* list, int deviceType,
                        const std::string& beamText);
 

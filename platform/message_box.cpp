@@ -23,9 +23,13 @@ bool IsQuestion(MsgKind kind) {
   return false;
 }
 
-MsgAnswer DefaultAnswer(MsgKind kind) { return IsQuestion(kind) ? MsgAnswer::No : MsgAnswer::Ok; }
+MsgAnswer DefaultAnswer(MsgKind kind) {
+  return IsQuestion(kind) ? MsgAnswer::No : MsgAnswer::Ok;
+}
 
-MessageSink* SetMessageSink(MessageSink* sink) { return g_sink.exchange(sink); }
+MessageSink* SetMessageSink(MessageSink* sink) {
+  return g_sink.exchange(sink);
+}
 
 MsgAnswer ShowMessage(MsgKind kind, const std::string& text, const std::string& caption,
                       MsgOwner owner) {
@@ -53,6 +57,13 @@ void MessageRecorder::QueueAnswer(MsgAnswer answer) {
 std::vector<MessageBoxRequest> MessageRecorder::Boxes() const {
   std::lock_guard lock(mutex_);
   return boxes_;
+}
+
+MsgAnswer ScopedMessageNote::Show(const MessageBoxRequest& request) {
+  if (previous_ == nullptr) return DefaultAnswer(request.kind);
+  MessageBoxRequest noted = request;
+  noted.text += "\n" + note_;
+  return previous_->Show(noted);
 }
 
 void MessageRecorder::Clear() {

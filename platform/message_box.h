@@ -11,6 +11,7 @@
 //   ShowMessage      show one box and return the button pressed
 //   SetMessageSink   install a sink (nullptr: none); returns the previous one
 //   MessageRecorder  a sink that keeps every box, for tests and headless callers
+//   ScopedMessageNote  adds a line to every box shown while it lives (e.g. the file in use)
 #pragma once
 
 #include <mutex>
@@ -84,6 +85,25 @@ class ScopedMessageSink {
   ScopedMessageSink& operator=(const ScopedMessageSink&) = delete;
 
  private:
+  MessageSink* previous_;
+};
+
+// Passes every box on to the sink installed before it, with `note` added as a last line, while
+// it lives; an empty note changes nothing. Installed and removed on the same thread, around work
+// whose messages belong to one file.
+class ScopedMessageNote : public MessageSink {
+ public:
+  explicit ScopedMessageNote(std::string note)
+      : note_(std::move(note)), previous_(note_.empty() ? nullptr : SetMessageSink(this)) {}
+  ~ScopedMessageNote() override {
+    if (!note_.empty()) SetMessageSink(previous_);
+  }
+  ScopedMessageNote(const ScopedMessageNote&) = delete;
+  ScopedMessageNote& operator=(const ScopedMessageNote&) = delete;
+  MsgAnswer Show(const MessageBoxRequest& request) override;
+
+ private:
+  std::string note_;
   MessageSink* previous_;
 };
 

@@ -12,9 +12,7 @@ namespace lumo {
 
 namespace {
 
-constexpr mode_t kNewFileMode = 0644;              // a settings file anyone may read
 constexpr size_t kReadChunkBytes = 64 * 1024;      // one read() call while loading
-constexpr const char* kTempSuffix = ".XXXXXX";     // mkstemp's pattern, same folder as the file
 constexpr const char kUtf8Bom[] = "\xEF\xBB\xBF";  // some editors put it before the first line
 constexpr size_t kUtf8BomBytes = sizeof kUtf8Bom - 1;
 
@@ -108,33 +106,6 @@ bool SplitNumber(const std::string& text, NumberParts* parts) {
   return parts->end > parts->begin;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// The file a save must replace: the target of a symbolic link, so that the link stays.
-std::string SaveTarget(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) == nullptr) return path;
-  return resolved;
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace
 
 bool ProfileFile::Load(const std::string& path) {
@@ -142,14 +113,16 @@ bool ProfileFile::Load(const std::string& path) {
   lineEnd_ = "\r\n";
   byteOrderMark_ = false;
   loadable_ = true;
+  loadErrno_ = 0;
 
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block
   if (fd < 0) {
+    loadErrno_ = errno;
     loadable_ = (errno == ENOENT || errno == ENOTDIR);  // absent: a save may create it
     return false;
   }
   std::string data;
-  struct stat st;
+  struct stat st {};
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   while (ok) {
     char chunk[kReadChunkBytes];
@@ -161,6 +134,7 @@ bool ProfileFile::Load(const std::string& path) {
   }
   close(fd);
   if (!ok) {
+    loadErrno_ = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
     loadable_ = false;
     return false;
   }
@@ -256,31 +230,19 @@ void ProfileFile::Set(const std::string& section, const std::string& key,
   lines_.push_back(newLine);
 }
 
-bool ProfileFile::Save(const std::string& path) const {
-  if (!loadable_ || path.empty()) return false;
-  std::string target = SaveTarget(path);
-
-  std::string content = byteOrderMark_ ? kUtf8Bom : "";
-  for (const std::string& line : lines_) content += line + lineEnd_;
-
-  std::string tempName = target + kTempSuffix;
-  int fd = mkstemp(tempName.data());
-  if (fd < 0) return false;
-  struct stat old;
-  mode_t mode = (stat(target.c_str(), &old) == 0) ? (old.st_mode & 07777) : kNewFileMode;
-  bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  if (ok) ok = rename(tempName.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    unlink(tempName.c_str());
-    return false;
+bool ProfileFile::Save(const std::string& path, ReplaceResult* why) const {
+  ReplaceResult result;
+  if (!loadable_ || path.empty()) {
+    result.error = ReplaceError::CannotCreate;
+    result.savedErrno = path.empty() ? ENOENT : loadErrno_;
+    result.target = path;
+  } else {
+    std::string content = byteOrderMark_ ? kUtf8Bom : "";
+    for (const std::string& line : lines_) content += line + lineEnd_;
+    result = ReplaceFileWith(path, content);
   }
-  int dirFd = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);  // best effort: the rename is durable once the folder is synced
-    close(dirFd);
-  }
-  return true;
+  if (why != nullptr) *why = result;
+  return result.ok();
 }
 
 bool ProfileNumberIsNonZero(const std::string& value) {

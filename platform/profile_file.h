@@ -20,13 +20,15 @@
 //   GetString   the value of a key, or a default
 //   GetInt      the value read as a whole number, or the default when the key is absent or empty
 //   Set         change a key's value, adding the key (and its section) when missing
-//   Save        write to a temporary file in the same folder and rename it over the file
+//   Save        replace the file whole (ReplaceFile: links followed, permissions kept)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/file_system.h"
 
 namespace lumo {
 
@@ -48,9 +50,9 @@ class ProfileFile {
   // A value is one line: it is cut at the first CR, LF or NUL byte.
   void Set(const std::string& section, const std::string& key, const std::string& value);
 
-  // True when the new file is in place. On failure the old file is unchanged and no temporary
-  // file is left behind.
-  bool Save(const std::string& path) const;
+  // True when the new file is in place. On failure the old file is unchanged, no temporary
+  // file is left behind and `why` (optional) says what failed.
+  bool Save(const std::string& path, ReplaceResult* why = nullptr) const;
 
   // The lines as they will be written (for tests and diagnostics).
   const std::vector<std::string>& Lines() const { return lines_; }
@@ -65,6 +67,7 @@ class ProfileFile {
   std::string lineEnd_ = "\r\n";
   bool byteOrderMark_ = false;
   bool loadable_ = true;
+  int loadErrno_ = 0;  // why the last Load refused the file
 };
 
 // True when the value text holds a non-zero number in GetInt's syntax (any width: a flag

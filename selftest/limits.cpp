@@ -9,10 +9,12 @@
 
 #include "app/startup.h"
 #include "app/translations.h"
+#include "definitions/loader.h"
 #include "definitions/scan.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
 #include "link/serial_port.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 
 namespace lumo {
@@ -376,9 +378,17 @@ bool ReadLimitRules(std::istream& in) {
 
 bool LoadLimitsFile(const std::string& name) {
   const StartupPaths paths = CurrentStartupPaths();
-  std::ifstream in(paths.startDir + name, std::ios::binary);
-  if (!in) in.open(paths.programDir + name, std::ios::binary);
+  // A name differing only in case ("limits.txt", made on Windows) serves when the exact one is
+  // missing; the reader's messages then name the file used.
+  bool differs = false;
+  std::string used = FindFileAnyCase(paths.startDir, name, &differs);
+  std::ifstream in(used, std::ios::binary);
   if (!in) {
+    used = FindFileAnyCase(paths.programDir, name, &differs);
+    in.open(used, std::ios::binary);
+  }
+  if (!in) {
+    differs = false;
     const std::string installed = InstalledDataFile(paths.programDir, kInstalledDataFolder, name);
     if (!installed.empty()) in.open(installed, std::ios::binary);
   }
@@ -386,6 +396,7 @@ bool LoadLimitsFile(const std::string& name) {
     TheLimitTable().Free();
     return false;
   }
+  ScopedMessageNote note(differs ? UsedFileNote(used) : std::string());
   return ReadLimitRules(in);
 }
 

@@ -13,7 +13,8 @@
 // "description", min, max, ["hint"]
 //
 //   ReadLimitRules       parse an opened file into the table (first error shown, table empty)
-//   LoadLimitsFile       "Limits.txt" from the start directory, else the program directory, else
+//   LoadLimitsFile       "Limits.txt" (or a name differing only in case) from the start
+//                        directory, else the program directory, else
 //                        the installed share folder beside the program's bin folder
 //   FindLimitRule        first rule with a number (negative numbers only for the device type)
 //   RuleApplies          variant 0 or the variant selector (the version read, when in range)

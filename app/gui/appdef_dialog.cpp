@@ -43,7 +43,8 @@ bool ExecutableFilesProxy::filterAcceptsRow(int sourceRow, const QModelIndex& so
 }
 
 NewProgramSaveDialog::NewProgramSaveDialog(const SaveFileRequest& request)
-    : QFileDialog(nullptr, FromCp1252(request.title), FromCp1252(request.initialDirectory)),
+    : QFileDialog(nullptr, FromCp1252(request.title),
+                  QFile::decodeName(request.initialDirectory.c_str())),
       proxy_(new ExecutableFilesProxy(this)) {
   // The list filter needs Qt's own dialog; a platform dialog would not use it.
   setOption(QFileDialog::DontUseNativeDialog, true);

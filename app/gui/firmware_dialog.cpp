@@ -35,7 +35,7 @@ FileDialogRequest FirmwareFileRequest() {
   request.filter = QtFilterFromParts(MsgText("FLASH_OFNFILTER"));
   const QStringList filters = request.filter.split(QStringLiteral(";;"));
   if (filters.size() > kPreselectedFilter) request.selectedFilter = filters[kPreselectedFilter];
-  request.directory = FromCp1252(CurrentStartupPaths().startDir);
+  request.directory = QFile::decodeName(CurrentStartupPaths().startDir.c_str());
   request.fileName = g_lastFirmwareFile;
   return request;
 }

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   lumo::InitTranslations();
 
   lumo::CommandLineRequest request =
-      lumo::ReadCommandLine(lumo::JoinCommandLine(static_cast<int>(args.size()), args.data()));
+      lumo::ReadCommandLineArgs(static_cast<int>(args.size()), args.data());
   paths.startFlags = request.startFlags;
   lumo::SetCurrentStartupPaths(paths);
   if (request.newConfigurator) {

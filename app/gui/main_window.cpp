@@ -38,6 +38,7 @@
 #include "link/link_config.h"
 #include "link/port_errors.h"
 #include "link/serial_port.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 
 namespace lumo::gui {
@@ -593,10 +594,10 @@ bool MainWindow::LoadParameterFileCommand(const std::string& path) {
     request.title = Msg("KFG_DLGOPEN");
     request.filter = QtFilterFromParts(MsgText("KFG_OFNFILTER"));
     request.defaultSuffix = QStringLiteral("par");
-    if (savedOnce_) request.directory = FromCp1252(CurrentStartupPaths().programDir);
+    if (savedOnce_) request.directory = QFile::decodeName(CurrentStartupPaths().programDir.c_str());
     std::optional<QString> file = AskFile(request);
     if (!file) return false;
-    chosen = file->toStdString();
+    chosen = QFile::encodeName(*file).toStdString();
   }
   int type = DeviceType();
   ParameterFileTarget target;
@@ -607,7 +608,7 @@ bool MainWindow::LoadParameterFileCommand(const std::string& path) {
   bool accepted = lumo::LoadParameterFile(chosen, target);
   if (type != DeviceType()) SetDeviceType(type);
   if (accepted) {
-    paramTable_.SetLoadedFile(chosen);
+    paramTable_.SetLoadedFile(PathForText(chosen));  // the header shows Windows-1252 text
   }
   UpdateEnabling();
   return accepted;
@@ -619,14 +620,15 @@ bool MainWindow::SaveParameterFileCommand() {
   request.title = Msg("KFG_DLGSAVE");
   request.filter = QtFilterFromParts(MsgText("KFG_OFNFILTER"));
   request.defaultSuffix = QStringLiteral("par");
-  request.directory = FromCp1252(CurrentStartupPaths().programDir);
+  request.directory = QFile::decodeName(CurrentStartupPaths().programDir.c_str());
   std::optional<QString> file = AskFile(request);
   if (!file) return false;
   savedOnce_ = true;
   std::string beamText = DeviceType() == kDeviceTG5
                              ? FormatRangeText(beamPanel_.States(), beamPanel_.Range())
                              : std::string();
-  return lumo::SaveParameterFile(file->toStdString(), CurrentDefinition(), DeviceType(), beamText);
+  return lumo::SaveParameterFile(QFile::encodeName(*file).toStdString(), CurrentDefinition(),
+                                 DeviceType(), beamText);
 }
 
 bool MainWindow::StartLinkOnPort(const std::string& port) {
@@ -641,7 +643,7 @@ void MainWindow::ApplyTrace() {
   const bool expert = (CurrentStartupPaths().startFlags & kStartExpert) != 0;
   if (!ApplyTraceSetting(TheLink(), CurrentSettings(), expert, err)) {
     ShowMessage(MsgKind::Warning,
-                std::string(CurrentSettings().traceFile) + ": " + std::strerror(err), AppTitle());
+                PathForText(CurrentSettings().traceFile) + ": " + std::strerror(err), AppTitle());
   }
 }
 
@@ -659,7 +661,8 @@ void MainWindow::FirstAction() {
     QTimer::singleShot(0, this, [this] { Command(kIdSettings); });
     return;
   }
-  if (settings.defaultKonfFile[0] != '\0') LoadParameterFileCommand(settings.defaultKonfFile);
+  if (settings.defaultKonfFile[0] != '\0')
+    LoadParameterFileCommand(StoredPathToFileSystem(settings.defaultKonfFile));
   ApplyTrace();
   if (!StartLinkOnPort(settings.defaultPortName)) {
     ShowMessage(MsgKind::Warning, OpenFailedText(settings.defaultPortName), AppTitle());
@@ -755,7 +758,8 @@ void MainWindow::OpenSettings() {
   const Settings settings = CurrentSettings();
   TheLink().StopLink();
   ApplyTrace();
-  if (settings.defaultKonfFile[0] != '\0') LoadParameterFileCommand(settings.defaultKonfFile);
+  if (settings.defaultKonfFile[0] != '\0')
+    LoadParameterFileCommand(StoredPathToFileSystem(settings.defaultKonfFile));
   if (settings.defaultPortName[0] != '\0' && !StartLinkOnPort(settings.defaultPortName)) {
     ShowMessage(MsgKind::Plain, OpenFailedText(settings.defaultPortName), AppTitle());
   }

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QHelpEvent>
 #include <QStyle>
@@ -13,6 +14,7 @@
 #include "app/startup.h"
 #include "app/translations.h"
 #include "link/serial_port.h"
+#include "platform/file_system.h"
 #include "sim/sim_port.h"
 
 namespace lumo::gui {
@@ -304,8 +306,8 @@ void SettingsDialog::FillFromSettings() {
   batch->setVisible((settings.batch & kBatchOffered) != 0);
   batch->setChecked((settings.batch & kBatchOn) != 0);
   OnBatchToggled(batch->isChecked());
-  file_.setText(FromCp1252(settings.defaultKonfFile));
-  traceFile_.setText(FromCp1252(settings.traceFile));
+  file_.setText(QFile::decodeName(StoredPathToFileSystem(settings.defaultKonfFile).c_str()));
+  traceFile_.setText(QFile::decodeName(StoredPathToFileSystem(settings.traceFile).c_str()));
 }
 
 void SettingsDialog::FillLanguage() {
@@ -349,7 +351,7 @@ void SettingsDialog::Browse() {
   request.title = Msg("KFG_DLGOPEN");
   request.filter = QtFilterFromParts(MsgText("KFG_OFNFILTER"));
   request.defaultSuffix = QStringLiteral("par");
-  request.directory = FromCp1252(CurrentStartupPaths().startDir);
+  request.directory = QFile::decodeName(CurrentStartupPaths().startDir.c_str());
   std::optional<QString> chosen;
   if (fileDialog_) {
     chosen = fileDialog_(request);
@@ -382,9 +384,11 @@ std::string SettingsDialog::ChosenPortName() const {
 void SettingsDialog::Apply() {
   Settings settings = CurrentSettings();
   CopyField(settings.defaultPortName, sizeof settings.defaultPortName, ChosenPortName());
-  CopyField(settings.defaultKonfFile, sizeof settings.defaultKonfFile, ToCp1252(file_.text()));
+  CopyField(settings.defaultKonfFile, sizeof settings.defaultKonfFile,
+            QFile::encodeName(file_.text()).toStdString());
   if (expert_) {
-    CopyField(settings.traceFile, sizeof settings.traceFile, ToCp1252(traceFile_.text().trimmed()));
+    CopyField(settings.traceFile, sizeof settings.traceFile,
+              QFile::encodeName(traceFile_.text().trimmed()).toStdString());
   }
   for (const FlagBoxRow& row : kFlagBoxes) {
     settings.*row.flag = checkBoxes_[row.id]->isChecked() ? 1 : 0;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <tuple>
 
 #include "tests/temp_folder.h"
@@ -27,6 +29,22 @@ void CheckAppDef(const std::string& line, const char* expected) {
   if (expected != nullptr) {
     EXPECT_EQ(file, expected) << line;
   }
+}
+
+TEST(CommandLine, AppDefWithOneArgumentTakesItWhole) {
+  auto read = [](std::vector<const char*> argv) {
+    argv.insert(argv.begin(), "lumokonf");
+    return ReadCommandLineArgs(static_cast<int>(argv.size()), argv.data());
+  };
+  CommandLineRequest quoted = read({"-appdef", "My Defs/x.txt"});  // the shell kept it whole
+  EXPECT_TRUE(quoted.newConfigurator);
+  EXPECT_EQ(quoted.definitionFile, "My Defs/x.txt");
+  EXPECT_EQ(read({"-appdef My Defs/x.txt"}).definitionFile, "My");  // one joined argument
+  EXPECT_EQ(read({"-appdef", "a.txt", "b.txt"}).definitionFile, "a.txt");
+  EXPECT_FALSE(read({"-appdef", ""}).newConfigurator);
+  EXPECT_FALSE(read({"-APPDEF", "a b"}).newConfigurator);
+  EXPECT_EQ(read({"-exp"}).startFlags, kStartExpert);
+  EXPECT_FALSE(read({}).newConfigurator);
 }
 
 TEST(CommandLine, AppDefAsFormattedInputMatchesIt) {

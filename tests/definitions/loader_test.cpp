@@ -1,4 +1,5 @@
 #include "definitions/loader.h"
+#include "app/translations.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -29,6 +30,7 @@ std::string Embedded(const std::string& text) {
 class LoaderTest : public ::testing::Test {
  protected:
   LoaderTest() : scoped_(&recorder) {
+    SelectLanguage(kLangEnglish);
     places.startDirectory = start.path();
     places.programDirectory = program.path();
     places.programFile = program / "lumokonf";
@@ -65,6 +67,27 @@ TEST_F(LoaderTest, ThreePlacesInOrder) {
   WriteFile(places.programFile, "a program without a definition, long enough for a trailer");
   EXPECT_EQ(Load(DefinitionSource::ProgramDirectory), "program");
   EXPECT_TRUE(recorder.Boxes().empty());
+}
+
+TEST_F(LoaderTest, ANameDifferingInCaseServesAndItsMessagesNameIt) {
+  std::remove((start / kDefinitionFileName).c_str());
+  WriteFile(start / "pardef.txt", Definition("lower"));
+  EXPECT_EQ(Load(DefinitionSource::StartDirectory), "lower");
+  EXPECT_TRUE(recorder.Boxes().empty());
+  WriteFile(start / kDefinitionFileName, Definition("exact"));  // the exact name first
+  EXPECT_EQ(Load(DefinitionSource::StartDirectory), "exact");
+  std::remove((start / kDefinitionFileName).c_str());
+  WriteFile(start / "pardef.txt", "Gain = 9:3\n");
+  EXPECT_EQ(Load(DefinitionSource::None), "none");
+  ASSERT_EQ(recorder.Boxes().size(), 1u);
+  const std::string text = recorder.Boxes()[0].text;
+  EXPECT_EQ(text.substr(text.rfind('\n') + 1), "File: " + start / "pardef.txt");
+  // In the program directory too.
+  std::remove((start / "pardef.txt").c_str());
+  std::remove((program / kDefinitionFileName).c_str());
+  WriteFile(places.programFile, "a program without a definition, long enough for a trailer");
+  WriteFile(program / "PARDEF.TXT", Definition("upper"));
+  EXPECT_EQ(Load(DefinitionSource::ProgramDirectory), "upper");
 }
 
 TEST_F(LoaderTest, NothingFoundSaysSo) {

@@ -155,5 +155,36 @@ TEST_F(CliTest, AppdefFailuresAndUsage) {
   EXPECT_EQ(Cli("appdef def.dat").exitCode, 2);  // --out is required
 }
 
+// ---- Each command's language: --lang, then the settings file, then the system ----
+
+TEST_F(CliTest, EveryCommandSpeaksTheChosenLanguage) {
+  WriteFile(dir / "def.dat", Definition());
+  const std::string english = "Only '.txt' <30kB allowed as parameter definition file!\n";
+  const std::string german = "Nur Dateien mit Endung '.txt' und <30kB sind zul\xC3\xA4ssig!\n";
+  auto run = [&](const std::string& lang, const std::string& options) {
+    return RunProgram(dir, "env",
+                      "LC_ALL= LC_MESSAGES= LANG=" + lang + " '" + LUMO_CLI_PROGRAM + "' " +
+                          options + " appdef def.dat --out x")
+        .err;
+  };
+  EXPECT_EQ(run("de_DE.UTF-8", ""), german);  // no settings file: the system's
+  EXPECT_EQ(run("en_GB.UTF-8", ""), english);
+  EXPECT_EQ(run("de_DE.UTF-8", "--lang en"), english);
+  WriteFile(dir / "lumokonf.ini", "[Misc]\r\nLanguage=English\r\n");
+  EXPECT_EQ(run("de_DE.UTF-8", ""), english);  // the settings file before the system
+  EXPECT_EQ(run("en_GB.UTF-8", "--lang de"), german);
+  WriteFile(dir / "lumokonf.ini", "[Misc]\r\nLanguage=deutsch\r\n");
+  EXPECT_EQ(run("en_GB.UTF-8", ""), german);
+}
+
+TEST_F(CliTest, DefinitionOfAnUnknownTypeSaysSo) {
+  WriteFile(dir / "gizmo.txt", Definition() + "[DUT] = \"Gizmo\"\n");
+  RunResult r = Cli("definition gizmo.txt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("Device type: unknown\n", 0), 0u) << r.out;
+  WriteFile(dir / "tg5.txt", Definition());
+  EXPECT_EQ(Cli("definition tg5.txt").out.rfind("Device type: 1 (TG5)\n", 0), 0u);
+}
+
 }  // namespace
 }  // namespace lumo

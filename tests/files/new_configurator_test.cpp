@@ -31,7 +31,10 @@ void CheckFilter(const std::string& in, const std::string& out) {
 TEST(FilterDefinitionLines, CutsCommentsAndDropsEmptyLines) {
   CheckFilter("Gain = 2:3   # the gain\n", "Gain = 2:3   \n");
   CheckFilter("# only a comment\nA = 1:1\n", "A = 1:1\n");
-  CheckFilter("T = \"a#b\"\n", "T = \"a\n");  // a "#" inside quotes cuts too
+  CheckFilter("T = \"a#b\"\n", "T = \"a#b\"\n");                 // a "#" inside quotes is text
+  CheckFilter("T = \"a#b\" # c\n", "T = \"a#b\" \n");            // the first one outside cuts
+  CheckFilter("\"x\"\"#\" = 1 # c\n", "\"x\"\"#\" = 1 \n");      // quotes toggle one by one
+  CheckFilter("T = \"a#b\nU = 1 # c\n", "T = \"a#b\nU = 1 \n");  // per line, as the reader
   CheckFilter("\n\n\nA = 1\n\n", "A = 1\n");
   CheckFilter("x\n", "x\n");              // two characters are kept
   CheckFilter("A = 1\nB", "A = 1\n");     // a last line of one character is left out
@@ -42,14 +45,14 @@ TEST(FilterDefinitionLines, CutsCommentsAndDropsEmptyLines) {
   CheckFilter("", "");
 }
 
-TEST(FilterDefinitionLines, LongLinesAreReadInPieces) {
+TEST(FilterDefinitionLines, LongLinesAreHandledWhole) {
   std::string line(1500, 'a');
   CheckFilter(line + "\n", line + "\n");
-  // The second piece starts after 1023 characters; its comment cuts only that piece.
-  std::string cut = std::string(1023, 'b') + "c#d\n";
-  CheckFilter(cut, std::string(1023, 'b') + "c\n");
-  // A piece of exactly the line end is left out.
-  CheckFilter(std::string(1023, 'e') + "\n", std::string(1023, 'e'));
+  // A comment far into a long line cuts that line there, and only there.
+  CheckFilter(std::string(1023, 'b') + "c#d\n", std::string(1023, 'b') + "c\n");
+  // Lines of exactly 1023 and 2046 characters keep their line ends: nothing merges.
+  CheckFilter(std::string(1023, 'e') + "\nF = 1\n", std::string(1023, 'e') + "\nF = 1\n");
+  CheckFilter(std::string(2046, 'g') + "\nH\n", std::string(2046, 'g') + "\nH\n");
 }
 
 TEST(FilterDefinitionLines, ReferenceDefinitionHasItsKnownLength) {
@@ -159,10 +162,11 @@ TEST_F(NewConfiguratorTest, FailuresLeaveNoFileBehind) {
   EXPECT_FALSE(WriteNewConfiguratorFrom(dir / "nothing", dir / "out", dir / "def.txt"));
   EXPECT_FALSE(WriteNewConfiguratorFrom(source, dir / "no/such/out", dir / "def.txt"));
   EXPECT_FALSE(WriteNewConfiguratorFrom(source, "", dir / "def.txt"));
-  EXPECT_EQ(Texts(),
-            (std::vector<std::string>{
-                "Unable to open parameter definition file!", "Error writing new configurator!",
-                "Error writing new configurator!", "Error writing new configurator!"}));
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"Unable to open parameter definition file!",
+                                               "Error writing new configurator!",
+                                               "Error writing new configurator!\n" + dir.path() +
+                                                   "no/such: No such file or directory",
+                                               "Error writing new configurator!"}));
   for (const auto& box : recorder.Boxes()) {
     EXPECT_EQ(box.kind, MsgKind::Error);
     EXPECT_EQ(box.caption, "Create new configurator");
@@ -249,6 +253,56 @@ TEST_F(NewConfiguratorTest, WritesTheChosenFileAndSaysSo) {
   recorder.Clear();
   EXPECT_EQ(CreateNewConfigurator(dir / "def.txt"), 0);
   EXPECT_TRUE(recorder.Boxes().empty());
+}
+
+// ---- Only a definition that parses as embedded is written ----
+
+TEST_F(NewConfiguratorTest, QuotedHashesSurviveAndTheNewProgramStarts) {
+  const std::string target = dir / "made";
+  SetNewConfiguratorSaveHook(
+      [&](const SaveFileRequest&) -> std::optional<std::string> { return target; });
+  WriteFile(dir / "def.txt",
+            "$(x) := GERMAN: \"Kanal #1\", ENGLISH: \"Channel #1\"  # the channel\n"
+            "[DUT_DisplayAs] = \"Box #7\"\n$(x) = 2:3\n");
+  EXPECT_EQ(CreateNewConfigurator(dir / "def.txt"), 1);
+  EXPECT_EQ(Texts(), std::vector<std::string>{"New configurator created!"});
+  EXPECT_EQ(EmbeddedName(target), "Box #7");
+}
+
+TEST_F(NewConfiguratorTest, ATextThatWouldNotParseEmbeddedIsNeverWritten) {
+  // The last line ends with "," at the end of the file: the file alone parses (the pending line
+  // is dropped), but embedded the marker's empty line completes it and the new program would
+  // stop at its start. Nothing is asked, nothing written, the parser's message is shown.
+  int asked = 0;
+  const std::string target = dir / "made";
+  SetNewConfiguratorSaveHook([&](const SaveFileRequest&) -> std::optional<std::string> {
+    ++asked;
+    return target;
+  });
+  WriteFile(dir / "def.txt", "[DUT_DisplayAs] = \"A\"\nSwap = 1:2, 0:\"a\",");
+  EXPECT_EQ(CreateNewConfigurator(dir / "def.txt"), 0);
+  EXPECT_EQ(asked, 0);
+  EXPECT_FALSE(std::filesystem::exists(target));
+  ASSERT_EQ(recorder.Boxes().size(), 1u);
+  EXPECT_EQ(recorder.Boxes()[0].caption, "Reading parameter definition");
+  recorder.Clear();
+  EXPECT_FALSE(WriteNewConfiguratorFrom(source, target, dir / "def.txt"));
+  EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_EQ(recorder.Boxes().size(), 1u);
+}
+
+TEST_F(NewConfiguratorTest, WritesThroughALinkAndKeepsTheTargetsMode) {
+  WriteFile(dir / "def.txt", Def("Linked"));
+  std::filesystem::create_directory(dir / "bin");
+  WriteFile(dir / "bin/tool", "old program");
+  chmod((dir / "bin/tool").c_str(), 0700);
+  std::filesystem::create_symlink("bin/tool", dir / "tool");
+  ASSERT_TRUE(WriteNewConfiguratorFrom(source, dir / "tool", dir / "def.txt"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "tool"));
+  EXPECT_EQ(EmbeddedName(dir / "bin/tool"), "Linked");
+  struct stat st {};
+  ASSERT_EQ(stat((dir / "bin/tool").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 }  // namespace

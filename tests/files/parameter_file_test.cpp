@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "../support/temp_dir.h"
@@ -189,11 +193,145 @@ TEST_F(ParameterFileTest, SaveReplacesTheFileOnlyWhenEverythingWasWritten) {
   }
   chmod(locked.c_str(), 0755);
 
-  // A path in a folder that does not exist.
+  // A path in a folder that does not exist: the message says which folder.
   messages_.Clear();
   EXPECT_FALSE(SaveParameterFile(dir / "no/such/device.par", def_.get(), 1, "-32"));
-  EXPECT_EQ(Texts(), (std::vector<std::string>{"Error creating file"}));
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"Error creating file\n" + dir.path() +
+                                               "no/such: No such file or directory"}));
   EXPECT_EQ(messages_.Boxes()[0].caption, "Save parameter file");
+}
+
+// ---- Saving: links, folders that cannot be written, names in UTF-8 ----
+
+// Runs `job` in a child process as the user "nobody", so that folder permissions bind also when
+// the tests run as root; the child's exit status is the job's result.
+bool AsNobody(const std::function<bool()>& job) {
+  pid_t child = fork();
+  if (child == 0) {
+    bool ok = (geteuid() != 0 || setgid(65534) == 0) && (geteuid() != 0 || setuid(65534) == 0);
+    _exit(ok && job() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(ParameterFileTest, SaveThroughALinkReplacesItsTargetAndKeepsTheLink) {
+  test::TempDir dir;
+  mkdir((dir / "real").c_str(), 0755);
+  test::WriteFile(dir / "real/device.par", "old contents");
+  chmod((dir / "real/device.par").c_str(), 0600);
+  symlink("real/device.par", (dir / "link.par").c_str());
+  SetEdit(Record("$(relsch)"), 5);
+  ASSERT_TRUE(SaveParameterFile(dir / "link.par", def_.get(), 1, "-32"));
+  struct stat st {};
+  ASSERT_EQ(lstat((dir / "link.par").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(test::ReadFile(dir / "real/device.par").find("$(relsch) = 5"), std::string::npos);
+  ASSERT_EQ(stat((dir / "real/device.par").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // A dangling link: the file is made where it points.
+  symlink("real/new.par", (dir / "dangling.par").c_str());
+  ASSERT_TRUE(SaveParameterFile(dir / "dangling.par", def_.get(), 1, "-32"));
+  EXPECT_NE(test::ReadFile(dir / "real/new.par").find("[DUT]"), std::string::npos);
+  ASSERT_EQ(lstat((dir / "dangling.par").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(ParameterFileTest, AFolderThatCannotBeWrittenIsNamedAsSuch) {
+  test::TempDir dir;
+  chmod(dir.path().c_str(), 0755);
+  const std::string locked = dir / "locked";
+  mkdir(locked.c_str(), 0755);  // the owner's (root's or ours), not nobody's
+  test::WriteFile(locked + "/device.par", "old contents");
+  chmod((locked + "/device.par").c_str(), 0666);
+  if (geteuid() != 0) chmod(locked.c_str(), 0555);
+  const std::string path = locked + "/device.par";
+  EXPECT_TRUE(AsNobody([&] {
+    bool saved = SaveParameterFile(path, def_.get(), 1, "-32");
+    return !saved &&
+           Texts().back() == "Error creating file\nThe folder is not writable:\n" + locked;
+  }));
+  EXPECT_EQ(test::ReadFile(path), "old contents");
+  chmod(locked.c_str(), 0755);
+}
+
+TEST_F(ParameterFileTest, NonAsciiNamesSaveAndLoadBack) {
+  test::TempDir dir;
+  const std::string path = dir / "Ger\xC3\xA4t \xE2\x82\xAC.par";  // "Gerät €.par" in UTF-8
+  SetEdit(Record("$(relsch)"), 42);
+  ASSERT_TRUE(SaveParameterFile(path, def_.get(), 1, "1-5"));
+  ASSERT_TRUE(std::filesystem::exists(path));
+  ParameterFileTarget target{def_.get(), &deviceType_, true, &beams_};
+  ASSERT_TRUE(LoadParameterFile(path, target));
+  EXPECT_EQ(Record("$(relsch)")->fileValue, 42);
+}
+
+// ---- "[DUT]" with and without the definition's record ----
+
+// The reference definition without its "[DUT]" line: a light curtain all the same.
+std::unique_ptr<ParDef> ReferenceWithoutDut() {
+  std::string text = test::ReadFile(std::string(LUMO_EXAMPLES_DIR) + "/TG5.txt");
+  size_t line = text.find("[DUT] ");
+  if (line == std::string::npos) return nullptr;
+  text.erase(line, text.find('\n', line) - line);
+  std::istringstream in(text);
+  return ParseDefinition(in);
+}
+
+TEST_F(ParameterFileTest, EveryFileSavedReadsBackWithAndWithoutDut) {
+  std::unique_ptr<ParDef> plain = ReferenceWithoutDut();
+  ASSERT_NE(plain, nullptr);
+  ASSERT_EQ(FindRecord(plain.get(), "[DUT]"), nullptr);
+  SetEdit(FindRecord(plain.get(), "$(relsch)"), 33);
+  std::ostringstream out;
+  ASSERT_TRUE(WriteParameterFile(plain.get(), 1, "1-5", out));
+  // Written with the device type's name, as files of definitions with "[DUT]" are.
+  EXPECT_EQ(out.str().rfind("[DUT] = \"TG5\"\r\n\r\n", 0), 0u);
+  for (const std::string& text : {out.str(), std::string("$(relsch) = 33\r\n")}) {
+    std::istringstream in(text);  // the new form, and the form such files had before
+    ParameterFileTarget target{plain.get(), &deviceType_, true, &beams_};
+    ASSERT_TRUE(ReadParameterFile(target, in)) << text;
+    EXPECT_EQ(FindRecord(plain.get(), "$(relsch)")->fileValue, 33);
+  }
+  EXPECT_TRUE(messages_.Boxes().empty());
+  // With the definition's "[DUT]" the line keeps its exact form, and a file without it is
+  // still refused.
+  SetEdit(Record("$(relsch)"), 33);
+  std::ostringstream withDut;
+  ASSERT_TRUE(WriteParameterFile(def_.get(), 1, "1-5", withDut));
+  EXPECT_EQ(withDut.str().rfind("[DUT] = \"TG5\"\r\n\r\n", 0), 0u);
+  EXPECT_FALSE(Read("$(relsch) = 33\r\n"));
+}
+
+TEST_F(ParameterFileTest, AByteOrderMarkBeforeTheFirstLineIsSkipped) {
+  ASSERT_TRUE(Read("\xEF\xBB\xBF[DUT] = \"TG5\"\r\n$(relsch) = 7\r\n"));
+  EXPECT_EQ(Record("$(relsch)")->fileValue, 7);
+  EXPECT_TRUE(messages_.Boxes().empty());
+}
+
+TEST_F(ParameterFileTest, AnUnreadableBeamLineKeepsTheBeamsAndSaysSo) {
+  for (const char* line : {"???", "1-5 ; x", "Strahl 1"}) {
+    beams_.fill(kBeamActive);
+    beams_[3] = kBeamInactive;
+    const BeamStates before = beams_;
+    messages_.Clear();
+    messages_.QueueAnswer(MsgAnswer::Yes);  // were it asked, it would be adopted
+    BeamLineState state = BeamLineState::None;
+    std::istringstream in(std::string("[DUT] = \"TG5\"\nStrahlenkonfiguration = ") + line +
+                          "\n$(relsch) = 8\n");
+    ParameterFileTarget target{def_.get(), &deviceType_, false, &beams_, &state};
+    ASSERT_TRUE(ReadParameterFile(target, in)) << line;
+    EXPECT_EQ(beams_, before) << line;
+    EXPECT_EQ(state, BeamLineState::Unreadable) << line;
+    ASSERT_EQ(messages_.Boxes().size(), 1u) << line;
+    EXPECT_EQ(messages_.Boxes()[0].kind, MsgKind::Error);
+    EXPECT_EQ(messages_.Boxes()[0].text,
+              std::string("The beam configuration of this parameter file cannot be read; the "
+                          "beams stay as they were:\n") +
+                  line);
+    EXPECT_EQ(Record("$(relsch)")->fileValue, 8);
+  }
 }
 
 TEST_F(ParameterFileTest, MissingFileShowsTheOpenError) {
