@@ -10,8 +10,9 @@
 // With the echo on, the echo of a byte comes back while the byte is still on its way (full
 // duplex): it adds no time and is not counted.
 //
-//   link_bench [NAME...]  prints (the named figures of) wire.read, wire.write, wire.flash.block,
-//   wire.flash.stream and
+//   link_bench [NAME...]  prints (the named figures of) wire.read.echo_on, wire.read.echo_off,
+//                         wire.write.echo_on, wire.write.echo_off, wire.flash.block,
+//                         wire.flash.stream and
 //                         latency.command_ms as "name: value  (comparison)"; exit status 0
 //   link_bench idle PORT SECONDS
 //                         the link as the command line runs it while it waits, on PORT (a
@@ -189,19 +190,19 @@ void PrintRatio(const Figure& f) {
               ratio <= kWireGoal ? "met" : "NOT met", f.detail.c_str());
 }
 
-LinkConfig BenchConfig(int deviceType, bool autoRead) {
+LinkConfig BenchConfig(int deviceType, bool autoRead, bool echo = true) {
   LinkConfig config;
   config.deviceType = deviceType;
   config.baudRate = kLineBaud;
-  config.echo = true;
+  config.echo = echo;
   config.autoRead = autoRead;
   config.powerOnDelayMs = 0;
   return config;
 }
 
-sim::SimOptions PacedOptions(sim::DeviceKind kind) {
+sim::SimOptions PacedOptions(sim::DeviceKind kind, bool echo = true) {
   sim::SimOptions options = sim::DefaultOptions(kind);
-  options.echo = true;
+  options.echo = echo;
   options.pace = true;
   return options;
 }
@@ -215,12 +216,13 @@ struct Session {
   std::shared_ptr<sim::SimLine> line;
   std::unique_ptr<DeviceTrace> trace;
 
-  bool Start(const char* port, sim::DeviceKind kind, bool autoRead) {
-    device = sim::PrepareSimulatedDevice(port, PacedOptions(kind));
+  bool Start(const char* port, sim::DeviceKind kind, bool autoRead, bool echo = true) {
+    device = sim::PrepareSimulatedDevice(port, PacedOptions(kind, echo));
     if (device == nullptr) return false;
     trace = std::make_unique<DeviceTrace>(kind == sim::DeviceKind::Tg5 ? '!' : 0xFF);
     device->SetTraceSink(trace->Sink());
-    if (!link.StartLink(port, &events, BenchConfig(kind == sim::DeviceKind::Tg5 ? 1 : 2, autoRead)))
+    if (!link.StartLink(port, &events,
+                        BenchConfig(kind == sim::DeviceKind::Tg5 ? 1 : 2, autoRead, echo)))
       return false;
     line = sim::SimulatedLine(port);
     return line != nullptr;
@@ -232,12 +234,12 @@ struct Session {
 };
 
 // A full read: from the device's prompt to DN_READDONE.
-Figure MeasureRead(const char* port) {
+Figure MeasureRead(const char* port, bool echo) {
   Figure f;
-  f.name = "wire.read";
+  f.name = echo ? "wire.read.echo_on" : "wire.read.echo_off";
   Session s;
   const auto deadline = Clock::now() + kJobLimit;
-  if (!s.Start(port, sim::DeviceKind::Tg5, true)) {
+  if (!s.Start(port, sim::DeviceKind::Tg5, true, echo)) {
     f.detail = "the simulated device could not be opened";
     return f;
   }
@@ -263,21 +265,23 @@ Figure MeasureRead(const char* port) {
   f.ok = true;
   char text[200];
   std::snprintf(text, sizeof text,
-                "%zu bytes sent, %zu received incl. the prompt, %u baud, echo on, identity gap "
+                "%zu bytes sent, %zu received incl. the prompt, %u baud, echo %s, identity gap "
                 "%.0f ms (identity %zu bytes)",
-                programBytes, deviceBytes, kLineBaud, kIdentityGapMs, identity);
+                programBytes, deviceBytes, kLineBaud, echo ? "on" : "off", kIdentityGapMs,
+                identity);
   f.detail = text;
   s.link.StopLink();
   return f;
 }
 
 // A write that changes every page: from the request to DN_WRITEEND (the read-back included).
-Figure MeasureWrite(const char* port) {
+// Its lower bound adds the device's own time to erase each pair and program each page.
+Figure MeasureWrite(const char* port, bool echo) {
   Figure f;
-  f.name = "wire.write";
+  f.name = echo ? "wire.write.echo_on" : "wire.write.echo_off";
   Session s;
   const auto deadline = Clock::now() + kJobLimit;
-  if (!s.Start(port, sim::DeviceKind::Tg5, true) ||
+  if (!s.Start(port, sim::DeviceKind::Tg5, true, echo) ||
       !s.events.Wait({DN_READY}, 0, deadline).has_value() || !s.WaitConfigIdle(deadline) ||
       !s.link.ConfigValid()) {
     f.detail = "the device was not found";
@@ -306,14 +310,18 @@ Figure MeasureWrite(const char* port) {
   }
   size_t programBytes = s.ProgramSent() - programBefore;
   size_t deviceBytes = s.trace->Sent() - deviceBefore;
+  const int pages = profile.lastPage - profile.firstPage + 1;
+  const int pairs = (pages + 1) / 2;
+  const sim::SimOptions device = s.device->Options();
+  const double deviceMs = pairs * device.eraseMs + pages * device.writePageMs;
   f.measuredMs = MsSince(start, *end);
-  f.boundMs = (programBytes + deviceBytes) * CharMs(kLineBaud);
+  f.boundMs = (programBytes + deviceBytes) * CharMs(kLineBaud) + deviceMs;
   f.ok = true;
-  char text[200];
+  char text[240];
   std::snprintf(text, sizeof text,
-                "5 pages erased, written and read back: %zu bytes sent, %zu received, %u baud, "
-                "echo on",
-                programBytes, deviceBytes, kLineBaud);
+                "%d pages erased, written and read back: %zu bytes sent, %zu received, %u baud, "
+                "echo %s, the device erasing and programming %.0f ms",
+                pages, programBytes, deviceBytes, kLineBaud, echo ? "on" : "off", deviceMs);
   f.detail = text;
   s.link.StopLink();
   return f;
@@ -511,10 +519,14 @@ int main(int argc, char** argv) {
   blockThread.join();
   if (!block.name.empty()) PrintRatio(block);
   std::fflush(stdout);
-  if (wanted("wire.read")) PrintRatio(MeasureRead("SIM:TG5"));
-  std::fflush(stdout);
-  if (wanted("wire.write")) PrintRatio(MeasureWrite("SIM:TG5"));
-  std::fflush(stdout);
+  for (bool echo : {true, false}) {
+    if (wanted(echo ? "wire.read.echo_on" : "wire.read.echo_off"))
+      PrintRatio(MeasureRead("SIM:TG5", echo));
+    std::fflush(stdout);
+    if (wanted(echo ? "wire.write.echo_on" : "wire.write.echo_off"))
+      PrintRatio(MeasureWrite("SIM:TG5", echo));
+    std::fflush(stdout);
+  }
   if (wanted("latency.command_ms")) MeasureLatency("SIM:TG5");
   std::fflush(stdout);
   streamThread.join();

@@ -122,8 +122,6 @@ std::shared_ptr<FirmwareImage> StreamImage(uint32_t bytes) {
   return image;
 }
 
-constexpr int kTg5BootDelayMs = 2500;
-
 class FlashTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -145,17 +143,11 @@ class FlashTest : public ::testing::Test {
     config_.deviceType = kind == sim::DeviceKind::Jovix ? 2 : 1;
     sim::SimOptions options = sim::DefaultOptions(kind);
     options.firmwarePresent = firmware;
-    // A light curtain that restarts after its new firmware stays silent for a while, so that a
-    // loaded machine does not take its prompt for a byte after the last block.
-    if (kind == sim::DeviceKind::Tg5) options.bootDelayMs = kTg5BootDelayMs;
     auto device = sim::PrepareSimulatedDevice(Name(), options);
     EXPECT_TRUE(link_.StartLink(Name(), &events_, config_));
     if (waitFor >= 0) {
       EXPECT_EQ(events_.WaitFor({waitFor}), waitFor);
     }
-    // From now on bytes take their time on the line: the boot loaders' time limits count from
-    // the line, as on a real one. (Detection runs unpaced, so a loaded machine does not lose it.)
-    if (auto line = Line()) line->SetPace(true);
     if (waitFor == DN_READY) {
       EXPECT_TRUE(link_.InConfigMode());
     }

@@ -16,10 +16,6 @@ using namespace lumo::test;
 
 namespace {
 
-// A light curtain restarting after its new firmware must not send its prompt while the link still
-// drains the line after the transfer, or the prompt is lost and the device stays in normal mode.
-constexpr int kTg5RestartMs = 2500;
-
 // A block file: the lead byte, then blocks of 67 bytes, 16 digit pairs per line.
 std::string BlockFile(uint8_t lead, int blocks) {
   char pair[4];
@@ -93,7 +89,6 @@ void FirmwareDialogTest::RunUpdate(std::function<void(FirmwareProgressDialog&)> 
 
 void FirmwareDialogTest::blockUpdateThenMismatchedImage() {
   sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
-  options.bootDelayMs = kTg5RestartMs;
   fixture_.Open("TG5.txt", "SIM:TG5", options, "");
   const std::string block = fixture_.folder_->Write("three.tg5", BlockFile(0x1F, 3));
   const std::string stream = std::string(LUMO_EXAMPLES_DIR) + "/Jovix_firmware.bfl";
@@ -169,7 +164,6 @@ void FirmwareDialogTest::streamUpdate() {
 void FirmwareDialogTest::noFirmwareOffer() {
   sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
   options.firmwarePresent = false;
-  options.bootDelayMs = kTg5RestartMs;
   fixture_.Open("TG5.txt", "SIM:TG5", options, "");
   AnswerFiles({fixture_.folder_->Write("one.tg5", BlockFile(0x2A, 1))});
   fixture_.recorder_->QueueAnswer(MsgAnswer::Yes);  // perform the update?

@@ -66,7 +66,6 @@ class CommandWakeTest : public ::testing::Test {
   // A paced light curtain with echo, found and in configuration mode.
   void Start(uint32_t cycleMs) {
     sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
-    options.pace = true;
     options.echo = true;
     ASSERT_NE(sim::PrepareSimulatedDevice("SIM:TG5", options), nullptr);
     LinkConfig config;

@@ -481,7 +481,6 @@ TEST(SimLineBehaviour, FullInputBufferLosesAndCountsBytes) {
 
 TEST(SimLineBehaviour, PacingTakesTheCharacterTime) {
   SimOptions o = DefaultOptions(DeviceKind::Tg5);
-  o.pace = true;
   Wire w("SIM:TG5", o);
   DriverLine line;
   line.baudRate = 1200;  // 10 bits a character: 8.3 ms each
