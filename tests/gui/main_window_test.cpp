@@ -445,8 +445,12 @@ void MainWindowTest::germanTextsAreTranslated() {
     if (auto* box = qobject_cast<QGroupBox*>(widget)) text = box->title();
     if (untranslated(text)) found << text;
   }
-  for (QAction* action : window_->MenuBar().findChildren<QAction*>()) {
-    if (untranslated(action->text())) found << action->text();
+  for (QAction* pullDown : window_->MenuBar().actions()) {
+    if (untranslated(pullDown->text())) found << pullDown->text();
+    if (pullDown->menu() == nullptr) continue;
+    for (QAction* item : pullDown->menu()->actions()) {
+      if (untranslated(item->text())) found << item->text();
+    }
   }
   QVERIFY2(found.isEmpty(), qPrintable(found.join(QStringLiteral(" | "))));
   QVERIFY(window_->windowTitle().contains(QStringLiteral("(Serienautomatik)")));

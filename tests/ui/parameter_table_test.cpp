@@ -36,7 +36,7 @@ constexpr const char* kDefinition =
     "Other &hold = 0:6\n"
     "Twin = 0:7:1, 0:\"same\", 1:\"same\"\n"
     "Triple = 0:8, 0:\"a\", 1:\"b\", 2:\"b\"\n"
-    "Offset = s 0:9:0xFF\n"
+    "Offset = $(TTcount), s 0:9:0xFF\n"
     "[DUT] = \"TG5\"\n";
 
 enum Row {
