@@ -227,6 +227,19 @@ std::string FindSettingsFile(const std::string& startDir, const std::string& pro
   return startDir + name;
 }
 
+bool FolderWritable(const std::string& folder) {
+  if (folder.empty()) return false;
+  struct stat st;
+  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+// An installed program lives in a folder nobody may write to (/usr/bin): a file saved there
+// would fail, so the dialog starts where the user started the program.
+std::string SaveDialogFolder(const StartupPaths& paths) {
+  return FolderWritable(paths.programDir) ? paths.programDir : paths.startDir;
+}
+
 std::string FindHelpFile(const std::string& startDir, const std::string& programDir,
                          const std::string& programFileName) {
   for (const char* extension : kHelpExtensions) {

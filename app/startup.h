@@ -17,6 +17,9 @@
 //   FindHelpFile            ".pdf" in both folders, then ".htm" in both, then the installed
 //                           documentation folder, else empty
 //   InstalledDataFile       a file in the installed share folder beside the program's bin folder
+//   FolderWritable          the user may create files in the folder
+//   SaveDialogFolder        where save dialogs start: the program directory when writable (a
+//                           program folder of its own), else the start directory
 //   SettlePaths             all of the above from a start directory and a program path
 //   SettleStartupPaths      the same from the process itself (optionally another program name)
 //   JoinCommandLine         argv[1..] joined with single spaces
@@ -69,6 +72,8 @@ std::string FindSettingsFile(const std::string& startDir, const std::string& pro
                              const std::string& programFileName);
 std::string FindHelpFile(const std::string& startDir, const std::string& programDir,
                          const std::string& programFileName);
+bool FolderWritable(const std::string& folder);
+std::string SaveDialogFolder(const StartupPaths& paths);
 // programDir + folder + name when that file is readable, else empty.
 std::string InstalledDataFile(const std::string& programDir, const char* folder,
                               const std::string& name);

@@ -31,7 +31,7 @@ TranslationRow g_messages[] = {
     {kById, 0, "MenuTestrunde", 0, 0, {{kEn, "Signal test"}, {kDe, "Signaltest"}}},
     {kById, 0, "MenuHelp", 0, 0, {{kEn, "Help"}, {kDe, "Hilfe"}}},
     {kById, 0, "MenuTooltips", 0, 0, {{kEn, "Toggle tooltips"}, {kDe, "Tooltips an-/ausschalten"}}},
-    {kById, 0, "MenuAbout", 0, 0, {{kEn, "About Lumoconf"}, {kDe, "\xDC" "ber Lumoconf"}}},
+    {kById, 0, "MenuAbout", 0, 0, {{kEn, "About Lumo-Konf"}, {kDe, "\xDC" "ber Lumo-Konf"}}},
     {kById, 0, "MenuFlash", 0, 0, {{kEn, "Write new firmware"}, {kDe, "Neue Firmware schreiben"}}},
     {kById, 0, "MenuNormalMode", 0, 0,
      {{kEn, "Exit configuration mode"},
@@ -109,7 +109,7 @@ TranslationRow g_messages[] = {
             "keine Gew\xE4hr. Die Haftung f\xFCr unmittelbare und\n"
             "mittelbare Sch\xE4" "den und Folgesch\xE4" "den und Drittsch\xE4" "den\n"
             "ist, soweit gesetzlich zul\xE4ssig, ausgeschlossen."}}},
-    {kById, 0, "VERSION", 0, 0, {{kEn, "Lumoconf Version "}}},
+    {kById, 0, "VERSION", 0, 0, {{kEn, "Lumo-Konf Version "}}},
     {kById, 0, "DATELASTCHANGE", 0, 0,
      {{kEn, "Last modification: "},
       {kDe, "Letzte \xC4nderung: "}}},
@@ -344,6 +344,24 @@ TranslationRow g_messages[] = {
     {kById, 0, "ERRMEMORY", 0, 0,
      {{kEn, "Insufficient memory"},
       {kDe, "Nicht gen\xFCgend Arbeitsspeicher!"}}},
+    // Beyond the original set: what a write did not change, the help viewer, the self-test's
+    // outcome.
+    {kById, 0, "WRITE_NOTTAKEN", 0, 0,
+     {{kEn, "The device did not take these values:\n\n%s"},
+      {kDe, "Diese Werte hat das Ger\xE4t nicht \xFC" "bernommen:\n\n%s"}}},
+    {kById, 0, "WRITE_VALUELINE", 0, 0,
+     {{kEn, "%s: written %s, read back %s"},
+      {kDe, "%s: geschrieben %s, zur\xFC" "ckgelesen %s"}}},
+    {kById, 0, "WRITE_NOTVALID", 0, 0,
+     {{kEn, "%s: %s is not a valid value, not written"},
+      {kDe, "%s: %s ist kein g\xFCltiger Wert, nicht geschrieben"}}},
+    {kById, 0, "ERRHELP_NOVIEWER", 0, 0,
+     {{kEn, "No program to show HTML files was found; the manual is\n%s"},
+      {kDe, "Es wurde kein Programm zum Anzeigen von HTML-Dateien gefunden; das Handbuch ist\n%s"}}},
+    {kById, 0, "ST_PASSED", 0, 0, {{kEn, "Self test passed"}, {kDe, "Selbsttest bestanden"}}},
+    {kById, 0, "ST_FAILEDRESULT", 0, 0,
+     {{kEn, "Self test FAILED"},
+      {kDe, "Selbsttest NICHT bestanden"}}},
 };
 // clang-format on
 
@@ -413,7 +431,7 @@ TranslationRow g_controls[] = {
     {kByDlg, 0, nullptr, 500, 511, {{kEn, "Max"}}},
     {kByDlg, 0, nullptr, 500, 1, {{kEn, "Ready"}, {kDe, "Fertig"}}},
     // About box (650); its texts 651 and 652 are replaced when it opens.
-    {kByDlg, 0, nullptr, 650, 0, {{kEn, "About Lumoconf"}}},
+    {kByDlg, 0, nullptr, 650, 0, {{kEn, "About Lumo-Konf"}}},
     {kByDlg, 0, nullptr, 650, 1, {{kEn, "Close"}, {kDe, "Schlie\xDF" "en"}}},
     {kByDlg, 0, nullptr, 650, 651, {{kEn, "Contact"}, {kDe, "Adresse"}}},
     {kByDlg, 0, nullptr, 650, 652, {{kEn, "Disclaimer"}, {kDe, "Haftungsausschluss"}}},

@@ -31,20 +31,6 @@ std::string Utf8(const std::string& text) {
   return Cp1252ToUtf8(text);
 }
 
-// A name as a terminal shows it: the "&" that marks a hotkey left out ("&&" stays one "&").
-std::string WithoutHotkeyMarks(const std::string& name) {
-  std::string out;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (name[i] == '&' && i + 1 < name.size() && name[i + 1] == '&') {
-      out += '&';
-      ++i;
-    } else if (name[i] != '&') {
-      out += name[i];
-    }
-  }
-  return out;
-}
-
 int RunRead(const ReadArgs& args, const GlobalOptions& options) {
   if (!PrepareProgram(options)) return kExitFailed;
   DutLink& link = TheLink();
@@ -85,7 +71,9 @@ int RunRead(const ReadArgs& args, const GlobalOptions& options) {
       std::cout << Utf8(WithoutHotkeyMarks(NameCellText(def, &record))) << "\t"
                 << Utf8(DeviceCellText(def, &record, true)) << "\n";
     }
-    if (lightCurtain) std::cout << Utf8(MsgText("KONFRAY")) << "\t" << Utf8(beams) << "\n";
+    if (lightCurtain) {
+      std::cout << Utf8(WithoutHotkeyMarks(MsgText("KONFRAY"))) << "\t" << Utf8(beams) << "\n";
+    }
   }
   session.Stop(true);
   return kExitOk;

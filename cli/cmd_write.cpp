@@ -107,16 +107,17 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
   int mismatches = 0;
   for (const PVar& record : def->records) {
     if (!record.fileValid || record.bracketed || record.constant) continue;
-    if (DeviceValue(&record) != record.editValue) {
-      PrintError(Cp1252ToUtf8(NameCellText(def, &record)) + ": written " +
-                 Cp1252ToUtf8(EditCellText(def, &record)) + ", read back " +
-                 Cp1252ToUtf8(DeviceCellText(def, &record, true)));
+    if (!record.editValid) {
+      PrintError(NotValidLine(def, &record, record.fileValue));
+      ++mismatches;
+    } else if (DeviceValue(&record) != record.editValue) {
+      PrintError(NotTakenLine(def, &record, record.editValue));
       ++mismatches;
     }
   }
   if (lightCurtain &&
       ConfigChanged(beams, range, link.CopyDeviceImage(), layout, link.ConfigValid())) {
-    PrintError(Cp1252ToUtf8(MsgText("KONFRAYMOD")));
+    PrintError(WithoutHotkeyMarks(MsgText("KONFRAYMOD")));
     ++mismatches;
   }
   std::string status = DeviceStatusLine(link);

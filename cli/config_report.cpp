@@ -113,19 +113,6 @@ uint32_t PagesChecksum(const PageImage& image, const std::vector<int>& lengths) 
   return crc;
 }
 
-std::string WithoutHotkeyMarks(const std::string& name) {
-  std::string out;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (name[i] == '&' && i + 1 < name.size() && name[i + 1] == '&') {
-      out += '&';
-      ++i;
-    } else if (name[i] != '&') {
-      out += name[i];
-    }
-  }
-  return out;
-}
-
 const char* ReportLabel(ReportLabelId id, ReportLang lang) {
   for (const LabelRow& row : kLabels) {
     if (row.id == id) return lang == ReportLang::German ? row.german : row.english;

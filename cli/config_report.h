@@ -9,7 +9,7 @@
 //   PagesChecksum    CRC-32 over the parameter pages first..last, each at its length, in order
 //   ReportLabel      a label of the page in English or German
 //   HtmlEscape       &, <, >, " and ' as entities
-//   WithoutHotkeyMarks  a caption as printed: the "&" of a hotkey left out, "&&" as "&"
+//   (a caption as printed, without its hotkey marks: WithoutHotkeyMarks, definitions/cell_text.h)
 //   CollectRows      the parameter rows from the model (Device or File values)
 //   RenderReportHtml the page
 #pragma once
@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "definitions/cell_text.h"
 #include "definitions/pardef.h"
 
 namespace lumo::cli {
@@ -50,7 +51,6 @@ enum class ReportLabelId {
 const char* ReportLabel(ReportLabelId id, ReportLang lang);
 
 std::string HtmlEscape(const std::string& text);
-std::string WithoutHotkeyMarks(const std::string& name);
 
 struct ReportRow {
   std::string name;

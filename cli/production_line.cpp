@@ -575,17 +575,17 @@ std::string VerifyWritten(ParDef* def, bool lightCurtain, const BeamStates& beam
   std::string first;
   for (const PVar& record : def->records) {
     if (!record.fileValid || record.bracketed || record.constant) continue;
-    if (DeviceValue(&record) != record.editValue) {
-      std::string text = Utf8(NameCellText(def, &record)) + ": written " +
-                         Utf8(EditCellText(def, &record)) + ", read back " +
-                         Utf8(DeviceCellText(def, &record, true));
+    if (!record.editValid || DeviceValue(&record) != record.editValue) {
+      std::string text = record.editValid ? NotTakenLine(def, &record, record.editValue)
+                                          : NotValidLine(def, &record, record.fileValue);
       PrintError(text);
+      text = Utf8(text);
       if (first.empty()) first = text;
     }
   }
   if (lightCurtain &&
       ConfigChanged(beams, range, link.CopyDeviceImage(), layout, link.ConfigValid())) {
-    std::string text = Utf8(MsgText("KONFRAYMOD"));
+    std::string text = Utf8(WithoutHotkeyMarks(MsgText("KONFRAYMOD")));
     PrintError(text);
     if (first.empty()) first = text;
   }

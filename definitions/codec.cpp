@@ -42,6 +42,19 @@ bool InImage(const PVar* record) {
   return record->page < kPageCount;
 }
 
+// The field's value in a byte: masked, shifted, sign-extended for a signed record.
+uint32_t FieldValue(const PVar* record, uint32_t byte) {
+  uint32_t v = ShiftRight(byte & record->mask, record->rShift);
+  const uint32_t s = v & (record->mask ^ (record->mask >> 1));
+  if (record->isSigned && s != 0) v |= ~(2u * s - 1u);
+  return v;
+}
+
+// The byte bits a raw value gives the field (the other bits of the byte stay 0).
+uint32_t FieldBits(const PVar* record, int32_t raw) {
+  return ShiftLeft(U(raw), record->rShift) & record->mask & 0xFFu;
+}
+
 }  // namespace
 
 PageImages& Images() {
@@ -100,10 +113,7 @@ bool LinkedRaw(char op, int32_t x, int32_t r, int32_t* raw) {
 int32_t DeviceValue(const PVar* record, int depth) {
   if (depth > kMaxReferenceDepth || record == nullptr || record->constant) return NoValue;
   if (!InImage(record)) return NoValue;
-  const uint32_t b = Images().device.bytes[record->page][record->offset];
-  uint32_t v = ShiftRight(b & record->mask, record->rShift);
-  const uint32_t s = v & (record->mask ^ (record->mask >> 1));
-  if (record->isSigned && s != 0) v |= ~(2u * s - 1u);
+  const uint32_t v = FieldValue(record, Images().device.bytes[record->page][record->offset]);
   if (!record->hasReference) return S(v);
   const int32_t r = DeviceValue(record->refTarget, depth + 1);
   if (r == NoValue) return NoValue;
@@ -122,14 +132,26 @@ void StoreValue(PVar* record, int32_t value) {
   }
   if (!InImage(record)) return;
   uint8_t& byte = Images().edit.bytes[record->page][record->offset];
-  const uint32_t bits = (byte & ~record->mask) | (ShiftLeft(U(raw), record->rShift) & record->mask);
-  byte = static_cast<uint8_t>(bits & 0xFFu);
+  byte = static_cast<uint8_t>((byte & ~record->mask & 0xFFu) | FieldBits(record, raw));
 }
 
+// A value is valid when the device can hold it: a record with states takes exactly its states'
+// values; any other record takes a value that survives the round trip through its byte (encoded
+// and decoded again it is the same value), so a signed field takes the negative values it shows
+// and nothing is cut to fit the byte. A linked record's shown value depends on its target, so
+// there the raw value must fit the bits its mask leaves in the byte; while the target has no
+// value the shown value must fit the field's width.
 bool IsValidValue(const PVar* record, int32_t value) {
   if (record == nullptr || value == NoValue) return false;
   if (!record->states.empty()) return StateByValue(record, value) != nullptr;
-  return (U(value) & ShiftRight(record->mask, record->rShift)) == U(value);
+  if (record->hasReference) {
+    const uint32_t width = ShiftRight(record->mask & 0xFFu, record->rShift);
+    const int32_t r = DeviceValue(record->refTarget, 0);
+    if (r == NoValue) return (U(value) & ShiftRight(record->mask, record->rShift)) == U(value);
+    int32_t raw = 0;
+    return LinkedRaw(record->op, value, r, &raw) && (U(raw) & width) == U(raw);
+  }
+  return S(FieldValue(record, FieldBits(record, value))) == value;
 }
 
 }  // namespace lumo

@@ -23,7 +23,7 @@
 // Values of one record:
 //   DeviceValue         decode from the device image (masks, shift, sign, linked value)
 //   StoreValue          encode into the edit image
-//   IsValidValue        a value the record can hold (states, or the field's width)
+//   IsValidValue        a value the record can hold: a state, or one that survives the round trip
 //   SetEdit             Edit value and its valid flag (constants left alone)
 //   StateByValue        first state with that value
 //   StateByText         first state with that name as written, else as shown

@@ -310,7 +310,12 @@ int CreateNewConfigurator(const std::string& definitionFile) {
   request.title = MsgText("NEWAPP_TITLE");
   request.filter = MsgText("NEWAPP_OFNFILTER");
   request.defaultExtension = "exe";
-  request.initialDirectory = ProgramDirectory();
+  // A program folder of its own (writable) as on Windows; an installed program's folder is
+  // not writable, so then the folder the program was started in.
+  StartupPaths paths = CurrentStartupPaths();
+  paths.programDir = ProgramDirectory();
+  if (paths.startDir.empty()) paths.startDir = CurrentDirectory();
+  request.initialDirectory = SaveDialogFolder(paths);
   std::optional<std::string> chosen = hook(request);
   if (!chosen) return 0;
 

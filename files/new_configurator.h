@@ -42,7 +42,7 @@ struct SaveFileRequest {
   std::string title;
   const char* filter = nullptr;
   std::string defaultExtension;  // "exe"
-  std::string initialDirectory;  // the program directory
+  std::string initialDirectory;  // the program directory when writable, else the start one
   bool confirmOverwrite = true;
 };
 

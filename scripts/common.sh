@@ -1,8 +1,8 @@
 # Shared by run.sh and test.sh: install what is missing, then configure and build.
 # Sourced, not run. Uses: BUILD_DIR, CMAKE_ARGS (array), TARGETS (array, empty = all).
 
-PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libcli11-dev nlohmann-json3-dev
-          libgtest-dev libgmock-dev xvfb xauth)
+PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-translations-l10n libcli11-dev
+          nlohmann-json3-dev libgtest-dev libgmock-dev xvfb xauth)
 
 lumo_install_packages() {
   local missing=()

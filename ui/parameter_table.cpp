@@ -439,7 +439,8 @@ void ParameterTable::Character(int, int row, QChar ch, bool isSystem, bool& hand
     handled = true;
     return;
   }
-  if (ch >= QLatin1Char('0') && ch <= QLatin1Char('9')) {
+  // A digit or a minus sign starts the edit with that character, so "-15" can be typed at once.
+  if ((ch >= QLatin1Char('0') && ch <= QLatin1Char('9')) || ch == QLatin1Char('-')) {
     handled = true;
     StartEdit(row, ch);
   }

@@ -3,11 +3,11 @@
 //
 // State model. All values live in the parameter model (definitions/pardef.h): the Device column
 // is decoded from the device image, the Edit and File columns are the records' Edit and File
-// values. The user changes only Edit values (SetEdit): by a click, Space, F2 or a digit on an Edit
-// cell (two states toggle, more states a drop-down list, no states an edit field checked against
-// the limits), by the arrow buttons shown over a hovered Device or File cell, or by the main
-// window's column copies. The table itself keeps only the loaded file's path (File header), the
-// hint of the hovered row and the arrow button while the mouse is over a cell.
+// values. The user changes only Edit values (SetEdit): by a click, Space, F2, a digit or "-" on an
+// Edit cell (two states toggle, more states a drop-down list, no states an edit field checked
+// against the limits), by the arrow buttons shown over a hovered Device or File cell, or by the
+// main window's column copies. The table itself keeps only the loaded file's path (File header),
+// the hint of the hovered row and the arrow button while the mouse is over a cell.
 //
 // How the main window uses it:
 //   - the list fills the frame as the window template places it (insets in dialog units of the

@@ -15,6 +15,7 @@
 #include "app/gui/about_box.h"
 #include "app/gui/appdef_dialog.h"
 #include "app/gui/main_window.h"
+#include "app/gui/qt_language.h"
 #include "app/gui/qt_message_sink.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
   lumo::StartupPaths paths = lumo::SettleStartupPaths();
   lumo::LoadSettings(paths.settingsFile);
   lumo::SelectLanguageByName(lumo::CurrentSettings().language);
+  lumo::gui::ApplyQtLanguage();
   lumo::InitTranslations();
 
   lumo::CommandLineRequest request =

@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QMenu>
@@ -24,6 +25,7 @@
 #include "app/gui/about_box.h"
 #include "app/gui/firmware_dialog.h"
 #include "app/gui/flash_prompt_window.h"
+#include "app/gui/qt_language.h"
 #include "app/gui/range_preset.h"
 #include "app/gui/references_dialog.h"
 #include "app/gui/selftest_dialog.h"
@@ -33,6 +35,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
+#include "definitions/cell_text.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
 #include "link/link_config.h"
@@ -319,6 +322,7 @@ bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
   if (!ok) return false;
   LoadSettings(CurrentStartupPaths().settingsFile);
   SelectLanguageByName(CurrentSettings().language);
+  ApplyQtLanguage();
   rulesLoaded_ = LoadSelfTestRules();
   // The link keeps the procedure after this window has gone: the prompt's owner is guarded.
   InstallFlashProcedure(TheLink(), MakeQtFlashPromptFactory([window = QPointer<QWidget>(this)] {
@@ -488,6 +492,7 @@ bool MainWindow::SetUpWindow() {
 
 void MainWindow::LanguageChanged() {
   SelectLanguageByName(CurrentSettings().language);
+  ApplyQtLanguage();
   SetUpWindow();
   UpdateEnabling();
 }
@@ -555,9 +560,24 @@ void MainWindow::WriteEdits() {
   if (list == nullptr || link.Mode() != MODE_IDLE || !link.ConfigValid()) return;
   Images().device = link.CopyDeviceImage();
   Images().edit = link.CopyEditImage();
+  // The values this write is to change, checked against the read-back when it ends.
+  std::vector<WrittenValue> written = ValuesToWrite(list);
   ApplyEdits(list);
   link.EditImage([](PageImage& edit) { edit = Images().edit; });
-  link.RequestCommand(CMD_WRITE, 0);
+  if (link.RequestCommand(CMD_WRITE, 0)) {
+    writtenValues_ = std::move(written);
+    writeFailed_ = false;
+  }
+}
+
+void MainWindow::ReportValuesNotTaken() {
+  std::vector<WrittenValue> written = std::move(writtenValues_);
+  writtenValues_.clear();
+  // A failed write has been reported already; without a valid read-back nothing can be told.
+  if (writeFailed_ || written.empty() || !TheLink().ConfigValid()) return;
+  const std::string lines = NotTakenLines(CurrentDefinition(), written);
+  if (lines.empty()) return;
+  ShowMessage(MsgKind::Warning, FillText(MsgText("WRITE_NOTTAKEN"), {lines}), AppTitle());
 }
 
 void MainWindow::PutBeamsIntoLinkImage() {
@@ -594,7 +614,8 @@ bool MainWindow::LoadParameterFileCommand(const std::string& path) {
     request.title = Msg("KFG_DLGOPEN");
     request.filter = QtFilterFromParts(MsgText("KFG_OFNFILTER"));
     request.defaultSuffix = QStringLiteral("par");
-    if (savedOnce_) request.directory = QFile::decodeName(CurrentStartupPaths().programDir.c_str());
+    // After a save the open dialog starts in the folder saved to.
+    if (!lastSaveFolder_.isEmpty()) request.directory = lastSaveFolder_;
     std::optional<QString> file = AskFile(request);
     if (!file) return false;
     chosen = QFile::encodeName(*file).toStdString();
@@ -620,10 +641,11 @@ bool MainWindow::SaveParameterFileCommand() {
   request.title = Msg("KFG_DLGSAVE");
   request.filter = QtFilterFromParts(MsgText("KFG_OFNFILTER"));
   request.defaultSuffix = QStringLiteral("par");
-  request.directory = QFile::decodeName(CurrentStartupPaths().programDir.c_str());
+  request.directory = QFile::decodeName(SaveDialogFolder(CurrentStartupPaths()).c_str());
   std::optional<QString> file = AskFile(request);
   if (!file) return false;
-  savedOnce_ = true;
+  lastSaveFolder_ = QFileInfo(*file).absolutePath();
+  if (!lastSaveFolder_.endsWith(QLatin1Char('/'))) lastSaveFolder_ += QLatin1Char('/');
   std::string beamText = DeviceType() == kDeviceTG5
                              ? FormatRangeText(beamPanel_.States(), beamPanel_.Range())
                              : std::string();
@@ -771,8 +793,16 @@ void MainWindow::OpenHelp() {
   // The file was found at start; it may have gone since, or no viewer may take it.
   if (help.empty()) return;
   const QString path = QFile::decodeName(help.c_str());
-  if (!FileReadable(help) || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+  if (!FileReadable(help)) {
     ShowMessage(MsgKind::Warning, help, MsgText("MenuHelp"));
+    return;
+  }
+  const bool opened = openUrl_ ? openUrl_(QUrl::fromLocalFile(path))
+                               : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  // Without a viewer the user still learns where the manual is, to open it some other way.
+  if (!opened) {
+    ShowMessage(MsgKind::Warning, FillText(MsgText("ERRHELP_NOVIEWER"), {help}),
+                MsgText("MenuHelp"));
   }
 }
 
@@ -913,8 +943,13 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
       Forward(event);
       break;
     case DN_WRITEFAILED:
+      writeFailed_ = true;
       Forward(event);
       ShowMessage(MsgKind::Error, FillText(MsgText("ERRCONFWRITE"), {page}), AppTitle());
+      break;
+    case DN_WRITEEND:
+      Forward(event);
+      ReportValuesNotTaken();
       break;
     case DN_READY:
       if ((settings.batch & kBatchOn) != 0) {

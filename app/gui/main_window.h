@@ -19,6 +19,7 @@
 //   OnLinkEvent         the reaction to one link notification
 //   ExitQuery           ask, then post the quit request with the code
 //   StartLinkOnPort     StartLink with the main window's sink
+//   ReportValuesNotTaken  after a parameter write, the values the read-back does not show
 //   FirstAction         settings dialog first, or parameter file and link
 //   LoadParameterFileCommand / SaveParameterFileCommand   with the file dialogs
 //   SetLinkEventReceiver  the dialog that gets forwarded events (nullptr: none)
@@ -33,6 +34,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QUrl>
 #include <functional>
 #include <map>
 #include <memory>
@@ -42,6 +44,7 @@
 #include "app/gui/gui_text.h"
 #include "app/gui/link_events.h"
 #include "app/gui/status_strip.h"
+#include "definitions/cell_text.h"
 #include "definitions/pardef.h"
 #include "files/beam_config.h"
 #include "selftest/limits.h"
@@ -136,6 +139,8 @@ class MainWindow : public QDialog {
   void SetQuitHook(std::function<void(int)> hook) { quit_ = std::move(hook); }
   // Called with every modal dialog of the self-test and the firmware update before it runs.
   void SetDialogHook(std::function<void(QDialog&)> hook) { dialogHook_ = std::move(hook); }
+  // Opens a document in the system's viewer (QDesktopServices::openUrl unless replaced).
+  void SetOpenUrlHook(std::function<bool(const QUrl&)> hook) { openUrl_ = std::move(hook); }
 
   // For the tests and the later dialogs.
   QWidget* ControlById(int id) const;
@@ -164,6 +169,8 @@ class MainWindow : public QDialog {
   void RefreshStatusText();
   void SyncDeviceImage();
   void WriteEdits();
+  // After a parameter write: tells which written values the device did not take.
+  void ReportValuesNotTaken();
   void WriteBeams();
   void PutBeamsIntoLinkImage();
   void OnLinkEvent(LinkEvent& event);
@@ -200,8 +207,11 @@ class MainWindow : public QDialog {
   FileDialogHook fileDialog_;
   std::function<void(int)> quit_;
   std::function<void(QDialog&)> dialogHook_;
+  std::function<bool(const QUrl&)> openUrl_;
   std::unique_ptr<LimitRulesAdapter> rulesAdapter_;
-  bool savedOnce_ = false;
+  std::vector<WrittenValue> writtenValues_;  // what the last parameter write was to change
+  bool writeFailed_ = false;
+  QString lastSaveFolder_;  // folder of the last parameter file saved, ending in "/"; empty: none
   bool narrowed_ = false;
   bool rulesLoaded_ = false;
   bool initialised_ = false;

@@ -25,6 +25,11 @@ constexpr QRect kCurtainOkDlu(422, 267, 40, 14);
 constexpr QRect kPromptDlu(10, 196, 448, 40);
 constexpr QRect kJoystickCancelDlu(356, 264, 56, 14);
 constexpr QRect kJoystickOkDlu(422, 264, 40, 14);
+// The status line and the busy bar, left of the buttons on the buttons' row.
+constexpr QRect kCurtainStatusDlu(6, 267, 250, 14);
+constexpr QRect kCurtainBusyDlu(262, 269, 90, 10);
+constexpr QRect kJoystickStatusDlu(6, 264, 250, 14);
+constexpr QRect kJoystickBusyDlu(262, 266, 90, 10);
 
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
@@ -90,7 +95,9 @@ SelfTestDialog::SelfTestDialog(int deviceType, DutLink& link, LimitTable& table,
       beamLabel_(this),
       prompt_(this),
       cancel_(this),
-      ok_(this) {
+      ok_(this),
+      status_(this),
+      busy_(this) {
   setFont(font_);
   setModal(true);
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -111,6 +118,14 @@ SelfTestDialog::SelfTestDialog(int deviceType, DutLink& link, LimitTable& table,
     beamList_.setGeometry(Place(units_, kBeamListDlu));
     ok_.setGeometry(Place(units_, kCurtainOkDlu));
   }
+  status_.setGeometry(Place(units_, joystick_ ? kJoystickStatusDlu : kCurtainStatusDlu));
+  status_.setTextFormat(Qt::PlainText);
+  status_.setAutoFillBackground(true);
+  status_.setContentsMargins(units_.X(2), 0, units_.X(2), 0);
+  status_.setText(Msg("SELFTESTING"));
+  busy_.setGeometry(Place(units_, joystick_ ? kJoystickBusyDlu : kCurtainBusyDlu));
+  busy_.setRange(0, 0);  // no end known: the bar moves while the device tests itself
+  busy_.setTextVisible(false);
   for (QWidget* widget : {static_cast<QWidget*>(&ok_), static_cast<QWidget*>(&cancel_),
                           beamList_.viewport(), ruleList_.viewport()}) {
     widget->installEventFilter(this);
@@ -155,6 +170,7 @@ void SelfTestDialog::OnLinkEvent(const LinkEvent& event) {
     case DN_RESETTIME:
       SetResetTime(table_, event.value);
       ruleList_.RedrawAll();
+      if (!running_) ShowOutcome();
       return;
     case DN_SELFTESTFAILED:
       if (running_) Failed();
@@ -185,6 +201,7 @@ void SelfTestDialog::Failed() {
 void SelfTestDialog::ShowResults(const std::vector<uint8_t>& block) {
   EvaluateSelfTest(table_, block, beams_, &link_, supplyCutMs_);
   running_ = false;
+  ShowOutcome();
   FillRuleList();
   if (!joystick_) FillBeamList();
   ok_.show();
@@ -199,6 +216,16 @@ void SelfTestDialog::ShowResults(const std::vector<uint8_t>& block) {
   }
   ok_.setDefault(true);
   ok_.setFocus();
+}
+
+void SelfTestDialog::ShowOutcome() {
+  const bool passed = SelfTestPassed(table_, beams_);
+  busy_.hide();
+  status_.setText(Msg(passed ? "ST_PASSED" : "ST_FAILEDRESULT"));
+  QPalette palette = status_.palette();
+  palette.setColor(QPalette::Window, Colour(passed ? kPassColour : kFailColour));
+  palette.setColor(QPalette::WindowText, Qt::black);
+  status_.setPalette(palette);
 }
 
 int SelfTestDialog::ClientWidth(const ui::ListControl& list) const {

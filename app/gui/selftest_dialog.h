@@ -12,16 +12,20 @@
 //   DN_NODEVICE        the joystick dialog closes
 // Cancel (also Escape) while the test runs sets the link's abort request and keeps the dialog
 // open until the link answers; otherwise it closes with 0. Ok closes with 1.
+// A line at the bottom tells what goes on: while the test runs the link's status text beside a
+// moving busy bar, afterwards whether the test passed (again after a restart time came in).
 //
 //   SelfTestDialog     construct for a device type, then exec()
 //   Running            the test-running flag
-//   RuleList / BeamList / Prompt / OkButton / CancelButton   the controls (tests, screenshots)
+//   RuleList / BeamList / Prompt / OkButton / CancelButton / StatusLine / BusyBar
+//                      the controls (tests, screenshots)
 //   ShowResults        evaluate a block and show it (what DN_SELFTESTDATA does)
 //   CellTooltip        the tooltip of a rule list cell
 #pragma once
 
 #include <QDialog>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <cstdint>
 #include <vector>
@@ -61,6 +65,8 @@ class SelfTestDialog : public QDialog, public LinkEventReceiver {
   JoystickPrompt& Prompt() { return prompt_; }
   QPushButton& OkButton() { return ok_; }
   QPushButton& CancelButton() { return cancel_; }
+  QLabel& StatusLine() { return status_; }
+  QProgressBar& BusyBar() { return busy_; }
 
   void ShowResults(const std::vector<uint8_t>& block);
   QString CellTooltip(int column, int row) const;
@@ -77,6 +83,8 @@ class SelfTestDialog : public QDialog, public LinkEventReceiver {
   void DrawRuleCell(int column, int row, QPainter& painter, const QRect& rect, const QString& text);
   void DrawBeamCell(int column, int row, QPainter& painter, const QRect& rect, const QString& text);
   void Failed();
+  // The outcome line: passed or failed, on the pass or fail colour.
+  void ShowOutcome();
   int ClientWidth(const ui::ListControl& list) const;
   QString ControlTooltip(int controlId) const;
 
@@ -94,6 +102,8 @@ class SelfTestDialog : public QDialog, public LinkEventReceiver {
   JoystickPrompt prompt_;
   QPushButton cancel_;
   QPushButton ok_;
+  QLabel status_;
+  QProgressBar busy_;
   bool running_ = true;
   bool cancelled_ = false;  // the user asked the link to abort
   bool closing_ = false;

@@ -10,6 +10,10 @@ namespace {
 // Right edges of the parts, in per cent of the bar's width.
 constexpr int kPartRightPercent[3] = {57, 90, 100};
 constexpr int kPartGap = 2;  // pixels between two parts
+// The hint part keeps at least this share of the bar when the status text needs room.
+constexpr int kMinHintPercent = 25;
+// A label draws its text a few pixels inside its frame.
+constexpr int kTextPadding = 6;
 
 }  // namespace
 
@@ -71,6 +75,14 @@ void StatusStrip::SetHint(const QString& text) {
 }
 void StatusStrip::SetStatus(const QString& text) {
   status_.setText(text);
+  // The whole text stays readable in the tooltip, whatever room the part has.
+  status_.setToolTip(text);
+  Arrange(width(), height());
+}
+
+int StatusStrip::StatusWidthNeeded(const QFont& font) const {
+  const int frame = 2 * status_.frameWidth() + 2 * status_.margin() + kTextPadding;
+  return QFontMetrics(font).horizontalAdvance(status_.text()) + frame;
 }
 
 QSize StatusStrip::sizeHint() const {
@@ -78,15 +90,39 @@ QSize StatusStrip::sizeHint() const {
 }
 
 void StatusStrip::resizeEvent(QResizeEvent* event) {
-  int width = event->size().width();
-  int height = event->size().height();
+  Arrange(event->size().width(), event->size().height());
+}
+
+void StatusStrip::Arrange(int width, int height) {
+  int rights[3] = {PartRight(0, width), PartRight(1, width), PartRight(2, width)};
+  // A status text longer than its part takes the room it needs from the hint part (which keeps
+  // at least kMinHintPercent of the bar); what is still missing then is bridged with the font
+  // one step smaller.
+  QFont font = this->font();
+  const int available = rights[1] - rights[0] - kPartGap;
+  int needed = StatusWidthNeeded(font);
+  if (needed > available) {
+    const int lowest = width * kMinHintPercent / 100;
+    rights[0] = std::max(lowest, rights[1] - kPartGap - needed);
+  }
+  if (needed > rights[1] - rights[0] - kPartGap) {
+    if (font.pixelSize() > 0) {
+      font.setPixelSize(std::max(1, font.pixelSize() - 1));
+    } else {
+      font.setPointSizeF(std::max(1.0, font.pointSizeF() - 1.0));
+    }
+  }
+  status_.setFont(font);
   int left = 0;
   QWidget* parts[3] = {&hint_, &status_, &progress_};
   for (int i = 0; i < 3; ++i) {
-    int right = PartRight(i, width);
-    parts[i]->setGeometry(left, 1, std::max(0, right - left - kPartGap), height - 2);
-    left = right;
+    parts[i]->setGeometry(left, 1, std::max(0, rights[i] - left - kPartGap), height - 2);
+    left = rights[i];
   }
+}
+
+bool StatusStrip::StatusFits() const {
+  return StatusWidthNeeded(status_.font()) <= status_.width();
 }
 
 }  // namespace lumo::gui

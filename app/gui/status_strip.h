@@ -1,5 +1,8 @@
 // The main window's status bar: three parts whose right edges lie at 57 %, 90 % and 100 % of
 // its width. The first shows hints, the second the link status, the third holds the progress bar.
+// A status text that does not fit its part takes room from the hint part (which keeps a quarter
+// of the bar) and, if that is not enough, is written a font step smaller; the status part's
+// tooltip is always its whole text.
 //
 // State: the two texts and the progress bar's range and position, all set on the user
 // interface thread.
@@ -44,11 +47,17 @@ class StatusStrip : public QFrame {
   QString Status() const { return status_.text(); }
   ProgressStrip& Progress() { return progress_; }
   QSize sizeHint() const override;
+  // Whether the status text is shown whole in its part.
+  bool StatusFits() const;
+  QLabel& StatusPart() { return status_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void Arrange(int width, int height);
+  int StatusWidthNeeded(const QFont& font) const;
+
   QLabel hint_;
   QLabel status_;
   ProgressStrip progress_;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <vector>
 
 #include <tuple>
@@ -111,6 +113,28 @@ TEST(Paths, SettingsAndHelpFileSearchOrder) {
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), prog + "lk.pdf");
   dir.Write("start/lk.pdf", "");
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), start + "lk.pdf");
+}
+
+// Save dialogs start in a program folder the user may write to, else in the start folder.
+TEST(Paths, SaveDialogsStartWhereTheUserMayWrite) {
+  TempFolder dir;
+  StartupPaths paths;
+  paths.startDir = dir.Path() + "start/";
+  paths.programDir = dir.Path() + "prog/";
+  std::filesystem::create_directories(paths.startDir);
+  EXPECT_EQ(SaveDialogFolder(paths), paths.startDir);  // no such program folder
+  std::filesystem::create_directories(paths.programDir);
+  EXPECT_EQ(SaveDialogFolder(paths), paths.programDir);  // a portable program folder
+  std::filesystem::permissions(paths.programDir, std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::owner_exec |
+                                                     std::filesystem::perms::group_read |
+                                                     std::filesystem::perms::others_read);
+  // Read-only like /usr/bin (root may write anywhere, so there it stays the program folder).
+  EXPECT_EQ(SaveDialogFolder(paths), geteuid() == 0 ? paths.programDir : paths.startDir);
+  std::filesystem::permissions(paths.programDir, std::filesystem::perms::owner_all);
+  dir.Write("file", "");
+  EXPECT_FALSE(FolderWritable(dir.Path() + "file"));  // a file is no folder
+  EXPECT_FALSE(FolderWritable(""));
 }
 
 void CheckLine(const char* text, int type, int32_t baud, int bits, int parity, int stop) {

@@ -156,6 +156,34 @@ TEST(CliDevice, RefusalsEndWithTheirMessageAndExitOne) {
   EXPECT_EQ(usage.exitCode, 2);
 }
 
+// The joystick's signed centres take negative values through a file, a value too big for its
+// byte is refused before anything is written, and names are printed without hotkey marks.
+TEST(CliDevice, JoystickNegativeCentresAndRefusedValues) {
+  TempDir dir;
+  const std::string jovix = "--lang en --definition '" LUMO_EXAMPLES_DIR "/Jovix.txt' ";
+  RunResult read = Cli(dir, jovix + "read --port SIM:JOVIX --out device.par");
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_NE(read.out.find("\nCentre X\t"), std::string::npos) << read.out;
+  std::string file = ReadFile(dir / "device.par");
+  ASSERT_NE(file.find("$(centrex) = "), std::string::npos) << file;
+  file = std::regex_replace(file, std::regex("\\$\\(centrex\\) = -?[0-9]+"), "$(centrex) = -15");
+  file = std::regex_replace(file, std::regex("\\$\\(centrey\\) = -?[0-9]+"), "$(centrey) = -20");
+  WriteFile(dir / "negative.par", file);
+  // The write verifies the read-back itself: exit 0 only when -15 and -20 came back.
+  RunResult write = Cli(dir, jovix + "write --port SIM:JOVIX --file negative.par");
+  EXPECT_EQ(write.exitCode, 0) << write.err;
+  EXPECT_EQ(write.err.find("???"), std::string::npos) << write.err;
+
+  file = std::regex_replace(file, std::regex("\\$\\(gainx\\) = [0-9]+"), "$(gainx) = 999");
+  WriteFile(dir / "toobig.par", file);
+  RunResult refused = Cli(dir, jovix + "write --port SIM:JOVIX --file toobig.par");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("Gain X: 999 is not a valid value, not written"), std::string::npos)
+      << refused.err;
+  EXPECT_EQ(refused.err.find("&"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.err.find("Centre"), std::string::npos) << refused.err;  // -15, -20 were taken
+}
+
 TEST(CliDevice, NoDeviceOnTheLineTimesOut) {
   TempDir dir;
   // The in-process simulated joystick never sends the light curtain's prompt.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 
+#include "definitions/cell_text.h"
 #include "definitions/definition.h"
 #include "definitions/pardef.h"
 #include "platform/message_box.h"
@@ -82,17 +83,79 @@ void CheckValid(PVar r, int32_t value, bool valid) {
   EXPECT_EQ(IsValidValue(&r, value), valid) << value << " mask " << r.mask;
 }
 
-TEST(Validity, FieldWidthAndStates) {
-  CheckValid(Field(4, 0), 300, true);  // fits the 32-bit mask
-  CheckValid(Field(4, 0, 0x0F, 0, true), -1, false);
-  CheckValid(Field(4, 0, 0x0F, 0, true), 15, true);
-  CheckValid(Field(4, 0, 0x0F, 0, true), 16, false);
+// Valid is what survives the round trip through the byte: nothing cut to 8 bits, a signed
+// field's negative values, states as they are.
+TEST(Validity, RoundTripAndStates) {
+  CheckValid(Field(4, 0), 255, true);
+  CheckValid(Field(4, 0), 300, false);  // would be cut to 44
+  CheckValid(Field(4, 0), 999, false);
+  CheckValid(Field(4, 0), -1, false);
+  CheckValid(Field(4, 0, 0xFFFFFFFFu, 0, true), -15, false);  // no mask: shown as 0..255
+  CheckValid(Field(4, 0, 0xFFFFFFFFu, 0, true), 241, true);
+  CheckValid(Field(4, 0, 0xFF, 0, true), -15, true);  // a joystick's centre
+  CheckValid(Field(4, 0, 0xFF, 0, true), -128, true);
+  CheckValid(Field(4, 0, 0xFF, 0, true), -129, false);
+  CheckValid(Field(4, 0, 0xFF, 0, true), 127, true);
+  CheckValid(Field(4, 0, 0xFF, 0, true), 128, false);  // reads back as -128
+  CheckValid(Field(4, 0, 0x0F, 0, true), -1, true);
+  CheckValid(Field(4, 0, 0x0F, 0, true), -8, true);
+  CheckValid(Field(4, 0, 0x0F, 0, true), 15, false);  // reads back as -1
+  CheckValid(Field(4, 0, 0x0F, 0, true), 7, true);
+  CheckValid(Field(4, 0, 0x0F), 16, false);
   CheckValid(Field(1, 0, 16, 4), 1, true);
   CheckValid(Field(1, 0, 16, 4), 2, false);
+  CheckValid(Field(1, 0, 0x1F0, 4), 16, false);  // mask bit 8 lies outside the byte
   CheckValid(Field(1, 0, 16, 4), NoValue, false);
   CheckValid(WithStates({0, 7}), 7, true);
   CheckValid(WithStates({0, 7}), 1, false);  // fits the mask, but is no state
+  CheckValid(WithStates({-3, 999}), 999, true);
   EXPECT_FALSE(IsValidValue(nullptr, 0));
+}
+
+// For every field shape and every byte: the decoded value is valid, and a value is valid
+// exactly when storing it and decoding the byte again gives it back.
+TEST_F(Codec, ValidityIsTheRoundTrip) {
+  for (uint32_t mask : {0xFFFFFFFFu, 0xFFu, 0x0Fu, 0xF0u, 0x30u, 0x80u, 0x1FEu}) {
+    for (uint8_t shift : {0, 1, 4}) {
+      for (bool isSigned : {false, true}) {
+        PVar r = Field(2, 3, mask, shift, isSigned);
+        for (int byte = 0; byte < 256; ++byte) {
+          Dev(2, 3) = static_cast<uint8_t>(byte);
+          ASSERT_TRUE(IsValidValue(&r, DeviceValue(&r))) << mask << " " << byte;
+        }
+        for (int32_t value = -300; value <= 300; ++value) {
+          Edit(2, 3) = 0xA5;
+          StoreValue(&r, value);
+          Dev(2, 3) = Edit(2, 3);
+          ASSERT_EQ(IsValidValue(&r, value), DeviceValue(&r) == value)
+              << "mask " << mask << " shift " << int(shift) << " value " << value;
+        }
+      }
+    }
+  }
+}
+
+// A linked record: the raw value must fit the byte's bits of the mask; without a target value
+// the shown value must fit the field.
+TEST_F(Codec, LinkedValidity) {
+  PVar target = Field(1, 0);
+  target.bracketed = 1;
+  PVar linked = Field(4, 4, 0x0F);
+  linked.hasReference = 1;
+  linked.refTarget = &target;
+  linked.op = '+';
+  Dev(1, 0) = 100;
+  CheckValid(linked, 115, true);  // raw 15
+  CheckValid(linked, 116, false);
+  CheckValid(linked, 99, false);  // raw -1
+  linked.op = '\\';
+  CheckValid(linked, 0, false);  // no raw value
+  PVar cycle = Field(4, 5, 0x0F);
+  cycle.hasReference = 1;
+  cycle.op = '+';
+  cycle.refTarget = &cycle;
+  CheckValid(cycle, 15, true);
+  CheckValid(cycle, 16, false);
 }
 
 // Shown value and raw value of the link operators, including the cases without a result.
@@ -310,6 +373,40 @@ TEST_F(Model, ValuesByNameAndEdits) {
   EXPECT_TRUE(SetValueByName(d, "[SW-Amp]", 3));
   EXPECT_EQ(Edit(1, 0), 0x03);
   EXPECT_FALSE(SetValueByName(d, "[Faktor]", 3));
+}
+
+// A write's values are taken before it; afterwards the ones the device lacks are named, without
+// hotkey marks, in the current language.
+TEST_F(Model, ValuesTheDeviceDidNotTake) {
+  ParDef* d = def_.get();
+  SelectLanguage(kLangEnglish);
+  Dev(4, 0) = 5;
+  Dev(4, 1) = 1;
+  CopyDeviceToEdit(d);
+  SetEdit(R("$(a)"), 7);
+  SetEdit(R("Zweiter"), 0);
+  SetEdit(R("Geteilt"), NoValue);  // invalid: not written
+  const std::vector<WrittenValue> written = ValuesToWrite(d);
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_EQ(written[0].index, 0);
+  EXPECT_EQ(written[0].value, 7);
+  EXPECT_EQ(written[1].index, 1);
+  Dev(4, 0) = 7;  // taken
+  Dev(4, 1) = 1;  // not taken
+  EXPECT_EQ(NotTakenLines(d, written), "Zweiter: written normal, read back swapped");
+  Dev(4, 0) = 6;
+  SelectLanguage(kLangGerman);
+  EXPECT_EQ(NotTakenLines(d, written),
+            "Erster Strahl: geschrieben 7, zur\xFC"
+            "ckgelesen 6\n"
+            "Zweiter: geschrieben normal, zur\xFC"
+            "ckgelesen vertauscht");
+  Dev(4, 1) = 0;
+  Dev(4, 0) = 7;
+  EXPECT_EQ(NotTakenLines(d, written), "");
+  EXPECT_EQ(WithoutHotkeyMarks("Maxde&fect && more"), "Maxdefect & more");
+  SelectLanguage(kLangEnglish);
+  EXPECT_EQ(NotValidLine(d, R("$(a)"), 999), "First beam: 999 is not a valid value, not written");
 }
 
 TEST_F(Model, CopiesChangesAndApply) {

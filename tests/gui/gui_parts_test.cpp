@@ -7,8 +7,10 @@
 
 #include "app/gui/gui_text.h"
 #include "app/gui/main_window.h"
+#include "app/gui/qt_language.h"
 #include "app/gui/qt_message_sink.h"
 #include "app/gui/status_strip.h"
+#include "app/translations.h"
 
 using namespace lumo;
 using namespace lumo::gui;
@@ -23,6 +25,7 @@ class GuiPartsTest : public QObject {
   void boxLooks();
   void boxFromOtherThreadDoesNotWait();
   void windowFits();
+  void qtTextsFollowTheLanguage();
 };
 
 void GuiPartsTest::textRoundTrip() {
@@ -109,6 +112,22 @@ void GuiPartsTest::boxFromOtherThreadDoesNotWait() {
     }
   });
   QTRY_VERIFY_WITH_TIMEOUT(shown, 10000);
+}
+
+// Qt's standard buttons follow the program's language, also when it is switched back.
+void GuiPartsTest::qtTextsFollowTheLanguage() {
+  auto yesNo = [] {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No);
+    return box.button(QMessageBox::Yes)->text() + QLatin1Char('/') +
+           box.button(QMessageBox::No)->text();
+  };
+  SelectLanguage(kLangGerman);
+  QVERIFY2(ApplyQtLanguage(), qPrintable(QtTranslationsFolder()));
+  QCOMPARE(yesNo(), QStringLiteral("&Ja/&Nein"));
+  SelectLanguage(kLangEnglish);
+  QVERIFY(!ApplyQtLanguage());
+  QCOMPARE(yesNo(), QStringLiteral("&Yes/&No"));
 }
 
 void GuiPartsTest::windowFits() {

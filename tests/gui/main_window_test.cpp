@@ -1,11 +1,15 @@
 // The main window against the simulated devices: enabling before and after detection, the write
 // sequence, the exit query, parameter files, command buttons and menus, screenshots.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
 #include <fstream>
 #include <memory>
+#include <set>
 
 #include "app/gui/main_window.h"
 #include "app/settings.h"
@@ -14,6 +18,7 @@
 #include "definitions/cell_text.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
+#include "files/parameter_file.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
@@ -55,6 +60,9 @@ class MainWindowTest : public QObject {
   void commandButtonCaptions();
   void menusFollowTheRules();
   void enterInBeamFieldDeactivates();
+  void joystickNegativeCentres();
+  void statusTextReadable();
+  void germanTextsAreTranslated();
   void screenshots();
 
  private:
@@ -325,6 +333,128 @@ void MainWindowTest::enterInBeamFieldDeactivates() {
   QCOMPARE(window_->BeamPanel().States()[1], kBeamInactive);
   QCOMPARE(window_->BeamPanel().States()[2], kBeamInactive);
   QCOMPARE(window_->BeamPanel().States()[3], kBeamActive);
+}
+
+// The joystick's signed centres: typed with a leading minus, written, read back, saved into a
+// file and copied back from it, without any "???".
+void MainWindowTest::joystickNegativeCentres() {
+  Open("Jovix.txt", "SIM:JOVIX");
+  WaitForDevice();
+  ui::ListControl* list = window_->Table().List();
+  const int centreX = 3, centreY = 4;
+  auto type = [&](int row, const QString& rest) {
+    list->SelectCell(2, row);
+    list->setFocus();
+    QTimer::singleShot(0, this, [list, rest] {
+      QWidget* editor = list->Editor();
+      if (editor == nullptr) return;
+      QTest::keyClicks(editor, rest);
+      QTest::keyClick(editor, Qt::Key_Return);
+    });
+    QTest::keyClick(list, Qt::Key_Minus);
+  };
+  type(centreX, QStringLiteral("15"));
+  type(centreY, QStringLiteral("20"));
+  QCOMPARE(Cell(centreX, 2), QStringLiteral("-15"));
+  QCOMPARE(Cell(centreY, 2), QStringLiteral("-20"));
+  QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("-15"), kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreY, 1), QStringLiteral("-20"), kDeviceWaitMs);
+  std::vector<uint8_t> page = sim::SimulatedDevice("SIM:JOVIX")->Page(0);
+  QCOMPARE(int(page[3]), 0xF1);
+  QCOMPARE(int(page[4]), 0xEC);
+  QVERIFY(!HasBox(*recorder_, "ERRCONFWRITE"));
+  // The device took every value: nothing to report.
+  for (const MessageBoxRequest& box : recorder_->Boxes()) {
+    QVERIFY2(box.text.find("did not take") == std::string::npos, box.text.c_str());
+  }
+
+  const QString saved = QString::fromStdString(folder_->Path() + "centres.par");
+  window_->SetFileDialogHook(
+      [&](const FileDialogRequest&) -> std::optional<QString> { return saved; });
+  QVERIFY(window_->SaveParameterFileCommand());
+  const std::string text = test::TempFolder::Read(saved.toStdString());
+  QVERIFY2(text.find("$(centrex) = -15") != std::string::npos, text.c_str());
+  QVERIFY(text.find("$(centrey) = -20") != std::string::npos);
+  // Another value in Edit, then the file's values copied back.
+  SetEdit(GetRecord(CurrentDefinition(), centreX), 3);
+  QVERIFY(window_->LoadParameterFileCommand(saved.toStdString()));
+  QCOMPARE(Cell(centreX, 3), QStringLiteral("-15"));
+  window_->Command(kIdCopyFile);
+  QCOMPARE(Cell(centreX, 2), QStringLiteral("-15"));
+  QCOMPARE(Cell(centreY, 2), QStringLiteral("-20"));
+  QVERIFY(GetRecord(CurrentDefinition(), centreX)->editValid);
+}
+
+// Every status text fits its part at the default size, in both languages, and is the part's
+// tooltip.
+void MainWindowTest::statusTextReadable() {
+  Open("Jovix.txt", "SIM:JOVIX");
+  StatusStrip& status = window_->Status();
+  for (LangId language : {kLangEnglish, kLangGerman}) {
+    SelectLanguage(language);
+    for (const char* id : {"NOCOMPORT", "DEVICEFOUND", "READCONF", "NODEVICE", "WAITRXCLEAR",
+                           "WRITECONF", "WRITEFLASH", "SELFTESTING"}) {
+      const QString text = FromCp1252(FillText(MsgText(id), {"Jovix, Joystick-Steuerung"}));
+      status.SetStatus(text);
+      QVERIFY2(status.StatusFits(), qPrintable(text));
+      QCOMPARE(status.StatusPart().toolTip(), text);
+    }
+    status.SetStatus(QStringLiteral("Jovix V1.0 @ SIM:TG5 - (Firmware 4,1)"));
+    QVERIFY(status.StatusFits());
+  }
+  status.SetStatus(FromCp1252(FillText(MsgText("NODEVICE"), {"Jovix, Joystick-Steuerung"})));
+  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/status_de.png")));
+}
+
+// In German no control, menu item or title shows an English text that the tables translate.
+void MainWindowTest::germanTextsAreTranslated() {
+  Open("TG5.txt", "SIM:TG5", true);
+  std::set<QString> english, german;
+  for (TranslationTableView table : {ControlRows(), MenuRows(), MessageRows()}) {
+    for (size_t i = 0; i < table.count; ++i) {
+      const TranslationRow& row = table.rows[i];
+      QString en, de;
+      for (const Translation& tr : row.tr) {
+        if (tr.lang == 0) break;
+        (tr.lang == kLangEnglish ? en : de) = FromCp1252(tr.text);
+      }
+      if (!en.isEmpty() && !de.isEmpty() && en != de) {
+        english.insert(QString(en).remove(QLatin1Char('&')));
+        german.insert(QString(de).remove(QLatin1Char('&')));
+      }
+    }
+  }
+  auto untranslated = [&](const QString& shown) {
+    QString plain = QString(shown).remove(QLatin1Char('&'));
+    // "&1 Normal operation": the command buttons' digit shortcut.
+    static const QRegularExpression digit(QStringLiteral("^[0-9] "));
+    plain.remove(digit);
+    return english.count(plain) != 0 && german.count(plain) == 0;
+  };
+  Settings settings = CurrentSettings();
+  CopyField(settings.language, sizeof settings.language, "German");
+  SetCurrentSettings(settings);
+  window_->LanguageChanged();
+  QStringList found;
+  for (QWidget* widget : window_->findChildren<QWidget*>()) {
+    if (!widget->isVisibleTo(window_.get())) continue;
+    QString text;
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) text = button->text();
+    if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
+    if (auto* box = qobject_cast<QGroupBox*>(widget)) text = box->title();
+    if (untranslated(text)) found << text;
+  }
+  for (QAction* pullDown : window_->MenuBar().actions()) {
+    if (untranslated(pullDown->text())) found << pullDown->text();
+    if (pullDown->menu() == nullptr) continue;
+    for (QAction* item : pullDown->menu()->actions()) {
+      if (untranslated(item->text())) found << item->text();
+    }
+  }
+  QVERIFY2(found.isEmpty(), qPrintable(found.join(QStringLiteral(" | "))));
+  QVERIFY(window_->windowTitle().contains(QStringLiteral("(Serienautomatik)")));
+  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_de.png")));
 }
 
 void MainWindowTest::screenshots() {

@@ -86,7 +86,17 @@ void SelfTestDialogTest::curtainResultsAndRestart() {
     QVERIFY(!dialog.Joystick());
     QVERIFY(dialog.OkButton().isVisible());
     QVERIFY(!dialog.CancelButton().isVisible());
+    // The device needs seconds for its test: the dialog says that it runs, with a moving bar.
+    QVERIFY(dialog.Running());
+    QVERIFY(dialog.BusyBar().isVisible());
+    QCOMPARE(dialog.BusyBar().maximum(), 0);
+    QCOMPARE(dialog.StatusLine().text(), QStringLiteral("Selftest in process"));
+    QVERIFY(dialog.grab().save(ScreenshotPath("selftest_tg5_running.png")));
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.Running(), kDeviceWaitMs);
+    // One line tells the outcome: the supply rule fails.
+    QVERIFY(!dialog.BusyBar().isVisible());
+    QCOMPARE(dialog.StatusLine().text(), QStringLiteral("Self test FAILED"));
+    QCOMPARE(dialog.StatusLine().palette().color(QPalette::Window), kFail);
     ui::ListControl& rules = dialog.RuleList();
     QCOMPARE(rules.ColumnCount(), 3);
     QCOMPARE(rules.HeaderText(1), QStringLiteral("Result"));
@@ -230,6 +240,9 @@ void SelfTestDialogTest::joystickFinishedAfterStick() {
     QVERIFY(centre >= 0);
     QCOMPARE(rules.CellText(1, centre), QStringLiteral("0"));
     for (int row = 0; row < rules.RowCount(); ++row) QCOMPARE(CellColour(rules, 2, row), kPass);
+    QCOMPARE(dialog.StatusLine().text(), QStringLiteral("Self test passed"));
+    QCOMPARE(dialog.StatusLine().palette().color(QPalette::Window), kPass);
+    QVERIFY(!dialog.BusyBar().isVisible());
     // A hint too long for its cell (drawn by now) shows whole as the tooltip; a text that fits
     // has none, and the result column always tells its limits.
     const int supply = RowOf(rules, QStringLiteral("Versorgungsspannung"));

@@ -418,9 +418,9 @@ void SettingsDialogTest::aboutBoxTexts() {
   const QStringList de = texts(kLangGerman);
   // Title, contact, disclaimer and button read the same in both languages.
   for (int i : {0, 2, 3, 4}) QCOMPARE(de[i], en[i]);
-  QCOMPARE(en[0], QStringLiteral("About Lumoconf"));
+  QCOMPARE(en[0], QStringLiteral("About Lumo-Konf"));
   QCOMPARE(en[1],
-           QStringLiteral("Lumoconf Version V3.2\nLast modification: 2010-01-27\nAuthors: ") +
+           QStringLiteral("Lumo-Konf Version V3.2\nLast modification: 2010-01-27\nAuthors: ") +
                QString::fromLatin1(kAuthors));
   QVERIFY(de[1].contains(QStringLiteral("\nLetzte \u00C4nderung: 2010-01-27\nProgrammierung: ")));
   QVERIFY(en[3].startsWith(QStringLiteral("Haftungsausschluss:\n\nF\u00FCr fehlerfreien")));
@@ -504,6 +504,33 @@ void SettingsDialogTest::helpManual() {
   QCOMPARE(boxes.size(), size_t{1});
   QCOMPARE(boxes[0].kind, MsgKind::Warning);
   QCOMPARE(boxes[0].text, paths.helpFile);
+
+  // A machine without a viewer for HTML: the message says so and where the manual is, in the
+  // user's language.
+  paths.helpFile = folder_->Write("lumokonf.htm", "<html></html>");
+  SetCurrentStartupPaths(paths);
+  QUrl asked;
+  window_->SetOpenUrlHook([&asked](const QUrl& url) {
+    asked = url;
+    return false;
+  });
+  for (LangId language : {kLangEnglish, kLangGerman}) {
+    SelectLanguage(language);
+    window_->Command(kIdHelp);
+    QCOMPARE(asked.toLocalFile(), QString::fromStdString(paths.helpFile));
+    boxes = recorder_->Boxes();
+    const std::string expected =
+        language == kLangEnglish
+            ? "No program to show HTML files was found; the manual is\n" + paths.helpFile
+            : "Es wurde kein Programm zum Anzeigen von HTML-Dateien gefunden; das Handbuch ist\n" +
+                  paths.helpFile;
+    QCOMPARE(boxes.back().text, expected);
+    QCOMPARE(boxes.back().caption, std::string(MsgText("MenuHelp")));
+  }
+  const size_t shown = recorder_->Boxes().size();
+  window_->SetOpenUrlHook([](const QUrl&) { return true; });
+  window_->Command(kIdHelp);
+  QCOMPARE(recorder_->Boxes().size(), shown);  // a viewer took it: nothing to say
 }
 
 void SettingsDialogTest::screenshots() {

@@ -23,7 +23,7 @@ namespace {
 
 // Rows: 0 Mode (two states), 1 Swap (three), 2 Count (limits 0..255), 3 Level (no limits),
 // 4 Fixed (one state), 5 Hold (hotkey h), 6 Other hold (hotkey h, later: wins), 7 Twin and
-// 8 Triple (states whose names read alike).
+// 8 Triple (states whose names read alike), 9 Offset (signed byte).
 constexpr const char* kDefinition =
     "$(TTmode) := ENGLISH: \"Switching mode\"\n"
     "$(TTcount) := ENGLISH: \"How many\"\n"
@@ -36,9 +36,22 @@ constexpr const char* kDefinition =
     "Other &hold = 0:6\n"
     "Twin = 0:7:1, 0:\"same\", 1:\"same\"\n"
     "Triple = 0:8, 0:\"a\", 1:\"b\", 2:\"b\"\n"
+    "Offset = $(TTcount), s 0:9:0xFF\n"
     "[DUT] = \"TG5\"\n";
 
-enum Row { kMode, kSwap, kCount, kLevel, kFixed, kHold, kOtherHold, kTwin, kTriple, kRowCount };
+enum Row {
+  kMode,
+  kSwap,
+  kCount,
+  kLevel,
+  kFixed,
+  kHold,
+  kOtherHold,
+  kTwin,
+  kTriple,
+  kOffset,
+  kRowCount
+};
 
 struct FakeAccess : lumo::ui::DeviceAccess {
   bool valid = false;
@@ -242,6 +255,36 @@ class ParameterTableTest : public QObject {
     QCOMPARE(R(kCount)->editValue, 7);
     QVERIFY(R(kCount)->editValid);
     QCOMPARE(L()->CurrentRow(), int(kLevel));  // Enter moved on
+  }
+
+  // A minus typed on a cell opens the edit field with it; a signed byte takes what it shows.
+  void TypedMinusStartsANegativeNumber() {
+    L()->SelectCell(ParameterTable::kColEdit, kOffset);
+    QString shown;
+    Edit([&] { QTest::keyClick(L(), Qt::Key_Minus); },
+         [&](QWidget* e) {
+           shown = static_cast<QLineEdit*>(e)->text();
+           QTest::keyClicks(e, QStringLiteral("15"));
+           QTest::keyClick(e, Qt::Key_Return);
+         });
+    QCOMPARE(shown, QStringLiteral("-"));
+    QVERIFY(R(kOffset)->editValid);
+    QCOMPARE(R(kOffset)->editValue, -15);
+    QCOMPARE(Text(ParameterTable::kColEdit, kOffset), QStringLiteral("-15"));
+    TypeInto(kOffset, QStringLiteral("-128"));
+    QCOMPARE(Text(ParameterTable::kColEdit, kOffset), QStringLiteral("-128"));
+    TypeInto(kOffset, QStringLiteral("128"));  // would read back as -128: refused
+    QCOMPARE(Text(ParameterTable::kColEdit, kOffset), QStringLiteral("???"));
+    TypeInto(kLevel, QStringLiteral("999"));  // too big for its byte: refused
+    QCOMPARE(Text(ParameterTable::kColEdit, kLevel), QStringLiteral("???"));
+    SetDevice(kOffset, 0xEC);
+    access_.valid = true;
+    table_->RefreshTable();
+    QCOMPARE(Text(ParameterTable::kColDevice, kOffset), QStringLiteral("-20"));
+    table_->CopyOneValue(ParameterTable::kCmdCopyDevice, kOffset);
+    QCOMPARE(Text(ParameterTable::kColEdit, kOffset), QStringLiteral("-20"));
+    access_.valid = false;
+    table_->RefreshTable();
   }
 
   void TypedNumbersAndLimits() {
