@@ -1,5 +1,7 @@
 // Fault campaign on the serial line: many detect / read / write / read-back cycles against the
-// in-process simulated devices, each with one fault injected at a random byte of the write.
+// in-process simulated devices, each with one fault injected at a random byte of the write. The
+// line is paced as a wire is (every byte takes its character time both ways) and the devices
+// boot, erase and program in their own time.
 //
 // State model: one DutLink, driven as the command line drives it (start, wait for the device,
 // edit the edit image, CMD_WRITE, wait for the end of the write). The simulated device's memory
