@@ -49,6 +49,7 @@ const SettingRow kSettingRows[] = {
     {kMiscSection, "QueryLeaveMode", LUMO_FLAG(queryLeaveMode), 0},
     {kMiscSection, "Language", LUMO_TEXT(language), kNeutralLanguage, 0},
     {kMiscSection, "TraceFile", LUMO_TEXT(traceFile), "", 0},
+    {kMiscSection, "VerifyReads", LUMO_FLAG(verifyReads), 0},
 };
 
 #undef LUMO_TEXT

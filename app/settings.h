@@ -48,6 +48,7 @@ struct Settings {
   uint8_t queryLeaveMode;                    // Misc/QueryLeaveMode
   char language[kLanguageChars + 1];         // Misc/Language, upper case; "NEUTRAL": system's
   char traceFile[kKonfFileChars + 1];        // Misc/TraceFile; empty: no line trace (expert)
+  uint8_t verifyReads;                       // Misc/VerifyReads: every page read twice (expert)
   uint32_t batch;                            // kBatch* bits, never in the file
 };
 

@@ -253,7 +253,10 @@ bool Campaign::EnsureValid(Clock::time_point deadline) {
       stale = true;
   }
   if (!stale) return true;
+  // A read reported done with data the device does not hold: the table would show them as the
+  // device's, and the user could write them back.
   ++figures_.staleReads[static_cast<int>(lastFault_)];
+  ++figures_.silentCorruptions;
   return ReadAll(deadline);
 }
 
@@ -458,7 +461,7 @@ int main(int argc, char** argv) {
       std::printf("reads reported done with data unlike the device's (after %s): %d\n",
                   lumo::FaultName(static_cast<lumo::Fault>(k)), f.staleReads[k]);
   }
-  std::printf("device found again only after a power cycle: %d\n", f.powerCycles);
+  std::printf("device found again only after a power cycle by a person: %d\n", f.powerCycles);
   std::printf("device not found again: %d\n", f.notFoundAgain);
   std::printf("silent corruptions: %d\n", f.silentCorruptions);
   std::printf("hangs: %d\n", f.hangs);

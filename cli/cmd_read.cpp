@@ -1,5 +1,7 @@
-// lumokonf-cli read --port P [--out FILE] [--json] [--timeout SECONDS]
+// lumokonf-cli read --port P [--out FILE] [--json] [--verify] [--timeout SECONDS]
 //
+// --verify reads every page twice and fails a page whose two replies differ (a byte corrupted on
+// the line has no checksum to show it).
 // Starts the link on the port (the link switches the device's supply on), waits for the device,
 // reads all its pages and prints one line per parameter: the name as shown and the Device cell's
 // text, then the beam configuration of a light curtain. --out saves the Device values as a
@@ -8,6 +10,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "app/settings.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
 #include "definitions/cell_text.h"
@@ -24,6 +27,7 @@ struct ReadArgs {
   std::string port;
   std::string out;
   bool json = false;
+  bool verify = false;
   double timeoutSeconds = 10;
 };
 
@@ -33,6 +37,12 @@ std::string Utf8(const std::string& text) {
 
 int RunRead(const ReadArgs& args, const GlobalOptions& options) {
   if (!PrepareProgram(options)) return kExitFailed;
+  if (args.verify) {
+    // For this run only; the command line never writes the settings file.
+    Settings settings = CurrentSettings();
+    settings.verifyReads = 1;
+    SetCurrentSettings(settings);
+  }
   DutLink& link = TheLink();
   DeviceSession session(link);
   auto limit = TimeoutOption(args.timeoutSeconds);
@@ -86,6 +96,8 @@ void SetupReadCommand(CommandContext& context) {
       ->required();
   sub->add_option("--out", args->out, "save the device's values as a parameter file");
   sub->add_flag("--json", args->json, "print one JSON object");
+  sub->add_flag("--verify", args->verify,
+                "read every page twice; a page whose two replies differ fails the read");
   sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
       ->check(CLI::PositiveNumber);
   AddTraceOption(sub, context.options);

@@ -685,7 +685,11 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
     if (extras.selfTest) link.SetSelfTestRules(&rules);
     DeviceSession session(link);
     const auto limit = TimeoutOption(args.timeoutSeconds);
-    if (!session.Start(args.port, LinkConfigFromProgram())) {
+    // Every unit's pages are read twice and compared: what the log says a unit holds must be
+    // what it holds.
+    LinkConfig config = LinkConfigFromProgram();
+    config.verifyReads = true;
+    if (!session.Start(args.port, config)) {
       result = kExitFailed;
     } else {
       while (args.count <= 0 || totals.units < args.count) {

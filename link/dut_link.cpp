@@ -20,6 +20,8 @@ constexpr int64_t kStopWaitMs = 5000;
 constexpr int64_t kStopStepMs = 100;
 // Extra time after the reset limit before the power-on timer gives up.
 constexpr int64_t kResetTimerSlackMs = 200;
+// A lost device's supply is off this long before it is switched on again.
+constexpr uint32_t kSupplyCycleOffMs = 1000;
 // Line error bits that the link reports: parity, framing, break.
 constexpr uint16_t kReportedLineErrors = 0x4 | 0x8 | 0x10;
 // The status word when the port status cannot be read.
@@ -165,6 +167,7 @@ bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
   port_.stopBits = config.stopBits;
   port_.parity = config.parity;
   port_.echo = config.echo ? 1 : 0;
+  verifyReads_.store(config.verifyReads);
   port_.timeouts = SapiTimeouts{config.timeouts.readInterval, config.timeouts.readMultiplier,
                                 config.timeouts.readConstant, 0, 0};
   Serial_SetState(&port_);
@@ -411,10 +414,34 @@ void DutLink::RunCommand(int32_t command) {
   // (a "?" would be image data to it).
   if (mode_.load() == MODE_DRAIN && (command != CMD_FLASH || InConfigMode())) {
     WaitQuiet(config_.timeouts.noTraffic, 5000);
-    PresenceCheck();
+    if (!PresenceCheck()) RecoverBySupply();
   }
   SetThreadMode(MODE_IDLE);
   Notify(DN_IDLE, 0);
+}
+
+// A device lost right after a command (a byte lost or corrupted on its way left it inside a
+// command) answers no presence check and sends no prompt: without help only a person switching
+// it off and on brings it back. When the line supplies it (it was found at a power-up the link
+// switched on), the link switches the supply off for a second and on again, once, and finds it
+// at its power-up as usual. A device that still answers with the supply off has a supply of its
+// own: it is back, and the line's supply is switched on again.
+void DutLink::RecoverBySupply() {
+  if (!foundAtOwnPowerUp_.load() || supplyCycleTried_ || !IsPowered() || stopRequested_.load())
+    return;
+  supplyCycleTried_ = true;
+  PowerOff();
+  if (!SleepUnlessStopping(kSupplyCycleOffMs)) return;
+  if (PresenceCheckQuiet()) {
+    foundAtOwnPowerUp_.store(false);
+    if (SetOutputs(&port_, kDtrOn)) powered_.store(true);
+    devState_.store(DEV_CONFIG);
+    ResetPages(-1);
+    if (config_.autoRead) ReadAllPages();
+    Notify(DN_READY, 0);
+    return;
+  }
+  PowerOn();
 }
 
 // ---- supply and power-on timer ----------------------------------------------------------------
@@ -423,7 +450,7 @@ void DutLink::RunCommand(int32_t command) {
 // readers on any thread, and a switch that failed leaves both as they were.
 bool DutLink::PowerOn() {
   bool ok = SetOutputs(&port_, kDtrOn);
-  if (ok) powered_.store(true);
+  if (ok && !powered_.exchange(true)) poweredAtMs_.store(NowMs());
   timerStartMs_.store(NowMs());
   timerRunning_.store(true);
   return ok;
@@ -632,7 +659,10 @@ bool DutLink::WriteAllPages() {
   } else {
     Notify(DN_WRITEOK, 0);
   }
+  // What the device holds now decides whether the write worked: each page is read twice.
+  readBackVerify_ = true;
   ReadAllPages();
+  readBackVerify_ = false;
   Notify(DN_WRITEEND, 0);
   return failedPage < 0;
 }

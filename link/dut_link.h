@@ -150,6 +150,8 @@ struct LinkConfig {
   LinkTimeouts timeouts;
   // Pause between opening the port and switching the supply on.
   uint32_t powerOnDelayMs = 1000;
+  // Every page read twice and compared (setting VerifyReads; the read-back of a write always).
+  bool verifyReads = false;
 };
 
 // The self-test rules as the exchange needs them (the rules file lives elsewhere).
@@ -246,6 +248,8 @@ class DutLink {
   bool ReadAllPages();
   bool WriteAllPages();
   void Handshake();
+  // Every page read twice and both replies compared (the read-back after a write always is).
+  void SetVerifyReads(bool on) { verifyReads_.store(on); }
 
   SapiPort& Port() { return port_; }
   const LinkConfig& Config() const { return config_; }
@@ -258,6 +262,11 @@ class DutLink {
   void ThreadMain();
   bool SetThreadMode(int32_t mode);
   void RunCommand(int32_t command);
+  void DiscardWaiting();
+  bool ByteFollowsReply();
+  bool FetchPage(int page, bool longPages, uint8_t* data, int& length);
+  void RecoverBySupply();
+  bool PresenceCheckQuiet();
   void CheckPowerOnTimer();
   void StopPowerOnTimer(bool report);
   bool SendBytes(const void* data, int length);
@@ -283,6 +292,13 @@ class DutLink {
   std::atomic<SelfTestRules*> rules_{nullptr};
   std::atomic<bool> threadDone_{true};
   std::atomic<bool> powered_{false};
+  std::atomic<bool> verifyReads_{false};
+  // The device in configuration mode answered a power-up the link switched on (its supply is the
+  // line's DTR); link thread: whether the one supply cycle for the device lost since was tried.
+  std::atomic<bool> foundAtOwnPowerUp_{false};
+  std::atomic<int64_t> poweredAtMs_{0};  // when the link last switched the supply on
+  bool supplyCycleTried_ = false;
+  bool readBackVerify_ = false;  // link thread: the read-back of a write verifies every page
 
   // Power-on timer: running flag and start time (steady clock, ms).
   std::atomic<bool> timerRunning_{false};

@@ -34,6 +34,15 @@ constexpr uint32_t kLeavePauseMs = 500;
 constexpr uint32_t kPollStepMs = 10;      // every waiting loop polls this often
 constexpr uint32_t kDrainLimitMs = 5000;  // a drain of the input ends after this in all
 constexpr uint32_t kAfterBlockQuietMs = 300;
+// A prompt this soon after the link switched the supply on answers that power-up.
+constexpr int64_t kOwnPowerUpWindowMs = 5000;
+constexpr int kPageReadAttempts = 2;    // a failed page read is asked for once more
+constexpr uint32_t kRetryQuietMs = 50;  // the line quiet this long before the second request
+// Behind a reply: a byte within this many character times (plus the host's scheduling) belongs
+// to it.
+constexpr uint32_t kTrailingChars = 2;
+constexpr uint32_t kBitsPerChar = 10;
+constexpr uint32_t kTrailingSlackMs = 20;
 
 bool HasBits(uint8_t value, uint8_t bits) {
   return (value & bits) == bits;
@@ -137,6 +146,16 @@ bool DutLink::PresenceCheck() {
   return false;
 }
 
+// "?" and its answer, without touching the device state or the line's rate.
+bool DutLink::PresenceCheckQuiet() {
+  DiscardWaiting();
+  uint8_t command = kCmdPresence;
+  if (!SendBytes(&command, 1)) return false;
+  uint8_t answer = 0;
+  return Serial_GetChar(&port_, &answer, config_.timeouts.presentPrompt) != 0 &&
+         answer == profile_.presenceAnswer;
+}
+
 void DutLink::LeaveConfigMode() {
   if (!InConfigMode()) return;
   uint8_t command = kCmdLeave;
@@ -146,7 +165,12 @@ void DutLink::LeaveConfigMode() {
 }
 
 void DutLink::Handshake() {
+  // A device whose prompt came soon after the link switched the supply on was started by that
+  // supply: a lost one can be brought back by switching it off and on.
+  foundAtOwnPowerUp_.store(IsPowered() && NowMs() - poweredAtMs_.load() <= kOwnPowerUpWindowMs);
+  supplyCycleTried_ = false;
   StopPowerOnTimer(true);
+  DiscardWaiting();
   SendBytes(profile_.wakeUp.data(), static_cast<int>(profile_.wakeUp.size()));
   devState_.store(DEV_FOUND);
   Notify(DN_FOUND, 0);
@@ -169,6 +193,7 @@ void DutLink::Handshake() {
     identity_ = identity;
     firmware_ = {0, 0};
   }
+  DiscardWaiting();
   SendBytes(&command, 1);
   uint8_t word[2] = {0, 0};
   uint32_t got = 0;
@@ -190,6 +215,53 @@ void DutLink::Handshake() {
   Notify(DN_READY, 0);
 }
 
+// Bytes waiting before a request belong to no request of ours (late bytes of an earlier
+// exchange, line noise): they go, so that the answer read is the answer to this request.
+void DutLink::DiscardWaiting() {
+  if (Serial_InQueue(&port_) > 0) Serial_Purge(&port_);
+}
+
+// Whether another byte arrives right behind a reply. The device sends a reply without pauses, so
+// a byte of the same reply left over (a stray byte on the line shifted it by one) follows within
+// a character time or two; the window is that plus the host's scheduling, at most the read gap
+// limit.
+bool DutLink::ByteFollowsReply() {
+  const uint32_t baud = port_.baudRate != 0 ? port_.baudRate : 1;
+  uint32_t windowMs = kTrailingChars * kBitsPerChar * 1000 / baud + kTrailingSlackMs;
+  if (config_.timeouts.readInterval != 0)
+    windowMs = std::min(windowMs, config_.timeouts.readInterval);
+  return Serial_GetChar(&port_, nullptr, windowMs) != 0;
+}
+
+// One request of a page and its reply. False when the reply came short, or was followed by more
+// bytes than asked for; then nothing of it may be taken.
+bool DutLink::FetchPage(int page, bool longPages, uint8_t* data, int& length) {
+  DiscardWaiting();
+  uint8_t request[2] = {static_cast<uint8_t>(longPages ? kCmdReadLong : kCmdReadShort),
+                        static_cast<uint8_t>(page)};
+  if (!SendBytes(request, 2)) return false;
+  length = kShortPageLength;
+  if (longPages) {
+    uint8_t last = 0;
+    uint32_t got = 0;
+    if (!Serial_Read(&port_, &last, 1, &got) || got != 1) {
+      Notify(DN_SHORTPAGE, 0);
+      return false;
+    }
+    length = last + 1;
+  }
+  uint32_t got = 0;
+  Serial_Read(&port_, data, static_cast<uint32_t>(length), &got);
+  if (got < static_cast<uint32_t>(length)) {
+    Notify(DN_SHORTPAGE, 0);
+    return false;
+  }
+  return !ByteFollowsReply();
+}
+
+// Reads a page into both images. A reply that fails is asked for once more (a read changes
+// nothing in the device); with verification every page is read twice and both replies must be
+// equal, since a byte corrupted on its way has no checksum to show it.
 bool DutLink::ReadPage(int page) {
   if (page < 0 || page >= kPageCount) return false;
   bool longPages;
@@ -199,27 +271,26 @@ bool DutLink::ReadPage(int page) {
     pageState_[page] = PAGE_TOREAD;
     longPages = HasBits(firmware_[0], kLongPagesBits);
   }
-  uint8_t request[2] = {static_cast<uint8_t>(longPages ? kCmdReadLong : kCmdReadShort),
-                        static_cast<uint8_t>(page)};
-  SendBytes(request, 2);
-  int length = kShortPageLength;
-  if (longPages) {
-    uint8_t last = 0;
-    uint32_t got = 0;
-    if (!Serial_Read(&port_, &last, 1, &got) || got != 1) return false;
-    length = last + 1;
-  }
+  const bool verify = verifyReads_.load() || readBackVerify_;
   uint8_t data[kPageSize] = {};
-  uint32_t got = 0;
-  Serial_Read(&port_, data, static_cast<uint32_t>(length), &got);
-  if (got < static_cast<uint32_t>(length)) {
-    // The partial bytes are not taken into the images: what they show stays what was read whole.
-    Notify(DN_SHORTPAGE, 0);
-    std::lock_guard lock(imagesMutex_);
+  uint8_t again[kPageSize] = {};
+  int length = 0;
+  bool ok = false;
+  for (int attempt = 0; attempt < kPageReadAttempts && !ok && !stopRequested_.load(); ++attempt) {
+    if (attempt > 0) WaitQuiet(kRetryQuietMs, kDrainLimitMs);
+    ok = FetchPage(page, longPages, data, length);
+    if (ok && verify) {
+      int lengthAgain = 0;
+      ok = FetchPage(page, longPages, again, lengthAgain) && lengthAgain == length &&
+           std::equal(data, data + length, again);
+    }
+  }
+  std::lock_guard lock(imagesMutex_);
+  if (!ok) {
+    // What was received is not taken into the images: they keep what was read whole.
     pageLength_[page] = -1;
     return false;
   }
-  std::lock_guard lock(imagesMutex_);
   std::copy(data, data + length, deviceImage_.bytes[page]);
   std::copy(data, data + length, editImage_.bytes[page]);
   pageState_[page] = PAGE_READ;
@@ -282,6 +353,7 @@ bool DutLink::WritePage(int page) {
 
 bool DutLink::PollSignal() {
   uint8_t command = kCmdSignal;
+  DiscardWaiting();
   SendBytes(&command, 1);
   for (int i = 0; i < 4; ++i) {
     uint8_t byte = 0;
@@ -299,6 +371,7 @@ bool DutLink::SelfTestVersion(char command) {
   SelfTestRules* rules = rules_.load();
   int size = 0;
   if (rules == nullptr || !rules->VersionRuleSize(size) || size > 2 || size < 0) return false;
+  DiscardWaiting();
   if (command != 0) SendBytes(&command, 1);
   Notify(DN_SELFTESTSENT, 0);
   if (config_.deviceType == 2) {

@@ -19,6 +19,7 @@ LinkConfig LinkConfigFromProgram() {
   Settings settings = CurrentSettings();
   config.echo = settings.echo != 0;
   config.autoRead = settings.autoReadConf != 0;
+  config.verifyReads = settings.verifyReads != 0;
   auto ms = [](TimeoutId id) { return static_cast<uint32_t>(std::max(0, TimeoutMs(id))); };
   config.timeouts.readInterval = ms(TimeoutId::ReadTimeoutInterval);
   config.timeouts.readMultiplier = ms(TimeoutId::ReadTimeoutMultiplier);

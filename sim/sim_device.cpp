@@ -30,6 +30,7 @@ constexpr int kStreamEndGapMs = 500;    // quiet after the stream ends the image
 constexpr int kEraseMs = 100;           // the stream boot loader erasing its flash
 constexpr int kStickPollMs = 20;        // joystick: how often it looks at the stick
 constexpr uint8_t kBlockAccepted = '+';
+constexpr uint8_t kStrayByte = 0x5A;  // a byte of line noise in a reply (fault)
 constexpr uint8_t kBlockRefused = '-';
 const std::string kFlashCommand = "!FlasH";  // enter the block boot loader
 const std::string kStreamErase = "!\r\n";    // stream boot loader: erase
@@ -267,7 +268,18 @@ void SimDevice::ReadPage(bool longForm) {
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (std::exchange(shortenRead_, false)) data.pop_back();
+    if (shortenReads_ > 0) {
+      --shortenReads_;
+      data.pop_back();
+    }
+    if (corruptReads_ > 0) {
+      --corruptReads_;
+      data[(data.size() / 2 + corruptAt_++) % data.size()] ^= 0xFF;
+    }
+    if (strayAt_) {
+      data.insert(data.begin() + static_cast<long>(std::min(*strayAt_, data.size())), kStrayByte);
+      strayAt_.reset();
+    }
   }
   Send(data);
 }
@@ -649,9 +661,19 @@ void SimDevice::IgnoreNextErase() {
   eraseFault_ = EraseFault::Ignore;
 }
 
-void SimDevice::ShortenNextPageRead() {
+void SimDevice::ShortenPageReads(int count) {
   std::lock_guard<std::mutex> lock(mutex_);
-  shortenRead_ = true;
+  shortenReads_ = count;
+}
+
+void SimDevice::StrayByteInNextPageRead(size_t position) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  strayAt_ = position;
+}
+
+void SimDevice::CorruptPageReads(int count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  corruptReads_ = count;
 }
 
 void SimDevice::MoveStick() {

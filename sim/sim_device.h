@@ -27,7 +27,10 @@
 //                         "s - Reset!" for the next stream image
 //   RefuseNextErase       NAK the next erase (nothing erased)
 //   IgnoreNextErase       no answer to the next erase (nothing erased)
-//   ShortenNextPageRead   the next page read is answered one byte short
+//   ShortenPageReads      the next n page reads are answered one byte short
+//   StrayByteInNextPageRead  the next page read's answer carries one byte more at a position
+//                         (0: before it; its length or more: right behind it)
+//   CorruptPageReads      the next n page reads' answers have one byte inverted, each another
 //   Received              every byte the firmware received, in order (WaitForReceived)
 //   SetTraceSink          a callback for every exchange (device thread)
 #pragma once
@@ -101,7 +104,9 @@ class SimDevice {
   void RefuseNextWrite();
   void RefuseNextErase();
   void IgnoreNextErase();
-  void ShortenNextPageRead();
+  void ShortenPageReads(int count = 1);
+  void StrayByteInNextPageRead(size_t position);
+  void CorruptPageReads(int count = 1);
   void MoveStick();
   // The rate the device's own line runs at: 0 follows the program, 2400 after "2".
   uint32_t DeviceBaud() const;
@@ -148,7 +153,10 @@ class SimDevice {
   DeviceState state_ = DeviceState::Off;
   bool refuseNext_ = false;
   enum class EraseFault : uint8_t { None, Refuse, Ignore } eraseFault_ = EraseFault::None;
-  bool shortenRead_ = false;
+  int shortenReads_ = 0;
+  int corruptReads_ = 0;
+  size_t corruptAt_ = 0;  // moves on with every corrupted answer
+  std::optional<size_t> strayAt_;
   std::vector<uint8_t> received_;
   std::optional<FlashRecord> lastFlash_;
   int flashCount_ = 0;

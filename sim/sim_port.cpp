@@ -324,6 +324,10 @@ int SimLine::ProgramWrite(const uint8_t* data, size_t n, size_t& written) {
         --corruptToDevice_;
         value = static_cast<uint8_t>(~value);
       }
+      if (replaceToDevice_) {
+        value = *replaceToDevice_;
+        replaceToDevice_.reset();
+      }
       if (toDevice_.size() < kQueueCapacity) toDevice_.push_back({value, at});
     }
     written = n;
@@ -388,6 +392,11 @@ void SimLine::DropNextProgramByte() {
 void SimLine::CorruptNextProgramByte() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++corruptToDevice_;
+}
+
+void SimLine::ReplaceNextProgramByte(uint8_t value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  replaceToDevice_ = value;
 }
 
 void SimLine::SetSilent(bool on) {

@@ -30,6 +30,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/serial_driver.h"
@@ -79,13 +80,14 @@ class SimLine : public DeviceLine {
   bool Open();
   void SetEcho(bool on);
   void SetPace(bool on);
-  void DropNextDeviceByte();           // the next byte the device sends never arrives
-  void CorruptNextDeviceByte();        // ... arrives with every bit inverted
-  void DropNextProgramByte();          // the next byte the program sends never reaches the device
-  void CorruptNextProgramByte();       // ... reaches it with every bit inverted
-  void SetSilent(bool on);             // the device neither hears nor answers
-  void Vanish();                       // the adapter is unplugged
-  std::vector<uint8_t> ProgramSent();  // every byte the program wrote, in order
+  void DropNextDeviceByte();      // the next byte the device sends never arrives
+  void CorruptNextDeviceByte();   // ... arrives with every bit inverted
+  void DropNextProgramByte();     // the next byte the program sends never reaches the device
+  void CorruptNextProgramByte();  // ... reaches it with every bit inverted
+  void ReplaceNextProgramByte(uint8_t value);  // ... reaches it as value
+  void SetSilent(bool on);                     // the device neither hears nor answers
+  void Vanish();                               // the adapter is unplugged
+  std::vector<uint8_t> ProgramSent();          // every byte the program wrote, in order
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -111,6 +113,7 @@ class SimLine : public DeviceLine {
   const bool externalSupply_;
   uint32_t overflows_ = 0;
   int dropToProgram_ = 0, corruptToProgram_ = 0, dropToDevice_ = 0, corruptToDevice_ = 0;
+  std::optional<uint8_t> replaceToDevice_;
   Clock::time_point lastToDevice_{}, lastToProgram_{};
 };
 

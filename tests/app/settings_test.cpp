@@ -76,10 +76,12 @@ TEST(Settings, SaveWritesEveryKeyInOrderAndKeepsTheRest) {
   s.batch = kBatchOn | kBatchOffered;  // never written
   std::string path = dir.Write("s.ini", "; mine\n[Misc]\nLanguage=english\nExtra=keep\n");
   ASSERT_TRUE(WriteSettingsFile(path, s));
-  EXPECT_EQ(TempFolder::Read(path),
-            "; mine\n[Misc]\nLanguage=NEUTRAL\nExtra=keep\nDefaultKonfFile=\nAutoReadConf=1\n"
-            "PropertiesOnStart=1\nAutoCopyConf=1\nEditAllRays=1\nEnableToolTips=1\n"
-            "QueryLeaveMode=0\nTraceFile=\n\n[CommSettings]\nDefaultPortName=\nEcho=1\nBeep=0\n");
+  EXPECT_EQ(
+      TempFolder::Read(path),
+      "; mine\n[Misc]\nLanguage=NEUTRAL\nExtra=keep\nDefaultKonfFile=\nAutoReadConf=1\n"
+      "PropertiesOnStart=1\nAutoCopyConf=1\nEditAllRays=1\nEnableToolTips=1\n"
+      "QueryLeaveMode=0\nTraceFile=\nVerifyReads=0\n\n[CommSettings]\nDefaultPortName=\nEcho=1\n"
+      "Beep=0\n");
   EXPECT_STREQ(ReadFrom(path).defaultPortName, "");  // empty stays empty, not the default
   EXPECT_FALSE(WriteSettingsFile(dir.Path() + "no/such/folder.ini", s));
 }

@@ -338,8 +338,9 @@ class PacedLink : public ::testing::Test {
   std::shared_ptr<sim::SimDevice> Start(sim::SimOptions options, const char* port = "SIM:TG5") {
     options.homeBaud = config_.baudRate;
     auto device = sim::PrepareSimulatedDevice(port, options);
+    const size_t mark = events_.Mark();
     EXPECT_TRUE(link_.StartLink(port, &events_, config_));
-    EXPECT_EQ(events_.WaitFor({DN_READY}, 0).code, DN_READY);
+    EXPECT_EQ(events_.WaitFor({DN_READY}, mark).code, DN_READY);
     EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
     return device;
   }
@@ -383,15 +384,15 @@ TEST_F(PacedLink, EraseRefusedOrUnansweredFailsThePairAndKeepsTheDevice) {
 TEST_F(PacedLink, ShortPageFailsTheReadAndAPageNeverReadIsNeitherErasedNorWritten) {
   auto device = Start(sim::DefaultOptions(sim::DeviceKind::Tg5));
   const std::vector<uint8_t> page0 = device->Page(0), page1 = device->Page(1);
-  // The device answers the next page read one byte short.
+  // The device answers page 1 one byte short, and again when it is asked once more.
   link_.ResetPages(1);
   size_t mark = events_.Mark();
-  device->ShortenNextPageRead();
+  device->ShortenPageReads(2);
   ASSERT_TRUE(link_.RequestCommand(CMD_READ, 0));
   LinkEvent read = events_.WaitFor({DN_READDONE, DN_READFAILED}, mark);
   EXPECT_EQ(read.code, DN_READFAILED);
   EXPECT_EQ(read.value, 1);
-  EXPECT_GE(events_.Count(DN_SHORTPAGE, mark), 1);
+  EXPECT_EQ(events_.Count(DN_SHORTPAGE, mark), 2);
   EXPECT_TRUE(link_.PageNeedsRead(1));
   EXPECT_EQ(link_.PageLength(1), -1);
 
@@ -430,6 +431,122 @@ TEST_F(PacedLink, CancelledUpdateOfADeviceWithItsOwnSupplyKeepsItInConfiguration
   const size_t readMark = events_.Mark();
   ASSERT_TRUE(link_.RequestCommand(CMD_READ, 0));
   EXPECT_EQ(events_.WaitFor({DN_READDONE, DN_READFAILED}, readMark).code, DN_READDONE);
+}
+
+// ---- reads show only what the device holds ------------------------------------------------
+
+// Reads every page again and answers whether the read was reported done.
+bool ReadAgain(DutLink& link, Events& events) {
+  EXPECT_TRUE(WaitUntil([&] { return link.Mode() == MODE_IDLE; }));
+  link.ResetPages(-1);
+  const size_t mark = events.Mark();
+  EXPECT_TRUE(link.RequestCommand(CMD_READ, 0));
+  return events.WaitFor({DN_READDONE, DN_READFAILED}, mark).code == DN_READDONE;
+}
+
+bool ImageMatchesDevice(DutLink& link, sim::SimDevice& device) {
+  const PageImage image = link.CopyDeviceImage();
+  for (int p = 0; p <= 4; ++p) {
+    const std::vector<uint8_t> page = device.Page(p);
+    if (link.PageLength(p) != static_cast<int>(page.size()) ||
+        !std::equal(page.begin(), page.end(), image.bytes[p]))
+      return false;
+  }
+  return true;
+}
+
+TEST_F(PacedLink, AStrayByteBeforeInsideOrAfterAReplyIsNeverTakenForData) {
+  auto device = Start(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  ASSERT_TRUE(ImageMatchesDevice(link_, *device));
+  // Before the reply (every byte shifted), inside it, and right behind it (the next page would
+  // have been shifted): the page is asked for once more and read whole.
+  for (size_t position : {size_t{0}, size_t{7}, size_t{32}}) {
+    device->StrayByteInNextPageRead(position);
+    device->ClearReceived();
+    EXPECT_TRUE(ReadAgain(link_, events_)) << "stray byte at " << position;
+    EXPECT_TRUE(ImageMatchesDevice(link_, *device)) << "stray byte at " << position;
+    const std::vector<uint8_t> received = device->Received();
+    EXPECT_EQ(std::count(received.begin(), received.end(), 'r'), 6) << "one page asked twice";
+  }
+  // A stray byte on a long page (its length byte first).
+  link_.StopLink();
+  sim::ForgetSimulatedDevices();
+  sim::SimOptions longPages = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  longPages.longPages = true;
+  longPages.beamCount = 100;
+  device = Start(longPages);
+  device->StrayByteInNextPageRead(0);
+  EXPECT_TRUE(ReadAgain(link_, events_));
+  EXPECT_TRUE(ImageMatchesDevice(link_, *device));
+}
+
+TEST_F(PacedLink, VerifiedReadsCatchACorruptedByteThatASingleReadTakes) {
+  auto device = Start(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  // A single read has no checksum: the corrupted byte reaches the image.
+  device->CorruptPageReads(1);
+  EXPECT_TRUE(ReadAgain(link_, events_));
+  EXPECT_FALSE(ImageMatchesDevice(link_, *device));
+  // Read twice and compared, the difference fails the page; asked again, both replies agree.
+  link_.SetVerifyReads(true);
+  device->CorruptPageReads(1);
+  EXPECT_TRUE(ReadAgain(link_, events_));
+  EXPECT_TRUE(ImageMatchesDevice(link_, *device));
+  // Replies that differ every time fail the read at that page (pages are read from the last).
+  device->CorruptPageReads(4);
+  EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
+  link_.ResetPages(-1);
+  const size_t mark = events_.Mark();
+  ASSERT_TRUE(link_.RequestCommand(CMD_READ, 0));
+  LinkEvent outcome = events_.WaitFor({DN_READDONE, DN_READFAILED}, mark);
+  EXPECT_EQ(outcome.code, DN_READFAILED);
+  EXPECT_EQ(outcome.value, 4);
+}
+
+// ---- a lost device is brought back by its supply ----------------------------------------
+
+TEST_F(PacedLink, ADeviceLostInsideACommandIsBroughtBackByItsSupply) {
+  auto device = Start(sim::DefaultOptions(sim::DeviceKind::Tg5));
+  // Line noise turns the erase command into "q": the device leaves configuration mode in the
+  // middle of the write and answers nothing any more; only a new power-up brings it back.
+  link_.EditImage([](PageImage& image) { image.bytes[4][4] ^= 0x01; });
+  const size_t mark = events_.Mark();
+  sim::SimulatedLine("SIM:TG5")->ReplaceNextProgramByte('q');
+  ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
+  ASSERT_EQ(events_.WaitFor({DN_WRITEEND}, mark).code, DN_WRITEEND);
+  // Found again at the power-up the link switched on, without anybody's help.
+  EXPECT_EQ(events_.WaitFor({DN_FOUND}, mark, 20000ms).code, DN_FOUND);
+  EXPECT_EQ(events_.WaitFor({DN_READY}, mark, 20000ms).code, DN_READY);
+  EXPECT_TRUE(WaitUntil([&] { return link_.InConfigMode(); }));
+  EXPECT_TRUE(ImageMatchesDevice(link_, *device));
+}
+
+TEST_F(PacedLink, ADeviceThatAnswersWithTheSupplyOffIsNotRestarted) {
+  // A device with a supply of its own, switched on with the line's supply by chance: the link
+  // takes it for one it supplies. Lost inside a command, it answers again with the supply off;
+  // it is kept as it is, not restarted.
+  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
+  options.externalSupply = true;
+  options.bootDelayMs = 1200;  // its prompt comes while the link's power-on timer runs
+  config_.powerOnDelayMs = 1000;
+  link_.SetResetLimit(2000);
+  auto device = Start(options);
+  ASSERT_TRUE(link_.InConfigMode());
+  // The device is deaf through a write and the presence check after it, and hears again while
+  // the link has switched the supply off: it is kept as it is, not restarted.
+  link_.EditImage([](PageImage& image) { image.bytes[4][4] ^= 0x01; });
+  auto line = sim::SimulatedLine("SIM:TG5");
+  const size_t mark = events_.Mark();
+  ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
+  ASSERT_EQ(events_.WaitFor({DN_WRITESTART}, mark).code, DN_WRITESTART);
+  line->SetSilent(true);
+  ASSERT_EQ(events_.WaitFor({DN_WRITEEND}, mark).code, DN_WRITEEND);
+  ASSERT_EQ(events_.WaitFor({DN_NODEVICE}, mark).code, DN_NODEVICE);
+  line->SetSilent(false);
+  EXPECT_EQ(events_.WaitFor({DN_READY}, mark).code, DN_READY);
+  EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE && link_.InConfigMode(); }));
+  EXPECT_EQ(events_.Count(DN_FOUND, mark), 0) << "the device was restarted";
+  EXPECT_TRUE(link_.IsPowered());
+  EXPECT_EQ(device->State(), sim::DeviceState::Config);
 }
 
 }  // namespace
