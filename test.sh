@@ -3,12 +3,20 @@
 #   LUMO_SANITIZE=address,undefined ./test.sh   the same tests with sanitizers (own build folder)
 #   LUMO_SANITIZE=thread ./test.sh
 #   ./test.sh --sanitizers   the plain run, then both sanitizer runs (each in its own build folder)
+#   LUMO_CI_SANITIZERS=1 ./test.sh   (what CI runs) the plain run, then the core and command line
+#                        tests with AddressSanitizer and UndefinedBehaviorSanitizer (desktop
+#                        program off, build-ci-asan/)
 set -euo pipefail
 if [ "${1:-}" = "--sanitizers" ]; then
   shift
   "$0" "$@"
   LUMO_SANITIZE=address,undefined "$0" "$@"
   LUMO_SANITIZE=thread "$0" "$@"
+  exit 0
+fi
+if [ "${LUMO_CI_SANITIZERS:-}" = 1 ]; then
+  LUMO_CI_SANITIZERS= "$0" "$@"
+  LUMO_CI_SANITIZERS= LUMO_SANITIZE=address,undefined LUMO_GUI=OFF "$0" "$@"
   exit 0
 fi
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -18,6 +26,10 @@ CMAKE_ARGS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ -n "$SANITIZE" ]; then
   BUILD_DIR="$ROOT/build-${SANITIZE//,/-}"
   CMAKE_ARGS+=("-DLUMO_SANITIZE=$SANITIZE")
+fi
+if [ "${LUMO_GUI:-ON}" = OFF ]; then
+  BUILD_DIR="$BUILD_DIR-core"
+  CMAKE_ARGS+=(-DLUMO_BUILD_GUI=OFF)
 fi
 TARGETS=()
 source "$ROOT/scripts/common.sh"

@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: install what is missing, then configure and build.
 # Sourced, not run. Uses: BUILD_DIR, CMAKE_ARGS (array), TARGETS (array, empty = all).
 
-PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-translations-l10n libcli11-dev
+PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-translations-l10n libcli11-dev
           nlohmann-json3-dev libgtest-dev libgmock-dev xvfb xauth)
 
 lumo_install_packages() {
@@ -29,8 +29,12 @@ lumo_install_packages() {
 }
 
 lumo_build() {
+  # Compiled objects are cached by ccache, shared by every checkout of the repository on this
+  # machine (paths are taken relative to the checkout's folder).
+  export CCACHE_BASEDIR="$ROOT"
   if [ ! -f "$BUILD_DIR/build.ninja" ]; then
-    cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja "${CMAKE_ARGS[@]}"
+    cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
+      "${CMAKE_ARGS[@]}"
   fi
   cmake --build "$BUILD_DIR" ${TARGETS:+--target "${TARGETS[@]}"}
 }
