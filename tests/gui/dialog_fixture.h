@@ -109,9 +109,11 @@ class DialogFixture {
 
   void StartLink() { window_->FirstAction(); }
 
+  // Until the device is in configuration mode with its pages read (the automatic read after
+  // detection takes its time on the line) and the window has seen the notifications.
   void WaitForDevice() {
     StartLink();
-    QTRY_VERIFY_WITH_TIMEOUT(TheLink().InConfigMode() && TheLink().Mode() == MODE_IDLE,
+    QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
                              kDeviceWaitMs);
     QCoreApplication::processEvents();
   }
