@@ -98,8 +98,7 @@ void SetupReadCommand(CommandContext& context) {
       ->required();
   sub->add_option("--out", args->out, "save the device's values as a parameter file");
   sub->add_flag("--json", args->json, "print one JSON object");
-  sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
-      ->check(CLI::PositiveNumber);
+  AddTimeoutOption(sub, args->timeoutSeconds);
   AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;

@@ -142,8 +142,7 @@ void SetupReportCommand(CommandContext& context) {
   sub->add_option("--out", args->out, "the HTML file to write")->required();
   sub->add_option("--lang", context.options.language, "language of the report")
       ->check(CLI::IsMember({"en", "de"}));
-  sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
-      ->check(CLI::PositiveNumber);
+  AddTimeoutOption(sub, args->timeoutSeconds);
   AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;

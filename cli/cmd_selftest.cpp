@@ -245,8 +245,7 @@ void SetupSelfTestCommand(CommandContext& context) {
   sub->add_flag("--calibrate", args->calibrate, "self calibration and test (\"c\")");
   sub->add_option("--limits", args->limits, "rules file (default: Limits.txt)");
   sub->add_flag("--json", args->json, "print one JSON object");
-  sub->add_option("--timeout", args->timeout, "seconds to wait for the device")
-      ->capture_default_str();
+  AddTimeoutOption(sub, args->timeout);
   AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;
