@@ -181,6 +181,15 @@ void SetupWriteCommand(CommandContext& context) {
                   "with --selftest: the rules file (default: Limits.txt)")
       ->needs(selfTest);
   AddTraceOption(sub, context.options);
+  sub->footer(
+      sub->get_footer() +
+      "\n\nEvents of --repeat --json-progress, one JSON object a line (lumokonf-cli(1) lists "
+      "every field with an example): waiting {unit, port}; device {unit, port, identity, "
+      "firmware [main, minor]}; step {step, state start|end, ok}; progress {step, percent}; "
+      "operator {action}; unit {the --log record: result, step, reason, flash, values by record "
+      "name as numbers, beams, selftest, seconds, texts}; removed {unit}; summary {units, "
+      "passed, failed, failedByReason, meanSeconds}. Steps: flash, restart, read, file, write, "
+      "readback, verify, selftest.");
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;
   sub->callback([args, options, exitCode] { *exitCode = RunWrite(*args, *options); });

@@ -42,7 +42,8 @@ constexpr const char* kFooter =
     "Exit status: 0 success; 1 the job failed (device, file, validation, fewer units than "
     "--count, output not written completely); 2 wrong usage; 130 after SIGINT and 143 after "
     "SIGTERM (a command that changes a device first finishes the page pairs, read-back or "
-    "update in progress, verifies and reports). A closed output pipe never abandons a device. "
+    "update in progress, verifies and reports; a second signal is only acknowledged). SIGPIPE is "
+    "ignored: a closed output pipe is an output error (exit 1) and never abandons a device. "
     "Events of write --repeat --json-progress: see lumokonf-cli write --help and the manual "
     "page.";
 
