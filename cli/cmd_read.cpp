@@ -85,7 +85,8 @@ int RunRead(const ReadArgs& args, const GlobalOptions& options) {
       std::cout << Utf8(WithoutHotkeyMarks(NameCellText(def, &record))) << "\t"
                 << Utf8(DeviceCellText(def, &record, true)) << "\n";
     }
-    if (lightCurtain) std::cout << Utf8(MsgText("KONFRAY")) << "\t" << Utf8(beams) << "\n";
+    if (lightCurtain)
+      std::cout << Utf8(WithoutHotkeyMarks(MsgText("KONFRAY"))) << "\t" << Utf8(beams) << "\n";
   }
   session.Stop(true);
   return kExitOk;

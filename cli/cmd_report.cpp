@@ -80,8 +80,7 @@ bool FromDevice(const ReportArgs& args, ReportData& data) {
   for (const PVar& record : CurrentDefinition()->records) {
     if (record.bracketed) continue;
     const int32_t value = DeviceValue(&record);
-    if (IsValidValue(&record, value))
-      values.emplace_back(WithoutHotkeyMarks(record.name), value);
+    if (IsValidValue(&record, value)) values.emplace_back(WithoutHotkeyMarks(record.name), value);
   }
   data.valuesChecksum = ValuesChecksum(std::move(values), beamText);
   if (lightCurtain) {

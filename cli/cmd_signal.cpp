@@ -78,7 +78,8 @@ void SetupSignalCommand(CommandContext& context) {
   CLI::App* sub = context.app.add_subcommand("signal", "show the light curtain's signal live");
   sub->add_option("--port", args->port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
       ->required();
-  sub->add_option("--count", args->count, "number of samples; 0 (the default): until interrupted (Ctrl-C, exit 130)")
+  sub->add_option("--count", args->count,
+                  "number of samples; 0 (the default): until interrupted (Ctrl-C, exit 130)")
       ->check(CLI::NonNegativeNumber);
   AddTimeoutOption(sub, args->timeoutSeconds);
   AddTraceOption(sub, context.options);

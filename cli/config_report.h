@@ -85,8 +85,8 @@ struct ReportData {
   std::string beams;                // the beam range text
   std::vector<uint8_t> references;  // one byte per beam; empty: none shown
   bool fp8 = false;                 // references are 8-bit floating point numbers
-  uint32_t checksum = 0;        // PagesChecksum
-  uint32_t valuesChecksum = 0;  // ValuesChecksum
+  uint32_t checksum = 0;            // PagesChecksum
+  uint32_t valuesChecksum = 0;      // ValuesChecksum
 };
 
 // The rows of the records shown in the parameter table; fromFile takes the File values.

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -44,7 +44,6 @@ constexpr auto kRequestStep = std::chrono::milliseconds(10);
 constexpr auto kRestartReportSlack = std::chrono::milliseconds(3000);
 // The rules file found as the program finds it when --limits is not given.
 constexpr const char* kLimitsFileName = "Limits.txt";
-
 
 // Answers Yes to the file's beam adoption question; everything else goes on to the usual sink.
 class AdoptingSink : public MessageSink {
@@ -732,10 +731,9 @@ std::string LogLine(const UnitRecord& unit, LogFormat format) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
   return CsvField(unit.time) + "," + CsvField(unit.port) + "," + CsvField(unit.identity) + "," +
-         CsvField(firmware) + "," + (unit.passed ? "ok" : "failed") + "," +
-         CsvField(unit.step) + "," + CsvField(unit.reason) + "," + CsvField(unit.flash) + "," +
-         CsvField(values) + "," + CsvField(unit.beams) + "," + CsvField(unit.selfTest) + "," +
-         seconds;
+         CsvField(firmware) + "," + (unit.passed ? "ok" : "failed") + "," + CsvField(unit.step) +
+         "," + CsvField(unit.reason) + "," + CsvField(unit.flash) + "," + CsvField(values) + "," +
+         CsvField(unit.beams) + "," + CsvField(unit.selfTest) + "," + seconds;
 }
 
 void LineTotals::Add(const UnitRecord& unit) {
@@ -811,8 +809,8 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
         }
         Clock::time_point started;
         // --timeout bounds the wait for the first unit; later units come when they come.
-        Wait found = WaitForUnit(session, started,
-                                 totals.units == 0 ? limit : std::chrono::milliseconds(0));
+        Wait found =
+            WaitForUnit(session, started, totals.units == 0 ? limit : std::chrono::milliseconds(0));
         if (found == Wait::PortFailed) {
           why = "The port failed (adapter unplugged?)";
           result = kExitFailed;

@@ -86,9 +86,9 @@ struct UnitRecord {
   std::string identity;  // UTF-8
   int firmware[2] = {0, 0};
   bool passed = false;
-  std::string step;    // the step that failed ("" when passed)
-  std::string reason;  // why, in words
-  std::string flash;   // "" when not flashed; "ok", "failed" or "cancelled"
+  std::string step;                 // the step that failed ("" when passed)
+  std::string reason;               // why, in words
+  std::string flash;                // "" when not flashed; "ok", "failed" or "cancelled"
   std::vector<StableValue> values;  // what was written
   std::string beams;                // the beam range text written ("" for a joystick)
   std::string selfTest;             // "" when not run, else SelfTestVerdict

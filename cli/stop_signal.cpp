@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 namespace lumo::cli {

@@ -209,8 +209,7 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
       const PState* state = StateByText(list, record, value.c_str());
       if (state == nullptr) {
         if (!problem(ParameterFileProblem::Kind::UnknownState, name, value, record))
-          ShowFileError(
-              FillText(MsgText("ERRKFG_UNKNOWNVALUE"), {name, value}, kMaxMessageLength));
+          ShowFileError(FillText(MsgText("ERRKFG_UNKNOWNVALUE"), {name, value}, kMaxMessageLength));
         continue;
       }
       number = state->value;

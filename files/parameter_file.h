@@ -43,9 +43,9 @@ struct ParameterFileProblem {
     OutOfRange,    // a number the record's field or limits cannot hold (its File value is set)
   };
   Kind kind = Kind::UnknownName;
-  int line = 0;          // counted from 1
-  std::string name;      // as written in the file
-  std::string value;     // as written in the file
+  int line = 0;            // counted from 1
+  std::string name;        // as written in the file
+  std::string value;       // as written in the file
   PVar* record = nullptr;  // the record the name found (nullptr for UnknownName)
 };
 

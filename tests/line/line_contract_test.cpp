@@ -8,9 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -36,9 +36,9 @@ struct RunResult {
 };
 
 RunResult Cli(const TempDir& dir, const std::string& args, int limitSeconds = 120) {
-  const std::string command = "cd '" + dir.path() + "' && timeout " +
-                              std::to_string(limitSeconds) + " '" LUMO_CLI_PROGRAM "' " + args +
-                              " >'" + (dir / ".out") + "' 2>'" + (dir / ".err") + "'";
+  const std::string command = "cd '" + dir.path() + "' && timeout " + std::to_string(limitSeconds) +
+                              " '" LUMO_CLI_PROGRAM "' " + args + " >'" + (dir / ".out") + "' 2>'" +
+                              (dir / ".err") + "'";
   int status = std::system(command.c_str());
   RunResult result;
   if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
@@ -259,8 +259,8 @@ TEST(CommandLineContract, AFileIsCheckedWholeBeforeThePortOpens) {
     EXPECT_NE(bad.err.find(expected), std::string::npos) << expected << "\n" << bad.err;
   EXPECT_EQ(bad.err.find("COM-Port"), std::string::npos) << bad.err;
 
-  WriteFile(dir / "abc.par", Replaced(ReadFile(dir / "changed.par"), "$(maxdef) = 3",
-                                      "$(maxdef) = abc"));
+  WriteFile(dir / "abc.par",
+            Replaced(ReadFile(dir / "changed.par"), "$(maxdef) = 3", "$(maxdef) = abc"));
   RunResult abc = Cli(dir, "--lang en write --port SIM:TG5 --file abc.par");
   EXPECT_EQ(abc.exitCode, 1) << "a value that is no number is not skipped silently";
   EXPECT_NE(abc.err.find("abc.par:"), std::string::npos) << abc.err;
@@ -303,8 +303,9 @@ TEST(CommandLineContract, RepeatFailsOnFewerUnitsNoFirstUnitAndUnwritableOutput)
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(20));
   EXPECT_NE(none.err.find("no unit within 2 s"), std::string::npos) << none.err;
 
-  RunResult log = Cli(dir, "write --port SIM:TG5 --file changed.par --repeat --count 1 --log "
-                           "/dev/full");
+  RunResult log = Cli(dir,
+                      "write --port SIM:TG5 --file changed.par --repeat --count 1 --log "
+                      "/dev/full");
   EXPECT_EQ(log.exitCode, 1) << log.err;
   EXPECT_NE(log.err.find("Cannot write the log file /dev/full"), std::string::npos) << log.err;
   RunResult out = Cli(dir, "read --port SIM:TG5 --json >/dev/full");
@@ -314,23 +315,24 @@ TEST(CommandLineContract, RepeatFailsOnFewerUnitsNoFirstUnitAndUnwritableOutput)
 TEST(CommandLineContract, LogsCarryStableNamesNumbersAndStepsInOrder) {
   TempDir dir;
   MakeFiles(dir);
-  RunResult run = Cli(dir, "--lang de write --port SIM:TG5 --file changed.par --repeat --count 1 "
-                           "--json-progress --log units.csv --flash '" LUMO_EXAMPLES_DIR
-                           "/TG5_firmware.tg5'");
+  RunResult run =
+      Cli(dir,
+          "--lang de write --port SIM:TG5 --file changed.par --repeat --count 1 "
+          "--json-progress --log units.csv --flash '" LUMO_EXAMPLES_DIR "/TG5_firmware.tg5'");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> steps;
   nlohmann::json unit;
   for (const std::string& l : Lines(run.out)) {
     auto event = nlohmann::json::parse(l);
     if (event["event"] == "device") EXPECT_EQ(event["firmware"], nlohmann::json({4, 2}));
-    if (event["event"] == "step") steps.push_back(event["step"].get<std::string>() + ":" +
-                                                  event["state"].get<std::string>());
+    if (event["event"] == "step")
+      steps.push_back(event["step"].get<std::string>() + ":" + event["state"].get<std::string>());
     if (event["event"] == "unit") unit = event;
   }
   const std::vector<std::string> expected = {
-      "flash:start", "flash:end",  "restart:start",  "restart:end",  "read:start",
-      "read:end",    "file:start", "file:end",       "write:start",  "write:end",
-      "readback:start", "readback:end", "verify:start", "verify:end"};
+      "flash:start",    "flash:end",    "restart:start", "restart:end", "read:start",
+      "read:end",       "file:start",   "file:end",      "write:start", "write:end",
+      "readback:start", "readback:end", "verify:start",  "verify:end"};
   EXPECT_EQ(steps, expected);
   EXPECT_EQ(unit["result"], "ok");
   EXPECT_EQ(unit["flash"], "ok");
