@@ -71,6 +71,22 @@ const LabelRow kLabels[] = {
      "fsumme umfasst genau, was eine Parameterdatei tr\xC3\xA4gt: Name und Wert jedes "
      "Parameters und die Strahlkonfiguration. Sie ist f\xC3\xBCr ein Ger\xC3\xA4t und die "
      "daraus gespeicherte Parameterdatei gleich."},
+    {ReportLabelId::ChecksumNoteNoBeams,
+     "The page checksum covers the bytes of parameter pages 0 to 4 as the device holds them "
+     "(each at its length); for a parameter file, the pages its values give on erased memory. "
+     "It compares two devices, or two files, never a device with a file.",
+     "Die Seitenpr\xC3\xBC"
+     "fsumme umfasst die Bytes der Parameterseiten 0 bis 4, wie das Ger\xC3\xA4t sie h\xC3\xA4lt "
+     "(jede in ihrer L\xC3\xA4nge); f\xC3\xBCr eine Parameterdatei die Seiten, die ihre Werte "
+     "auf gel\xC3\xB6schtem Speicher ergeben. Sie vergleicht zwei Ger\xC3\xA4te oder zwei "
+     "Dateien, nie ein Ger\xC3\xA4t mit einer Datei."},
+    {ReportLabelId::ValuesChecksumNoteNoBeams,
+     "The value checksum covers exactly what a parameter file carries: each parameter's name "
+     "and value. It is equal for a device and the parameter file saved from it.",
+     "Die Wertepr\xC3\xBC"
+     "fsumme umfasst genau, was eine Parameterdatei tr\xC3\xA4gt: Name und Wert jedes "
+     "Parameters. Sie ist f\xC3\xBCr ein Ger\xC3\xA4t und die daraus gespeicherte "
+     "Parameterdatei gleich."},
     {ReportLabelId::NotRead, "not read", "nicht gelesen"},
 };
 
@@ -244,9 +260,13 @@ std::string RenderReportHtml(const ReportData& data) {
   std::snprintf(valuesChecksum, sizeof valuesChecksum, "%08X", data.valuesChecksum);
   headRow(label(ReportLabelId::Checksum), checksum, "checksum");
   headRow(label(ReportLabelId::ValuesChecksum), valuesChecksum, "checksum");
-  html += "</table>\n<p class=\"note\">" + HtmlEscape(label(ReportLabelId::ChecksumNote)) +
-          "</p>\n<p class=\"note\">" + HtmlEscape(label(ReportLabelId::ValuesChecksumNote)) +
-          "</p>\n";
+  const bool beams = !data.beamCaption.empty();
+  const ReportLabelId pagesNote =
+      beams ? ReportLabelId::ChecksumNote : ReportLabelId::ChecksumNoteNoBeams;
+  const ReportLabelId valuesNote =
+      beams ? ReportLabelId::ValuesChecksumNote : ReportLabelId::ValuesChecksumNoteNoBeams;
+  html += "</table>\n<p class=\"note\">" + HtmlEscape(label(pagesNote)) +
+          "</p>\n<p class=\"note\">" + HtmlEscape(label(valuesNote)) + "</p>\n";
 
   html += "<h2>" + HtmlEscape(data.columnName) + "</h2>\n<table class=\"params\">\n<tr><th>" +
           HtmlEscape(data.columnName) + "</th><th>" + HtmlEscape(data.columnValue) + "</th><th>" +

@@ -56,6 +56,8 @@ enum class ReportLabelId {
   ChecksumNote,
   ValuesChecksum,
   ValuesChecksumNote,
+  ChecksumNoteNoBeams,  // the notes for a device without beams (joystick)
+  ValuesChecksumNoteNoBeams,
   NotRead,
 };
 const char* ReportLabel(ReportLabelId id, ReportLang lang);

@@ -210,7 +210,9 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
       write.Signal(c.signal);
     }
     EXPECT_EQ(write.Wait(std::chrono::seconds(60)), c.exitCode) << ReadFile(dir / ".err");
-    if (c.twice) EXPECT_NE(ReadFile(dir / ".err").find("stop noted"), std::string::npos);
+    if (c.twice) {
+      EXPECT_NE(ReadFile(dir / ".err").find("stop noted"), std::string::npos);
+    }
     // The read-back of every page pair was finished before the end.
     EXPECT_NE(ReadFile(dir / "w.trace").find("DN_WRITEEND"), std::string::npos);
 
@@ -332,7 +334,9 @@ TEST(CommandLineContract, LogsCarryStableNamesNumbersAndStepsInOrder) {
   nlohmann::json unit;
   for (const std::string& l : Lines(run.out)) {
     auto event = nlohmann::json::parse(l);
-    if (event["event"] == "device") EXPECT_EQ(event["firmware"], nlohmann::json({4, 2}));
+    if (event["event"] == "device") {
+      EXPECT_EQ(event["firmware"], nlohmann::json({4, 2}));
+    }
     if (event["event"] == "step")
       steps.push_back(event["step"].get<std::string>() + ":" + event["state"].get<std::string>());
     if (event["event"] == "unit") unit = event;
