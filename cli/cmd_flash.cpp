@@ -3,7 +3,9 @@
 // one without firmware; none at all is fine for a stream image), then runs the flash procedure.
 // A progress bar goes to standard error when it is a terminal. When the user must switch the
 // device off and on, the prompt asks on the terminal: Enter for Ok, "c" (or end of input) for
-// Cancel. Exit 0 on success, 1 on failure or cancel.
+// Cancel. Exit 0 on success, 1 on failure or cancel. SIGINT or SIGTERM during the update lets it
+// run to its end (a device cut off in its boot loader has no firmware), reports the outcome and
+// ends with 130 or 143.
 #include <poll.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include "app/translations.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
+#include "cli/stop_signal.h"
 #include "firmware/firmware_file.h"
 #include "firmware/flash.h"
 #include "platform/cp1252.h"
@@ -126,8 +129,11 @@ int RunFlash(const FlashArgs& args, const GlobalOptions& options) {
     PrintError("The port failed (adapter unplugged?)");
     return kExitFailed;
   }
+  // Until here a signal ends the program at once; an update once requested runs to its end.
+  InstallStopSignals();
   auto end = std::chrono::steady_clock::now() + limit;
   while (!RequestFlash(link, image)) {
+    if (StopRequested()) return ExitAfterStop(kExitFailed);
     if (std::chrono::steady_clock::now() >= end || link.Mode() == MODE_OFF) {
       PrintError(FormatMsg("FLASH_WRITEFAILED"));
       return kExitFailed;
@@ -142,7 +148,7 @@ int RunFlash(const FlashArgs& args, const GlobalOptions& options) {
       if (link.Mode() == MODE_OFF) {
         bar.Done();
         PrintError("The port failed (adapter unplugged?)");
-        return kExitFailed;
+        return ExitAfterStop(kExitFailed);
       }
       continue;
     }
@@ -153,15 +159,15 @@ int RunFlash(const FlashArgs& args, const GlobalOptions& options) {
       case DN_FLASHOK:
         bar.Done();
         std::printf("%s\n", Cp1252ToUtf8(MsgText("FLASH_WRITESUCCESS")).c_str());
-        return kExitOk;
+        return ExitAfterStop(kExitOk);
       case DN_FLASHFAILED:
         bar.Done();
         PrintError(MsgText("FLASH_WRITEFAILED"));
-        return kExitFailed;
+        return ExitAfterStop(kExitFailed);
       case DN_FLASHEND:
         bar.Done();
         PrintError("Firmware update cancelled.");
-        return kExitFailed;
+        return ExitAfterStop(kExitFailed);
       default:
         break;
     }
@@ -175,7 +181,7 @@ void SetupFlashCommand(CommandContext& context) {
       ->required();
   sub->add_option("file", args->file, "firmware file (.tg5 block file or .bfl stream file)")
       ->required();
-  sub->add_option("--timeout", args->timeout, "seconds to wait for the device (default 10)");
+  AddTimeoutOption(sub, args->timeout);
   AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;

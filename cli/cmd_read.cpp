@@ -81,9 +81,8 @@ int RunRead(const ReadArgs& args, const GlobalOptions& options) {
       std::cout << Utf8(WithoutHotkeyMarks(NameCellText(def, &record))) << "\t"
                 << Utf8(DeviceCellText(def, &record, true)) << "\n";
     }
-    if (lightCurtain) {
+    if (lightCurtain)
       std::cout << Utf8(WithoutHotkeyMarks(MsgText("KONFRAY"))) << "\t" << Utf8(beams) << "\n";
-    }
   }
   session.Stop(true);
   return kExitOk;
@@ -98,8 +97,7 @@ void SetupReadCommand(CommandContext& context) {
   sub->add_flag("--json", args->json, "print one JSON object");
   sub->add_flag("--verify", args->verify,
                 "read every page twice; a page whose two replies differ fails the read");
-  sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
-      ->check(CLI::PositiveNumber);
+  AddTimeoutOption(sub, args->timeoutSeconds);
   AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;

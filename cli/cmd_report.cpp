@@ -5,7 +5,9 @@
 // a parameter file: a self-contained, printable HTML page (cli/config_report.h). Its checksum is
 // a CRC-32 over the parameter pages: for a device the pages as read (each at its length), for a
 // file the pages its values give on erased memory (0xFF), so two reports of the same kind show
-// at a glance whether two parameter memories are equal. The page replaces the target whole
+// at a glance whether two parameter memories of the same kind are equal. A second checksum covers
+// exactly what a parameter file carries (record names with values, the beam range text), so a
+// device and the file saved from it show the same one. The page replaces the target whole
 // (ReplaceFile: links followed, permissions kept, the old file intact on failure).
 #include <cstdio>
 #include <ctime>
@@ -72,9 +74,18 @@ bool FromDevice(const ReportArgs& args, ReportData& data) {
   std::vector<int> lengths(kLastParameterPage + 1, -1);
   for (int p = kFirstParameterPage; p <= kLastParameterPage; ++p) lengths[p] = link.PageLength(p);
   data.checksum = PagesChecksum(image, lengths);
+  const std::string beamText = lightCurtain ? DeviceBeamText(link) : std::string();
+  // What a file saved from this device carries: the values the Edit column takes from it.
+  NamedValues values;
+  for (const PVar& record : CurrentDefinition()->records) {
+    if (record.bracketed) continue;
+    const int32_t value = DeviceValue(&record);
+    if (IsValidValue(&record, value)) values.emplace_back(WithoutHotkeyMarks(record.name), value);
+  }
+  data.valuesChecksum = ValuesChecksum(std::move(values), beamText);
   if (lightCurtain) {
     data.beamCaption = Cp1252ToUtf8(WithoutHotkeyMarks(MsgText("KONFRAY")));
-    data.beams = Cp1252ToUtf8(DeviceBeamText(link));
+    data.beams = Cp1252ToUtf8(beamText);
     const int beams = lengths[0];
     if (beams > 0) data.references.assign(image.bytes[0], image.bytes[0] + beams);
     data.fp8 = (firmware[0] & kFp8Bit) != 0;
@@ -105,9 +116,16 @@ bool FromFile(const ReportArgs& args, ReportData& data) {
   if (lightCurtain) PutIntoEditImage(beams, 0, range, Images().edit);
   std::vector<int> lengths(kLastParameterPage + 1, kShortPageLength);
   data.checksum = PagesChecksum(Images().edit, lengths);
+  const std::string beamText = lightCurtain ? FormatRangeText(beams, range) : std::string();
+  NamedValues values;
+  for (const PVar& record : def->records) {
+    if (!record.bracketed && record.fileValid)
+      values.emplace_back(WithoutHotkeyMarks(record.name), record.fileValue);
+  }
+  data.valuesChecksum = ValuesChecksum(std::move(values), beamText);
   if (lightCurtain) {
     data.beamCaption = Cp1252ToUtf8(WithoutHotkeyMarks(MsgText("KONFRAY")));
-    data.beams = Cp1252ToUtf8(FormatRangeText(beams, range));
+    data.beams = Cp1252ToUtf8(beamText);
   }
   return true;
 }
@@ -127,9 +145,10 @@ int RunReport(const ReportArgs& args, const GlobalOptions& options) {
                Cp1252ToUtf8(SaveFailureText("ERRKFG_SAVE", saved)));
     return kExitFailed;
   }
-  char checksum[16];
-  std::snprintf(checksum, sizeof checksum, "%08X", data.checksum);
-  std::printf("%s: %s\n", args.out.c_str(), checksum);
+  char checksums[48];
+  std::snprintf(checksums, sizeof checksums, "%08X values %08X", data.checksum,
+                data.valuesChecksum);
+  std::printf("%s: %s\n", args.out.c_str(), checksums);
   return kExitOk;
 }
 
@@ -142,8 +161,7 @@ void SetupReportCommand(CommandContext& context) {
   sub->add_option("--out", args->out, "the HTML file to write")->required();
   sub->add_option("--lang", context.options.language, "language of the report")
       ->check(CLI::IsMember({"en", "de"}));
-  sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
-      ->check(CLI::PositiveNumber);
+  AddTimeoutOption(sub, args->timeoutSeconds);
   AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;

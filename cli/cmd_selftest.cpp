@@ -4,7 +4,10 @@
 // rules ask for it, and prints the result table, the beam table and the restart time. The
 // joystick answers only after the operator moved its stick: the operator is told on standard
 // error, and Ctrl+C cancels the test. Exit 0 when every shown rule and every beam passed.
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -142,7 +145,7 @@ Json ValueJson(int32_t value) {
   return value == NoValue ? Json(nullptr) : Json(value);
 }
 
-void PrintJson(const LimitTable& table, const BeamValues& beams, bool passed) {
+void PrintJson(DutLink& link, const LimitTable& table, const BeamValues& beams, bool passed) {
   const LimitRule* version = table.Find(0, kVersionRule);
   Json rules = Json::array();
   for (const LimitRule* rule : ShownRules(table)) {
@@ -165,7 +168,11 @@ void PrintJson(const LimitTable& table, const BeamValues& beams, bool passed) {
     }
   }
   const LimitRule* reset = ResetRule(table);
-  Json out = {{"version", version != nullptr ? Json(version->value) : Json(nullptr)},
+  const auto firmware = link.FirmwareWord();
+  Json out = {{"identity", Utf8(link.Identity())},
+              {"port", link.PortName()},
+              {"firmware", {firmware[0], firmware[1]}},
+              {"version", version != nullptr ? Json(version->value) : Json(nullptr)},
               {"rules", rules},
               {"beams", beamList},
               {"resetTime", reset != nullptr ? Json(reset->value) : Json(nullptr)},
@@ -213,6 +220,9 @@ int RunSelfTestCommand(const SelfTestArgs& args, const GlobalOptions& options) {
     const bool joystick = DeviceType() == kJoystick;
     if (session.Start(args.port, LinkConfigFromProgram()) && session.WaitForDevice(limit)) {
       link.SetAbortRequest(false);
+      // A terminal is told that the test runs (it takes a few seconds, longer with a restart).
+      if (::isatty(STDERR_FILENO) == 1)
+        std::fprintf(stderr, "Self-test of %s running...\n", Utf8(link.Identity()).c_str());
       const char command = args.calibrate ? kCalibrateCommand : kSelfTestCommand;
       if (!session.Request(CMD_SELFTEST, static_cast<uint8_t>(command), limit)) {
         PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
@@ -223,7 +233,7 @@ int RunSelfTestCommand(const SelfTestArgs& args, const GlobalOptions& options) {
         }
         const bool passed = SelfTestPassed(table, beams);
         if (args.json) {
-          PrintJson(table, beams, passed);
+          PrintJson(link, table, beams, passed);
         } else {
           PrintText(table, beams, passed);
         }
@@ -239,14 +249,16 @@ int RunSelfTestCommand(const SelfTestArgs& args, const GlobalOptions& options) {
 
 void SetupSelfTestCommand(CommandContext& context) {
   auto args = std::make_shared<SelfTestArgs>();
-  CLI::App* sub = context.app.add_subcommand("selftest", "run the device's self-test");
+  CLI::App* sub = context.app.add_subcommand(
+      "selftest",
+      "run the device's self-test (a few seconds; with a restart-time rule the supply is cut and "
+      "the restart awaited up to the rule's maximum + 3 s; the joystick waits for its stick)");
   sub->add_option("--port", args->port, "serial port (COM1, /dev/ttyUSB0, SIM:TG5, ...)")
       ->required();
   sub->add_flag("--calibrate", args->calibrate, "self calibration and test (\"c\")");
   sub->add_option("--limits", args->limits, "rules file (default: Limits.txt)");
   sub->add_flag("--json", args->json, "print one JSON object");
-  sub->add_option("--timeout", args->timeout, "seconds to wait for the device")
-      ->capture_default_str();
+  AddTimeoutOption(sub, args->timeout);
   AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;

@@ -2,16 +2,15 @@
 //
 // The light curtain's signal test on a terminal: polls the device every 200 ms and prints one
 // line per sample: synchronised or not, the hardware gain, the weakest and the strongest signal.
-// Without --count it runs until interrupted.
-#include <signal.h>
-
-#include <atomic>
+// With --count 0 (the default) it runs until interrupted: SIGINT ends it with 130, SIGTERM
+// with 143, after the sample in progress.
 #include <iostream>
 #include <thread>
 
 #include "app/translations.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
+#include "cli/stop_signal.h"
 #include "definitions/setup.h"
 #include "platform/cp1252.h"
 #include "signal/signal_values.h"
@@ -27,12 +26,6 @@ struct SignalArgs {
   double timeoutSeconds = 10;
 };
 
-std::atomic<bool> g_interrupted{false};
-
-void OnInterrupt(int) {
-  g_interrupted.store(true);
-}
-
 int RunSignal(const SignalArgs& args, const GlobalOptions& options) {
   if (!PrepareProgram(options)) return kExitFailed;
   if (DeviceType() == kDeviceJovix) {
@@ -44,14 +37,11 @@ int RunSignal(const SignalArgs& args, const GlobalOptions& options) {
   auto limit = TimeoutOption(args.timeoutSeconds);
   if (!session.Start(args.port, LinkConfigFromProgram())) return kExitFailed;
   if (!session.WaitForDevice(limit)) return kExitFailed;
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  InstallStopSignals();
 
   int samples = 0;
   int failures = 0;
-  while (!g_interrupted.load() && (args.count == 0 || samples < args.count)) {
+  while (!StopRequested() && (args.count == 0 || samples < args.count)) {
     auto next = std::chrono::steady_clock::now() + kPollInterval;
     if (!session.Request(CMD_POLLSIGNAL, 0, limit)) {
       PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
@@ -80,7 +70,7 @@ int RunSignal(const SignalArgs& args, const GlobalOptions& options) {
     std::this_thread::sleep_until(next);
   }
   session.Stop(true);
-  return kExitOk;
+  return ExitAfterStop(kExitOk);
 }
 
 void SetupSignalCommand(CommandContext& context) {
@@ -88,10 +78,10 @@ void SetupSignalCommand(CommandContext& context) {
   CLI::App* sub = context.app.add_subcommand("signal", "show the light curtain's signal live");
   sub->add_option("--port", args->port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
       ->required();
-  sub->add_option("--count", args->count, "number of samples (default: until interrupted)")
+  sub->add_option("--count", args->count,
+                  "number of samples; 0 (the default): until interrupted (Ctrl-C, exit 130)")
       ->check(CLI::NonNegativeNumber);
-  sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
-      ->check(CLI::PositiveNumber);
+  AddTimeoutOption(sub, args->timeoutSeconds);
   AddTraceOption(sub, context.options);
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;

@@ -4,7 +4,11 @@
 // beams into the Edit column (as the desktop program does after a read), loads the parameter file
 // into the File column (adopting its beam configuration), copies File to Edit, writes what
 // differs, waits for the read-back, and checks that every value of the file and the beams read
-// back as written. Exit 0 only then.
+// back as written. Exit 0 only then. The whole file is checked before the port is opened: any
+// line that sets no value, or one the parameter cannot hold, is printed with its line number
+// and the file is refused (exit 1, nothing written) unless --skip-invalid writes the rest.
+// SIGINT or SIGTERM while the device is being written lets the write and its read-back finish
+// (a device is never left half-written), verifies, reports and ends with 130 or 143.
 // --repeat [--count N] [--log FILE] [--json-progress] [--flash FIRMWARE] [--selftest
 // [--limits FILE]]: the same for unit after unit on a production line (cli/production_line.h),
 // each unit optionally flashed first and self-tested after the verify.
@@ -13,6 +17,7 @@
 #include "cli/command.h"
 #include "cli/device_session.h"
 #include "cli/production_line.h"
+#include "cli/stop_signal.h"
 #include "definitions/cell_text.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
@@ -27,6 +32,7 @@ struct WriteArgs {
   std::string file;
   double timeoutSeconds = 10;
   bool repeat = false;
+  bool skipInvalid = false;
   LineArgs line;
 };
 
@@ -68,20 +74,32 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
     line.port = args.port;
     line.file = args.file;
     line.timeoutSeconds = args.timeoutSeconds;
+    line.skipInvalid = args.skipInvalid;
     return RunProductionLine(line, options);
   }
   if (!PrepareProgram(options)) return kExitFailed;
+  const InvalidLines invalid = args.skipInvalid ? InvalidLines::SkipReport : InvalidLines::Refuse;
+  {
+    // The whole file is checked before the device is touched.
+    BeamStates beams{};
+    if (!LoadParameterFileForWrite(args.file, CurrentDefinition(), beams, invalid))
+      return kExitFailed;
+  }
   DutLink& link = TheLink();
   DeviceSession session(link);
   auto limit = TimeoutOption(args.timeoutSeconds);
   if (!session.StartAndRead(args.port, limit)) return kExitFailed;
+  // Until here a signal ends the program at once (nothing was changed); from here on the
+  // program decides when it ends.
+  InstallStopSignals();
 
   ParDef* def = CurrentDefinition();
   const bool lightCurtain = DeviceType() != kDeviceJovix;
   CopyDeviceToEdit(def);
   BeamStates beams{};
   if (lightCurtain) DeviceBeamText(link, &beams);
-  if (!LoadParameterFileForWrite(args.file, def, beams)) return kExitFailed;
+  if (!LoadParameterFileForWrite(args.file, def, beams, InvalidLines::SkipQuiet))
+    return kExitFailed;
 
   CopyFileToEdit(def);
   ApplyEdits(def);
@@ -94,11 +112,13 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
   link.EditImage([](PageImage& image) { image = Images().edit; });
 
   if (link.AnyPageNeedsWrite()) {
+    if (StopRequested()) return ExitAfterStop(kExitFailed);
     if (!session.Request(CMD_WRITE, 0, limit)) {
       PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
-      return kExitFailed;
+      return ExitAfterStop(kExitFailed);
     }
-    if (!WaitForWrite(session, limit)) return kExitFailed;
+    // From here on the link writes and reads back whatever signal comes.
+    if (!WaitForWrite(session, limit)) return ExitAfterStop(kExitFailed);
     session.WaitIdle(limit);
     TakeDeviceImages(link);
   }
@@ -122,9 +142,10 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
   }
   std::string status = DeviceStatusLine(link);
   session.Stop(true);
-  if (mismatches > 0) return kExitFailed;
+  if (mismatches > 0) return ExitAfterStop(kExitFailed);
   std::cout << Cp1252ToUtf8(status) << ": " << args.file << "\n";
-  return kExitOk;
+  if (StopRequested()) PrintError("written and verified; stopped by signal");
+  return ExitAfterStop(kExitOk);
 }
 
 void SetupWriteCommand(CommandContext& context) {
@@ -134,17 +155,22 @@ void SetupWriteCommand(CommandContext& context) {
   sub->add_option("--port", args->port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
       ->required();
   sub->add_option("--file", args->file, "parameter file (.par, .kfg)")->required();
-  sub->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the device")
-      ->check(CLI::PositiveNumber);
+  AddTimeoutOption(sub, args->timeoutSeconds);
   CLI::Option* repeat =
       sub->add_flag("--repeat", args->repeat,
                     "program unit after unit until interrupted (or --count units are done)");
-  sub->add_option("--count", args->line.count, "with --repeat: end after N units")
-      ->check(CLI::PositiveNumber);
+  sub->add_option("--count", args->line.count,
+                  "with --repeat: end after N units (fewer done: exit 1)")
+      ->check(CLI::PositiveNumber)
+      ->needs(repeat);
   sub->add_option("--log", args->line.logFile,
-                  "with --repeat: one line per unit (CSV for *.csv, else JSON lines)");
+                  "with --repeat: one line per unit (CSV for *.csv, else JSON lines)")
+      ->needs(repeat);
   sub->add_flag("--json-progress", args->line.jsonProgress,
-                "with --repeat: machine-readable progress events on standard output");
+                "with --repeat: machine-readable progress events on standard output")
+      ->needs(repeat);
+  sub->add_flag("--skip-invalid", args->skipInvalid,
+                "write the file's valid lines and leave out the invalid ones (each is printed)");
   sub->add_option("--flash", args->line.firmwareFile,
                   "with --repeat: flash this firmware file into every unit first")
       ->needs(repeat);
@@ -156,6 +182,15 @@ void SetupWriteCommand(CommandContext& context) {
                   "with --selftest: the rules file (default: Limits.txt)")
       ->needs(selfTest);
   AddTraceOption(sub, context.options);
+  sub->footer(
+      sub->get_footer() +
+      "\n\nEvents of --repeat --json-progress, one JSON object a line (lumokonf-cli(1) lists "
+      "every field with an example): waiting {unit, port}; device {unit, port, identity, "
+      "firmware [main, minor]}; step {step, state start|end, ok}; progress {step, percent}; "
+      "operator {action}; unit {the --log record: result, step, reason, flash, values by record "
+      "name as numbers, beams, selftest, seconds, texts}; removed {unit}; summary {units, "
+      "passed, failed, failedByReason, meanSeconds}. Steps: flash, restart, read, file, write, "
+      "readback, verify, selftest.");
   GlobalOptions* options = &context.options;
   int* exitCode = &context.exitCode;
   sub->callback([args, options, exitCode] { *exitCode = RunWrite(*args, *options); });

@@ -1,5 +1,7 @@
 #include "cli/config_report.h"
 
+#include <algorithm>
+
 #include <array>
 #include <cstdio>
 
@@ -47,9 +49,44 @@ const LabelRow kLabels[] = {
     {ReportLabelId::Checksum, "Checksum of the parameter pages (CRC-32)",
      "Pr\xC3\xBC"
      "fsumme der Parameterseiten (CRC-32)"},
-    {ReportLabelId::ChecksumNote, "Equal checksums: equal parameter memory.",
-     "Gleiche Pr\xC3\xBC"
-     "fsummen: gleicher Parameterspeicher."},
+    {ReportLabelId::ChecksumNote,
+     "The page checksum covers the bytes of parameter pages 0 to 4 as the device holds them "
+     "(each at its length), beam references included; for a parameter file, the pages its "
+     "values give on erased memory. It compares two devices, or two files, never a device "
+     "with a file.",
+     "Die Seitenpr\xC3\xBC"
+     "fsumme umfasst die Bytes der Parameterseiten 0 bis 4, wie das Ger\xC3\xA4t sie h\xC3\xA4lt "
+     "(jede in ihrer L\xC3\xA4nge), einschlie\xC3\x9Flich der Strahlreferenzen; f\xC3\xBCr "
+     "eine Parameterdatei die Seiten, die ihre Werte auf gel\xC3\xB6schtem Speicher ergeben. "
+     "Sie vergleicht zwei Ger\xC3\xA4te oder zwei Dateien, nie ein Ger\xC3\xA4t mit einer "
+     "Datei."},
+    {ReportLabelId::ValuesChecksum, "Checksum of the values (CRC-32)",
+     "Pr\xC3\xBC"
+     "fsumme der Werte (CRC-32)"},
+    {ReportLabelId::ValuesChecksumNote,
+     "The value checksum covers exactly what a parameter file carries: each parameter's name "
+     "and value and the beam configuration. It is equal for a device and the parameter file "
+     "saved from it.",
+     "Die Wertepr\xC3\xBC"
+     "fsumme umfasst genau, was eine Parameterdatei tr\xC3\xA4gt: Name und Wert jedes "
+     "Parameters und die Strahlkonfiguration. Sie ist f\xC3\xBCr ein Ger\xC3\xA4t und die "
+     "daraus gespeicherte Parameterdatei gleich."},
+    {ReportLabelId::ChecksumNoteNoBeams,
+     "The page checksum covers the bytes of parameter pages 0 to 4 as the device holds them "
+     "(each at its length); for a parameter file, the pages its values give on erased memory. "
+     "It compares two devices, or two files, never a device with a file.",
+     "Die Seitenpr\xC3\xBC"
+     "fsumme umfasst die Bytes der Parameterseiten 0 bis 4, wie das Ger\xC3\xA4t sie h\xC3\xA4lt "
+     "(jede in ihrer L\xC3\xA4nge); f\xC3\xBCr eine Parameterdatei die Seiten, die ihre Werte "
+     "auf gel\xC3\xB6schtem Speicher ergeben. Sie vergleicht zwei Ger\xC3\xA4te oder zwei "
+     "Dateien, nie ein Ger\xC3\xA4t mit einer Datei."},
+    {ReportLabelId::ValuesChecksumNoteNoBeams,
+     "The value checksum covers exactly what a parameter file carries: each parameter's name "
+     "and value. It is equal for a device and the parameter file saved from it.",
+     "Die Wertepr\xC3\xBC"
+     "fsumme umfasst genau, was eine Parameterdatei tr\xC3\xA4gt: Name und Wert jedes "
+     "Parameters. Sie ist f\xC3\xBCr ein Ger\xC3\xA4t und die daraus gespeicherte "
+     "Parameterdatei gleich."},
     {ReportLabelId::NotRead, "not read", "nicht gelesen"},
 };
 
@@ -111,6 +148,14 @@ uint32_t PagesChecksum(const PageImage& image, const std::vector<int>& lengths) 
     crc = Crc32(image.bytes[page], static_cast<size_t>(length), crc);
   }
   return crc;
+}
+
+uint32_t ValuesChecksum(NamedValues values, const std::string& beams) {
+  std::sort(values.begin(), values.end());
+  std::string text;
+  for (const auto& [name, value] : values) text += name + "=" + std::to_string(value) + "\n";
+  if (!beams.empty()) text += "beams=" + beams + "\n";
+  return Crc32(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
 const char* ReportLabel(ReportLabelId id, ReportLang lang) {
@@ -198,9 +243,17 @@ std::string RenderReportHtml(const ReportData& data) {
   if (!data.port.empty()) headRow(label(ReportLabelId::Port), data.port);
   if (!data.source.empty()) headRow(label(ReportLabelId::Source), data.source);
   headRow(label(ReportLabelId::Date), data.dateTime);
+  char valuesChecksum[16];
+  std::snprintf(valuesChecksum, sizeof valuesChecksum, "%08X", data.valuesChecksum);
   headRow(label(ReportLabelId::Checksum), checksum, "checksum");
-  html +=
-      "</table>\n<p class=\"note\">" + HtmlEscape(label(ReportLabelId::ChecksumNote)) + "</p>\n";
+  headRow(label(ReportLabelId::ValuesChecksum), valuesChecksum, "checksum");
+  const bool beams = !data.beamCaption.empty();
+  const ReportLabelId pagesNote =
+      beams ? ReportLabelId::ChecksumNote : ReportLabelId::ChecksumNoteNoBeams;
+  const ReportLabelId valuesNote =
+      beams ? ReportLabelId::ValuesChecksumNote : ReportLabelId::ValuesChecksumNoteNoBeams;
+  html += "</table>\n<p class=\"note\">" + HtmlEscape(label(pagesNote)) +
+          "</p>\n<p class=\"note\">" + HtmlEscape(label(valuesNote)) + "</p>\n";
 
   html += "<h2>" + HtmlEscape(data.columnName) + "</h2>\n<table class=\"params\">\n<tr><th>" +
           HtmlEscape(data.columnName) + "</th><th>" + HtmlEscape(data.columnValue) + "</th><th>" +

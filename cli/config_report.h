@@ -7,6 +7,9 @@
 //
 //   Crc32            CRC-32 (the zip/PNG polynomial, reflected, init and final xor 0xFFFFFFFF)
 //   PagesChecksum    CRC-32 over the parameter pages first..last, each at its length, in order
+//   ValuesChecksum   CRC-32 over what a parameter file carries: each parameter's record name and
+//                    value, sorted by name, and the beam range text; equal for a device and the
+//                    file saved from it
 //   ReportLabel      a label of the page in English or German
 //   HtmlEscape       &, <, >, " and ' as entities
 //   (a caption as printed, without its hotkey marks: WithoutHotkeyMarks, definitions/cell_text.h)
@@ -17,6 +20,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "definitions/cell_text.h"
@@ -28,6 +32,11 @@ uint32_t Crc32(const uint8_t* data, size_t n, uint32_t crc = 0);
 
 // lengths[p] < 0 leaves page p out (not read, or not in the device).
 uint32_t PagesChecksum(const PageImage& image, const std::vector<int>& lengths);
+
+// name (the record's name without hotkey marks) and value of each parameter a file carries.
+using NamedValues = std::vector<std::pair<std::string, int32_t>>;
+// "name=value\n" per parameter (sorted by name), then "beams=TEXT\n" when beams is not empty.
+uint32_t ValuesChecksum(NamedValues values, const std::string& beams);
 
 enum class ReportLang { English, German };
 
@@ -46,6 +55,10 @@ enum class ReportLabelId {
   Beam,
   Checksum,
   ChecksumNote,
+  ValuesChecksum,
+  ValuesChecksumNote,
+  ChecksumNoteNoBeams,  // the notes for a device without beams (joystick)
+  ValuesChecksumNoteNoBeams,
   NotRead,
 };
 const char* ReportLabel(ReportLabelId id, ReportLang lang);
@@ -74,7 +87,8 @@ struct ReportData {
   std::string beams;                // the beam range text
   std::vector<uint8_t> references;  // one byte per beam; empty: none shown
   bool fp8 = false;                 // references are 8-bit floating point numbers
-  uint32_t checksum = 0;
+  uint32_t checksum = 0;            // PagesChecksum
+  uint32_t valuesChecksum = 0;      // ValuesChecksum
 };
 
 // The rows of the records shown in the parameter table; fromFile takes the File values.

@@ -1,7 +1,9 @@
 #include "cli/device_session.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -51,6 +53,21 @@ std::chrono::milliseconds TimeoutOption(double seconds) {
   if (!(seconds > 0)) return std::chrono::milliseconds(0);
   if (seconds > 86400) seconds = 86400;
   return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+}
+
+void AddTimeoutOption(CLI::App* command, double& seconds, const std::string& what) {
+  CLI::Validator positiveFinite(
+      [](std::string& text) -> std::string {
+        char* end = nullptr;
+        errno = 0;
+        double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end != '\0' || errno == ERANGE || !std::isfinite(value) ||
+            !(value > 0))
+          return "must be a positive number of seconds, e.g. 10 or 0.5";
+        return "";
+      },
+      "SECONDS");
+  command->add_option("--timeout", seconds, what + " (default 10)")->check(positiveFinite);
 }
 
 void AddTraceOption(CLI::App* command, GlobalOptions& options) {

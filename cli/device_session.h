@@ -10,6 +10,7 @@
 //   FormatMsg             a translated message with "%s"/"%d" filled in
 //   AddTraceOption        the --trace FILE option of a command that opens a port: the session
 //                         then writes the line trace (link/line_trace.h) while the link runs
+//   AddTimeoutOption      the --timeout SECONDS option: a positive, finite number
 #pragma once
 
 #include <chrono>
@@ -32,6 +33,9 @@ void SelectCommandLanguage(const GlobalOptions& options);
 bool PrepareProgram(const GlobalOptions& options);
 
 void AddTraceOption(CLI::App* command, GlobalOptions& options);
+// --timeout SECONDS (default 10): anything but a positive, finite number is wrong usage.
+void AddTimeoutOption(CLI::App* command, double& seconds,
+                      const std::string& what = "seconds to wait for the device");
 
 // The display name of the device type in use, for the "%s" of status texts.
 std::string DeviceDisplayName();

@@ -1,10 +1,13 @@
-// lumokonf-cli: the headless front end. Parses the shared options, installs a message sink that
-// prints to standard error, and hands over to the command chosen.
+// lumokonf-cli: the headless front end. Parses the shared options (before or after the
+// command), installs a message sink that prints to standard error, and hands over to the
+// command chosen. Standard output that cannot be written completely (a full disk, a closed
+// pipe) makes a successful command fail with exit status 1.
 #include <cstdio>
 #include <iostream>
 
 #include "cli/command.h"
 #include "cli/device_session.h"
+#include "cli/stop_signal.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
 
@@ -32,10 +35,41 @@ class StderrSink : public MessageSink {
 }  // namespace
 }  // namespace lumo::cli
 
+namespace lumo::cli {
+namespace {
+
+constexpr const char* kFooter =
+    "Exit status: 0 success; 1 the job failed (device, file, validation, fewer units than "
+    "--count, output not written completely); 2 wrong usage; 130 after SIGINT and 143 after "
+    "SIGTERM (a command that changes a device first finishes the page pairs, read-back or "
+    "update in progress, verifies and reports; a second signal is only acknowledged). SIGPIPE is "
+    "ignored: a closed output pipe is an output error (exit 1) and never abandons a device. "
+    "Events of write --repeat --json-progress: see lumokonf-cli write --help and the manual "
+    "page.";
+
+// The names of the commands, for the message about an unknown one.
+std::string CommandNames(CLI::App& app) {
+  std::string names;
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    if (!names.empty()) names += ", ";
+    names += sub->get_name();
+  }
+  return names;
+}
+
+}  // namespace
+}  // namespace lumo::cli
+
 int main(int argc, char** argv) {
   using namespace lumo::cli;
+  IgnoreBrokenPipe();
   CLI::App app{"Lumo-Konf command line: configure light curtains and joystick controllers"};
   app.require_subcommand(1);
+  // Options of the program are accepted after the command too ("read --port X --lang de").
+  app.fallthrough();
+  app.footer(kFooter);
+  app.set_version_flag("--version", std::string("lumokonf-cli ") + LUMO_VERSION,
+                       "print the version and end");
   GlobalOptions options;
   app.add_option("--definition", options.definitionFile, "device definition file to use");
   app.add_option("--lang", options.language, "language of messages")
@@ -57,8 +91,19 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
+    if (app.get_subcommands().empty() && !app.remaining().empty() &&
+        app.remaining().front().rfind("-", 0) != 0) {
+      std::fprintf(stderr, "unknown command '%s' (commands: %s); see lumokonf-cli --help\n",
+                   app.remaining().front().c_str(), CommandNames(app).c_str());
+      return kExitUsage;
+    }
     int code = app.exit(e);
+    if (code == 0 && !CheckedFlush()) return kExitFailed;
     return code == 0 ? kExitOk : kExitUsage;
+  }
+  if (!CheckedFlush() || OutputFailed()) {
+    std::fprintf(stderr, "lumokonf-cli: %s\n", OutputFailureText().c_str());
+    if (exitCode == kExitOk) exitCode = kExitFailed;
   }
   return exitCode;
 }

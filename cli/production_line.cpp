@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -15,12 +17,14 @@
 
 #include "cli/config_report.h"
 #include "cli/device_session.h"
+#include "cli/stop_signal.h"
 #include "definitions/cell_text.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
 #include "firmware/firmware_file.h"
 #include "firmware/flash.h"
 #include "platform/cp1252.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "selftest/limits.h"
 #include "selftest/selftest.h"
@@ -40,12 +44,6 @@ constexpr auto kRequestStep = std::chrono::milliseconds(10);
 constexpr auto kRestartReportSlack = std::chrono::milliseconds(3000);
 // The rules file found as the program finds it when --limits is not given.
 constexpr const char* kLimitsFileName = "Limits.txt";
-
-std::atomic<bool> gStopRequested{false};
-
-extern "C" void OnStopSignal(int) {
-  gStopRequested.store(true);
-}
 
 // Answers Yes to the file's beam adoption question; everything else goes on to the usual sink.
 class AdoptingSink : public MessageSink {
@@ -69,6 +67,10 @@ std::string ShownName(const std::string& name) {
   return Utf8(WithoutHotkeyMarks(name));
 }
 
+Json FirmwareJson(const int (&firmware)[2]) {
+  return Json::array({firmware[0], firmware[1]});
+}
+
 std::string LocalTimeNow() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -89,20 +91,28 @@ std::string CsvField(const std::string& text) {
   return out + "\"";
 }
 
+// values: stable name -> number; texts: stable name -> {name, text} as the program shows them
+// in the language of the run (for people; never needed to read the values).
 Json UnitJson(const UnitRecord& unit) {
   Json values = Json::object();
-  for (const auto& [name, text] : unit.values) values[name] = text;
+  Json texts = Json::object();
+  for (const StableValue& v : unit.values) {
+    values[v.name] = v.value;
+    texts[v.name] = {{"name", v.shownName}, {"text", v.text}};
+  }
   return Json{{"time", unit.time},
               {"port", unit.port},
               {"identity", unit.identity},
-              {"firmware", unit.firmware},
+              {"firmware", FirmwareJson(unit.firmware)},
               {"result", unit.passed ? "ok" : "failed"},
               {"step", unit.step},
               {"reason", unit.reason},
               {"flash", unit.flash},
               {"values", values},
+              {"beams", unit.beams.empty() ? Json(nullptr) : Json(unit.beams)},
               {"selftest", unit.selfTest},
-              {"seconds", unit.seconds}};
+              {"seconds", unit.seconds},
+              {"texts", texts}};
 }
 
 // The machine-readable progress on standard output (--json-progress), one object a line.
@@ -111,8 +121,9 @@ class Progress {
   explicit Progress(bool on) : on_(on) {}
   bool On() const { return on_; }
   void Emit(const Json& event) {
-    if (!on_) return;
-    std::cout << event.dump() << std::endl;
+    if (!on_ || OutputFailed()) return;
+    std::cout << event.dump() << '\n';
+    CheckedFlush();
   }
   void Step(const char* step, bool start, bool ok = true) {
     if (!start) {
@@ -202,7 +213,6 @@ class UnitRun {
         case DN_WRITEFAILED:
           if (!failed) failedPage = event.value;
           failed = true;
-          readBackFailed_ = event.code == DN_READFAILED && writing;
           if (!writing) return Wait::Failed;
           break;
         case DN_PORTFAILED:
@@ -269,12 +279,17 @@ class UnitRun {
       }
     }
     unit_.flash = "ok";
+    progress_.Step("flash", false);
+    // The update succeeded; the device starting its new firmware is a step of its own, so a
+    // unit that does not come back is not logged as a failed update.
+    progress_.Step("restart", true);
     Wait back = AwaitConfigMode();
-    if (back != Wait::Done) return FailWait("flash", back, "no firmware after the update");
+    if (back != Wait::Done) return FailWait("restart", back, "no answer after the update");
     unit_.identity = Utf8(link_.Identity());
     auto word = link_.FirmwareWord();
-    unit_.firmware = std::to_string(word[0]) + "," + std::to_string(word[1]);
-    progress_.Step("flash", false);
+    unit_.firmware[0] = word[0];
+    unit_.firmware[1] = word[1];
+    progress_.Step("restart", false);
     return true;
   }
 
@@ -285,7 +300,7 @@ class UnitRun {
     auto end = Clock::now() + limit_;
     bool cancelled = false;
     for (;;) {
-      if (gStopRequested.load() && !cancelled) {
+      if (StopRequested() && !cancelled) {
         cancelled = true;
         CancelSelfTest(link_);
       }
@@ -387,7 +402,9 @@ class UnitRun {
     beams_.fill(kBeamActive);
     if (lightCurtain_) DeviceBeamText(link_, &beams_);
     progress_.Step("file", true);
-    if (!LoadParameterFileForWrite(args_.file, def, beams_)) return Fail("file", "cannot load");
+    InvalidLines invalid = args_.skipInvalid ? InvalidLines::SkipQuiet : InvalidLines::Refuse;
+    if (!LoadParameterFileForWrite(args_.file, def, beams_, invalid))
+      return Fail("file", "cannot load");
     progress_.Step("file", false);
     CopyFileToEdit(def);
     ApplyEdits(def);
@@ -397,31 +414,67 @@ class UnitRun {
       PutIntoEditImage(beams_, layout_, range_, Images().edit);
     }
     link_.EditImage([](PageImage& image) { image = Images().edit; });
-    for (const PVar& record : def->records) {
-      if (!record.fileValid || record.bracketed || record.constant) continue;
-      unit_.values.emplace_back(ShownName(NameCellText(def, &record)),
-                                Utf8(EditCellText(def, &record)));
-    }
-    if (lightCurtain_) unit_.values.emplace_back("beams", Utf8(FormatRangeText(beams_, range_)));
+    unit_.values = StableValues(def);
+    if (lightCurtain_) unit_.beams = Utf8(FormatRangeText(beams_, range_));
     return true;
   }
 
+  // The write, then its read-back as a step of its own. The link carries out both as one
+  // command: once requested they run to their end whatever happens here.
   bool Write() {
     progress_.Step("write", true);
-    if (link_.AnyPageNeedsWrite()) {
-      if (!session_.Request(CMD_WRITE, 0, limit_)) return Fail("write", "device not ready");
-      int page = -1;
-      Wait wait = Await(DN_WRITEEND, page, true);
-      if (wait != Wait::Done) {
-        const char* step = readBackFailed_ ? "verify" : "write";
-        return FailWait(step, wait,
-                        (readBackFailed_ ? "read-back page " : "page ") + std::to_string(page));
+    if (!link_.AnyPageNeedsWrite()) {
+      progress_.Step("write", false);
+      return true;
+    }
+    if (!session_.Request(CMD_WRITE, 0, limit_)) return Fail("write", "device not ready");
+    int page = -1;
+    Wait wait = AwaitWrite(page);
+    if (wait != Wait::Done) {
+      if (wait == Wait::Failed) {
+        // The link reads the pages back after a failed write too: the device as it is now.
+        int ignored = -1;
+        Await(DN_WRITEEND, ignored, true);
       }
-      session_.WaitIdle(limit_);
-      TakeDeviceImages(link_);
+      return FailWait("write", wait, "page " + std::to_string(page));
     }
     progress_.Step("write", false);
+    progress_.Step("readback", true);
+    wait = Await(DN_WRITEEND, page, true);
+    if (wait != Wait::Done) return FailWait("readback", wait, "page " + std::to_string(page));
+    session_.WaitIdle(limit_);
+    TakeDeviceImages(link_);
+    progress_.Step("readback", false);
     return true;
+  }
+
+  // Waits for the end of the pages' writing (before the read-back): Done after DN_WRITEOK.
+  Wait AwaitWrite(int& failedPage) {
+    auto end = Clock::now() + limit_;
+    for (;;) {
+      auto now = Clock::now();
+      LinkEvent event;
+      if (now >= end) return Wait::TimedOut;
+      if (!session_.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)))
+        return Wait::TimedOut;
+      switch (event.code) {
+        case DN_PROGRESS:
+          if (event.value > 0) progress_.Percent(event.value);
+          break;
+        case DN_WRITEOK:
+          return Wait::Done;
+        case DN_WRITEFAILED:
+          failedPage = event.value;
+          return Wait::Failed;
+        case DN_PORTFAILED:
+          return Wait::PortFailed;
+        case DN_NODEVICE:
+          if (!link_.InConfigMode()) return Wait::Gone;
+          break;
+        default:
+          break;
+      }
+    }
   }
 
   bool Verify() {
@@ -441,18 +494,21 @@ class UnitRun {
   UnitRecord& unit_;
   std::chrono::milliseconds limit_;
   bool lightCurtain_ = true;
-  bool readBackFailed_ = false;
   BeamStates beams_{};
   BeamRange range_{};
   uint8_t layout_ = 0;
 };
 
-// Waits for the next unit in configuration mode; Done, PortFailed, or TimedOut when stopping.
-// found receives when the unit answered its prompt (its time on the line starts there).
-Wait WaitForUnit(DeviceSession& session, Clock::time_point& found) {
+// Waits for the next unit in configuration mode: Done, PortFailed, Gone when a stop was
+// requested, TimedOut when the limit (zero: none) passed. found receives when the unit answered
+// its prompt (its time on the line starts there).
+Wait WaitForUnit(DeviceSession& session, Clock::time_point& found,
+                 std::chrono::milliseconds limit) {
   found = Clock::now();
+  const auto end = found + limit;
   for (;;) {
-    if (gStopRequested.load()) return Wait::TimedOut;
+    if (StopRequested()) return Wait::Gone;
+    if (limit.count() > 0 && Clock::now() >= end) return Wait::TimedOut;
     LinkEvent event;
     if (!session.Next(event, kWaitSlice)) {
       if (session.Link().Mode() == MODE_OFF) return Wait::PortFailed;
@@ -468,7 +524,7 @@ Wait WaitForUnit(DeviceSession& session, Clock::time_point& found) {
 void ReleaseUnit(DeviceSession& session, std::chrono::milliseconds limit) {
   DutLink& link = session.Link();
   if (link.InConfigMode()) session.Request(CMD_LEAVE, 0, limit);
-  while (link.InConfigMode() && link.Mode() != MODE_OFF && !gStopRequested.load()) {
+  while (link.InConfigMode() && link.Mode() != MODE_OFF && !StopRequested()) {
     LinkEvent event;
     session.Next(event, kWaitSlice);
   }
@@ -486,20 +542,34 @@ class UnitLog {
     format_ = LogFormatFor(path);
     file_ = std::fopen(path.c_str(), "a");
     if (file_ == nullptr) return false;
+    errno = 0;
     if (format_ == LogFormat::Csv && std::ftell(file_) == 0)
       std::fprintf(file_, "%s\n", CsvHeader().c_str());
-    std::fflush(file_);
+    if (std::fflush(file_) != 0 || std::ferror(file_) != 0) {
+      error_ = errno;
+      return false;
+    }
     return true;
   }
-  void Write(const UnitRecord& unit) {
-    if (file_ == nullptr) return;
-    std::fprintf(file_, "%s\n", LogLine(unit, format_).c_str());
-    std::fflush(file_);
+  // False when the line could not be written completely (a full disk, a lost file system).
+  bool Write(const UnitRecord& unit) {
+    if (file_ == nullptr) return true;
+    std::string line = LogLine(unit, format_) + "\n";
+    errno = 0;
+    bool ok = std::fwrite(line.data(), 1, line.size(), file_) == line.size();
+    ok = std::fflush(file_) == 0 && ok && std::ferror(file_) == 0;
+    if (!ok) error_ = errno;
+    return ok;
+  }
+  std::string FailureText(const std::string& path) const {
+    return "Cannot write the log file " + path +
+           (error_ != 0 ? std::string(": ") + std::strerror(error_) : std::string());
   }
 
  private:
   std::FILE* file_ = nullptr;
   LogFormat format_ = LogFormat::JsonLines;
+  int error_ = 0;
 };
 
 // The firmware image for every unit; nullptr after the reader's message.
@@ -519,13 +589,14 @@ bool LoadLineRules(const std::string& path) {
     if (LoadLimitsFile(kLimitsFileName)) return true;
     if (TheLimitTable().Empty()) {
       PrintError(std::string("No self-test rules: '") + kLimitsFileName +
-                 "' is missing in the start and program directories or is not valid.");
+                 "' is missing in the start and program directories or is not valid; name "
+                 "the rules file with --limits FILE.");
     }
     return false;
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    PrintError("cannot open '" + path + "'");
+    PrintError("Cannot open the self-test rules file '" + path + "': " + std::strerror(errno));
     return false;
   }
   return ReadLimitRules(in);
@@ -556,17 +627,56 @@ std::string SelfTestVerdict(const LimitTable& table, const BeamValues& beams) {
   return failures.empty() ? "failed" : "failed: " + failures;
 }
 
-bool LoadParameterFileForWrite(const std::string& path, ParDef* def, BeamStates& beams) {
+bool LoadParameterFileForWrite(const std::string& path, ParDef* def, BeamStates& beams,
+                               InvalidLines invalid) {
+  {
+    std::ifstream probe(path, std::ios::binary);
+    if (!probe) {
+      std::string text = MsgText("ERRKFG_OPEN");
+      while (!text.empty() && (text.back() == '!' || text.back() == '.')) text.pop_back();
+      PrintError(text + " '" + PathForText(path) + "': " + std::strerror(errno));
+      return false;
+    }
+  }
   MessageSink* outer = SetMessageSink(nullptr);
   AdoptingSink adopting(outer);
   SetMessageSink(&adopting);
   int type = DeviceType();
   BeamLineState beamLine = BeamLineState::None;
-  ParameterFileTarget target{def, &type, false, &beams, &beamLine};
+  std::vector<ParameterFileProblem> problems;
+  ParameterFileTarget target{def, &type, false, &beams, &beamLine, &problems};
   bool ok = LoadParameterFile(path, target);
   SetMessageSink(outer);
+  if (!ok) return false;
+  if (invalid != InvalidLines::SkipQuiet) {
+    for (const ParameterFileProblem& problem : problems) {
+      PrintError(PathForText(path) + ":" + std::to_string(problem.line) + ": " + problem.name +
+                 " = " + problem.value + ": " + ProblemText(problem.kind) +
+                 (invalid == InvalidLines::SkipReport ? " (skipped)" : ""));
+    }
+  }
+  // Lines out of range loaded a File value: with the line skipped, it is not written.
+  for (const ParameterFileProblem& problem : problems) {
+    if (problem.record != nullptr) problem.record->fileValid = 0;
+  }
+  if (!problems.empty() && invalid == InvalidLines::Refuse) {
+    PrintError(std::to_string(problems.size()) + (problems.size() == 1 ? " line" : " lines") +
+               " of " + PathForText(path) +
+               " cannot be written; nothing was written (--skip-invalid writes the rest)");
+    return false;
+  }
   // An unreadable beam line was reported; nothing may be written with the beams left unknown.
-  return ok && beamLine != BeamLineState::Unreadable;
+  return beamLine != BeamLineState::Unreadable;
+}
+
+std::vector<StableValue> StableValues(ParDef* def) {
+  std::vector<StableValue> values;
+  for (const PVar& record : def->records) {
+    if (!record.fileValid || record.bracketed || record.constant) continue;
+    values.push_back({Utf8(WithoutHotkeyMarks(record.name)), record.fileValue,
+                      ShownName(NameCellText(def, &record)), Utf8(EditCellText(def, &record))});
+  }
+  return values;
 }
 
 std::string VerifyWritten(ParDef* def, bool lightCurtain, const BeamStates& beams, BeamRange range,
@@ -601,7 +711,7 @@ LogFormat LogFormatFor(const std::string& path) {
 }
 
 std::string CsvHeader() {
-  return "time,port,identity,firmware,result,step,reason,flash,values,selftest,seconds";
+  return "time,port,identity,firmware,result,step,reason,flash,values,beams,selftest,seconds";
 }
 
 std::string LogLine(const UnitRecord& unit, LogFormat format) {
@@ -612,16 +722,18 @@ std::string LogLine(const UnitRecord& unit, LogFormat format) {
       break;
   }
   std::string values;
-  for (const auto& [name, text] : unit.values) {
+  for (const StableValue& v : unit.values) {
     if (!values.empty()) values += "; ";
-    values += name + "=" + text;
+    values += v.name + "=" + std::to_string(v.value);
   }
+  std::string firmware =
+      "[" + std::to_string(unit.firmware[0]) + ", " + std::to_string(unit.firmware[1]) + "]";
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
   return CsvField(unit.time) + "," + CsvField(unit.port) + "," + CsvField(unit.identity) + "," +
-         CsvField(unit.firmware) + "," + (unit.passed ? "ok" : "failed") + "," +
-         CsvField(unit.step) + "," + CsvField(unit.reason) + "," + CsvField(unit.flash) + "," +
-         CsvField(values) + "," + CsvField(unit.selfTest) + "," + seconds;
+         CsvField(firmware) + "," + (unit.passed ? "ok" : "failed") + "," + CsvField(unit.step) +
+         "," + CsvField(unit.reason) + "," + CsvField(unit.flash) + "," + CsvField(values) + "," +
+         CsvField(unit.beams) + "," + CsvField(unit.selfTest) + "," + seconds;
 }
 
 void LineTotals::Add(const UnitRecord& unit) {
@@ -648,10 +760,12 @@ std::string LineSummary(const LineTotals& totals) {
 
 int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
   if (!PrepareProgram(options)) return kExitFailed;
-  // The file is checked once before any unit is touched.
+  // The whole file is checked once before any unit is touched.
   {
     BeamStates beams{};
-    if (!LoadParameterFileForWrite(args.file, CurrentDefinition(), beams)) return kExitFailed;
+    InvalidLines invalid = args.skipInvalid ? InvalidLines::SkipReport : InvalidLines::Refuse;
+    if (!LoadParameterFileForWrite(args.file, CurrentDefinition(), beams, invalid))
+      return kExitFailed;
   }
   LineExtras extras;
   if (!args.firmwareFile.empty()) {
@@ -663,20 +777,15 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
   LimitRulesAdapter rules(TheLimitTable());
   UnitLog log;
   if (!log.Open(args.logFile)) {
-    PrintError("Cannot write the log file " + args.logFile);
+    PrintError(log.FailureText(args.logFile));
     return kExitFailed;
   }
-  gStopRequested.store(false);
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  struct sigaction oldInt {
-  }, oldTerm{};
-  sigaction(SIGINT, &action, &oldInt);
-  sigaction(SIGTERM, &action, &oldTerm);
+  InstallStopSignals();
 
   Progress progress(args.jsonProgress);
   LineTotals totals;
   int result = kExitOk;
+  std::string why;  // why the loop ended early (printed at the end)
   {
     DutLink& link = TheLink();
     // Nobody answers a prompt on the line: an update that needs the device switched off and on
@@ -685,18 +794,32 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
     if (extras.selfTest) link.SetSelfTestRules(&rules);
     DeviceSession session(link);
     const auto limit = TimeoutOption(args.timeoutSeconds);
-    // Every unit's pages are read twice and compared: what the log says a unit holds must be
-    // what it holds.
+    // Each unit is read in its own step, after its update: not already during the handshake.
+    // Every page is read twice and compared: what the log says a unit holds must be what it
+    // holds.
     LinkConfig config = LinkConfigFromProgram();
+    config.autoRead = false;
     config.verifyReads = true;
     if (!session.Start(args.port, config)) {
       result = kExitFailed;
     } else {
       while (args.count <= 0 || totals.units < args.count) {
+        const int next = totals.units + 1;
+        if (progress.On()) {
+          progress.Emit({{"event", "waiting"}, {"unit", next}, {"port", args.port}});
+        } else {
+          std::cout << "waiting for a device on " << args.port << std::endl;
+        }
         Clock::time_point started;
-        Wait found = WaitForUnit(session, started);
+        // --timeout bounds the wait for the first unit; later units come when they come.
+        Wait found =
+            WaitForUnit(session, started, totals.units == 0 ? limit : std::chrono::milliseconds(0));
         if (found == Wait::PortFailed) {
-          PrintError("The port failed (adapter unplugged?)");
+          why = "The port failed (adapter unplugged?)";
+          result = kExitFailed;
+        } else if (found == Wait::TimedOut) {
+          why = Utf8(FormatMsg("NODEVICE", {DeviceDisplayName()})) + " (no unit within " +
+                std::to_string(limit.count() / 1000) + " s)";
           result = kExitFailed;
         }
         if (found != Wait::Done) break;
@@ -705,34 +828,48 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
         unit.port = link.PortName();
         unit.identity = Utf8(link.Identity());
         auto firmware = link.FirmwareWord();
-        unit.firmware = std::to_string(firmware[0]) + "," + std::to_string(firmware[1]);
+        unit.firmware[0] = firmware[0];
+        unit.firmware[1] = firmware[1];
         progress.Emit({{"event", "device"},
-                       {"unit", totals.units + 1},
+                       {"unit", next},
                        {"port", unit.port},
                        {"identity", unit.identity},
-                       {"firmware", unit.firmware}});
+                       {"firmware", FirmwareJson(unit.firmware)}});
         UnitRun(session, args, extras, progress, unit).Run();
         unit.seconds = std::chrono::duration<double>(Clock::now() - started).count();
         totals.Add(unit);
-        log.Write(unit);
+        const bool logged = log.Write(unit);
         if (progress.On()) {
           Json event = UnitJson(unit);
           event["event"] = "unit";
+          event["unit"] = next;
           progress.Emit(event);
-        } else {
-          std::cout << "unit " << totals.units << ": " << unit.identity << " "
+        } else if (!OutputFailed()) {
+          std::cout << "unit " << next << ": " << unit.identity << " "
                     << (unit.passed ? "ok" : "FAILED at " + unit.step + ": " + unit.reason)
                     << std::endl;
         }
+        CheckedFlush();
+        if (!logged) {
+          // Without its log a unit cannot be traced: no further unit is programmed.
+          why = log.FailureText(args.logFile);
+          result = kExitFailed;
+        }
         ReleaseUnit(session, limit);
+        if (!link.InConfigMode() && !StopRequested() && !OutputFailed()) {
+          if (progress.On()) {
+            progress.Emit({{"event", "removed"}, {"unit", next}});
+          } else {
+            std::cout << "unit " << next << " removed" << std::endl;
+          }
+        }
+        if (!logged || OutputFailed() || StopRequested()) break;
       }
       session.Stop(false);
     }
     if (extras.selfTest) link.SetSelfTestRules(nullptr);
   }
   if (extras.selfTest) FreeLimitTable();
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
 
   if (progress.On()) {
     Json reasons = Json::object();
@@ -743,11 +880,19 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
                    {"failed", totals.units - totals.passed},
                    {"failedByReason", reasons},
                    {"meanSeconds", totals.units > 0 ? totals.seconds / totals.units : 0.0}});
-  } else {
+  } else if (!OutputFailed()) {
     std::cout << LineSummary(totals) << std::flush;
   }
+  CheckedFlush();
+  if (!why.empty()) PrintError(Utf8ToCp1252(why));
+  if (OutputFailed()) result = kExitFailed;  // main says why
   if (result == kExitOk && totals.passed < totals.units) result = kExitFailed;
-  return result;
+  if (args.count > 0 && totals.units < args.count) {
+    PrintError("stopped after " + std::to_string(totals.units) + " of " +
+               std::to_string(args.count) + " units");
+    result = kExitFailed;
+  }
+  return ExitAfterStop(result);
 }
 
 }  // namespace lumo::cli

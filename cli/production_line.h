@@ -12,10 +12,16 @@
 // The firmware image and the self-test rules are read once before the first unit.
 // A unit that fails at any step is logged with the step and the reason and never counted as
 // done; the loop goes on with the next unit. The loop ends after --count units (0: no limit),
-// on SIGINT/SIGTERM, or when the port fails.
+// on SIGINT/SIGTERM (the unit in progress is finished first), when the port fails, the log or
+// standard output cannot be written, or no first unit came within --timeout. Fewer units than
+// --count is a failure.
 //
 //   LoadParameterFileForWrite  load a parameter file into the File column, adopting its beams;
-//                              false also for a beam line that does not read
+//                              false also for a beam line that does not read, and for any line
+//                              that sets no value or one out of range (each printed with its
+//                              line number and name) unless the caller skips those lines
+//   StableValues               the file's parameters under their record names (no hotkey
+//                              marks) with their numeric values, as the logs carry them
 //   VerifyWritten              the file's values and beams as read back; "" when all match
 //   UnitRecord                 what one unit's log line holds
 //   SelfTestFailures           the failing rules and beams of a self-test run, as words
@@ -43,7 +49,24 @@ class LimitTable;
 
 namespace lumo::cli {
 
-bool LoadParameterFileForWrite(const std::string& path, ParDef* def, BeamStates& beams);
+// How LoadParameterFileForWrite treats lines that set no value or one out of range.
+enum class InvalidLines {
+  Refuse,      // printed; the file is refused
+  SkipQuiet,   // left out without a word (the file was checked and reported before)
+  SkipReport,  // printed, left out; the rest is used
+};
+bool LoadParameterFileForWrite(const std::string& path, ParDef* def, BeamStates& beams,
+                               InvalidLines invalid = InvalidLines::Refuse);
+
+// name (the definition's record name without "&"), value (the number to write), shown name and
+// shown text (UTF-8) of every parameter the file sets.
+struct StableValue {
+  std::string name;
+  int32_t value = 0;
+  std::string shownName;
+  std::string text;
+};
+std::vector<StableValue> StableValues(ParDef* def);
 
 // The first mismatch between what was to be written and what was read back ("" when none);
 // every mismatch is also printed.
@@ -61,13 +84,14 @@ struct UnitRecord {
   std::string time;  // local time the unit was found, "YYYY-MM-DD HH:MM:SS"
   std::string port;
   std::string identity;  // UTF-8
-  std::string firmware;  // "main,minor"
+  int firmware[2] = {0, 0};
   bool passed = false;
-  std::string step;    // the step that failed ("" when passed)
-  std::string reason;  // why, in words
-  std::string flash;   // "" when not flashed; "ok", "failed" or "cancelled"
-  std::vector<std::pair<std::string, std::string>> values;  // name, text written (UTF-8)
-  std::string selfTest;                                     // "" when not run, else SelfTestVerdict
+  std::string step;                 // the step that failed ("" when passed)
+  std::string reason;               // why, in words
+  std::string flash;                // "" when not flashed; "ok", "failed" or "cancelled"
+  std::vector<StableValue> values;  // what was written
+  std::string beams;                // the beam range text written ("" for a joystick)
+  std::string selfTest;             // "" when not run, else SelfTestVerdict
   double seconds = 0;
 };
 
@@ -97,6 +121,7 @@ struct LineArgs {
   std::string firmwareFile;    // flashed into every unit first ("" for none)
   bool selfTest = false;       // run the self-test after the verify
   std::string limitsFile;      // the self-test rules ("": Limits.txt as the program finds it)
+  bool skipInvalid = false;    // write the rest of a file with invalid lines
 };
 
 int RunProductionLine(const LineArgs& args, const GlobalOptions& options);

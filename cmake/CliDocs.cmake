@@ -11,21 +11,32 @@ function(lumo_run_help out)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# The lines of a help text's section ("Options:", "Subcommands:") up to the next blank line.
+# The lines of a help text's section ("Options:", "Subcommands:") up to the next blank line; a
+# description wrapped onto a line of its own is joined to its option's line.
 function(lumo_section text section out)
   string(REPLACE ";" "," text "${text}")
   string(REPLACE "\n" ";" lines "${text}")
   set(inside FALSE)
   set(result)
+  set(pending "")
   foreach(line IN LISTS lines)
     if(line STREQUAL "${section}")
       set(inside TRUE)
     elseif(inside AND line STREQUAL "")
       break()
+    elseif(inside AND line MATCHES "^          " AND NOT pending STREQUAL "")
+      string(STRIP "${line}" more)
+      set(pending "${pending}  ${more}")
     elseif(inside)
-      list(APPEND result "${line}")
+      if(NOT pending STREQUAL "")
+        list(APPEND result "${pending}")
+      endif()
+      set(pending "${line}")
     endif()
   endforeach()
+  if(NOT pending STREQUAL "")
+    list(APPEND result "${pending}")
+  endif()
   set(${out} "${result}" PARENT_SCOPE)
 endfunction()
 
@@ -37,13 +48,38 @@ function(lumo_roff text out)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# "  --port TEXT REQUIRED   serial port" -> option, argument, description.
+# "  --port TEXT REQUIRED   serial port" -> option, argument, description. CLI11's notes
+# beside the argument ("REQUIRED", "Needs: --repeat", "..." for a repeatable option) move into
+# the description as words.
 function(lumo_split_option line option argument description)
-  string(REGEX MATCH "^  (-[a-zA-Z],)?(--[a-z0-9-]+)( [^ ]+( [A-Z]+)?)? *(.*)$" m "${line}")
+  string(REGEX MATCH "^  (-[a-zA-Z],)?(--[a-z0-9-]+)(.*)$" m "${line}")
   set(${option} "${CMAKE_MATCH_2}" PARENT_SCOPE)
-  string(STRIP "${CMAKE_MATCH_3}" arg)
+  set(rest "${CMAKE_MATCH_3}")
+  # The argument part ends where two blanks begin the description.
+  set(head "")
+  if(rest MATCHES "^ [^ ]")
+    string(REGEX MATCH "^( [^ ]+)+" head "${rest}")
+  endif()
+  string(LENGTH "${head}" n)
+  string(SUBSTRING "${rest}" ${n} -1 desc)
+  string(STRIP "${desc}" desc)
+  set(notes "")
+  if(head MATCHES " Needs: ([-a-z0-9 ]+)")
+    string(STRIP "${CMAKE_MATCH_1}" needs)
+    string(APPEND notes " (needs ${needs})")
+    string(REGEX REPLACE " Needs: [-a-z0-9 ]+" "" head "${head}")
+  endif()
+  if(head MATCHES " REQUIRED")
+    string(APPEND notes " (required)")
+    string(REPLACE " REQUIRED" "" head "${head}")
+  endif()
+  if(head MATCHES " \\.\\.\\.")
+    string(APPEND notes " (may be given more than once)")
+    string(REPLACE " ..." "" head "${head}")
+  endif()
+  string(STRIP "${head}" arg)
   set(${argument} "${arg}" PARENT_SCOPE)
-  set(${description} "${CMAKE_MATCH_5}" PARENT_SCOPE)
+  set(${description} "${desc}${notes}" PARENT_SCOPE)
 endfunction()
 
 lumo_run_help(top)
@@ -127,7 +163,23 @@ foreach(line IN LISTS commands_lines)
   string(APPEND completion_cases "    ${name}) words=\"${words}\"; takes_value=\"${file_options}\" ;;\n")
 endforeach()
 
-string(APPEND man ".SH EXIT STATUS\n0 success, 1 the job failed (device, file or validation), 2 wrong usage.\n")
+string(APPEND man ".SH EXIT STATUS\n.TP\n.B 0\nsuccess\n.TP\n.B 1\nthe job failed: device, file \
+or validation; a parameter file with a line that sets no value (nothing is written without \
+\\-\\-skip\\-invalid); fewer units than \\-\\-count; no first unit within \\-\\-timeout; \
+standard output or the log could not be written completely (full disk, closed pipe)\n.TP\n\
+.B 2\nwrong usage (unknown command or option, an option that needs another, a \\-\\-timeout that \
+is not a positive number)\n.TP\n.B 130\nstopped by SIGINT (Ctrl\\-C)\n.TP\n.B 143\nstopped by \
+SIGTERM\n")
+string(APPEND man ".SH SIGNALS\nA command that changes a device (write, write \\-\\-repeat, flash) \
+never stops inside a page pair, a read\\-back or a firmware transfer. After SIGINT or SIGTERM it \
+finishes the write with its read\\-back (or the update), verifies, reports, gives the device \
+back and ends with 130 or 143; write \\-\\-repeat finishes and logs the unit in progress. A \
+second signal is acknowledged on standard error and changes nothing. Before the device is \
+touched a signal ends the program at once. SIGPIPE is ignored: a closed output pipe is an error \
+of the output (exit 1), the device in progress is still finished. signal \\-\\-count 0 runs until \
+SIGINT or SIGTERM.\n")
+file(READ "${CMAKE_CURRENT_LIST_DIR}/../doc/cli-events.roff" events)
+string(APPEND man "${events}")
 string(APPEND man ".SH EXAMPLES\n.nf\n\
 lumokonf\\-cli read \\-\\-port /dev/ttyUSB0 \\-\\-out unit.par\n\
 lumokonf\\-cli write \\-\\-port /dev/ttyUSB0 \\-\\-file unit.par\n\
@@ -138,7 +190,7 @@ current directory, then beside the program; never written by this tool.\n.TP\n.B
 self\\-test rules: current directory, program directory, then the installed share folder.\n")
 string(APPEND man ".SH NOTES\nOpening a serial port needs membership of the group \\fBdialout\\fR \
 (sudo usermod \\-aG dialout $USER, then log in again).\n")
-string(APPEND man ".SH SEE ALSO\n.BR lumokonf (1)\n")
+string(APPEND man ".SH SEE ALSO\nThe manual of the desktop program, lumokonf.htm (its Help menu).\n")
 file(WRITE "${MAN}" "${man}")
 
 list(JOIN command_names " " command_names)

@@ -31,6 +31,17 @@ constexpr size_t kMaxLineLength = 65535;
 // Filled message texts are cut to this many characters.
 constexpr size_t kMaxMessageLength = 200;
 
+// Whether a value reads back as itself from the one byte of the device's memory that holds it
+// (the codec's mask, shift and sign). A linked value depends on the device and is not judged.
+bool FitsItsByte(const PVar& record, int32_t value) {
+  if (record.hasReference || record.rShift > 15) return true;
+  const uint32_t bits = (static_cast<uint32_t>(value) << record.rShift) & record.mask & 0xFFu;
+  uint32_t v = (bits & record.mask) >> record.rShift;
+  const uint32_t sign = v & (record.mask ^ (record.mask >> 1));
+  if (record.isSigned && sign != 0) v |= ~(2u * sign - 1u);
+  return static_cast<int32_t>(v) == value;
+}
+
 void ShowFileError(const std::string& text) {
   ShowMessage(MsgKind::Error, text, MsgText("ERRKFG_OPEN"));
 }
@@ -141,7 +152,15 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
 
   std::string raw;
   bool firstLine = true;
+  int lineNumber = 0;
+  auto problem = [&](ParameterFileProblem::Kind kind, const std::string& name,
+                     const std::string& value, PVar* record) {
+    if (target.problems == nullptr) return false;
+    target.problems->push_back({kind, lineNumber, name, value, record});
+    return true;
+  };
   while (fatal.empty() && ReadLine(in, raw)) {
+    ++lineNumber;
     // Editors on Windows often start a file with a UTF-8 byte order mark.
     if (firstLine && raw.compare(0, kUtf8BomBytes, kUtf8Bom) == 0) raw.erase(0, kUtf8BomBytes);
     firstLine = false;
@@ -181,19 +200,26 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
     }
     PVar* record = FindRecord(list, name.c_str());
     if (record == nullptr || IsBracketed(record)) {
-      ShowFileError(MsgText("ERRKFG_UNKNOWNPARAMETER"));
+      if (!problem(ParameterFileProblem::Kind::UnknownName, name, value, nullptr))
+        ShowFileError(MsgText("ERRKFG_UNKNOWNPARAMETER"));
       continue;
     }
     int32_t number = 0;
     if (!record->states.empty()) {
       const PState* state = StateByText(list, record, value.c_str());
       if (state == nullptr) {
-        ShowFileError(FillText(MsgText("ERRKFG_UNKNOWNVALUE"), {name, value}, kMaxMessageLength));
+        if (!problem(ParameterFileProblem::Kind::UnknownState, name, value, record))
+          ShowFileError(FillText(MsgText("ERRKFG_UNKNOWNVALUE"), {name, value}, kMaxMessageLength));
         continue;
       }
       number = state->value;
     } else if (!ParseNumberAt(value.c_str(), &number)) {
+      problem(ParameterFileProblem::Kind::NotANumber, name, value, record);
       continue;
+    } else if (!IsValidValue(record, number) || !FitsItsByte(*record, number) ||
+               (record->hasLimits && (number < record->minimum || number > record->maximum))) {
+      // Loaded as before (the Edit column judges it); reported to a caller that asks.
+      problem(ParameterFileProblem::Kind::OutOfRange, name, value, record);
     }
     record->fileValue = number;
     record->fileValid = 1;
@@ -215,6 +241,20 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
     return false;
   }
   return true;
+}
+
+const char* ProblemText(ParameterFileProblem::Kind kind) {
+  switch (kind) {
+    case ParameterFileProblem::Kind::UnknownName:
+      return "unknown parameter name";
+    case ParameterFileProblem::Kind::UnknownState:
+      return "no such state";
+    case ParameterFileProblem::Kind::NotANumber:
+      return "not a number";
+    case ParameterFileProblem::Kind::OutOfRange:
+      return "out of range";
+  }
+  return "";
 }
 
 bool SaveParameterFile(const std::string& path, const ParDef* list, int deviceType,

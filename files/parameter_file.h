@@ -20,6 +20,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "definitions/pardef.h"
 #include "files/beam_config.h"
@@ -33,6 +34,24 @@ enum class BeamLineState {
   Unreadable,  // not a range text: the beams were kept and the user was told
 };
 
+// A line of a file that sets no value, or a value the record cannot hold.
+struct ParameterFileProblem {
+  enum class Kind {
+    UnknownName,   // no parameter of that name (or a bracketed one)
+    UnknownState,  // the record has states, none of that name
+    NotANumber,    // the record takes a number, the value is none
+    OutOfRange,    // a number the record's field or limits cannot hold (its File value is set)
+  };
+  Kind kind = Kind::UnknownName;
+  int line = 0;            // counted from 1
+  std::string name;        // as written in the file
+  std::string value;       // as written in the file
+  PVar* record = nullptr;  // the record the name found (nullptr for UnknownName)
+};
+
+// The problem in words: "unknown parameter name", "no such state", ... (English, for logs).
+const char* ProblemText(ParameterFileProblem::Kind kind);
+
 // What reading a file may change besides the File values.
 struct ParameterFileTarget {
   ParDef* list = nullptr;
@@ -40,6 +59,9 @@ struct ParameterFileTarget {
   bool autoCopyConf = true;           // setting AutoCopyConf: a beam line is then ignored
   BeamStates* beams = nullptr;        // the beam states, for a beam line the user adopts
   BeamLineState* beamLine = nullptr;  // optional: what became of the beam line
+  // Optional: every line that sets no value, or a value out of range, in file order. When it is
+  // given, those lines are reported here instead of one message each.
+  std::vector<ParameterFileProblem>* problems = nullptr;
 };
 
 // Writes "[DUT]" (the definition's value, or the device type's name when the definition has

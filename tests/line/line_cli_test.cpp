@@ -122,7 +122,7 @@ TEST(ProductionLine, ProgramsThreeUnitsAndLogsTheOneWithARefusedWriteAsFailed) {
   EXPECT_NE(log[1].find(",ok,,,"), std::string::npos) << log[1];
   EXPECT_NE(log[2].find(",failed,write,page 4,"), std::string::npos) << log[2];
   EXPECT_NE(log[3].find(",ok,,,"), std::string::npos) << log[3];
-  EXPECT_NE(log[1].find("Maxdefect=3"), std::string::npos) << log[1];
+  EXPECT_NE(log[1].find("$(maxdef)=3"), std::string::npos) << log[1];
   EXPECT_NE(log[1].find("TG5 Lichtgitter"), std::string::npos) << log[1];
 
   int devices = 0, units = 0, writePercents = 0;
@@ -169,7 +169,7 @@ TEST(ProductionLine, FlashesAndSelfTestsEachUnitAndLogsAFailedUpdateAsFailed) {
   EXPECT_EQ(first["result"], "ok") << log[0];
   EXPECT_EQ(first["flash"], "ok") << log[0];
   EXPECT_EQ(first["selftest"], "passed") << log[0];
-  EXPECT_EQ(first["values"]["Maxdefect"], "3") << log[0];
+  EXPECT_EQ(first["values"]["$(maxdef)"], 3) << log[0];
   EXPECT_EQ(second["result"], "failed") << log[1];
   EXPECT_EQ(second["step"], "flash") << log[1];
   EXPECT_EQ(second["flash"], "failed") << log[1];

@@ -94,13 +94,15 @@ UnitRecord SampleUnit(bool passed) {
   unit.time = "2026-12-06 21:00:00";
   unit.port = "/dev/pts/3";
   unit.identity = "TG5 \"Licht\", SN 1";
-  unit.firmware = "4,2";
+  unit.firmware[0] = 4;
+  unit.firmware[1] = 2;
   unit.passed = passed;
   if (!passed) {
     unit.step = "write";
     unit.reason = "page 4";
   }
-  unit.values = {{"Maxdefect", "3"}, {"beams", "1-10;20"}};
+  unit.values = {{"$(maxdef)", 3, "Maxdefect", "3"}};
+  unit.beams = "1-10;20";
   unit.seconds = 2.34;
   return unit;
 }
@@ -112,14 +114,17 @@ TEST(UnitLog, CsvForCsvFilesJsonLinesOtherwise) {
   EXPECT_EQ(LogFormatFor("csv"), LogFormat::JsonLines);
 
   EXPECT_EQ(LogLine(SampleUnit(false), LogFormat::Csv),
-            "2026-12-06 21:00:00,/dev/pts/3,\"TG5 \"\"Licht\"\", SN 1\",\"4,2\",failed,write,"
-            "page 4,,\"Maxdefect=3; beams=1-10;20\",,2.3");
+            "2026-12-06 21:00:00,/dev/pts/3,\"TG5 \"\"Licht\"\", SN 1\",\"[4, 2]\",failed,write,"
+            "page 4,,$(maxdef)=3,\"1-10;20\",,2.3");
   EXPECT_EQ(CsvHeader().find("time,port,identity,firmware,result"), 0u);
 
   auto json = nlohmann::json::parse(LogLine(SampleUnit(true), LogFormat::JsonLines));
   EXPECT_EQ(json["result"], "ok");
   EXPECT_EQ(json["identity"], "TG5 \"Licht\", SN 1");
-  EXPECT_EQ(json["values"]["beams"], "1-10;20");
+  EXPECT_EQ(json["values"]["$(maxdef)"], 3);
+  EXPECT_EQ(json["texts"]["$(maxdef)"]["name"], "Maxdefect");
+  EXPECT_EQ(json["firmware"], nlohmann::json({4, 2}));
+  EXPECT_EQ(json["beams"], "1-10;20");
   EXPECT_DOUBLE_EQ(json["seconds"].get<double>(), 2.34);
   EXPECT_EQ(LogLine(SampleUnit(true), LogFormat::JsonLines).find('\n'), std::string::npos);
 }
@@ -133,9 +138,9 @@ TEST(UnitLog, FlashAndSelfTestFieldsInBothFormats) {
   unit.flash = "ok";
   unit.selfTest = "failed: " + unit.reason;
   EXPECT_EQ(LogLine(unit, LogFormat::Csv),
-            "2026-12-06 21:00:00,/dev/pts/3,\"TG5 \"\"Licht\"\", SN 1\",\"4,2\",failed,selftest,"
+            "2026-12-06 21:00:00,/dev/pts/3,\"TG5 \"\"Licht\"\", SN 1\",\"[4, 2]\",failed,selftest,"
             "\"Temperatur [\xC2\xB0"
-            "C]; beam 3\",ok,\"Maxdefect=3; beams=1-10;20\","
+            "C]; beam 3\",ok,$(maxdef)=3,\"1-10;20\","
             "\"failed: Temperatur [\xC2\xB0"
             "C]; beam 3\",2.3");
   auto json = nlohmann::json::parse(LogLine(unit, LogFormat::JsonLines));
