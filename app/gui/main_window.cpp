@@ -161,6 +161,7 @@ constexpr uintptr_t kSelfTestChar = 's';
 constexpr uintptr_t kSelfCalibrationChar = 'c';
 
 constexpr int kMaxStatusChars = 99;
+constexpr int kJovixStatusFontHeightPx = 11;  // the joystick's status bar font, cell height
 constexpr int kPageMask = 0xFFFF;
 
 std::string AppTitle() {
@@ -236,7 +237,9 @@ MainWindow::~MainWindow() {
 QPushButton* MainWindow::AddButton(int id, QWidget* parent, const QRect& place) {
   auto* button = new QPushButton(parent);
   button->setGeometry(place);
-  button->setAutoDefault(false);
+  // A focused push button takes Enter and runs its own command; Enter elsewhere goes to the
+  // window's default button (Quit).
+  button->setAutoDefault(true);
   connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
   controls_[id] = button;
   return button;
@@ -403,7 +406,7 @@ void MainWindow::CreateCommandButtons() {
     if (left + width > limit) break;
     auto* button = new QPushButton(caption, &client_);
     button->setFont(font_);
-    button->setAutoDefault(false);
+    button->setAutoDefault(true);  // Enter on the focused button runs its command
     button->setGeometry(left, kButtonTop, width, kButtonHeight);
     button->setCheckable(rows[i].style == ButtonStyle::Toggle);
     const int id = rows[i].id;
@@ -485,6 +488,8 @@ bool MainWindow::SetUpWindow() {
     menuBar_.removeAction(selfTestMenu->second);
     actions_.erase(selfTestMenu);
   }
+  // The joystick's status bar is written in a small font of 11 pixels' height.
+  status_.setFont(type == kDeviceJovix ? SmallFont(kJovixStatusFontHeightPx) : font_);
   status_.Progress().SetRange(0, 100);
   SetTitle();
   return true;
@@ -1013,28 +1018,55 @@ QString MainWindow::TooltipFor(const QWidget* widget) const {
   return text == nullptr ? QString() : FromCp1252(text);
 }
 
+bool MainWindow::AnswersOwnTooltip(const QWidget* widget) const {
+  if (!widget->toolTip().isEmpty()) return true;
+  // The parameter list's rows show their descriptions (ui/parameter_table.cpp).
+  const QWidget* rows = paramTable_.List()->viewport();
+  return widget == rows || rows->isAncestorOf(widget);
+}
+
+QString MainWindow::HintFor(const QWidget* widget) const {
+  // The status bar's own tooltip is its status text, no hint.
+  if (widget == &status_ || status_.isAncestorOf(widget)) return QString();
+  if (!widget->toolTip().isEmpty()) return widget->toolTip();
+  return TooltipFor(widget);
+}
+
 void MainWindow::ShowHint(QWidget* widget) {
   if (widget->isWindow()) {
     status_.SetHint(QString());
     return;
   }
   if (QApplication::activeWindow() != this || !isAncestorOf(widget)) return;
+  // The parameter table sets the hint itself: a row's description, an arrow button's text.
   if (widget == paramTable_.List() || paramTable_.List()->isAncestorOf(widget)) return;
-  status_.SetHint(TooltipFor(widget));
+  status_.SetHint(HintFor(widget));
+}
+
+bool MainWindow::ShowTooltip(QWidget* widget, const QHelpEvent& help) {
+  if (!CurrentSettings().enableToolTips) {
+    QToolTip::hideText();
+    return true;
+  }
+  // A widget with its own text answers itself; the window's table covers the rest.
+  if (AnswersOwnTooltip(widget)) return false;
+  const QString text = TooltipFor(widget);
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+  } else {
+    QToolTip::showText(help.globalPos(), text, widget);
+  }
+  return true;
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Application filters run before the widgets' own handlers: only what no widget of this
+  // window answers itself is decided here.
   auto* widget = qobject_cast<QWidget*>(watched);
   if (widget != nullptr && (widget == this || isAncestorOf(widget))) {
     if (event->type() == QEvent::Enter) ShowHint(widget);
     if (event->type() == QEvent::ToolTip) {
-      QString text = CurrentSettings().enableToolTips ? TooltipFor(widget) : QString();
-      if (!text.isEmpty()) {
-        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, widget);
-      } else {
-        QToolTip::hideText();
-      }
-      return true;
+      return ShowTooltip(widget, *static_cast<QHelpEvent*>(event));
     }
   }
   return QDialog::eventFilter(watched, event);

@@ -30,6 +30,7 @@
 
 #include <QDialog>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -176,6 +177,10 @@ class MainWindow : public QDialog {
   void OnLinkEvent(LinkEvent& event);
   void Forward(const LinkEvent& event);
   void ShowHint(QWidget* widget);
+  // Tooltips while EnableToolTips is on: a widget's own text, else the window's table.
+  bool ShowTooltip(QWidget* widget, const QHelpEvent& help);
+  bool AnswersOwnTooltip(const QWidget* widget) const;
+  QString HintFor(const QWidget* widget) const;
   int ControlIdOf(const QWidget* widget) const;
   QString TooltipFor(const QWidget* widget) const;
   void OpenSettings();
