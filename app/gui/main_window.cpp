@@ -80,6 +80,8 @@ constexpr QRect kParamFrameDlu(3, 23, 351, 258);
 constexpr QRect kBeamFrameDlu(359, 23, 135, 258);
 constexpr int kReferencesBottomDlu = 233 + 14;
 constexpr int kActiveBeamsBottomDlu = 222 + 10;
+constexpr int kFrameInsideDlu = 2;  // a label keeps this far from its group box's edge
+constexpr int kLabelGapPx = 2;      // between a label and the control it names
 
 // The command buttons across the top, per device type, in their order.
 enum class ButtonStyle { Push, Toggle };
@@ -427,6 +429,47 @@ void MainWindow::TranslateControls() {
       label->setText(text);
     }
   }
+  FitLabels();
+}
+
+QRect MainWindow::TemplatePlace(int id) const {
+  for (const TemplateRow& row : kTemplate) {
+    if (row.id == id) return units_.Rect(row.x, row.y, row.width, row.height);
+  }
+  return QRect();
+}
+
+void MainWindow::FitLabels() {
+  // The labels before the range field (142) and the beam reference button (145): a text wider in
+  // this font than the template's place takes the room up to that control, then grows to the
+  // left, right-aligned, as far as the beam frame's inside; the reference button, last in its
+  // row, moves right as far as the frame allows when that is still not enough.
+  struct LabelRow {
+    int label, next;
+    bool nextMayMove;
+  };
+  const LabelRow rows[] = {{kIdRangeUnit, kIdRangeField, false},
+                           {kIdReferencesLabel, kIdReferences, true}};
+  const int inside = beamPanel_.x() + units_.X(kFrameInsideDlu);
+  const int insideRight = beamPanel_.geometry().right() - units_.X(kFrameInsideDlu);
+  for (const LabelRow& row : rows) {
+    auto* label = qobject_cast<QLabel*>(ControlById(row.label));
+    QWidget* control = ControlById(row.next);
+    if (label == nullptr || control == nullptr) continue;
+    const QRect place = TemplatePlace(row.label);
+    QRect controlPlace = TemplatePlace(row.next);
+    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin();
+    const int left = std::max(inside, std::min(place.left(), place.right() + 1 - needed));
+    const int missing = needed - (controlPlace.left() - kLabelGapPx - left);
+    if (row.nextMayMove && missing > 0) {
+      controlPlace.translate(std::min(missing, std::max(0, insideRight - controlPlace.right())), 0);
+    }
+    control->setGeometry(controlPlace);
+    const int right = std::max(place.right(), controlPlace.left() - kLabelGapPx - 1);
+    label->setGeometry(left, place.y(), right + 1 - left, place.height());
+    label->setAlignment(left < place.left() ? Qt::AlignRight | Qt::AlignVCenter
+                                            : Qt::AlignLeft | Qt::AlignVCenter);
+  }
 }
 
 void MainWindow::SetTitle() {
@@ -447,6 +490,11 @@ bool MainWindow::SetUpWindow() {
       QRect frame = paramTable_.geometry();
       client_.setFixedWidth(frame.left() + frame.right() + 1);
       beamPanel_.hide();
+      // The beam panel's neighbours in the template lie outside the narrowed window.
+      for (int id : {kIdReferencesLabel, kIdReferences, kIdRangeLabel, kIdRangeUnit, kIdRangeField,
+                     kIdRangeSet}) {
+        controls_[id]->hide();
+      }
       layout()->activate();
       move(centre - frameGeometry().width() / 2, y());
     }

@@ -166,6 +166,9 @@ class MainWindow : public QDialog {
   void BuildMenu();
   void CreateCommandButtons();
   void TranslateControls();
+  // Labels whose translated text is wider than the template's place.
+  void FitLabels();
+  QRect TemplatePlace(int id) const;
   void SetTitle();
   void RefreshStatusText();
   void SyncDeviceImage();
