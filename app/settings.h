@@ -27,7 +27,7 @@
 namespace lumo {
 
 // Text limits of the record, in characters (the buffers hold one more for the NUL).
-constexpr size_t kPortNameChars = 49;   // a port name as the settings dialog offers it
+constexpr size_t kPortNameChars = 260;  // a port name: a device path such as a by-id link
 constexpr size_t kKonfFileChars = 260;  // a path
 constexpr size_t kLanguageChars = 48;   // a language name
 

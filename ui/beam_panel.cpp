@@ -221,6 +221,8 @@ void BeamPanel::Retranslate() {
   activeLabel_.setText(Control(133));
   if (list_.ColumnCount() >= 2) list_.SetHeaderText(kColState, Msg("ACTIVE"));
   SetCaption();
+  // The texts of another language may need other widths.
+  if (laidOut_) LayOut();
 }
 
 // ---- refresh ----

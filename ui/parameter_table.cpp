@@ -31,6 +31,7 @@ constexpr int kButtonHeight = 22;
 constexpr int kButtonGap = 3;    // first button row below the list
 constexpr int kButtonStep = 21;  // second button row below the first
 constexpr int kTooltipDialog = 100;
+constexpr int kListControlId = 121;  // the list's own text in the tooltip table
 // The list inside its frame, in dialog units (left and right, top, bottom).
 constexpr int kListInsetX = 5;
 constexpr int kListInsetTop = 11;
@@ -373,6 +374,37 @@ void ParameterTable::RemoveArrow() {
   button->deleteLater();
 }
 
+void ParameterTable::ShowRowTooltip(const QHelpEvent& help) {
+  if (!CurrentSettings().enableToolTips) {
+    QToolTip::hideText();
+    return;
+  }
+  // Over a row its description, for as long as the pointer stays on that row; elsewhere in the
+  // list the list's own text.
+  int column = -1;
+  int row = -1;
+  QString text;
+  QRect area = list_.viewport()->rect();
+  const PVar* record =
+      list_.HitTest(help.pos(), &column, &row) ? Record(row) : static_cast<const PVar*>(nullptr);
+  if (record != nullptr) {
+    text = FromCp1252(DisplayText(definition_, record->description));
+    const QRect cell = list_.CellRect(column, row);
+    area = QRect(area.left(), cell.top(), area.width(), cell.height());
+  }
+  if (text.isEmpty()) {
+    const char* own =
+        TooltipText(kTooltipDialog, [](uint32_t id) { return id == uint32_t(kListControlId); });
+    if (own != nullptr) text = FromCp1252(own);
+    if (record != nullptr) area = list_.viewport()->rect();
+  }
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+  } else {
+    QToolTip::showText(help.globalPos(), text, list_.viewport(), area);
+  }
+}
+
 void ParameterTable::LeaveCell() {
   list_.viewport()->unsetCursor();
   hint_.clear();
@@ -381,17 +413,19 @@ void ParameterTable::LeaveCell() {
 
 bool ParameterTable::eventFilter(QObject* watched, QEvent* event) {
   if (watched == list_.viewport() && event->type() == QEvent::ToolTip) {
-    // Over the table the tooltip is the hovered row's hint, while tooltips are enabled.
-    if (CurrentSettings().enableToolTips && !hint_.isEmpty()) {
-      QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), hint_, list_.viewport());
-    } else {
-      QToolTip::hideText();
-    }
+    ShowRowTooltip(*static_cast<QHelpEvent*>(event));
     return true;
   }
   if (watched == arrow_.data() && event->type() == QEvent::ToolTip &&
       !CurrentSettings().enableToolTips) {
     return true;
+  }
+  // On an arrow button the hint says what the button does; back on the row, the row's text.
+  if (arrow_ != nullptr && watched == arrow_.data() && event->type() == QEvent::Enter) {
+    emit hintChanged(arrow_->toolTip());
+  }
+  if (arrow_ != nullptr && watched == arrow_.data() && event->type() == QEvent::Leave) {
+    emit hintChanged(hint_);
   }
   if (arrow_ != nullptr && watched == arrow_.data() &&
       (event->type() == QEvent::MouseMove || event->type() == QEvent::Leave)) {

@@ -22,9 +22,11 @@
 //   - commands 147/148: the signal copyValueRequested(147 or 148, row) comes from the arrow
 //     buttons; the main window runs its command and calls CopyOneValue(command, row).
 //   - Escape typed in the table: cancelRequested() (the main window's Cancel command, exit query).
-//   - hintChanged(text): the hovered row's description for status bar part 0; Hint() gives it
-//     at any time (empty when the mouse is not over a row). The table shows it as the tooltip
-//     over the list itself while EnableToolTips is on.
+//   - hintChanged(text): the hovered row's description for status bar part 0, or an arrow
+//     button's text while the pointer is on the button; Hint() gives the row's description at
+//     any time (empty when the mouse is not over a row). The table answers the tooltips over
+//     its rows itself while EnableToolTips is on: the row's description, and the list's own
+//     text (control 121) where no row is; the arrow buttons carry their own text.
 //   - editFinished(): an Edit value may have changed (the main window updates its enabling).
 //
 //   Attach, RefreshTable, SetLoadedFile, LoadedFile
@@ -35,6 +37,7 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QPointer>
 #include <QString>
 #include <string>
@@ -80,6 +83,7 @@ class ParameterTable : public QGroupBox {
   void PlaceCommandButtons();
 
   ListControl* List() { return &list_; }
+  const ListControl* List() const { return &list_; }
   const QString& Hint() const { return hint_; }
   // The arrow button now shown, or nullptr.
   QToolButton* ArrowButton() const { return arrow_; }
@@ -114,6 +118,7 @@ class ParameterTable : public QGroupBox {
   void HoverCell(int column, int row);
   void LeaveCell();
   void RemoveArrow();
+  void ShowRowTooltip(const QHelpEvent& help);
   void Click(int column, int row);
   void Character(int column, int row, QChar ch, bool isSystem, bool& handled);
   void StartEdit(int row, QChar digit);

@@ -80,6 +80,8 @@ constexpr QRect kParamFrameDlu(3, 23, 351, 258);
 constexpr QRect kBeamFrameDlu(359, 23, 135, 258);
 constexpr int kReferencesBottomDlu = 233 + 14;
 constexpr int kActiveBeamsBottomDlu = 222 + 10;
+constexpr int kFrameInsideDlu = 2;  // a label keeps this far from its group box's edge
+constexpr int kLabelGapPx = 2;      // between a label and the control it names
 
 // The command buttons across the top, per device type, in their order.
 enum class ButtonStyle { Push, Toggle };
@@ -161,6 +163,7 @@ constexpr uintptr_t kSelfTestChar = 's';
 constexpr uintptr_t kSelfCalibrationChar = 'c';
 
 constexpr int kMaxStatusChars = 99;
+constexpr int kJovixStatusFontHeightPx = 11;  // the joystick's status bar font, cell height
 constexpr int kPageMask = 0xFFFF;
 
 std::string AppTitle() {
@@ -236,7 +239,9 @@ MainWindow::~MainWindow() {
 QPushButton* MainWindow::AddButton(int id, QWidget* parent, const QRect& place) {
   auto* button = new QPushButton(parent);
   button->setGeometry(place);
-  button->setAutoDefault(false);
+  // A focused push button takes Enter and runs its own command; Enter elsewhere goes to the
+  // window's default button (Quit).
+  button->setAutoDefault(true);
   connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
   controls_[id] = button;
   return button;
@@ -403,7 +408,7 @@ void MainWindow::CreateCommandButtons() {
     if (left + width > limit) break;
     auto* button = new QPushButton(caption, &client_);
     button->setFont(font_);
-    button->setAutoDefault(false);
+    button->setAutoDefault(true);  // Enter on the focused button runs its command
     button->setGeometry(left, kButtonTop, width, kButtonHeight);
     button->setCheckable(rows[i].style == ButtonStyle::Toggle);
     const int id = rows[i].id;
@@ -423,6 +428,47 @@ void MainWindow::TranslateControls() {
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
       label->setText(text);
     }
+  }
+  FitLabels();
+}
+
+QRect MainWindow::TemplatePlace(int id) const {
+  for (const TemplateRow& row : kTemplate) {
+    if (row.id == id) return units_.Rect(row.x, row.y, row.width, row.height);
+  }
+  return QRect();
+}
+
+void MainWindow::FitLabels() {
+  // The labels before the range field (142) and the beam reference button (145): a text wider in
+  // this font than the template's place takes the room up to that control, then grows to the
+  // left, right-aligned, as far as the beam frame's inside; the reference button, last in its
+  // row, moves right as far as the frame allows when that is still not enough.
+  struct LabelRow {
+    int label, next;
+    bool nextMayMove;
+  };
+  const LabelRow rows[] = {{kIdRangeUnit, kIdRangeField, false},
+                           {kIdReferencesLabel, kIdReferences, true}};
+  const int inside = beamPanel_.x() + units_.X(kFrameInsideDlu);
+  const int insideRight = beamPanel_.geometry().right() - units_.X(kFrameInsideDlu);
+  for (const LabelRow& row : rows) {
+    auto* label = qobject_cast<QLabel*>(ControlById(row.label));
+    QWidget* control = ControlById(row.next);
+    if (label == nullptr || control == nullptr) continue;
+    const QRect place = TemplatePlace(row.label);
+    QRect controlPlace = TemplatePlace(row.next);
+    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin();
+    const int left = std::max(inside, std::min(place.left(), place.right() + 1 - needed));
+    const int missing = needed - (controlPlace.left() - kLabelGapPx - left);
+    if (row.nextMayMove && missing > 0) {
+      controlPlace.translate(std::min(missing, std::max(0, insideRight - controlPlace.right())), 0);
+    }
+    control->setGeometry(controlPlace);
+    const int right = std::max(place.right(), controlPlace.left() - kLabelGapPx - 1);
+    label->setGeometry(left, place.y(), right + 1 - left, place.height());
+    label->setAlignment(left < place.left() ? Qt::AlignRight | Qt::AlignVCenter
+                                            : Qt::AlignLeft | Qt::AlignVCenter);
   }
 }
 
@@ -444,6 +490,11 @@ bool MainWindow::SetUpWindow() {
       QRect frame = paramTable_.geometry();
       client_.setFixedWidth(frame.left() + frame.right() + 1);
       beamPanel_.hide();
+      // The beam panel's neighbours in the template lie outside the narrowed window.
+      for (int id : {kIdReferencesLabel, kIdReferences, kIdRangeLabel, kIdRangeUnit, kIdRangeField,
+                     kIdRangeSet}) {
+        controls_[id]->hide();
+      }
       layout()->activate();
       move(centre - frameGeometry().width() / 2, y());
     }
@@ -485,6 +536,8 @@ bool MainWindow::SetUpWindow() {
     menuBar_.removeAction(selfTestMenu->second);
     actions_.erase(selfTestMenu);
   }
+  // The joystick's status bar is written in a small font of 11 pixels' height.
+  status_.setFont(type == kDeviceJovix ? SmallFont(kJovixStatusFontHeightPx) : font_);
   status_.Progress().SetRange(0, 100);
   SetTitle();
   return true;
@@ -1013,28 +1066,55 @@ QString MainWindow::TooltipFor(const QWidget* widget) const {
   return text == nullptr ? QString() : FromCp1252(text);
 }
 
+bool MainWindow::AnswersOwnTooltip(const QWidget* widget) const {
+  if (!widget->toolTip().isEmpty()) return true;
+  // The parameter list's rows show their descriptions (ui/parameter_table.cpp).
+  const QWidget* rows = paramTable_.List()->viewport();
+  return widget == rows || rows->isAncestorOf(widget);
+}
+
+QString MainWindow::HintFor(const QWidget* widget) const {
+  // The status bar's own tooltip is its status text, no hint.
+  if (widget == &status_ || status_.isAncestorOf(widget)) return QString();
+  if (!widget->toolTip().isEmpty()) return widget->toolTip();
+  return TooltipFor(widget);
+}
+
 void MainWindow::ShowHint(QWidget* widget) {
   if (widget->isWindow()) {
     status_.SetHint(QString());
     return;
   }
   if (QApplication::activeWindow() != this || !isAncestorOf(widget)) return;
+  // The parameter table sets the hint itself: a row's description, an arrow button's text.
   if (widget == paramTable_.List() || paramTable_.List()->isAncestorOf(widget)) return;
-  status_.SetHint(TooltipFor(widget));
+  status_.SetHint(HintFor(widget));
+}
+
+bool MainWindow::ShowTooltip(QWidget* widget, const QHelpEvent& help) {
+  if (!CurrentSettings().enableToolTips) {
+    QToolTip::hideText();
+    return true;
+  }
+  // A widget with its own text answers itself; the window's table covers the rest.
+  if (AnswersOwnTooltip(widget)) return false;
+  const QString text = TooltipFor(widget);
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+  } else {
+    QToolTip::showText(help.globalPos(), text, widget);
+  }
+  return true;
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Application filters run before the widgets' own handlers: only what no widget of this
+  // window answers itself is decided here.
   auto* widget = qobject_cast<QWidget*>(watched);
   if (widget != nullptr && (widget == this || isAncestorOf(widget))) {
     if (event->type() == QEvent::Enter) ShowHint(widget);
     if (event->type() == QEvent::ToolTip) {
-      QString text = CurrentSettings().enableToolTips ? TooltipFor(widget) : QString();
-      if (!text.isEmpty()) {
-        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, widget);
-      } else {
-        QToolTip::hideText();
-      }
-      return true;
+      return ShowTooltip(widget, *static_cast<QHelpEvent*>(event));
     }
   }
   return QDialog::eventFilter(watched, event);

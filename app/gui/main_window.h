@@ -30,6 +30,7 @@
 
 #include <QDialog>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -165,6 +166,9 @@ class MainWindow : public QDialog {
   void BuildMenu();
   void CreateCommandButtons();
   void TranslateControls();
+  // Labels whose translated text is wider than the template's place.
+  void FitLabels();
+  QRect TemplatePlace(int id) const;
   void SetTitle();
   void RefreshStatusText();
   void SyncDeviceImage();
@@ -176,6 +180,10 @@ class MainWindow : public QDialog {
   void OnLinkEvent(LinkEvent& event);
   void Forward(const LinkEvent& event);
   void ShowHint(QWidget* widget);
+  // Tooltips while EnableToolTips is on: a widget's own text, else the window's table.
+  bool ShowTooltip(QWidget* widget, const QHelpEvent& help);
+  bool AnswersOwnTooltip(const QWidget* widget) const;
+  QString HintFor(const QWidget* widget) const;
   int ControlIdOf(const QWidget* widget) const;
   QString TooltipFor(const QWidget* widget) const;
   void OpenSettings();

@@ -292,7 +292,10 @@ void SettingsDialog::SelectStoredPort(const std::string& stored) {
     }
   }
   port_.setCurrentIndex(found);
-  if (found < 0) port_.setEditText(QString());
+  // The list cannot name every port that works (a pseudo-terminal, a /dev/serial/by-id link, a
+  // driver sysfs does not show): a stored name it does not hold stays in the field as written,
+  // so that Ok keeps it.
+  if (found < 0) port_.setEditText(FromCp1252(name));
   port_.lineEdit()->setCursorPosition(0);  // the name first, even when the description is long
 }
 

@@ -62,12 +62,14 @@ int PartRight(int part, int barWidth) {
 }
 
 StatusStrip::StatusStrip(QWidget* parent)
-    : QFrame(parent), hint_(this), status_(this), progress_(this) {
-  for (QLabel* label : {&hint_, &status_}) {
-    label->setFrameShape(QFrame::Panel);
-    label->setFrameShadow(QFrame::Sunken);
-    label->setTextFormat(Qt::PlainText);
+    : QFrame(parent), hint_(this), status_(this), progressPart_(this), progress_(&progressPart_) {
+  for (QFrame* part :
+       {static_cast<QFrame*>(&hint_), static_cast<QFrame*>(&status_), &progressPart_}) {
+    part->setFrameShape(QFrame::Panel);
+    part->setFrameShadow(QFrame::Sunken);
   }
+  hint_.setTextFormat(Qt::PlainText);
+  status_.setTextFormat(Qt::PlainText);
 }
 
 void StatusStrip::SetHint(const QString& text) {
@@ -93,6 +95,14 @@ void StatusStrip::resizeEvent(QResizeEvent* event) {
   Arrange(event->size().width(), event->size().height());
 }
 
+void StatusStrip::changeEvent(QEvent* event) {
+  QFrame::changeEvent(event);
+  if (event->type() == QEvent::FontChange) {
+    updateGeometry();
+    Arrange(width(), height());
+  }
+}
+
 void StatusStrip::Arrange(int width, int height) {
   int rights[3] = {PartRight(0, width), PartRight(1, width), PartRight(2, width)};
   // A status text longer than its part takes the room it needs from the hint part (which keeps
@@ -114,11 +124,25 @@ void StatusStrip::Arrange(int width, int height) {
   }
   status_.setFont(font);
   int left = 0;
-  QWidget* parts[3] = {&hint_, &status_, &progress_};
+  QWidget* parts[3] = {&hint_, &status_, &progressPart_};
   for (int i = 0; i < 3; ++i) {
-    parts[i]->setGeometry(left, 1, std::max(0, rights[i] - left - kPartGap), height - 2);
+    // The last part ends at the bar's right edge, whatever its width.
+    const int gap = i < 2 ? kPartGap : 0;
+    parts[i]->setGeometry(left, 1, std::max(0, rights[i] - left - gap), height - 2);
     left = rights[i];
   }
+  progress_.setGeometry(progressPart_.contentsRect());
+}
+
+QFont SmallFont(int cellHeightPx) {
+  // The largest size of a small sans-serif face whose lines are no higher than the cell.
+  QFont font(QStringLiteral("Small Fonts"));
+  font.setStyleHint(QFont::SansSerif);
+  for (int px = cellHeightPx; px > 1; --px) {
+    font.setPixelSize(px);
+    if (QFontMetrics(font).height() <= cellHeightPx) break;
+  }
+  return font;
 }
 
 bool StatusStrip::StatusFits() const {

@@ -2,7 +2,8 @@
 // its width. The first shows hints, the second the link status, the third holds the progress bar.
 // A status text that does not fit its part takes room from the hint part (which keeps a quarter
 // of the bar) and, if that is not enough, is written a font step smaller; the status part's
-// tooltip is always its whole text.
+// tooltip is always its whole text. Each part is a sunken panel, the last one reaching the bar's
+// right edge.
 //
 // State: the two texts and the progress bar's range and position, all set on the user
 // interface thread.
@@ -10,6 +11,8 @@
 //   ProgressStrip   the progress bar: filled part and "%d%%" text, white over the filled part
 //   StatusStrip     the three parts
 //   PartRight       the right edge of a part for a bar width
+//   SmallFont       the system's closest small sans-serif font of a cell height (the joystick's
+//                   status bar)
 #pragma once
 
 #include <QFrame>
@@ -37,6 +40,7 @@ class ProgressStrip : public QWidget {
 };
 
 int PartRight(int part, int barWidth);
+QFont SmallFont(int cellHeightPx);
 
 class StatusStrip : public QFrame {
  public:
@@ -50,9 +54,11 @@ class StatusStrip : public QFrame {
   // Whether the status text is shown whole in its part.
   bool StatusFits() const;
   QLabel& StatusPart() { return status_; }
+  QFrame& ProgressPart() { return progressPart_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void Arrange(int width, int height);
@@ -60,6 +66,7 @@ class StatusStrip : public QFrame {
 
   QLabel hint_;
   QLabel status_;
+  QFrame progressPart_;  // the sunken panel of part 2; the progress bar fills its inside
   ProgressStrip progress_;
 };
 

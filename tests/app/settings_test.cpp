@@ -56,7 +56,7 @@ TEST(Settings, LanguageNamesInUpperCase) {
 TEST(Settings, FlagsTextsAndLimits) {
   TempFolder dir;
   std::string path = dir.Write(
-      "s.ini", "[CommSettings]\nDefaultPortName=" + std::string(60, 'p') +
+      "s.ini", "[CommSettings]\nDefaultPortName=" + std::string(300, 'p') +
                    "\nEcho=5\nBeep=abc\n[Misc]\nDefaultKonfFile=" + std::string(300, 'f') +
                    "\nPropertiesOnStart=0\nAutoReadConf=\n"
                    "QueryLeaveMode=-2\nLanguage= deutsch \n");

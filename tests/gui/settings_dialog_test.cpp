@@ -166,7 +166,9 @@ void SettingsDialogTest::portListAndStoredPort() {
         [&](Settings& s) { CopyField(s.defaultPortName, sizeof s.defaultPortName, stored); });
     SettingsDialog dialog(nullptr, nullptr, TwoPorts);
     QCOMPARE(dialog.PortBox().currentIndex(), index);
-    if (index < 0) QCOMPARE(dialog.PortBox().currentText(), QString());
+    // A name the list does not hold is shown as stored.
+    if (index < 0) QCOMPARE(dialog.PortBox().currentText(), QString::fromLatin1(stored));
+    QCOMPARE(dialog.PortBox().count(), 4);  // the list offers every listed port all the same
     if (typed != nullptr) dialog.PortBox().setEditText(QString::fromLatin1(typed));
     dialog.Apply();
     QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string(applied));
@@ -176,10 +178,15 @@ void SettingsDialogTest::portListAndStoredPort() {
   check("", 0, nullptr, "");
   check("COM1:", 2, nullptr, "/dev/ttyS0");  // the classic name of /dev/ttyS0
   check("sim:tg5", 3, nullptr, "SIM:TG5");   // a simulated device, named in any case
-  // A port the machine does not list leaves the field empty, and then no port is stored; a
-  // name that only begins like a listed one is not that port.
-  check("/dev/ttyUSB9", -1, nullptr, "");
-  check("/dev/ttyUSB", -1, nullptr, "");
+  // A port the machine's list cannot name (a pseudo-terminal, a by-id link, an adapter not
+  // plugged in) stays in the field as written and is kept by Ok; a name that only begins like a
+  // listed one is not that port.
+  check("/dev/ttyUSB9", -1, nullptr, "/dev/ttyUSB9");
+  check("/dev/ttyUSB", -1, nullptr, "/dev/ttyUSB");
+  check("/dev/pts/7", -1, nullptr, "/dev/pts/7");
+  check("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0", -1, nullptr,
+        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
+  check("/dev/pts/7", -1, "offline", "");
   // Typed names are used as typed, trimmed; "offline" typed is no port.
   check("", 0, "COM7", "COM7");
   check("", 0, "  /dev/ttyACM3 ", "/dev/ttyACM3");
@@ -190,7 +197,7 @@ void SettingsDialogTest::portListAndStoredPort() {
            QStringLiteral("/dev/ttyUSB0  (FTDI FT232R USB UART (A1B2C3))"));
   QCOMPARE(dialog.PortBox().itemText(2), QStringLiteral("/dev/ttyS0"));
   // The field takes no more than the setting holds.
-  QTest::keyClicks(dialog.PortBox().lineEdit(), QString(80, QLatin1Char('x')));
+  QTest::keyClicks(dialog.PortBox().lineEdit(), QString(300, QLatin1Char('x')));
   QCOMPARE(dialog.PortBox().currentText().size(), static_cast<int>(kPortNameChars));
 }
 

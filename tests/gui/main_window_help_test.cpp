@@ -1,0 +1,424 @@
+// The assembled main window where the user points, types and chooses: tooltips and status bar
+// hints over the parameter rows, the copy arrows and the beam panel's buttons (tooltips on and
+// off), Enter on a focused command button, a port the system's list does not name kept by the
+// settings dialog's Ok, and the status bar's parts and font.
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QEnterEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "app/gui/main_window.h"
+#include "app/gui/settings_dialog.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/translations.h"
+#include "definitions/cell_text.h"
+#include "definitions/loader.h"
+#include "definitions/setup.h"
+#include "files/parameter_file.h"
+#include "gui/dialog_fixture.h"
+#include "link/dut_link.h"
+#include "platform/message_box.h"
+#include "sim/pty_server.h"
+#include "sim/sim_port.h"
+#include "temp_folder.h"
+
+using namespace lumo;
+using namespace lumo::gui;
+
+namespace {
+
+constexpr int kDeviceWaitMs = 20000;  // detection and exchanges on a loaded machine
+
+bool HasBox(const MessageRecorder& recorder, const char* msgId) {
+  for (const MessageBoxRequest& box : recorder.Boxes()) {
+    if (box.text == MsgText(msgId)) return true;
+  }
+  return false;
+}
+
+void SetTooltips(bool on) {
+  Settings settings = CurrentSettings();
+  settings.enableToolTips = on ? 1 : 0;
+  SetCurrentSettings(settings);
+}
+
+// The tooltip the window shows when the pointer rests at a point of widget.
+QString Tooltip(QWidget* widget, const QPoint& at) {
+  QToolTip::hideText();
+  if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000)) return QStringLiteral("?");
+  QHelpEvent event(QEvent::ToolTip, at, widget->mapToGlobal(at));
+  QApplication::sendEvent(widget, &event);
+  return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+void SendEnter(QWidget* widget) {
+  const QPoint at = widget->rect().center();
+  QEnterEvent event(at, widget->mapTo(widget->window(), at), widget->mapToGlobal(at));
+  QApplication::sendEvent(widget, &event);
+}
+
+void SendLeave(QWidget* widget) {
+  QEvent event(QEvent::Leave);
+  QApplication::sendEvent(widget, &event);
+}
+
+void SendMove(QWidget* widget, const QPoint& at) {
+  QMouseEvent event(QEvent::MouseMove, QPointF(at), QPointF(widget->mapToGlobal(at)), Qt::NoButton,
+                    Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(widget, &event);
+}
+
+QString DialogText(int id) {
+  const char* text = TooltipText(100, [id](uint32_t control) { return control == uint32_t(id); });
+  return text == nullptr ? QString() : FromCp1252(text);
+}
+
+}  // namespace
+
+class MainWindowHelpTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init();
+  void cleanup();
+  void tooltipsAndHintsWhereThePointerIs();
+  void enterRunsTheFocusedButton();
+  void unlistedPortSurvivesOk();
+  void statusBarReachesTheRightEdge();
+  void picturesWithoutClippedTexts();
+
+ private:
+  void Open(const char* definition, const std::string& port, bool expert);
+  void WaitForDevice();
+
+  test::PrivateRuntimeFolder runtime_;  // the port locks of this process alone
+  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<MessageRecorder> recorder_;
+  std::unique_ptr<ScopedMessageSink> sink_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+void MainWindowHelpTest::init() {
+  folder_ = std::make_unique<test::TempFolder>();
+  recorder_ = std::make_unique<MessageRecorder>();
+  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+}
+
+void MainWindowHelpTest::cleanup() {
+  window_.reset();
+  sink_.reset();
+  recorder_.reset();
+  folder_.reset();
+  sim::ForgetSimulatedDevices();
+  QToolTip::hideText();
+}
+
+void MainWindowHelpTest::Open(const char* definition, const std::string& port, bool expert) {
+  const std::string ini = "[CommSettings]\nDefaultPortName=" + port +
+                          "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n"
+                          "EnableToolTips=1\nQueryLeaveMode=0\n";
+  StartupPaths paths;
+  paths.startDir = folder_->Path();
+  paths.programDir = folder_->Path();
+  paths.programFileName = "lumokonf";
+  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
+  paths.startFlags = expert ? kStartExpert : 0;
+  SetCurrentStartupPaths(paths);
+  LoadSettings(paths.settingsFile);
+  SelectLanguageByName(CurrentSettings().language);
+  InitTranslations();
+  if (IsSimulatedPortName(port)) {
+    const auto kind = port == "SIM:JOVIX" ? sim::DeviceKind::Jovix : sim::DeviceKind::Tg5;
+    QVERIFY(sim::PrepareSimulatedDevice(port, sim::DefaultOptions(kind)) != nullptr);
+  }
+  window_ = std::make_unique<MainWindow>();
+  window_->SetQuitHook([](int) {});
+  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + definition, std::ios::binary);
+  QVERIFY(window_->Initialise(ParseDefinitionFile(in)));
+  window_->show();
+  window_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+}
+
+void MainWindowHelpTest::WaitForDevice() {
+  // Expert mode would open the settings dialog first: the link starts as its Ok starts it.
+  QVERIFY(window_->StartLinkOnPort(CurrentSettings().defaultPortName));
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
+  QCoreApplication::processEvents();
+}
+
+// Each widget answers its own tooltip and hint: a parameter row its description, a copy arrow
+// and the beam panel's buttons their texts; with tooltips off no tooltip shows, the hints stay.
+void MainWindowHelpTest::tooltipsAndHintsWhereThePointerIs() {
+  Open("TG5.txt", "SIM:TG5", true);
+  WaitForDevice();
+  ui::ListControl* list = window_->Table().List();
+  QWidget* rows = list->viewport();
+  const QString rowText =
+      FromCp1252(DisplayText(CurrentDefinition(), GetRecord(CurrentDefinition(), 0)->description));
+  QVERIFY(!rowText.isEmpty());
+  const QString copyText = QStringLiteral("Copy this value to column 'Edit'");
+  for (bool on : {true, false}) {
+    SetTooltips(on);
+    const QString expectRow = on ? rowText : QString();
+    // A parameter row: its description in the hint and, while tooltips are on, as the tooltip.
+    window_->Status().SetHint(QString());
+    SendEnter(rows);
+    const QPoint nameCell = list->CellRect(ui::ParameterTable::kColName, 0).center();
+    SendMove(rows, nameCell);
+    QCOMPARE(window_->Status().Hint(), rowText);
+    QCOMPARE(Tooltip(rows, nameCell), expectRow);
+    // The Device cell's copy arrow: its own text, in the hint too; back on the row, the row's.
+    SendMove(rows, list->CellRect(ui::ParameterTable::kColDevice, 0).center());
+    QToolButton* arrow = window_->Table().ArrowButton();
+    QVERIFY(arrow != nullptr);
+    SendEnter(arrow);
+    QCOMPARE(window_->Status().Hint(), copyText);
+    QCOMPARE(Tooltip(arrow, arrow->rect().center()), on ? copyText : QString());
+    SendLeave(arrow);
+    QCOMPARE(window_->Status().Hint(), rowText);
+    // The beam panel's buttons.
+    for (int id : {kIdAllBeams, kIdDeactivate, kIdBeamWrite, kIdBeamRead}) {
+      auto* button = window_->findChild<QPushButton*>(QStringLiteral("control%1").arg(id));
+      QVERIFY(button != nullptr);
+      const QString text = DialogText(id);
+      QVERIFY(!text.isEmpty());
+      window_->Status().SetHint(QString());
+      SendEnter(button);
+      QCOMPARE(window_->Status().Hint(), text);
+      QCOMPARE(Tooltip(button, button->rect().center()), on ? text : QString());
+    }
+    // A control without a text of its own still gets the window's: the read button.
+    QWidget* read = window_->ControlById(kIdRead);
+    SendEnter(read);
+    QCOMPARE(window_->Status().Hint(), DialogText(kIdRead));
+    QCOMPARE(Tooltip(read, read->rect().center()), on ? DialogText(kIdRead) : QString());
+  }
+}
+
+// Tab to a command button and press Enter: the button's command runs, never the exit question;
+// Enter on Quit still asks.
+void MainWindowHelpTest::enterRunsTheFocusedButton() {
+  Open("TG5.txt", "SIM:TG5", true);
+  WaitForDevice();
+  auto tabTo = [](QWidget* target) {
+    for (int i = 0; i < 80 && QApplication::focusWidget() != target; ++i) {
+      QWidget* focus = QApplication::focusWidget();
+      if (focus == nullptr) return false;
+      QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return QApplication::focusWidget() == target;
+  };
+  auto enter = [this] {
+    recorder_->Clear();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    return !HasBox(*recorder_, "QUERYENDSESSION") && !HasBox(*recorder_, "QUERYDISCARDCHANGES");
+  };
+  DutLink& link = TheLink();
+  // "read": a fresh read of the parameters.
+  QVERIFY(tabTo(window_->ControlById(kIdRead)));
+  QVERIFY(enter());
+  QVERIFY(link.Mode() != MODE_IDLE || !link.ConfigValid());
+  QTRY_VERIFY_WITH_TIMEOUT(link.ConfigValid() && link.Mode() == MODE_IDLE, kDeviceWaitMs);
+  // "write": an Edit value reaches the device.
+  PVar* record = nullptr;
+  for (size_t i = 0; i < CurrentDefinition()->Count() && record == nullptr; ++i) {
+    PVar& candidate = CurrentDefinition()->records[i];
+    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) record = &candidate;
+  }
+  QVERIFY(record != nullptr);
+  const int32_t other = record->states[0].value == DeviceValue(record) ? record->states[1].value
+                                                                       : record->states[0].value;
+  SetEdit(record, other);
+  window_->UpdateEnabling();
+  QVERIFY(tabTo(window_->ControlById(kIdWrite)));
+  QVERIFY(enter());
+  QTRY_VERIFY_WITH_TIMEOUT(link.Mode() == MODE_IDLE && DeviceValue(record) == other, kDeviceWaitMs);
+  // "set": the range preset asks before it writes.
+  static_cast<QLineEdit*>(window_->ControlById(kIdRangeField))->setText(QStringLiteral("2"));
+  QVERIFY(tabTo(window_->ControlById(kIdRangeSet)));
+  recorder_->QueueAnswer(MsgAnswer::No);
+  QVERIFY(enter());
+  QVERIFY(HasBox(*recorder_, "SIG_QWRITE") || HasBox(*recorder_, "ERRSIG_MAXDISTANCE"));
+  // Enter on Quit is the exit question; the focused button's default is given back.
+  QVERIFY(tabTo(window_->ControlById(kIdQuit)));
+  recorder_->QueueAnswer(MsgAnswer::No);
+  QVERIFY(!enter());
+  // "1 Normal operation": the device goes back to normal operation.
+  QVERIFY(tabTo(window_->CommandButton(kIdNormalMode)));
+  QVERIFY(enter());
+  QTRY_VERIFY_WITH_TIMEOUT(!link.InConfigMode(), kDeviceWaitMs);
+}
+
+// Expert mode opens the settings dialog first; a stored pseudo-terminal, which the system's list
+// cannot name, stays in the port field, and Ok starts the link on it.
+void MainWindowHelpTest::unlistedPortSurvivesOk() {
+  sim::PtyServer server;
+  int err = 0;
+  QVERIFY(server.Open(false, true, err));
+  server.Start(std::make_shared<sim::SimDevice>(sim::DefaultOptions(sim::DeviceKind::Tg5)));
+  const std::string pty = server.SlavePath();
+  Open("TG5.txt", pty, true);
+  QString shown;
+  bool pressed = false;
+  QTimer poll;
+  connect(&poll, &QTimer::timeout, this, [&] {
+    auto* dialog = dynamic_cast<SettingsDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || pressed) return;
+    pressed = true;
+    shown = dialog->PortBox().currentText();
+    static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+  });
+  poll.start(20);
+  window_->FirstAction();
+  QTRY_VERIFY_WITH_TIMEOUT(pressed, kDeviceWaitMs);
+  poll.stop();
+  QCOMPARE(shown, QString::fromStdString(pty));
+  QCOMPARE(std::string(CurrentSettings().defaultPortName), pty);
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().InConfigMode(), kDeviceWaitMs);
+  QCOMPARE(TheLink().PortName(), pty);
+  QTRY_VERIFY_WITH_TIMEOUT(window_->Status().Status().contains(QString::fromStdString(pty)),
+                           kDeviceWaitMs);
+  QVERIFY(!HasBox(*recorder_, "ERRCOMOPENFAILED"));
+  window_.reset();  // the link ends before the pseudo-terminal goes
+  server.Stop();
+}
+
+// The status bar spans the window; its last part ends at the right edge at every width and in
+// both languages; the joystick's status bar is written in a small font of 11 pixels' height.
+void MainWindowHelpTest::statusBarReachesTheRightEdge() {
+  for (const char* port : {"SIM:TG5", "SIM:JOVIX"}) {
+    const bool jovix = std::string(port) == "SIM:JOVIX";
+    Open(jovix ? "Jovix.txt" : "TG5.txt", port, true);
+    StatusStrip& status = window_->Status();
+    QCOMPARE(status.geometry().left(), 0);
+    QCOMPARE(status.geometry().right(), window_->rect().right());
+    const int cell = QFontMetrics(status.font()).height();
+    if (jovix) {
+      QVERIFY2(cell <= 11 && cell >= 8, qPrintable(QString::number(cell)));
+      QVERIFY(QFontMetrics(status.StatusPart().font()).height() <= 11);
+    } else {
+      QCOMPARE(status.font(), window_->font());
+    }
+    for (LangId language : {kLangEnglish, kLangGerman}) {
+      SelectLanguage(language);
+      status.SetStatus(FromCp1252(FillText(MsgText("NODEVICE"), {"Jovix, Joystick-Steuerung"})));
+      for (int width : {window_->width(), 300, 451, 640, 1001, 1600}) {
+        status.resize(width, status.height());
+        const QRect progress = status.ProgressPart().geometry();
+        QCOMPARE(progress.right(), width - 1);
+        QVERIFY(progress.width() > 0);
+        QVERIFY(status.StatusPart().geometry().right() < progress.left());
+        QVERIFY(status.ProgressPart().frameShape() == QFrame::Panel);
+      }
+      status.resize(window_->width(), status.height());
+      QCOMPARE(status.ProgressPart().geometry().right(), window_->rect().right());
+    }
+    window_.reset();
+    sim::ForgetSimulatedDevices();
+  }
+}
+
+// Buttons and labels whose text does not fit, and controls outside their parent, of a window.
+QStringList LayoutFaults(QWidget* window) {
+  QStringList faults;
+  for (QWidget* widget : window->findChildren<QWidget*>()) {
+    if (!widget->isVisibleTo(window) || widget->isWindow()) continue;
+    QWidget* parent = widget->parentWidget();
+    const bool inside = parent->rect().contains(widget->geometry());
+    const bool scrolled = qobject_cast<QAbstractScrollArea*>(parent->parentWidget()) != nullptr;
+    if (!inside && !scrolled)
+      faults << QStringLiteral("outside: %1 %2")
+                    .arg(QString::fromLatin1(widget->metaObject()->className()),
+                         widget->objectName());
+    QString text;
+    if (auto* button = qobject_cast<QPushButton*>(widget)) text = button->text();
+    if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
+    text.remove(QLatin1Char('&'));
+    if (text.isEmpty()) continue;
+    const int room = widget->contentsRect().width();
+    if (widget->fontMetrics().horizontalAdvance(text) > room)
+      faults << QStringLiteral("clipped: ") + text;
+  }
+  return faults;
+}
+
+// The pictures of the manual: both devices, both languages, expert mode, the settings dialog;
+// none shows a clipped text or a control outside its group box. On a real X server also the
+// tooltip over a parameter row, with the pointer really there.
+void MainWindowHelpTest::picturesWithoutClippedTexts() {
+  const bool x11 = QGuiApplication::platformName() == QStringLiteral("xcb");
+  for (const char* port : {"SIM:TG5", "SIM:JOVIX"}) {
+    const bool jovix = std::string(port) == "SIM:JOVIX";
+    Open(jovix ? "Jovix.txt" : "TG5.txt", port, true);
+    WaitForDevice();
+    for (const char* language : {"English", "German"}) {
+      Settings settings = CurrentSettings();
+      CopyField(settings.language, sizeof settings.language, language);
+      SetCurrentSettings(settings);
+      window_->LanguageChanged();
+      QCoreApplication::processEvents();
+      const QStringList faults = LayoutFaults(window_.get());
+      QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral(" | "))));
+      const QString name =
+          QStringLiteral("main_window_%1_%2.png")
+              .arg(jovix ? QStringLiteral("jovix") : QStringLiteral("tg5"),
+                   QString::fromLatin1(std::string(language) == "German" ? "de" : "en"));
+      QVERIFY(window_->grab().save(test::ScreenshotPath(qPrintable(name))));
+      SettingsDialog dialog(nullptr, window_.get());
+      dialog.show();
+      QCoreApplication::processEvents();
+      const QStringList dialogFaults = LayoutFaults(&dialog);
+      QVERIFY2(dialogFaults.isEmpty(), qPrintable(dialogFaults.join(QStringLiteral(" | "))));
+      QVERIFY(dialog.grab().save(test::ScreenshotPath(qPrintable(
+          QStringLiteral("settings_dialog_%1.png")
+              .arg(QString::fromLatin1(std::string(language) == "German" ? "de" : "en"))))));
+    }
+    if (x11 && !jovix) {
+      // English again; the pointer rests on the first parameter row.
+      Settings settings = CurrentSettings();
+      CopyField(settings.language, sizeof settings.language, "English");
+      SetCurrentSettings(settings);
+      window_->LanguageChanged();
+      SetTooltips(true);
+      ui::ListControl* list = window_->Table().List();
+      const QPoint at = list->CellRect(ui::ParameterTable::kColName, 2).center();
+      QCursor::setPos(list->viewport()->mapToGlobal(at + QPoint(3, 0)));
+      QTest::qWait(50);
+      QCursor::setPos(list->viewport()->mapToGlobal(at));
+      QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
+      const QString expected = FromCp1252(
+          DisplayText(CurrentDefinition(), GetRecord(CurrentDefinition(), 2)->description));
+      QCOMPARE(QToolTip::text(), expected);
+      QCOMPARE(window_->Status().Hint(), expected);
+      QTest::qWait(200);
+      const QRect area = window_->frameGeometry().adjusted(-2, -2, 60, 40);
+      QVERIFY(window_->screen()
+                  ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                  .save(test::ScreenshotPath("tooltip_parameter_row.png")));
+    }
+    window_.reset();
+    sim::ForgetSimulatedDevices();
+  }
+}
+
+int main(int argc, char** argv) {
+  // Offscreen unless a platform is asked for (a real X server shows real focus and tooltips).
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  MainWindowHelpTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_help_test.moc"
