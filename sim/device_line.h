@@ -9,7 +9,7 @@
 //
 //   WaitPowerOn  wait until the device is supplied, giving the epoch of that switch-on
 //   ReadByte     one byte sent by the program, with a time limit
-//   Write        bytes to the program
+//   Write        bytes to the program; returns when the last of them has left (paced lines)
 //   BaudRate     the rate the program set on its side of the line
 //   Close        end the line (any thread)
 //
@@ -31,7 +31,8 @@ class DeviceLine {
   virtual bool WaitPowerOn(uint64_t& epoch) = 0;
   // Waits up to timeoutMs (negative: no limit) for one byte from the program.
   virtual LineRead ReadByte(uint64_t epoch, uint8_t& byte, int timeoutMs) = 0;
-  // Sends bytes to the program; dropped when the supply of that epoch is gone.
+  // Sends bytes to the program, returning when they have left; dropped when the supply of that
+  // epoch is gone.
   virtual void Write(uint64_t epoch, const uint8_t* data, size_t n) = 0;
   // The baud rate the program set on its side of the line (0 when unknown).
   virtual uint32_t BaudRate() = 0;

@@ -147,7 +147,11 @@ LineRead SimLine::ReadByte(uint64_t epoch, uint8_t& byte, int timeoutMs) {
   }
 }
 
+// Like a UART, the device's line takes its bytes one character time after another: the call
+// returns when the last of them has arrived (what the device does next, a restart say, comes
+// after its bytes are out).
 void SimLine::Write(uint64_t epoch, const uint8_t* data, size_t n) {
+  Clock::time_point sent;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!PoweredLocked() || epoch != epoch_ || silent_) return;
@@ -167,8 +171,11 @@ void SimLine::Write(uint64_t epoch, const uint8_t* data, size_t n) {
       }
       toProgram_.push_back({value, ArrivalLocked(lastToProgram_)});
     }
+    sent = lastToProgram_;
   }
   changed_.notify_all();
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_until(lock, sent, [&] { return closed_ || !PoweredLocked() || epoch != epoch_; });
 }
 
 uint32_t SimLine::BaudRate() {

@@ -215,6 +215,17 @@ TEST_P(LineMatrix, ConnectReadWriteSignalSelfTestAndFlash) {
   options.beamCount = cell.pages == Pages::Long255 ? 255 : cell.pages == Pages::Long120 ? 120 : 32;
   auto device = sim::PrepareSimulatedDevice(port, options);
   ASSERT_NE(device, nullptr);
+  // LUMO_LINE_TRACE=1: the device's side of every exchange on standard error.
+  if (std::getenv("LUMO_LINE_TRACE") != nullptr) {
+    const auto t0 = Clock::now();
+    device->SetTraceSink([t0](const sim::TraceEvent& e) {
+      std::string text;
+      for (uint8_t b : e.bytes) text += " " + std::to_string(b);
+      std::fprintf(stderr, "%6ld %s%s %s\n", Ms(t0),
+                   e.kind == sim::TraceEvent::Kind::Received ? "<-" : "->", text.c_str(),
+                   e.note.c_str());
+    });
+  }
 
   std::ifstream rules(
       std::string(LUMO_EXAMPLES_DIR) + (tg5 ? "/Limits_TG5.txt" : "/Limits_Jovix.txt"),
