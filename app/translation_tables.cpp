@@ -216,6 +216,8 @@ TranslationRow g_messages[] = {
             "they were:\n%s"},
       {kDe, "Die Strahlkonfiguration dieser Parameterdatei ist nicht lesbar; die Strahlen "
             "bleiben unver\xE4ndert:\n%s"}}},
+    {kById, 0, "KFG_BEAMLINEMARK", 0, 0,
+     {{kEn, "%s (beam line unreadable)"}, {kDe, "%s (Strahlzeile unlesbar)"}}},
     {kById, 0, "FILE_USED", 0, 0, {{kEn, "File: %s"}, {kDe, "Datei: %s"}}},
     {kById, 0, "ERRKFG_WRONGDUT", 0, 0,
      {{kEn, "Parameter file is not suitable for this device (\"%s\")!"},

@@ -212,9 +212,20 @@ void ParameterTable::SetHeaders() {
   list_.SetHeaderText(kColEdit, Msg("PARCOLEDIT"));
   if (loadedFile_.empty()) {
     list_.SetHeaderText(kColFile, Msg("PARCOLFILE"));
+  } else if (beamLineUnreadable_) {
+    const size_t slash = loadedFile_.find_last_of('/');
+    const std::string name =
+        slash == std::string::npos ? loadedFile_ : loadedFile_.substr(slash + 1);
+    list_.SetHeaderText(kColFile,
+                        Msg("KFG_BEAMLINEMARK").replace(QStringLiteral("%s"), FromCp1252(name)));
   } else {
     list_.SetHeaderTextShortened(kColFile, FromCp1252(loadedFile_));
   }
+}
+
+void ParameterTable::SetFileBeamLineUnreadable(bool unreadable) {
+  beamLineUnreadable_ = unreadable;
+  SetHeaders();
 }
 
 void ParameterTable::SetCaption() {
@@ -232,6 +243,7 @@ void ParameterTable::EnableButtons() {
 
 void ParameterTable::SetLoadedFile(const std::string& path) {
   loadedFile_ = path;
+  beamLineUnreadable_ = false;
   SetHeaders();
 }
 

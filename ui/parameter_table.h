@@ -29,7 +29,7 @@
 //     text (control 121) where no row is; the arrow buttons carry their own text.
 //   - editFinished(): an Edit value may have changed (the main window updates its enabling).
 //
-//   Attach, RefreshTable, SetLoadedFile, LoadedFile
+//   Attach, RefreshTable, SetLoadedFile, SetFileBeamLineUnreadable, LoadedFile
 //   CopyDeviceToEditColumn, CopyFileToEditColumn, CopyOneValue
 //   PlaceCommandButtons, List, Hint, ArrowButton
 //   RowHeightFor           the row height the definition needs in a font
@@ -69,6 +69,9 @@ class ParameterTable : public QGroupBox {
 
   // The loaded parameter file's path (Windows-1252); empty: none loaded.
   void SetLoadedFile(const std::string& path);
+  // The loaded file's beam line could not be read (its beams were not taken): the File header
+  // says so, with the file's name.
+  void SetFileBeamLineUnreadable(bool unreadable);
   const std::string& LoadedFile() const { return loadedFile_; }
 
   void CopyDeviceToEditColumn();
@@ -128,6 +131,7 @@ class ParameterTable : public QGroupBox {
   ParDef* definition_ = nullptr;
   DeviceAccess* access_ = nullptr;
   std::string loadedFile_;
+  bool beamLineUnreadable_ = false;
   QString hint_;
   QPointer<QToolButton> arrow_;
   int arrowColumn_ = -1;

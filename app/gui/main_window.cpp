@@ -225,7 +225,12 @@ MainWindow::MainWindow(QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
-  // Order: hook, link (its thread posts to this window), then the definition.
+  // Order: hook, link (its thread posts to this window), then the definition. Nothing the
+  // children do while they go (a focus change, a cancelled editor) may ask to exit any more:
+  // the members that question needs are destroyed before the children.
+  destroying_ = true;
+  paramTable_.disconnect(this);
+  beamPanel_.disconnect(this);
   if (initialised_) qApp->removeEventFilter(this);
   TheLink().StopLink();
   QCoreApplication::removePostedEvents(this, LinkQEvent::EventType());
@@ -679,10 +684,13 @@ bool MainWindow::LoadParameterFileCommand(const std::string& path) {
   target.deviceType = &type;
   target.autoCopyConf = CurrentSettings().autoCopyConf != 0;
   target.beams = &beamPanel_.States();
+  BeamLineState beamLine = BeamLineState::None;
+  target.beamLine = &beamLine;
   bool accepted = lumo::LoadParameterFile(chosen, target);
   if (type != DeviceType()) SetDeviceType(type);
   if (accepted) {
     paramTable_.SetLoadedFile(PathForText(chosen));  // the header shows Windows-1252 text
+    paramTable_.SetFileBeamLineUnreadable(beamLine == BeamLineState::Unreadable);
   }
   UpdateEnabling();
   return accepted;
@@ -763,6 +771,7 @@ bool MainWindow::UnsavedChanges() const {
 }
 
 void MainWindow::ExitQuery(int exitCode) {
+  if (destroying_) return;
   if (DeviceType() == kDeviceJovix) {
     quit_(exitCode);
     return;

@@ -223,7 +223,8 @@ class MainWindow : public QDialog {
   bool narrowed_ = false;
   bool rulesLoaded_ = false;
   bool initialised_ = false;
-  uint32_t openError_ = 0;  // the serial layer's error of the last failed StartLinkOnPort
+  bool destroying_ = false;  // the destructor runs: no exit question, no quit
+  uint32_t openError_ = 0;   // the serial layer's error of the last failed StartLinkOnPort
 };
 
 }  // namespace lumo::gui

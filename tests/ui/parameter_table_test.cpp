@@ -419,6 +419,12 @@ class ParameterTableTest : public QObject {
     table_->RefreshTable();
     QCOMPARE(L()->HeaderText(ParameterTable::kColFile), header);
     QCOMPARE(L()->HeaderText(ParameterTable::kColDevice), QStringLiteral("Device"));
+    // A file whose beam line could not be read says so in its header; the next file does not.
+    table_->SetFileBeamLineUnreadable(true);
+    QCOMPARE(L()->HeaderText(ParameterTable::kColFile),
+             QStringLiteral("tg5 front.par (beam line unreadable)"));
+    table_->SetLoadedFile("/tmp/b.par");
+    QVERIFY(!L()->HeaderText(ParameterTable::kColFile).contains(QStringLiteral("unreadable")));
   }
 
   void Screenshot() {
