@@ -362,6 +362,11 @@ void SimDevice::WritePage(bool longForm) {
     auto& cells = memory_[page];
     for (size_t i = 0; i < data.size() && i < cells.size(); ++i)
       cells[i] = options_.flashSemantics ? static_cast<uint8_t>(cells[i] & data[i]) : data[i];
+    for (const KeptBits& kept : keptBits_) {
+      if (kept.page != page || kept.offset >= cells.size()) continue;
+      uint8_t& cell = cells[kept.offset];
+      cell = static_cast<uint8_t>((cell & ~kept.mask) | (kept.bits & kept.mask));
+    }
   }
   Discard(Options().writePageMs);
   Note("page " + std::to_string(page) + " written");
@@ -649,6 +654,11 @@ void SimDevice::SetSelfTestBlock(char command, const std::vector<uint8_t>& block
 void SimDevice::RefuseNextWrite() {
   std::lock_guard<std::mutex> lock(mutex_);
   refuseNext_ = true;
+}
+
+void SimDevice::KeepBits(int page, size_t offset, uint8_t mask, uint8_t bits) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  keptBits_.push_back({page, offset, mask, bits});
 }
 
 void SimDevice::RefuseNextErase() {

@@ -31,6 +31,8 @@
 //   StrayByteInNextPageRead  the next page read's answer carries one byte more at a position
 //                         (0: before it; its length or more: right behind it)
 //   CorruptPageReads      the next n page reads' answers have one byte inverted, each another
+//   KeepBits              from now on one byte keeps some of its bits whatever a page write
+//                         brings (a cell that does not take every value; the write is ACKed)
 //   Received              every byte the firmware received, in order (WaitForReceived)
 //   SetTraceSink          a callback for every exchange (device thread)
 #pragma once
@@ -107,6 +109,8 @@ class SimDevice {
   void ShortenPageReads(int count = 1);
   void StrayByteInNextPageRead(size_t position);
   void CorruptPageReads(int count = 1);
+  // Every later page write leaves the bits of mask in (page, offset) at those of bits.
+  void KeepBits(int page, size_t offset, uint8_t mask, uint8_t bits);
   void MoveStick();
   // The rate the device's own line runs at: 0 follows the program, 2400 after "2".
   uint32_t DeviceBaud() const;
@@ -157,6 +161,12 @@ class SimDevice {
   int corruptReads_ = 0;
   size_t corruptAt_ = 0;  // moves on with every corrupted answer
   std::optional<size_t> strayAt_;
+  struct KeptBits {
+    int page;
+    size_t offset;
+    uint8_t mask, bits;
+  };
+  std::vector<KeptBits> keptBits_;  // applied to every page write, in order
   std::vector<uint8_t> received_;
   std::optional<FlashRecord> lastFlash_;
   int flashCount_ = 0;

@@ -145,15 +145,16 @@ void BeamPanel::LayOut() {
   auto place = [&](QWidget& widget, const Place& p, int dy, int grow) {
     widget.setGeometry(p.x * bx / 4, p.y * by / 8 + dy, p.w * bx / 4, p.h * by / 8 + grow);
   };
-  place(list_, kList, 0, lowerShift_);
-  place(activateAll_, kActivateAll, lowerShift_, 0);
-  place(example_, kExample, lowerShift_, 0);
-  place(rangeField_, kField, lowerShift_, 0);
-  place(deactivate_, kDeactivate, lowerShift_, 0);
-  place(writeBeams_, kWrite, lowerShift_, 0);
-  place(readBeams_, kRead, lowerShift_, 0);
-  place(activeLabel_, kActiveLabel, lowerShift_, 0);
-  place(activeText_, kActiveText, lowerShift_, 0);
+  const int shift = lowerShift_ + growth_;
+  place(list_, kList, 0, shift);
+  place(activateAll_, kActivateAll, shift, 0);
+  place(example_, kExample, shift, 0);
+  place(rangeField_, kField, shift, 0);
+  place(deactivate_, kDeactivate, shift, 0);
+  place(writeBeams_, kWrite, shift, 0);
+  place(readBeams_, kRead, shift, 0);
+  place(activeLabel_, kActiveLabel, shift, 0);
+  place(activeText_, kActiveText, shift, 0);
   // Texts wider in this font than the template allows grow to the right.
   auto widen = [this](QLabel& label) {
     const int room = width() - label.x() - 2;
@@ -184,6 +185,12 @@ void BeamPanel::SetColumnWidths() {
 
 void BeamPanel::MoveLowerControls(int dy) {
   lowerShift_ = dy;
+  LayOut();
+}
+
+void BeamPanel::SetGrowth(int dy) {
+  if (dy == growth_) return;
+  growth_ = dy;
   LayOut();
 }
 

@@ -29,10 +29,12 @@
 //   - Retranslate after a language change (captions of the panel's own controls).
 //   - MoveLowerControls(dy): without expert mode, the controls below the list move down by dy and
 //     the list grows by dy.
+//   - SetGrowth(dy): the panel is dy taller than the template (a larger main window): the list
+//     grows by dy, the controls below it keep their distance to the panel's bottom.
 //
 //   Attach, RefreshPanel, Retranslate, Range, States, Changed
 //   ToggleBeam, ActivateAll, DeactivateRangeText, TakeFromDevice, PutIntoEditImage
-//   ActiveBeamsText, RangeField, List, SetDeviceControls, MoveLowerControls
+//   ActiveBeamsText, RangeField, List, SetDeviceControls, MoveLowerControls, SetGrowth
 #pragma once
 
 #include <QGroupBox>
@@ -81,6 +83,7 @@ class BeamPanel : public QGroupBox {
   QLabel* ActiveBeamsText() { return &activeText_; }
   void SetDeviceControls(std::vector<QWidget*> controls);
   void MoveLowerControls(int dy);
+  void SetGrowth(int dy);
 
  signals:
   void commandRequested(int command);
@@ -116,6 +119,7 @@ class BeamPanel : public QGroupBox {
   BeamStates states_{};
   BeamRange range_{};
   int lowerShift_ = 0;
+  int growth_ = 0;  // SetGrowth
   bool laidOut_ = false;
 };
 

@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
@@ -53,28 +54,32 @@ constexpr int kClientWidthDlu = 497;
 constexpr int kClientHeightDlu = 298;
 constexpr const char* kLimitsFileName = "Limits.txt";  // the self-test rules
 
-// One control of template 100: id, kind and place in dialog units.
+// One control of template 100: id, kind, place in dialog units, and the corner it keeps its
+// distance to when the window is larger than the template (the table's own buttons are placed
+// by the table under its columns).
 enum class Kind { Button, DefaultButton, Label, Edit, Frame };
+enum class Anchor { Table, BottomLeft, BottomRight };
 struct TemplateRow {
   int id;
   Kind kind;
   int x, y, width, height;
+  Anchor anchor;
 };
-// id, kind, x, y, width, height
+// id, kind, x, y, width, height, anchor
 constexpr TemplateRow kTemplate[] = {
-    {kIdRead, Kind::Button, 15, 54, 73, 13},
-    {kIdCopyDevice, Kind::Button, 15, 66, 73, 13},
-    {kIdSaveFile, Kind::Button, 87, 54, 73, 13},
-    {kIdWrite, Kind::Button, 87, 66, 73, 13},
-    {kIdLoadFile, Kind::Button, 159, 54, 73, 13},
-    {kIdCopyFile, Kind::Button, 159, 66, 73, 13},
-    {kIdReferencesLabel, Kind::Label, 363, 236, 67, 9},
-    {kIdReferences, Kind::Button, 434, 233, 54, 14},
-    {kIdRangeLabel, Kind::Label, 365, 252, 128, 9},
-    {kIdRangeUnit, Kind::Label, 368, 265, 47, 9},
-    {kIdRangeField, Kind::Edit, 419, 263, 24, 12},
-    {kIdRangeSet, Kind::Button, 448, 263, 42, 12},
-    {kIdQuit, Kind::DefaultButton, 11, 256, 60, 16},
+    {kIdRead, Kind::Button, 15, 54, 73, 13, Anchor::Table},
+    {kIdCopyDevice, Kind::Button, 15, 66, 73, 13, Anchor::Table},
+    {kIdSaveFile, Kind::Button, 87, 54, 73, 13, Anchor::Table},
+    {kIdWrite, Kind::Button, 87, 66, 73, 13, Anchor::Table},
+    {kIdLoadFile, Kind::Button, 159, 54, 73, 13, Anchor::Table},
+    {kIdCopyFile, Kind::Button, 159, 66, 73, 13, Anchor::Table},
+    {kIdReferencesLabel, Kind::Label, 363, 236, 67, 9, Anchor::BottomRight},
+    {kIdReferences, Kind::Button, 434, 233, 54, 14, Anchor::BottomRight},
+    {kIdRangeLabel, Kind::Label, 365, 252, 128, 9, Anchor::BottomRight},
+    {kIdRangeUnit, Kind::Label, 368, 265, 47, 9, Anchor::BottomRight},
+    {kIdRangeField, Kind::Edit, 419, 263, 24, 12, Anchor::BottomRight},
+    {kIdRangeSet, Kind::Button, 448, 263, 42, 12, Anchor::BottomRight},
+    {kIdQuit, Kind::DefaultButton, 11, 256, 60, 16, Anchor::BottomLeft},
 };
 constexpr QRect kParamFrameDlu(3, 23, 351, 258);
 constexpr QRect kBeamFrameDlu(359, 23, 135, 258);
@@ -117,6 +122,9 @@ const std::vector<MenuRow> kTg5Menu = {{kIdMenuFile, {kIdSettings, kIdLoadConfig
 const std::vector<MenuRow> kJovixMenu = {{kIdMenuFile, {kIdSettings, kIdLoadConfig, kIdExit}},
                                          {kIdMenuSelfTest, {kIdSelfTest, kIdSelfCalibration}},
                                          {kIdMenuHelp, {kIdHelp, kIdTooltips, 0, kIdAbout}}};
+
+// The object name of the pull-downs BuildMenu makes (children of the menu bar).
+const QString kPullDownName = QStringLiteral("pullDown");
 
 // The status bar hint of a menu item.
 const char* MenuHintId(int id) {
@@ -211,16 +219,23 @@ MainWindow::MainWindow(QWidget* parent)
       sink_(this) {
   setFont(font_);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  // The template's size is the window's default and smallest size; a larger window gives its
+  // room to the client area (ArrangeClient), the status bar keeps its height.
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->setMenuBar(&menuBar_);
-  layout->addWidget(&client_);
-  layout->addWidget(&status_);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
-  client_.setFixedSize(units_.X(kClientWidthDlu), units_.Y(kClientHeightDlu));
+  layout->addWidget(&client_, 1);
+  layout->addWidget(&status_, 0);
+  baseClient_ = QSize(units_.X(kClientWidthDlu), units_.Y(kClientHeightDlu));
+  client_.setMinimumSize(baseClient_);
+  client_.setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  status_.setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   CreateTemplateControls();
+  layout->activate();
+  resize(minimumSize());
   quit_ = [](int code) { QCoreApplication::exit(code); };
 }
 
@@ -325,6 +340,39 @@ void MainWindow::CreateTemplateControls() {
   connect(&beamPanel_, &ui::BeamPanel::commandRequested, this, [this](int id) { Command(id); });
 }
 
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);  // the layout has sized the client area already
+  ArrangeClient();
+}
+
+void MainWindow::ArrangeClient() {
+  // Room beyond the default size: the parameter frame takes it (wider and taller); the beam
+  // panel keeps its width at the right edge and grows downwards; the other controls keep their
+  // distance to the corner they belong to.
+  const int dx = std::max(0, client_.width() - baseClient_.width());
+  const int dy = std::max(0, client_.height() - baseClient_.height());
+  auto place = [this](const QRect& dlu) {
+    return units_.Rect(dlu.x(), dlu.y(), dlu.width(), dlu.height());
+  };
+  paramTable_.setGeometry(place(kParamFrameDlu).adjusted(0, 0, dx, dy));
+  beamPanel_.SetGrowth(dy);
+  beamPanel_.setGeometry(place(kBeamFrameDlu).translated(dx, 0).adjusted(0, 0, 0, dy));
+  for (const TemplateRow& row : kTemplate) {
+    const QRect home = units_.Rect(row.x, row.y, row.width, row.height);
+    QWidget* widget = controls_[row.id];
+    switch (row.anchor) {
+      case Anchor::Table:
+        break;
+      case Anchor::BottomLeft:
+        widget->move(home.topLeft() + QPoint(0, dy));
+        break;
+      case Anchor::BottomRight:
+        widget->move(home.topLeft() + QPoint(dx, dy));
+        break;
+    }
+  }
+}
+
 bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
   auto adapt = [this](const ParDef& list, int type) { AdaptWindow(list, type); };
   bool ok =
@@ -368,11 +416,16 @@ void MainWindow::AdaptWindow(const ParDef& list, int deviceType) {
 }
 
 void MainWindow::BuildMenu() {
+  // The pull-downs of an earlier set-up go with their actions; later, since a language change
+  // may come from inside one of their items' triggered signal (File -> Settings).
+  for (QMenu* menu : menuBar_.findChildren<QMenu*>(kPullDownName, Qt::FindDirectChildrenOnly))
+    menu->deleteLater();
   menuBar_.clear();
   actions_.clear();
   const std::vector<MenuRow>& rows = DeviceType() == kDeviceJovix ? kJovixMenu : kTg5Menu;
   for (const MenuRow& row : rows) {
     QMenu* menu = menuBar_.addMenu(Menu(static_cast<uint32_t>(row.pullDown)));
+    menu->setObjectName(kPullDownName);
     actions_[row.pullDown] = menu->menuAction();
     connect(menu->menuAction(), &QAction::hovered, this, [this] { status_.SetHint(QString()); });
     for (int id : row.items) {
@@ -492,8 +545,11 @@ bool MainWindow::SetUpWindow() {
     if (!narrowed_) {
       narrowed_ = true;
       int centre = frameGeometry().center().x();
-      QRect frame = paramTable_.geometry();
-      client_.setFixedWidth(frame.left() + frame.right() + 1);
+      const QRect frame = units_.Rect(kParamFrameDlu.x(), kParamFrameDlu.y(),
+                                      kParamFrameDlu.width(), kParamFrameDlu.height());
+      const int narrower = baseClient_.width() - (frame.left() + frame.right() + 1);
+      baseClient_.setWidth(frame.left() + frame.right() + 1);
+      client_.setMinimumWidth(baseClient_.width());
       beamPanel_.hide();
       // The beam panel's neighbours in the template lie outside the narrowed window.
       for (int id : {kIdReferencesLabel, kIdReferences, kIdRangeLabel, kIdRangeUnit, kIdRangeField,
@@ -501,6 +557,7 @@ bool MainWindow::SetUpWindow() {
         controls_[id]->hide();
       }
       layout()->activate();
+      resize(std::max(minimumWidth(), width() - narrower), height());
       move(centre - frameGeometry().width() / 2, y());
     }
   }

@@ -26,6 +26,7 @@
 //   LoadSelfTestRules   "Limits.txt" into the rule table, handed to the link for the self-test
 //   OpenSelfTest / FirmwareUpdate   the self-test results dialog, the firmware update command
 //   WindowFits          the screen-size check's test
+//   ArrangeClient       the controls' places when the window is larger than its default size
 #pragma once
 
 #include <QDialog>
@@ -156,10 +157,13 @@ class MainWindow : public QDialog {
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void reject() override;
 
  private:
   void CreateTemplateControls();
+  // The controls' places for the client area's size (the template's places at the default size).
+  void ArrangeClient();
   QPushButton* AddButton(int id, QWidget* parent, const QRect& place);
   QLabel* AddLabel(int id, QWidget* parent, const QRect& place);
   void AdaptWindow(const ParDef& definition, int deviceType);
@@ -203,6 +207,7 @@ class MainWindow : public QDialog {
   DialogUnits units_;
   QMenuBar menuBar_;
   QWidget client_;
+  QSize baseClient_;  // the client area at the window's default size (narrower for the joystick)
   StatusStrip status_;
   std::map<int, QWidget*> controls_;
   std::map<int, QPushButton*> commandButtons_;

@@ -6,11 +6,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QtTest>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 
+#include "app/gui/gui_text.h"
 #include "app/gui/main_window.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -63,6 +66,10 @@ class MainWindowTest : public QObject {
   void joystickNegativeCentres();
   void statusTextReadable();
   void germanTextsAreTranslated();
+  void largerWindowGivesRoomToTheTable();
+  void joystickWindowGrowsToo();
+  void languageChangeKeepsOneSetOfMenus();
+  void reportsValuesTheDeviceDidNotTake();
   void screenshots();
 
  private:
@@ -455,6 +462,145 @@ void MainWindowTest::germanTextsAreTranslated() {
   QVERIFY2(found.isEmpty(), qPrintable(found.join(QStringLiteral(" | "))));
   QVERIFY(window_->windowTitle().contains(QStringLiteral("(Serienautomatik)")));
   QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_de.png")));
+}
+
+namespace {
+
+// A widget's distance from its window's right and bottom edges.
+QPoint FromBottomRight(const QWidget* widget) {
+  const QWidget* window = widget->window();
+  const QRect r(widget->mapTo(window, QPoint(0, 0)), widget->size());
+  return QPoint(window->width() - r.right(), window->height() - r.bottom());
+}
+
+int RightEdgeIn(const QWidget* widget, const QWidget* window) {
+  return widget->mapTo(window, QPoint(widget->width() - 1, 0)).x();
+}
+
+}  // namespace
+
+// The window opens at the template's size; made larger, the room goes to the parameter table
+// (and the beam list), the status bar keeps its height and still spans the window, and the
+// controls keep their distance to the edges they belong to.
+void MainWindowTest::largerWindowGivesRoomToTheTable() {
+  QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
+  Open("TG5.txt", "SIM:TG5");
+  WaitForDevice();
+  const DialogUnits units(DialogFont());
+  QWidget* frame = window_->ControlById(kIdParamFrame);
+  QCOMPARE(frame->geometry(), units.Rect(3, 23, 351, 258));
+  QCOMPARE(window_->ControlById(kIdBeamFrame)->geometry(), units.Rect(359, 23, 135, 258));
+  QCOMPARE(window_->ControlById(kIdQuit)->geometry(), units.Rect(11, 256, 60, 16));
+  QCOMPARE(frame->parentWidget()->size(), QSize(units.X(497), units.Y(298)));
+  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/resize_before.png")));
+
+  QWidget* table = window_->Table().List();
+  QWidget* viewport = window_->Table().List()->viewport();
+  QWidget* beams = window_->BeamPanel().List();
+  StatusStrip& status = window_->Status();
+  const QSize tableBefore = table->size();
+  const QSize viewportBefore = viewport->size();
+  const int beamsBefore = beams->height();
+  const int statusHeight = status.height();
+  const int columnBefore = window_->Table().List()->ColumnWidth(2);
+  const int widgets[] = {kIdQuit,       kIdWrite,       kIdCopyFile,    kIdRangeSet,
+                         kIdReferences, kIdBeamExclude, kIdActiveBeams, kIdBeamFrame};
+  std::map<int, QPoint> before;
+  for (int id : widgets) before[id] = FromBottomRight(window_->ControlById(id));
+  const QPoint quitTopLeft = window_->ControlById(kIdQuit)->pos();
+
+  const QSize more(260, 180);
+  window_->resize(window_->size() + more);
+  QTRY_COMPARE(table->size(), tableBefore + more);
+  // A scroll bar shown while the list grew goes with the next pass of the event loop.
+  QTRY_VERIFY(viewport->width() >= viewportBefore.width() + more.width() &&
+              viewport->height() >= viewportBefore.height() + more.height());
+  QCOMPARE(beams->height(), beamsBefore + more.height());
+  QCOMPARE(status.height(), statusHeight);
+  QCOMPARE(status.geometry().bottom(), window_->height() - 1);
+  QCOMPARE(RightEdgeIn(&status, window_.get()), window_->width() - 1);
+  QVERIFY(RightEdgeIn(&status.Progress(), window_.get()) >= window_->width() - 4);
+  QVERIFY(window_->Table().List()->ColumnWidth(2) > columnBefore);
+  // Bottom-left controls keep their left edge, bottom-right ones their right edge; the table's
+  // buttons stay under it, the beam panel's lower controls at its bottom.
+  for (int id : widgets) {
+    const QPoint now = FromBottomRight(window_->ControlById(id));
+    QCOMPARE(now.y(), before[id].y());
+    if (id == kIdQuit || id == kIdWrite || id == kIdCopyFile) continue;
+    QCOMPARE(now.x(), before[id].x());
+  }
+  QCOMPARE(window_->ControlById(kIdQuit)->x(), quitTopLeft.x());
+  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/resize_after.png")));
+
+  // Back to the default size, everything is where the template puts it.
+  window_->resize(window_->size() - more);
+  QTRY_COMPARE(table->size(), tableBefore);
+  QCOMPARE(frame->geometry(), units.Rect(3, 23, 351, 258));
+  QCOMPARE(window_->ControlById(kIdQuit)->geometry(), units.Rect(11, 256, 60, 16));
+}
+
+// The joystick's narrower window is its default and smallest size; wider, the table takes it.
+void MainWindowTest::joystickWindowGrowsToo() {
+  Open("Jovix.txt", "SIM:JOVIX");
+  const DialogUnits units(DialogFont());
+  QWidget* frame = window_->ControlById(kIdParamFrame);
+  const QRect home = units.Rect(3, 23, 351, 258);
+  QCOMPARE(frame->parentWidget()->width(), home.left() + home.right() + 1);
+  const int defaultWidth = window_->width();
+  window_->resize(defaultWidth - 50, window_->height());
+  QCOMPARE(window_->width(), defaultWidth);
+  ui::ListControl* table = window_->Table().List();
+  const int tableWidth = table->width();
+  const int viewportWidth = table->viewport()->width();
+  window_->resize(defaultWidth + 120, window_->height() + 40);
+  QTRY_COMPARE(table->width(), tableWidth + 120);
+  QTRY_VERIFY(table->viewport()->width() >= viewportWidth + 120);
+  QCOMPARE(FromBottomRight(frame).x(), home.left() + 1);
+}
+
+// A language change replaces the pull-downs; the old ones do not stay behind.
+void MainWindowTest::languageChangeKeepsOneSetOfMenus() {
+  Open("TG5.txt", "SIM:TG5", true);
+  auto pullDowns = [this] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return window_->MenuBar().findChildren<QMenu*>().size();
+  };
+  const auto count = pullDowns();
+  for (const char* language : {"German", "English", "German"}) {
+    Settings settings = CurrentSettings();
+    CopyField(settings.language, sizeof settings.language, language);
+    SetCurrentSettings(settings);
+    window_->LanguageChanged();
+    QCOMPARE(pullDowns(), count);
+  }
+  QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("&Datei"));
+}
+
+// A device whose cell keeps a bit: the write succeeds, and the window names the value the
+// read-back does not show.
+void MainWindowTest::reportsValuesTheDeviceDidNotTake() {
+  Open("Jovix.txt", "SIM:JOVIX");
+  WaitForDevice();
+  const int centreX = 3;
+  // Centre X lives in page 0 at offset 3; its top bit stays 0 whatever is written.
+  sim::SimulatedDevice("SIM:JOVIX")->KeepBits(0, 3, 0x80, 0x00);
+  SetEdit(GetRecord(CurrentDefinition(), centreX), -15);
+  window_->UpdateEnabling();
+  QCOMPARE(Cell(centreX, 2), QStringLiteral("-15"));
+  QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("113"), kDeviceWaitMs);
+  const std::string expected =
+      FillText(MsgText("WRITE_NOTTAKEN"),
+               {FillText(MsgText("WRITE_VALUELINE"), {"Centre X", "-15", "113"})});
+  QTRY_VERIFY_WITH_TIMEOUT(
+      [&] {
+        for (const MessageBoxRequest& box : recorder_->Boxes()) {
+          if (box.text == expected) return true;
+        }
+        return false;
+      }(),
+      kDeviceWaitMs);
+  QVERIFY(!HasBox(*recorder_, "ERRCONFWRITE"));
 }
 
 void MainWindowTest::screenshots() {

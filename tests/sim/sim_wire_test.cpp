@@ -234,6 +234,21 @@ TEST(SimWrite, FlashCellsOnlyClearBitsUntilErased) {
   EXPECT_EQ(w.device->Page(1), Bytes(32, 0x30));
 }
 
+// A cell that keeps some bits: the write is acknowledged, the bits stay whatever is written,
+// on that page and offset only.
+TEST(SimWrite, KeptBitsSurviveEveryWrite) {
+  Wire w("SIM:TG5", DefaultOptions(DeviceKind::Tg5));
+  w.ToConfig();
+  w.device->KeepBits(1, 5, 0x81, 0x01);
+  ASSERT_EQ(w.Exchange(Bytes{'e', 0, 0xFF}, 1), Bytes{kAck});
+  ASSERT_EQ(w.Exchange(WriteCommand('w', 1, Bytes(32, 0xF0)), 1), Bytes{kAck});
+  Bytes expected(32, 0xF0);
+  expected[5] = 0x71;
+  EXPECT_EQ(w.device->Page(1), expected);
+  ASSERT_EQ(w.Exchange(WriteCommand('w', 0, Bytes(32, 0xF0)), 1), Bytes{kAck});
+  EXPECT_EQ(w.device->Page(0), Bytes(32, 0xF0));
+}
+
 TEST(SimWrite, LongPagesAndRefusals) {
   SimOptions o = DefaultOptions(DeviceKind::Tg5);
   o.longPages = true;
