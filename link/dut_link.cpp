@@ -432,6 +432,7 @@ void DutLink::RecoverBySupply() {
   supplyCycleTried_ = true;
   PowerOff();
   if (!SleepUnlessStopping(kSupplyCycleOffMs)) return;
+  DiscardWaiting();
   if (PresenceCheckQuiet()) {
     foundAtOwnPowerUp_.store(false);
     if (SetOutputs(&port_, kDtrOn)) powered_.store(true);

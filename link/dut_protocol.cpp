@@ -132,11 +132,7 @@ int DutLink::WaitForStrings(uint32_t limitMs, const std::vector<std::string>& te
 }
 
 bool DutLink::PresenceCheck() {
-  uint8_t command = kCmdPresence;
-  SendBytes(&command, 1);
-  uint8_t answer = 0;
-  Serial_GetChar(&port_, &answer, config_.timeouts.presentPrompt);
-  if (answer == profile_.presenceAnswer) return true;
+  if (PresenceCheckQuiet()) return true;
   if (port_.baudRate != config_.baudRate) {
     port_.baudRate = config_.baudRate;
     Serial_SetState(&port_);
@@ -148,7 +144,6 @@ bool DutLink::PresenceCheck() {
 
 // "?" and its answer, without touching the device state or the line's rate.
 bool DutLink::PresenceCheckQuiet() {
-  DiscardWaiting();
   uint8_t command = kCmdPresence;
   if (!SendBytes(&command, 1)) return false;
   uint8_t answer = 0;
