@@ -136,12 +136,16 @@ void NormalizeLanguageName(char* text) {
 }
 
 void ReadSettingsFile(const std::string& path, Settings* settings) {
+  ProfileFile file;
+  file.Load(path);  // unreadable or missing: every key takes its default
+  ReadSettingsProfile(file, settings);
+}
+
+void ReadSettingsProfile(const ProfileFile& file, Settings* settings) {
   if (settings == nullptr) return;
   uint32_t batch = settings->batch;
   *settings = DefaultSettings();
   settings->batch = batch;
-  ProfileFile file;
-  file.Load(path);  // unreadable or missing: every key takes its default
   for (const SettingRow& row : kSettingRows) {
     std::string value;
     if (!file.Get(row.section, row.key, &value)) continue;
@@ -161,6 +165,12 @@ void ReadSettingsFile(const std::string& path, Settings* settings) {
 bool WriteSettingsFile(const std::string& path, const Settings& settings, ReplaceResult* why) {
   ProfileFile file;
   file.Load(path);
+  WriteSettingsProfile(settings, &file);
+  return file.Save(path, why);
+}
+
+void WriteSettingsProfile(const Settings& settings, ProfileFile* profile) {
+  ProfileFile& file = *profile;
   for (const SettingRow& row : kSettingRows) {
     switch (row.kind) {
       case SettingKind::Text: {
@@ -173,7 +183,6 @@ bool WriteSettingsFile(const std::string& path, const Settings& settings, Replac
         break;
     }
   }
-  return file.Save(path, why);
 }
 
 void LoadSettings(const std::string& path) {

@@ -10,6 +10,7 @@
 //   DefaultSettings       the record with every default (no file)
 //   ReadSettingsFile      the file keys read from a file into a record (pure apart from reading)
 //   WriteSettingsFile     the file keys of a record written into a file, other content kept
+//   ReadSettingsProfile, WriteSettingsProfile   the same on a settings file held in memory
 //   LoadSettings          ReadSettingsFile into the current record (batch bits untouched)
 //   SaveSettings          WriteSettingsFile of the current record; a failure is shown with its
 //   reason CurrentSettings       a copy of the current record SetCurrentSettings    replace the
@@ -23,6 +24,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/profile_file.h"
 
 namespace lumo {
 
@@ -55,6 +57,9 @@ struct Settings {
 Settings DefaultSettings();
 // Missing file, missing key: the default. The record's batch bits are left as they are.
 void ReadSettingsFile(const std::string& path, Settings* settings);
+// The same from a settings file already in memory, and the file keys set in one.
+void ReadSettingsProfile(const ProfileFile& file, Settings* settings);
+void WriteSettingsProfile(const Settings& settings, ProfileFile* file);
 // False when the file could not be written; it is then unchanged and `why` (optional) says what
 // failed. Shows nothing.
 bool WriteSettingsFile(const std::string& path, const Settings& settings,

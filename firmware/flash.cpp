@@ -7,6 +7,7 @@
 
 #include "app/translations.h"
 #include "link/serial_port.h"
+#include "platform/clock.h"
 #include "platform/message_box.h"
 
 namespace lumo {
@@ -49,13 +50,11 @@ enum class Dialogue { Unknown, Block, Stream };
 
 // Sleeps for ms unless the link is being stopped; false when it is.
 bool Pause(DutLink& link, uint32_t ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  auto end = LinkClock::now() + std::chrono::milliseconds(ms);
   while (!link.StopRequested()) {
-    auto now = std::chrono::steady_clock::now();
+    auto now = LinkClock::now();
     if (now >= end) return true;
-    auto step = std::min<std::chrono::steady_clock::duration>(
-        end - now, std::chrono::milliseconds(kStopPollMs));
-    std::this_thread::sleep_for(step);
+    SleepFor(std::min<LinkClock::duration>(end - now, std::chrono::milliseconds(kStopPollMs)));
   }
   return false;
 }

@@ -1,5 +1,6 @@
 // Fuzz target: the settings file reader (through the profile file reader) and a save of what
-// was read, which must keep every line it did not understand.
+// was read, which must keep every line it did not understand. Works in memory: the file
+// functions only add the reading and the replacing of the file around the same code.
 #include <cstring>
 
 #include "app/settings.h"
@@ -19,11 +20,12 @@ bool IsPlainName(const char* text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static lumo::fuzz::ScratchFile file("lumo-fuzz-settings");
-  if (!file.Write(data, size)) return 0;
+  if (size > lumo::ProfileFile::kMaxFileBytes) return 0;
+  lumo::ProfileFile profile;
+  profile.LoadText(std::string_view(reinterpret_cast<const char*>(data), size));
 
   lumo::Settings settings = lumo::DefaultSettings();
-  lumo::ReadSettingsFile(file.Path(), &settings);
+  lumo::ReadSettingsProfile(profile, &settings);
   // Every text field stays terminated within its capacity.
   if (strnlen(settings.language, sizeof settings.language) == sizeof settings.language)
     __builtin_trap();
@@ -31,17 +33,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       sizeof settings.defaultKonfFile)
     __builtin_trap();
 
-  lumo::ProfileFile profile;
-  if (profile.Load(file.Path())) {
-    (void)profile.GetInt("Misc", "AutoReadConf", 0);
-    (void)profile.GetString("Misc", "Language", "NEUTRAL");
-    (void)lumo::WriteSettingsFile(file.Path(), settings);
-    // What was written reads back to the same record. Only plain names are compared: quotes
-    // are taken off on every read, blanks and control bytes at the ends are trimmed.
-    lumo::Settings again = lumo::DefaultSettings();
-    lumo::ReadSettingsFile(file.Path(), &again);
-    if (IsPlainName(settings.language) && strcmp(again.language, settings.language) != 0)
-      __builtin_trap();
-  }
+  (void)profile.GetInt("Misc", "AutoReadConf", 0);
+  (void)profile.GetString("Misc", "Language", "NEUTRAL");
+  const size_t linesBefore = profile.Lines().size();
+  lumo::WriteSettingsProfile(settings, &profile);
+  // A save keeps every line it read (it only changes or adds keys).
+  if (profile.Lines().size() < linesBefore) __builtin_trap();
+
+  // What was written reads back to the same record. Only plain names are compared: quotes are
+  // taken off on every read, blanks and control bytes at the ends are trimmed.
+  lumo::ProfileFile written;
+  written.LoadText(profile.Text());
+  lumo::Settings again = lumo::DefaultSettings();
+  lumo::ReadSettingsProfile(written, &again);
+  if (IsPlainName(settings.language) && strcmp(again.language, settings.language) != 0)
+    __builtin_trap();
+  if (again.verifyReads != settings.verifyReads || again.echo != settings.echo) __builtin_trap();
   return 0;
 }

@@ -32,11 +32,6 @@ constexpr uint16_t kDtrOff = 0x8;
 
 }  // namespace
 
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 const char* NotificationName(int32_t code) {
   switch (static_cast<LinkNotification>(code)) {
     case DN_STOPPED:
@@ -142,6 +137,10 @@ void DutLink::SetProgress(int percent) {
 }
 
 bool DutLink::SleepUnlessStopping(uint32_t ms) {
+  if (VirtualClockActive()) {
+    SleepMs(ms);
+    return !stopRequested_.load();
+  }
   std::unique_lock lock(doneMutex_);
   return !doneCv_.wait_for(lock, std::chrono::milliseconds(ms),
                            [this] { return stopRequested_.load(); });
@@ -152,7 +151,8 @@ bool DutLink::SleepUnlessStopping(uint32_t ms) {
 bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
                         const LinkConfig& config) {
   if (sink == nullptr) return false;
-  StopLink();
+  // A running link ends first; a port the caller opened over a driver of its own stays open.
+  if (thread_.joinable()) StopLink();
   std::lock_guard stopLock(stopMutex_);
   sink_.store(sink);
   config_ = config;
@@ -305,6 +305,7 @@ void DutLink::ThreadMain() {
       SleepUnlessStopping(config_.timeouts.threadCycle);
     }
     CheckPowerOnTimer();
+    if (cycleHook_) cycleHook_();
 
     uint8_t byte = 0;
     bool got = WaitCycleByte(byte);

@@ -40,6 +40,7 @@
 
 #include "definitions/pardef.h"
 #include "link/serial_port.h"
+#include "platform/clock.h"
 
 namespace lumo {
 
@@ -189,7 +190,8 @@ class DutLink {
   DutLink(const DutLink&) = delete;
   DutLink& operator=(const DutLink&) = delete;
 
-  // Opens the port (unless open), applies the line settings, starts the thread and, after
+  // Opens the port (unless the caller opened it over a driver of its own with Serial_OpenDriver;
+  // a running link is stopped first), applies the line settings, starts the thread and, after
   // config.powerOnDelayMs, switches the supply on. False when there is no sink or the port cannot
   // be opened or the thread cannot be started.
   bool StartLink(const std::string& portName, NotificationSink* sink, const LinkConfig& config);
@@ -211,6 +213,10 @@ class DutLink {
   void SetResetLimit(uint32_t ms) { resetLimitMs_.store(ms); }
   void SetSelfTestRules(SelfTestRules* rules) { rules_.store(rules); }
   void SetFlashProcedure(FlashProcedure procedure);
+  // Called by the link thread at the start of every cycle, before its wait for a byte. Set it
+  // while the link is stopped. The fuzz target hands its commands over from there, in step
+  // with the thread; the user interface calls RequestCommand from its own thread instead.
+  void SetCycleHook(std::function<void()> hook) { cycleHook_ = std::move(hook); }
 
   std::string Identity() const;
   std::array<uint8_t, 2> FirmwareWord() const;
@@ -279,6 +285,7 @@ class DutLink {
   SapiPort port_{kSapiDeclare};
   std::thread thread_;
   std::atomic<NotificationSink*> sink_{nullptr};
+  std::function<void()> cycleHook_;  // written only while the thread is not running
   LinkConfig config_;
   DeviceProfile profile_;
 
@@ -331,8 +338,5 @@ uint8_t PageChecksum(int page, const uint8_t* data, int length);
 
 // The program's one link.
 DutLink& TheLink();
-
-// Steady clock milliseconds.
-int64_t NowMs();
 
 }  // namespace lumo

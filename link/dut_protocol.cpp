@@ -155,7 +155,7 @@ void DutLink::LeaveConfigMode() {
   if (!InConfigMode()) return;
   uint8_t command = kCmdLeave;
   SendBytes(&command, 1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(kLeavePauseMs));
+  SleepMs(kLeavePauseMs);
   Serial_Purge(&port_);
 }
 
@@ -200,7 +200,7 @@ void DutLink::Handshake() {
   if (HasBits(word[0], kSpeedSwitchBits)) {
     command = kCmdSpeed;
     SendBytes(&command, 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(kSpeedSwitchPauseMs));
+    SleepMs(kSpeedSwitchPauseMs);
     port_.baudRate = kSwitchedBaudRate;
     Serial_SetState(&port_);
   }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/port_lock.h"
 #include "sim/sim_port.h"
@@ -42,7 +43,7 @@ constexpr uint64_t kMaxTotalMs = uint64_t{1} << 40;
 // A drain may take this much longer than the bytes' wire time (a busy USB adapter).
 constexpr int64_t kDrainSlackMs = 1000;
 
-using Clock = std::chrono::steady_clock;
+using Clock = LinkClock;
 
 thread_local uint32_t tLastError = 0;
 
@@ -152,7 +153,7 @@ int WaitUntilSent(SapiPort* port, Clock::time_point started, size_t count) {
   const auto wireMs = std::chrono::ceil<std::chrono::milliseconds>(onWire - Clock::now()).count();
   const int drainLimitMs = static_cast<int>(std::max<int64_t>(wireMs, 0) + kDrainSlackMs);
   if (int err = port->handle->Drain(drainLimitMs)) return err;
-  std::this_thread::sleep_until(onWire);
+  SleepUntil(onWire);
   return 0;
 }
 

@@ -109,12 +109,7 @@ bool SplitNumber(const std::string& text, NumberParts* parts) {
 }  // namespace
 
 bool ProfileFile::Load(const std::string& path) {
-  lines_.clear();
-  lineEnd_ = "\r\n";
-  byteOrderMark_ = false;
-  loadable_ = true;
-  loadErrno_ = 0;
-
+  LoadText({});
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block
   if (fd < 0) {
     loadErrno_ = errno;
@@ -139,15 +134,26 @@ bool ProfileFile::Load(const std::string& path) {
     return false;
   }
 
+  LoadText(data);
+  return true;
+}
+
+void ProfileFile::LoadText(std::string_view text) {
+  lines_.clear();
+  lineEnd_ = "\r\n";
+  byteOrderMark_ = false;
+  loadable_ = true;
+  loadErrno_ = 0;
+  const std::string_view data = text;
   bool lineEndSeen = false;
   size_t start = 0;
-  if (data.compare(0, kUtf8BomBytes, kUtf8Bom) == 0) {
+  if (data.substr(0, kUtf8BomBytes) == kUtf8Bom) {
     byteOrderMark_ = true;
     start = kUtf8BomBytes;
   }
   for (size_t i = start; i < data.size(); ++i) {
     if (data[i] != '\n' && data[i] != '\r') continue;
-    lines_.push_back(data.substr(start, i - start));
+    lines_.emplace_back(data.substr(start, i - start));
     bool crlf = data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n';
     if (!lineEndSeen) {
       lineEnd_ = (data[i] == '\n') ? "\n" : "\r\n";
@@ -156,8 +162,7 @@ bool ProfileFile::Load(const std::string& path) {
     if (crlf) ++i;
     start = i + 1;
   }
-  if (start < data.size()) lines_.push_back(data.substr(start));
-  return true;
+  if (start < data.size()) lines_.emplace_back(data.substr(start));
 }
 
 size_t ProfileFile::FindKeyLine(const std::string& section, const std::string& key) const {
@@ -237,12 +242,16 @@ bool ProfileFile::Save(const std::string& path, ReplaceResult* why) const {
     result.savedErrno = path.empty() ? ENOENT : loadErrno_;
     result.target = path;
   } else {
-    std::string content = byteOrderMark_ ? kUtf8Bom : "";
-    for (const std::string& line : lines_) content += line + lineEnd_;
-    result = ReplaceFileWith(path, content);
+    result = ReplaceFileWith(path, Text());
   }
   if (why != nullptr) *why = result;
   return result.ok();
+}
+
+std::string ProfileFile::Text() const {
+  std::string content = byteOrderMark_ ? kUtf8Bom : "";
+  for (const std::string& line : lines_) content += line + lineEnd_;
+  return content;
 }
 
 bool ProfileNumberIsNonZero(const std::string& value) {

@@ -16,6 +16,8 @@
 //   - a UTF-8 byte order mark at the start is skipped when reading and kept when saving.
 //
 //   Load        read a file (a missing or unreadable one gives an empty profile and false)
+//   LoadText    take the lines from a text in memory, as Load takes them from a file
+//   Text        the file's content as Save writes it
 //   Get         the value of a key, if the key exists
 //   GetString   the value of a key, or a default
 //   GetInt      the value read as a whole number, or the default when the key is absent or empty
@@ -26,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -39,6 +42,7 @@ class ProfileFile {
   static constexpr size_t kMaxFileBytes = 4u * 1024u * 1024u;
 
   bool Load(const std::string& path);
+  void LoadText(std::string_view text);
 
   bool Get(const std::string& section, const std::string& key, std::string* value) const;
   std::string GetString(const std::string& section, const std::string& key,
@@ -53,6 +57,7 @@ class ProfileFile {
   // True when the new file is in place. On failure the old file is unchanged, no temporary
   // file is left behind and `why` (optional) says what failed.
   bool Save(const std::string& path, ReplaceResult* why = nullptr) const;
+  std::string Text() const;
 
   // The lines as they will be written (for tests and diagnostics).
   const std::vector<std::string>& Lines() const { return lines_; }

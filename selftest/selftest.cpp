@@ -7,6 +7,7 @@
 
 #include "app/translations.h"
 #include "files/parameter_file.h"
+#include "platform/clock.h"
 
 namespace lumo {
 namespace {
@@ -103,7 +104,7 @@ bool EvaluateSelfTest(LimitTable& table, const std::vector<uint8_t>& block, Beam
       if (link != nullptr) {
         link->SetResetLimit(static_cast<uint32_t>(std::max(reset->max, 0)));
         link->PowerOff();
-        std::this_thread::sleep_for(std::chrono::milliseconds(supplyCutMs));
+        SleepMs(supplyCutMs);
         link->PowerOn();
         restart = true;
       }
