@@ -39,11 +39,12 @@ constexpr uint32_t kStopPollMs = 10;
 
 // The phases of the dot loop.
 enum DotPhase : int {
-  kPhaseStarting = 0,   // dots only
-  kPhasePrompted = 1,   // the prompt is shown, no answer yet
-  kPhasePoweredOn = 2,  // the device was switched on: dots for another second
-  kPhaseCaught = 3,     // the boot loader listens
-  kPhaseCancelled = 4,  // the user cancelled
+  kPhaseStarting = 0,    // dots only
+  kPhasePrompted = 1,    // the prompt is shown, no answer yet
+  kPhasePoweredOn = 2,   // the device was switched on: dots for another second
+  kPhaseCaught = 3,      // the boot loader listens
+  kPhaseCancelled = 4,   // the user cancelled
+  kPhaseLineFailed = 5,  // a dot could not be sent (the adapter is gone)
 };
 
 enum class Dialogue { Unknown, Block, Stream };
@@ -107,9 +108,10 @@ bool SupplyCyclesDevice(DutLink& link) {
   return true;
 }
 
-// Dots at 2400 baud until the boot loader has been caught (true) or the user cancelled
-// or the link is being stopped (false, cancelled).
-bool CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFactory& makePrompt) {
+// Dots at 2400 baud until the boot loader has been caught (kPhaseCaught), the user cancelled or
+// the link is being stopped (kPhaseCancelled), or a dot could not be sent (kPhaseLineFailed:
+// without that end the loop would spin, and with nothing on the line it could never succeed).
+DotPhase CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFactory& makePrompt) {
   std::unique_ptr<FlashPrompt> prompt;
   if (!autoCycle && makePrompt) prompt = makePrompt();
   SapiPort& port = link.Port();
@@ -127,7 +129,10 @@ bool CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFactory& 
       break;
     }
     Serial_Purge(&port);
-    Send(link, &kDot, 1);
+    if (!Send(link, &kDot, 1)) {
+      phase = link.StopRequested() ? kPhaseCancelled : kPhaseLineFailed;
+      break;
+    }
     int64_t elapsed = NowMs() - clock;
     if ((phase == kPhaseStarting || phase == kPhasePrompted) && elapsed >= kPromptAfterMs) {
       if (autoCycle) {
@@ -160,7 +165,7 @@ bool CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFactory& 
   }
   port.echo = savedEcho;
   prompt.reset();
-  return phase == kPhaseCaught;
+  return static_cast<DotPhase>(phase);
 }
 
 // The caught boot loader erases its memory.
@@ -265,8 +270,9 @@ FlashOutcome FlashFirmware(DutLink& link, const FirmwareImage& image,
     SapiPort& port = link.Port();
     const uint32_t rateBefore = port.baudRate;
     bool autoCycle = dialogue == Dialogue::Stream && SupplyCyclesDevice(link);
-    bool caught = CatchStreamLoader(link, autoCycle, prompt);
-    FlashOutcome outcome = FlashOutcome::Ended;
+    const DotPhase dots = CatchStreamLoader(link, autoCycle, prompt);
+    const bool caught = dots == kPhaseCaught;
+    FlashOutcome outcome = dots == kPhaseLineFailed ? FlashOutcome::Failure : FlashOutcome::Ended;
     if (caught) {
       outcome = EraseStreamLoader(link) ? FlashOutcome::Success : FlashOutcome::Failure;
       if (outcome == FlashOutcome::Success) {

@@ -21,7 +21,9 @@
 namespace lumo::fuzz {
 namespace {
 
-constexpr const char* kTapePortName = "SIM:TAPE";  // in-process: no lock file
+// A simulated port's name: the port layer then keeps its lock inside the process (no lock
+// file for every operation). The simulated device of that name is not involved.
+constexpr const char* kTapePortName = "SIM:TG5";
 constexpr size_t kHeaderBytes = 3;
 constexpr uint8_t kLongFirst = 0xE0;  // 0xE0..0xEE: a length of two bytes
 constexpr uint8_t kUnplugged = 0xEF;  // the adapter is gone from here on
@@ -30,6 +32,9 @@ constexpr int kCommandKinds = 7;
 // A run ends at the latest after this much time on the virtual clock (a day of a device that
 // never stops talking); the link is stopped then as at the end of the commands.
 constexpr int64_t kVirtualLimitMs = 24LL * 3600 * 1000;
+// What waits for the user (the joystick's self-test until the stick is moved) is cancelled by
+// the user after this long, as a technician would.
+constexpr int64_t kUserPatienceMs = 60 * 1000;
 // Recording waits this long for the simulated device to reach configuration mode.
 constexpr int64_t kRecordDeviceWaitMs = 10000;
 constexpr int kSelfTestBlockUnit = 8;
@@ -69,12 +74,13 @@ Header ReadHeader(const uint8_t* data, size_t size) {
 // The device: answers from the tape, one per request and per switch of the supply on.
 class TapeDevice : public SerialDriver {
  public:
-  TapeDevice(const uint8_t* data, size_t size, size_t at, bool echo)
-      : data_(data), size_(size), at_(at), echo_(echo) {}
+  // used counts the answers the link asked for; it outlives the device (the port owns the
+  // device and destroys it when the link closes the port).
+  TapeDevice(const uint8_t* data, size_t size, size_t at, bool echo, size_t& used)
+      : data_(data), size_(size), at_(at), echo_(echo), used_(used) {}
 
   // No answers from here on (the run is over; the link only has to stop).
   void Close() { closed_ = true; }
-  size_t AnswersUsed() const { return used_; }
 
   int GetLine(DriverLine& line) override {
     line = line_;
@@ -165,7 +171,7 @@ class TapeDevice : public SerialDriver {
   size_t size_, at_;
   const bool echo_;
   bool closed_ = false, unplugged_ = false, dtr_ = false;
-  size_t used_ = 0;
+  size_t& used_;
   std::deque<uint8_t> rx_;
   DriverLine line_;
   std::atomic<bool> woken_{false};
@@ -258,25 +264,29 @@ class CommandScript {
       // Before the supply is on the device cannot have spoken. After it, a simulated device
       // takes its time to start; a tape has said everything it will say.
       if (!link_.IsPowered()) return;
-      if (recording_ && NowMs() - sinceMs_ < kRecordDeviceWaitMs) return;
+      if (recording_ && NowMs() - sinceMs_.load() < kRecordDeviceWaitMs) return;
       ++next_;
       return;
     }
     ++next_;
-    sinceMs_ = NowMs();
+    sinceMs_.store(NowMs());
+    link_.SetAbortRequest(false);
     Hand(kind, command);
   }
 
   // Waits (on the caller's thread) until every command was handed over and the link was idle
-  // again, the link thread ended by itself (a failed port), or the clock passed its limit.
+  // again, the link thread ended by itself (a failed port), or the clock passed its limit. A
+  // command waiting for the user past their patience is cancelled, as the user would.
   void WaitUntilDone() {
     const int64_t start = NowMs();
     std::unique_lock lock(mutex_);
-    while (!done_.load() && link_.Mode() != MODE_OFF && NowMs() - start < kVirtualLimitMs)
+    while (!done_.load() && link_.Mode() != MODE_OFF && NowMs() - start < kVirtualLimitMs) {
+      if (NowMs() - sinceMs_.load() > kUserPatienceMs) link_.SetAbortRequest(true);
       changed_.wait_for(lock, std::chrono::milliseconds(1));
+    }
   }
 
-  void Start() { sinceMs_ = NowMs(); }
+  void Start() { sinceMs_.store(NowMs()); }
 
  private:
   void Finish() {
@@ -331,7 +341,7 @@ class CommandScript {
   std::function<void()> onDone_;
   std::shared_ptr<const FirmwareImage> image_;
   size_t next_ = 0;
-  int64_t sinceMs_ = 0;
+  std::atomic<int64_t> sinceMs_{0};  // when the last command was handed over
   std::atomic<bool> done_{false};
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -434,13 +444,13 @@ TapeRun RunTape(const uint8_t* data, size_t size) {
   TapeRun run;
   const Header h = ReadHeader(data, size);
   DutLink link;
-  auto owned = std::make_unique<TapeDevice>(data, size, h.answersAt, h.echo);
+  auto owned = std::make_unique<TapeDevice>(data, size, h.answersAt, h.echo, run.answersUsed);
   TapeDevice& device = *owned;
   if (!Serial_OpenDriver(&link.Port(), kTapePortName, std::move(owned))) return run;
-  // After the last command the device says nothing more: the link only has to stop.
+  // After the last command the device says nothing more: the link only has to stop. The device
+  // is gone once the link has closed the port.
   RunLink(
       link, h, device, false, [&device] { device.Close(); }, kTapePortName, run);
-  run.answersUsed = device.AnswersUsed();
   return run;
 }
 

@@ -317,6 +317,18 @@ TEST_F(FlashTest, NoDevicePromptAnsweredCatchesTheBootLoader) {
   EXPECT_EQ(device->LastFlash()->data, image->data);
 }
 
+// An adapter unplugged while the dots go out: the update fails at once rather than sending
+// dots into nothing until the user answers.
+TEST_F(FlashTest, AnAdapterUnpluggedDuringTheDotsFailsTheUpdate) {
+  Start(sim::DeviceKind::Jovix, false, -1);
+  size_t from = events_.Size();
+  ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
+  ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
+  Line()->Vanish();
+  EXPECT_EQ(events_.WaitOutcome(from, 5000ms), DN_FLASHFAILED);
+  EXPECT_TRUE(WaitUntil([&] { return script_.alive.load() == 0; }));
+}
+
 TEST_F(FlashTest, StoppingTheLinkEndsAWaitingPrompt) {
   Start(sim::DeviceKind::Jovix, false, -1);
   size_t from = events_.Size();
