@@ -1,8 +1,8 @@
 # lumo_embed_definition(TARGET): the program TARGET carries the reference definition
-# examples/TG5.txt at its end, after every link and in its installed copy (after any strip).
+# (LUMO_EMBEDDED_DEFINITION, set in definitions/) at its end, after every link and in its
+# installed copy (after the install's strip). A later strip may drop it: the same text is
+# compiled in as well (definitions/builtin_definition.h).
 include(GNUInstallDirs)
-set(LUMO_EMBEDDED_DEFINITION "${PROJECT_SOURCE_DIR}/examples/TG5.txt" CACHE FILEPATH
-    "Device definition embedded into the programs")
 if(LUMO_INSTALL_LAYOUT STREQUAL "portable")
   set(LUMO_INSTALL_BINDIR .)
 else()

@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "app/translations.h"
+#include "definitions/builtin_definition.h"
 #include "definitions/definition.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
@@ -63,6 +64,7 @@ DefinitionPlaces CurrentDefinitionPlaces() {
     if (slash != std::string::npos)
       places.programDirectory = places.programFile.substr(0, slash + 1);
   }
+  places.builtInText = BuiltInDefinitionText();
   return places;
 }
 
@@ -97,6 +99,11 @@ std::unique_ptr<ParDef> LoadDefinitionFrom(const DefinitionPlaces& places,
       found = DefinitionSource::ProgramDirectory;
       if (differs) usedName = path;
     }
+  }
+  if (found == DefinitionSource::None && !places.builtInText.empty()) {
+    std::unique_ptr<ParDef> def = ParseDefinitionText(places.builtInText);
+    if (def && source != nullptr) *source = DefinitionSource::BuiltIn;
+    return def;
   }
   if (found == DefinitionSource::None) {
     ShowMessage(MsgKind::Error, MsgText("ERRPVAR_NODEFS"), MsgText("PARDEF_OPEN"));

@@ -4,6 +4,8 @@
 //   1. "ParDef.txt" in the start directory,
 //   2. the definition embedded at the end of the program file (definitions/embedded.h),
 //   3. "ParDef.txt" in the program directory,
+//   4. the definition compiled into the program (definitions/builtin_definition.h), which no
+//      strip of the program file can remove,
 // and the first one found is parsed (a file counts as found when it is a regular file that can
 // be opened for reading). A definition found but rejected by the parser ends the search: the
 // parser has shown its message. When none is found, one message box says so.
@@ -19,6 +21,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "definitions/embedded.h"
 #include "definitions/pardef.h"
@@ -29,12 +32,13 @@ namespace lumo {
 inline constexpr const char* kDefinitionFileName = "ParDef.txt";
 
 // Which place a definition came from.
-enum class DefinitionSource { None, StartDirectory, Embedded, ProgramDirectory };
+enum class DefinitionSource { None, StartDirectory, Embedded, ProgramDirectory, BuiltIn };
 
 struct DefinitionPlaces {
   std::string startDirectory;    // ends in "/"
   std::string programFile;       // full path of the program file
   std::string programDirectory;  // ends in "/"
+  std::string_view builtInText;  // the compiled-in definition; empty: none
 };
 
 DefinitionPlaces CurrentDefinitionPlaces();

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "../support/temp_dir.h"
@@ -67,6 +69,28 @@ TEST_F(LoaderTest, ThreePlacesInOrder) {
   WriteFile(places.programFile, "a program without a definition, long enough for a trailer");
   EXPECT_EQ(Load(DefinitionSource::ProgramDirectory), "program");
   EXPECT_TRUE(recorder.Boxes().empty());
+}
+
+// The compiled-in definition serves last: a stripped program (its appended text gone) without a
+// definition file still has one, and a file in either directory still comes first.
+TEST_F(LoaderTest, TheCompiledInDefinitionServesWhenNoPlaceHasOne) {
+  const std::string builtIn = Definition("built in");
+  places.builtInText = builtIn;
+  EXPECT_EQ(Load(DefinitionSource::StartDirectory), "start");
+  ASSERT_EQ(std::remove((start / kDefinitionFileName).c_str()), 0);
+  WriteFile(places.programFile,
+            "\x7F"
+            "ELF program bytes, stripped");
+  EXPECT_EQ(Load(DefinitionSource::ProgramDirectory), "program");
+  ASSERT_EQ(std::remove((program / kDefinitionFileName).c_str()), 0);
+  EXPECT_EQ(Load(DefinitionSource::BuiltIn), "built in");
+  EXPECT_TRUE(recorder.Boxes().empty());
+  // The program's own is the reference definition, whole.
+  std::ifstream in(LUMO_EXAMPLES_DIR "/TG5.txt", std::ios::binary);
+  const std::string reference((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+  EXPECT_EQ(std::string(CurrentDefinitionPlaces().builtInText), reference);
+  EXPECT_NE(ParseDefinitionText(CurrentDefinitionPlaces().builtInText), nullptr);
 }
 
 TEST_F(LoaderTest, ANameDifferingInCaseServesAndItsMessagesNameIt) {
