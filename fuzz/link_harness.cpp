@@ -35,6 +35,7 @@ constexpr int64_t kVirtualLimitMs = 24LL * 3600 * 1000;
 // What waits for the user (the joystick's self-test until the stick is moved) is cancelled by
 // the user after this long, as a technician would.
 constexpr int64_t kUserPatienceMs = 60 * 1000;
+constexpr int kPatienceCheckMs = 5;  // real time between looks at the patience
 // Recording waits this long for the simulated device to reach configuration mode.
 constexpr int64_t kRecordDeviceWaitMs = 10000;
 constexpr int kSelfTestBlockUnit = 8;
@@ -204,10 +205,15 @@ class TapePrompt : public FlashPrompt {
 
 class RecordingSink : public NotificationSink {
  public:
+  // poke is called after DN_NODEVICE (the link thread's last notification follows its end).
+  explicit RecordingSink(std::function<void()> poke) : poke_(std::move(poke)) {}
   void Notify(LinkEvent event) override {
-    std::lock_guard lock(mutex_);
-    if (event.code == DN_PROGRESS && (event.value < 0 || event.value > 100)) progressOk_ = false;
-    codes_.push_back(event.code);
+    {
+      std::lock_guard lock(mutex_);
+      if (event.code == DN_PROGRESS && (event.value < 0 || event.value > 100)) progressOk_ = false;
+      codes_.push_back(event.code);
+    }
+    if (event.code == DN_NODEVICE) poke_();
   }
   std::vector<int32_t> Codes() {
     std::lock_guard lock(mutex_);
@@ -219,6 +225,7 @@ class RecordingSink : public NotificationSink {
   }
 
  private:
+  std::function<void()> poke_;
   std::mutex mutex_;
   std::vector<int32_t> codes_;
   bool progressOk_ = true;
@@ -282,11 +289,16 @@ class CommandScript {
     std::unique_lock lock(mutex_);
     while (!done_.load() && link_.Mode() != MODE_OFF && NowMs() - start < kVirtualLimitMs) {
       if (NowMs() - sinceMs_.load() > kUserPatienceMs) link_.SetAbortRequest(true);
-      changed_.wait_for(lock, std::chrono::milliseconds(1));
+      changed_.wait_for(lock, std::chrono::milliseconds(kPatienceCheckMs));
     }
   }
 
   void Start() { sinceMs_.store(NowMs()); }
+  // Something happened that WaitUntilDone looks at.
+  void Poke() {
+    { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
+  }
 
  private:
   void Finish() {
@@ -360,9 +372,9 @@ LinkConfig TapeConfig(const Header& h) {
 // Runs a link with the header over an open port; fills what the link did.
 void RunLink(DutLink& link, const Header& h, SerialDriver& driver, bool recording,
              std::function<void()> onDone, const std::string& portName, TapeRun& run) {
-  RecordingSink sink;
   TapeRules rules(h);
   CommandScript script(link, h, driver, recording, std::move(onDone));
+  RecordingSink sink([&script] { script.Poke(); });
   const bool promptOk = h.promptOk;
   InstallFlashProcedure(link, [promptOk] { return std::make_unique<TapePrompt>(promptOk); });
   link.SetSelfTestRules(&rules);

@@ -30,8 +30,6 @@ void SleepFor(LinkClock::duration span) {
   if (span <= LinkClock::duration::zero()) return;
   if (gVirtual.load(std::memory_order_relaxed)) {
     AdvanceVirtualClock(span);
-    // Another thread may be waiting for this one to get somewhere: let it run.
-    std::this_thread::yield();
     return;
   }
   std::this_thread::sleep_for(span);
