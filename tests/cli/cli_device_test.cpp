@@ -7,11 +7,13 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 
 #include "../support/temp_dir.h"
+#include "definitions/embedded.h"
 
 extern char** environ;
 
@@ -192,6 +194,26 @@ TEST(CliDevice, NoDeviceOnTheLineTimesOut) {
   RunResult r = Cli(dir, "--lang en read --port SIM:JOVIX --timeout 2");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("No TG5"), std::string::npos) << r.err;
+}
+
+// A packager's strip drops the definition appended to the program file; the program still
+// has the reference definition, compiled in.
+TEST(CliDevice, AStrippedProgramStillHasTheReferenceDefinition) {
+  TempDir dir;
+  const std::string program = dir / "lumokonf-cli";
+  std::filesystem::copy_file(LUMO_CLI_PROGRAM, program);
+  auto trailer = [&program] {
+    std::ifstream in(program, std::ios::binary);
+    return FindEmbeddedDefinition(in);
+  };
+  ASSERT_TRUE(trailer());
+  ASSERT_EQ(std::system(("strip '" + program + "'").c_str()), 0);
+  ASSERT_FALSE(trailer()) << "strip kept the appended definition: the test proves nothing";
+  const std::string command = "cd '" + dir.path() + "' && ./lumokonf-cli definition --json >'" +
+                              (dir / ".out") + "' 2>'" + (dir / ".err") + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(dir / ".err");
+  EXPECT_NE(ReadFile(dir / ".out").find("\"displayName\": \"TG5, Lichtgitter\""),
+            std::string::npos);
 }
 
 }  // namespace
