@@ -24,7 +24,8 @@ namespace {
 // Template 300, in dialog units.
 constexpr int kDialogWidthDlu = 219;
 constexpr int kDialogHeightDlu = 199;
-constexpr int kTraceRowDlu = 18;  // expert mode: the line trace row below the buttons
+// Expert mode: the line trace row and the verified reads row below the buttons.
+constexpr int kExpertRowsDlu = 32;
 
 // The trace row's texts (no rows of the translation tables: the row is ours).
 const char* TraceCaption() {
@@ -36,6 +37,20 @@ const char* TraceTooltip() {
                "werden in diese Datei geschrieben; leer: kein Protokoll."
              : "Every byte on the line, with a time stamp, and the link's events are written to "
                "this file; empty: no trace.";
+}
+const char* VerifyCaption() {
+  return CurrentLanguage() == kLangGerman ? "Jede Seite zweimal lesen und vergleichen"
+                                          : "Read every page twice and compare";
+}
+const char* VerifyTooltip() {
+  return CurrentLanguage() == kLangGerman
+             ? "Ein auf der Leitung verf\xE4lschtes Byte f\xE4llt beim Lesen sonst nicht auf (die "
+               "Antwort hat keine Pr\xFC"
+               "fsumme). Das Lesen dauert doppelt so lange. Nach dem "
+               "Schreiben wird immer zweimal gelesen."
+             : "A byte corrupted on the line is otherwise not noticed on reading (the reply has "
+               "no checksum). Reading takes twice as long. The read after a write always reads "
+               "twice.";
 }
 
 // The first entry of the port list: no port.
@@ -135,12 +150,13 @@ SettingsDialog::SettingsDialog(QObject* languageTarget, QWidget* parent, PortLis
       cancel_(this),
       traceLabel_(this),
       traceFile_(this),
+      verifyReads_(this),
       expert_((CurrentStartupPaths().startFlags & kStartExpert) != 0) {
   setFont(font_);
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(units_.X(kDialogWidthDlu),
-               units_.Y(kDialogHeightDlu + (expert_ ? kTraceRowDlu : 0)));
+               units_.Y(kDialogHeightDlu + (expert_ ? kExpertRowsDlu : 0)));
   CreateControls();
   Translate();
   FillPorts(ports ? ports : PortLister(SystemPortList));
@@ -204,6 +220,9 @@ void SettingsDialog::CreateControls() {
   traceLabel_.setBuddy(&traceFile_);
   traceLabel_.setVisible(expert_);
   traceFile_.setVisible(expert_);
+  verifyReads_.setGeometry(units_.Rect(6, 215, 207, 10));
+  verifyReads_.setVisible(expert_);
+  verifyReads_.installEventFilter(this);
 }
 
 QWidget* SettingsDialog::ControlById(int id) const {
@@ -234,6 +253,8 @@ QWidget* SettingsDialog::ControlById(int id) const {
       return const_cast<QLabel*>(&traceLabel_);
     case kSetTraceFile:
       return const_cast<QLineEdit*>(&traceFile_);
+    case kSetVerifyReads:
+      return const_cast<QCheckBox*>(&verifyReads_);
     default:
       return CheckBox(id);
   }
@@ -248,6 +269,7 @@ QCheckBox* SettingsDialog::CheckBox(int id) const {
 void SettingsDialog::Translate() {
   setWindowTitle(FromCp1252(ControlText(TranslationVariant(), 0, 300, 0)));
   traceLabel_.setText(FromCp1252(TraceCaption()));
+  verifyReads_.setText(FromCp1252(VerifyCaption()));
   // Every control with a caption row gets it; edit fields and lists keep their contents.
   for (int id :
        {kSetPortLabel, kSetTooltips, kSetAutoRead, kSetAutoCopy, kSetBatch, kSetFileGroup,
@@ -311,6 +333,7 @@ void SettingsDialog::FillFromSettings() {
   OnBatchToggled(batch->isChecked());
   file_.setText(QFile::decodeName(StoredPathToFileSystem(settings.defaultKonfFile).c_str()));
   traceFile_.setText(QFile::decodeName(StoredPathToFileSystem(settings.traceFile).c_str()));
+  verifyReads_.setChecked(settings.verifyReads != 0);
 }
 
 void SettingsDialog::FillLanguage() {
@@ -392,6 +415,7 @@ void SettingsDialog::Apply() {
   if (expert_) {
     CopyField(settings.traceFile, sizeof settings.traceFile,
               QFile::encodeName(traceFile_.text().trimmed()).toStdString());
+    settings.verifyReads = verifyReads_.isChecked() ? 1 : 0;
   }
   for (const FlagBoxRow& row : kFlagBoxes) {
     settings.*row.flag = checkBoxes_[row.id]->isChecked() ? 1 : 0;
@@ -447,6 +471,9 @@ bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
     if (widget != nullptr && CurrentSettings().enableToolTips != 0 &&
         (widget == &traceFile_ || widget == &traceLabel_)) {
       text = TraceTooltip();
+    } else if (widget != nullptr && CurrentSettings().enableToolTips != 0 &&
+               widget == &verifyReads_) {
+      text = VerifyTooltip();
     } else if (widget != nullptr && CurrentSettings().enableToolTips != 0) {
       text = TooltipText(300, [&](uint32_t id) {
         QWidget* control = ControlById(static_cast<int>(id));

@@ -54,9 +54,11 @@ enum SettingsControlId : int {
   kSetLanguageList = 317,
   kSetShowOnStart = 318,
   kSetSave = 319,
-  // Ours, expert mode only: the line trace file, below the template's controls.
+  // Ours, expert mode only: the line trace file and verified reads, below the template's
+  // controls.
   kSetTraceLabel = 330,
   kSetTraceFile = 331,
+  kSetVerifyReads = 332,
 };
 
 // One entry of the port list: the name the setting keeps and the port's description.
@@ -134,7 +136,8 @@ class SettingsDialog : public QDialog {
   QPushButton cancel_;
   QLabel traceLabel_;
   QLineEdit traceFile_;
-  bool expert_ = false;  // the program was started with "-exp": the trace field is shown
+  QCheckBox verifyReads_;
+  bool expert_ = false;  // the program was started with "-exp": the expert rows are shown
   std::map<int, QCheckBox*> checkBoxes_;
   std::vector<PortEntry> entries_;  // parallel to the list after "offline"
   std::string openingLanguage_;

@@ -373,12 +373,14 @@ void SettingsDialogTest::batchSurvivesLanguageChange() {
   QCOMPARE(CurrentSettings().batch, kBatchOffered | kBatchOn);
 }
 
-// Expert mode only: the trace field; Ok starts the trace before the link opens the port, so the
-// file shows the port's opening and the device's bytes; an empty field stops it again.
+// Expert mode only: the trace field and the verified reads box; Ok starts the trace before the link
+// opens the port, so the file shows the port's opening and the device's bytes; an empty field stops
+// it again.
 void SettingsDialogTest::lineTraceInExpertMode() {
   {
     SettingsDialog plain(nullptr, nullptr);  // not offered outside expert mode
     QVERIFY(plain.ControlById(kSetTraceFile)->isHidden());
+    QVERIFY(plain.ControlById(kSetVerifyReads)->isHidden());
   }
   OpenWindow("English", true);
   const std::string trace = folder_->Path() + "line.trace";
@@ -390,12 +392,18 @@ void SettingsDialogTest::lineTraceInExpertMode() {
         // The stored simulated port is selected, so Ok keeps it.
         QVERIFY(dialog->PortBox().currentText().startsWith(QStringLiteral("SIM:TG5")));
         field->setText(QString::fromStdString(trace));
+        auto* verify = static_cast<QCheckBox*>(dialog->ControlById(kSetVerifyReads));
+        QVERIFY(verify->isVisible() && !verify->isChecked());
+        verify->setChecked(true);
+        QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
+        QVERIFY(dialog->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/settings_expert.png")));
         static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
       },
       &found);
   window_->Command(kIdSettings);
   QVERIFY(found);
   QCOMPARE(std::string(CurrentSettings().traceFile), trace);
+  QCOMPARE(CurrentSettings().verifyReads, uint8_t{1});
   QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid(), 20000);
   found = false;
   WhenModal<SettingsDialog>(
