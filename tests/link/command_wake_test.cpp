@@ -24,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kLongCycleMs = 4000;
 constexpr auto kPromptLimit = 1500ms;
 
+// The link's cycles, counted from its cycle hook (link thread), and the notifications that
+// matter here, each with the cycle it came in.
 class Signals : public NotificationSink {
  public:
   void Notify(LinkEvent event) override {
@@ -31,7 +33,20 @@ class Signals : public NotificationSink {
     if (event.code == DN_READY) ready_ = true;
     if (event.code == DN_NODEVICE && ready_) ++lost_;
     if (event.code == DN_SIGNAL) signals_.push_back(event.value);
+    if (event.code == DN_READY || event.code == DN_SIGNAL) lastCycle_ = cycles_;
     changed_.notify_all();
+  }
+  void CycleStarts() {
+    std::lock_guard lock(mutex_);
+    ++cycles_;
+    changed_.notify_all();
+  }
+  // Waits until count cycles have started after the one of the last DN_READY or DN_SIGNAL: the
+  // link has just entered its wait for a byte (count 1), or has also done that cycle's presence
+  // check (count 2).
+  bool WaitCyclesAfterLast(int count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 15s, [&] { return cycles_ >= lastCycle_ + count; });
   }
   bool WaitReady() {
     std::unique_lock lock(mutex_);
@@ -53,6 +68,7 @@ class Signals : public NotificationSink {
   std::condition_variable changed_;
   bool ready_ = false;
   int lost_ = 0;
+  int cycles_ = 0, lastCycle_ = 0;
   std::vector<int> signals_;
 };
 
@@ -61,6 +77,7 @@ class CommandWakeTest : public ::testing::Test {
   void SetUp() override { sim::ForgetSimulatedDevices(); }
   void TearDown() override {
     link_.StopLink();
+    link_.SetCycleHook({});
     sim::ForgetSimulatedDevices();
   }
   // A paced light curtain with echo, found and in configuration mode.
@@ -73,18 +90,11 @@ class CommandWakeTest : public ::testing::Test {
     config.echo = true;
     config.autoRead = false;
     config.timeouts.threadCycle = cycleMs;
+    link_.SetCycleHook([this] { signals_.CycleStarts(); });
     ASSERT_TRUE(link_.StartLink("SIM:TG5", &signals_, config));
     ASSERT_TRUE(signals_.WaitReady());
     line_ = sim::SimulatedLine("SIM:TG5");
     ASSERT_NE(line_, nullptr);
-  }
-  bool WaitIdle() {
-    auto end = Clock::now() + 10s;
-    while (link_.Mode() != MODE_IDLE) {
-      if (Clock::now() > end) return false;
-      std::this_thread::sleep_for(2ms);
-    }
-    return true;
   }
 
   MessageRecorder messages_;
@@ -97,9 +107,8 @@ class CommandWakeTest : public ::testing::Test {
 TEST_F(CommandWakeTest, RequestIsCarriedOutLongBeforeTheCycleEnds) {
   Start(kLongCycleMs);
   for (size_t i = 1; i <= 3; ++i) {
-    ASSERT_TRUE(WaitIdle());
     // The link is back in its cycle's wait, with almost the whole cycle ahead of it.
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(signals_.WaitCyclesAfterLast(1));
     size_t mark = line_->ProgramSent().size();
     ASSERT_TRUE(link_.RequestCommand(CMD_POLLSIGNAL, 0));
     EXPECT_EQ(signals_.WaitSignal(i, kPromptLimit), 1) << "request " << i;
@@ -127,9 +136,9 @@ TEST_F(CommandWakeTest, ManyRequestsAtRandomPointsLoseNoExchange) {
     EXPECT_EQ(signals_.WaitSignal(accepted, 5000ms), 1) << "request " << accepted;
   }
   EXPECT_EQ(accepted, kRequests);
-  // A wake-up that ended a presence check or a poll early would have dropped the device.
-  ASSERT_TRUE(WaitIdle());
-  std::this_thread::sleep_for(300ms);
+  // A wake-up that ended a presence check or a poll early would have dropped the device: one
+  // more whole cycle with its presence check.
+  ASSERT_TRUE(signals_.WaitCyclesAfterLast(2));
   EXPECT_EQ(signals_.Lost(), 0);
   EXPECT_TRUE(link_.InConfigMode());
 }
