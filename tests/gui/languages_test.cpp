@@ -169,6 +169,21 @@ void LanguagesTest::checkFindsCutTexts() {
   const QStringList under = CutTexts(window);
   QCOMPARE(under.size(), 2);  // the label under the button, the button's text under the label
   QVERIFY(under[0].contains(QStringLiteral("lies under")));
+  // A list column narrower than its header's text.
+  label->hide();
+  auto* list = new ui::ListControl(&window);
+  list->setGeometry(0, 0, 300, 150);
+  ui::ListControl::Callbacks callbacks;
+  callbacks.onInit = [](ui::ListControl& l) {
+    l.AddColumn(0, QStringLiteral("Durchgef\u00FChrter Test"), 200);
+    l.AddColumn(1, QStringLiteral("Resultat"), 90);
+  };
+  list->Attach(std::move(callbacks), true);
+  list->show();
+  QCOMPARE(CutTexts(window), QStringList());
+  list->SetColumnWidth(0, 40);
+  QCOMPARE(CutTexts(window).size(), 1);
+  QVERIFY(CutTexts(window)[0].contains(QStringLiteral("column header")));
 }
 
 void LanguagesTest::everyWindowInBothLanguages() {

@@ -6,6 +6,8 @@
 // control grown past its group box is cut off there), and a label's or button's text must not
 // lie under another visible control beside it.
 //
+// A list's column headers need their text and the style's header margins within the column.
+//
 //   TextRoom     the room a control gives its text, and the text's own size
 //   CutTexts     every visible text of a window that does not fit, one line each
 #pragma once
@@ -14,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,6 +26,8 @@
 #include <QStyleOption>
 #include <QWidget>
 #include <algorithm>
+
+#include "ui/list_control.h"
 
 namespace lumo::test {
 
@@ -172,6 +177,22 @@ inline QStringList CutTexts(QWidget& window) {
                          .arg(label->heightForWidth(label->width()))
                          .arg(label->height());
       }
+    }
+    if (auto* list = dynamic_cast<ui::ListControl*>(widget)) {
+      QHeaderView* header = list->Header();
+      if (header == nullptr || !header->isVisibleTo(&window)) continue;
+      const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+      for (int c = 0; c < list->ColumnCount(); ++c) {
+        const int needed =
+            header->fontMetrics().horizontalAdvance(list->HeaderText(c)) + 2 * margin;
+        if (needed > list->ColumnWidth(c)) {
+          found << Describe(*list, list->HeaderText(c)) +
+                       QStringLiteral(": column header needs %1 px, has %2")
+                           .arg(needed)
+                           .arg(list->ColumnWidth(c));
+        }
+      }
+      continue;
     }
     const TextRoom r = RoomOf(*widget);
     if (!r.valid) continue;
