@@ -251,6 +251,11 @@ void LanguagesTest::joystickWindowInBothLanguages() {
     CopyField(settings.language, sizeof settings.language, LanguageName(language));
     SetCurrentSettings(settings);
     main.LanguageChanged();
+    // The hint of the row with the focus, in the new language.
+    QCOMPARE(main.Status().Hint(),
+             QString::fromLatin1(language == kLangEnglish
+                                     ? "Dead zone around the centre position in digits"
+                                     : "Totzone um die Mittelstellung in Digits"));
     Check(main, language, "lang_main_jovix");
   }
   QVERIFY2(problems_.isEmpty(), qPrintable(problems_.join(QLatin1Char('\n'))));
