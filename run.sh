@@ -21,7 +21,11 @@ if [ ! -f "$DEMO_DIR/lumokonf.ini" ]; then
     > "$DEMO_DIR/lumokonf.ini"
 fi
 
+# The self-test rules (Limits.txt) and the manual lie beside the built program, so the demo
+# shows every button and menu of the light curtain.
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "Demo folder (settings, saved files): $DEMO_DIR"
+  echo "Also try: ./run.sh -exp (expert mode), $BUILD_DIR/cli/lumokonf-cli --help"
   cd "$DEMO_DIR"
   exec "$BUILD_DIR/app/gui/lumokonf" "$@"
 fi

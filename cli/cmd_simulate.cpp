@@ -5,8 +5,10 @@
 // path on standard output. A pty has no DTR: the supply counts as switched on one second after
 // the program opened the path (as the link does it), the device then boots in --boot-ms, and
 // closing the path is the power-down. --baud-pacing (on by default) lets every byte take 10 bit
-// times at the rate the program set, both ways. --echo on (or the global --echo on) makes the
-// interface return every byte it gets. --trace prints every exchange to standard error.
+// times at the rate the program set, both ways. --echo on (or the global --echo on, or without
+// either the settings file's Echo, on by default, as the program that opens the terminal reads
+// it) makes the interface return every byte it gets. --trace prints every exchange to standard
+// error.
 // --units N serves N units one after the other on the same terminal, as a production line does:
 // when a unit leaves configuration mode its supply goes off (the technician unplugs it), and
 // after a pause the next unit, in factory state, powers up; after the last one the command
@@ -29,6 +31,7 @@
 #include <string>
 
 #include "cli/command.h"
+#include "cli/device_session.h"
 #include "platform/message_box.h"
 #include "sim/pty_server.h"
 #include "sim/sim_device.h"
@@ -170,7 +173,8 @@ int RunSimulate(const SimulateArgs& args, const GlobalOptions& global) {
                                                                         : sim::DeviceKind::Tg5);
   options.firmwarePresent = !args.noFirmware;
   options.pace = args.pacing == "on";
-  options.echo = (args.echo.empty() ? global.echo : args.echo) == "on";
+  // Without --echo the interface echoes as the settings say, like the program that opens it.
+  options.echo = args.echo.empty() ? LineEchoes(global) : args.echo == "on";
   if (args.bootMs >= 0) options.bootDelayMs = args.bootMs;
 
   // Block the stop signals before any thread starts, so that only sigwait below sees them.
@@ -224,9 +228,11 @@ void SetupSimulate(CommandContext& context) {
                   "on (default): every byte takes 10 bit times at the rate the program set, in "
                   "both directions, as on a wire; off: bytes pass at once")
       ->check(CLI::IsMember({"on", "off"}));
-  sub->add_option("--echo", args->echo,
-                  "on: the interface returns every byte the program sends (a loop-back "
-                  "interface); off: it does not; default: the global --echo")
+  sub->add_option(
+         "--echo", args->echo,
+         "on: the interface returns every byte the program sends (a loop-back "
+         "interface); off: it does not; default: the global --echo, else the settings' Echo "
+         "(on), as the program that opens the terminal takes it")
       ->check(CLI::IsMember({"on", "off"}));
   sub->add_flag("--trace", args->trace, "print every exchange to standard error");
   sub->add_option("--units", args->units, "serve N units one after the other, then end")

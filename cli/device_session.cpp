@@ -88,6 +88,14 @@ void SelectCommandLanguage(const GlobalOptions& options) {
   InitTranslations();
 }
 
+bool LineEchoes(const GlobalOptions& options) {
+  if (options.echo == "on") return true;
+  if (options.echo == "off") return false;
+  Settings settings = DefaultSettings();
+  ReadSettingsFile(SettleStartupPaths(kDesktopProgramName).settingsFile, &settings);
+  return settings.echo != 0;
+}
+
 bool PrepareProgram(const GlobalOptions& options) {
   TraceFile() = options.traceFile;
   StartupPaths paths = SettleStartupPaths(kDesktopProgramName);

@@ -2,6 +2,7 @@
 // sets it up at start, and a link with a device whose notifications queue up for the command.
 //
 //   SelectCommandLanguage the language of a command's messages (--lang, settings, system)
+//   LineEchoes            whether the interface echoes: --echo, else the settings' Echo
 //   PrepareProgram        paths, settings (lumokonf.ini), language, translation tables, the
 //                         device definition and its setup; false after its message was shown
 //   LinkConfigFromProgram (link/link_config.h) the link's settings from definition and settings
@@ -29,6 +30,11 @@ namespace lumo::cli {
 // The language of every message of a command: --lang, else the desktop program's settings file
 // (its Language key), else the system's. Runs before any command speaks.
 void SelectCommandLanguage(const GlobalOptions& options);
+
+// Whether the line echoes what is sent: --echo, else the desktop program's settings file (its
+// Echo key, on by default). A simulator served by one process and the program in another take
+// the same answer from the same folder.
+bool LineEchoes(const GlobalOptions& options);
 
 bool PrepareProgram(const GlobalOptions& options);
 

@@ -11,6 +11,7 @@
 #include "app/translations.h"
 #include "definitions/setup.h"
 #include "ui/qt_text.h"
+#include "ui/text_room.h"
 
 namespace lumo::ui {
 
@@ -165,6 +166,15 @@ void BeamPanel::LayOut() {
   };
   widen(example_);
   widen(activeLabel_);
+  // A button caption wider than its place takes the room it lacks from the field before it
+  // (which keeps at least half its width), so the column's right edge stays where it is.
+  const int missing = WidthForText(deactivate_) - deactivate_.width();
+  if (missing > 0) {
+    const int taken = std::min(missing, rangeField_.width() / 2);
+    rangeField_.resize(rangeField_.width() - taken, rangeField_.height());
+    deactivate_.setGeometry(deactivate_.x() - taken, deactivate_.y(), deactivate_.width() + taken,
+                            deactivate_.height());
+  }
   if (activeText_.x() < activeLabel_.geometry().right() + 3) {
     const int x = activeLabel_.geometry().right() + 3;
     activeText_.setGeometry(x, activeText_.y(),

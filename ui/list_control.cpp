@@ -630,10 +630,11 @@ void ListControl::PaintCells(QPainter& painter) {
         }
       }
       painter.restore();
-      // The grid: a grey line along the cell's right and bottom edge.
-      painter.setPen(kGridColour);
-      painter.drawLine(cell.right(), cell.top(), cell.right(), cell.bottom());
-      painter.drawLine(cell.left(), cell.bottom(), cell.right(), cell.bottom());
+      // The grid: a grey line along the cell's right and bottom edge, filled as rectangles of
+      // one pixel: a pen's line covers one device pixel only, less than a pixel on a scaled
+      // screen, and the viewport paints every pixel itself.
+      painter.fillRect(QRect(cell.right(), cell.top(), 1, cell.height()), kGridColour);
+      painter.fillRect(QRect(cell.left(), cell.bottom(), cell.width(), 1), kGridColour);
       bottom = cell.bottom() + 1;
     }
   }
@@ -643,10 +644,9 @@ void ListControl::PaintCells(QPainter& painter) {
   if (right < vp.width()) painter.fillRect(QRect(right, 0, vp.width() - right, vp.height()), face);
   if (bottom < vp.height()) {
     painter.fillRect(QRect(0, bottom, std::min(right, vp.width()), vp.height() - bottom), face);
-    painter.setPen(kGridColour);
     for (int c = 0; c < ColumnCount(); ++c) {
       const int x = ColumnLeft(c + 1) - horizontalScrollBar()->value() - 1;
-      painter.drawLine(x, bottom, x, vp.height() - 1);
+      painter.fillRect(QRect(x, bottom, 1, vp.height() - bottom), kGridColour);
     }
   }
 }

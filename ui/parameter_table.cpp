@@ -112,6 +112,7 @@ void ParameterTable::Attach(ParDef* definition, DeviceAccess* access) {
     const PVar* record = Record(row);
     hint_ =
         record != nullptr ? FromCp1252(DisplayText(definition_, record->description)) : QString();
+    hintRow_ = record != nullptr ? row : -1;
     emit hintChanged(hint_);
   };
   callbacks.onHoverCell = [this](ListControl&, int column, int row) { HoverCell(column, row); };
@@ -336,6 +337,7 @@ void ParameterTable::DrawCell(int column, int row, QPainter& painter, const QRec
 void ParameterTable::HoverCell(int column, int row) {
   const PVar* record = Record(row);
   hint_ = record != nullptr ? FromCp1252(DisplayText(definition_, record->description)) : QString();
+  hintRow_ = record != nullptr ? row : -1;
   emit hintChanged(hint_);
   if (editing_ || record == nullptr) return;
   if (column == kColEdit || column == kColName) {
@@ -420,6 +422,14 @@ void ParameterTable::ShowRowTooltip(const QHelpEvent& help) {
 void ParameterTable::LeaveCell() {
   list_.viewport()->unsetCursor();
   hint_.clear();
+  hintRow_ = -1;
+  emit hintChanged(hint_);
+}
+
+void ParameterTable::RetranslateHint() {
+  const PVar* record = hintRow_ >= 0 ? Record(hintRow_) : nullptr;
+  if (record == nullptr) return;
+  hint_ = FromCp1252(DisplayText(definition_, record->description));
   emit hintChanged(hint_);
 }
 

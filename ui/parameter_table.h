@@ -32,6 +32,7 @@
 //   Attach, RefreshTable, SetLoadedFile, SetFileBeamLineUnreadable, LoadedFile
 //   CopyDeviceToEditColumn, CopyFileToEditColumn, CopyOneValue
 //   PlaceCommandButtons, List, Hint, ArrowButton
+//   RetranslateHint        the hint's row description again, in the language now selected
 //   RowHeightFor           the row height the definition needs in a font
 //   CaptionIsChanged       whether the caption says "changed"
 #pragma once
@@ -88,6 +89,9 @@ class ParameterTable : public QGroupBox {
   ListControl* List() { return &list_; }
   const ListControl* List() const { return &list_; }
   const QString& Hint() const { return hint_; }
+  // After a language change: the row the hint describes, described in the new language
+  // (hintChanged); nothing when no row's hint is shown.
+  void RetranslateHint();
   // The arrow button now shown, or nullptr.
   QToolButton* ArrowButton() const { return arrow_; }
   bool CaptionIsChanged() const { return captionChanged_; }
@@ -133,6 +137,7 @@ class ParameterTable : public QGroupBox {
   std::string loadedFile_;
   bool beamLineUnreadable_ = false;
   QString hint_;
+  int hintRow_ = -1;  // the row hint_ describes; -1: none
   QPointer<QToolButton> arrow_;
   int arrowColumn_ = -1;
   int arrowRow_ = -1;

@@ -610,6 +610,7 @@ void MainWindow::LanguageChanged() {
   ApplyQtLanguage();
   SetUpWindow();
   UpdateEnabling();
+  paramTable_.RetranslateHint();  // the status bar's hint in the new language
 }
 
 QWidget* MainWindow::ControlById(int id) const {

@@ -18,6 +18,7 @@
 #include "app/translations.h"
 #include "definitions/scan.h"
 #include "platform/message_box.h"
+#include "ui/text_room.h"
 
 namespace lumo::gui {
 
@@ -42,7 +43,10 @@ constexpr PlaceRow kPlaces[] = {
     {kIdRefStatMean, 64, 217, 277, 9}, {kIdRefReady, 368, 200, 40, 14},
 };
 
-constexpr int kListShortenPx = 22;   // room for the two buttons under the list
+constexpr int kListShortenPx = 22;  // room for the two buttons under the list
+// A caption that grows for its text keeps this far from the dialog's edges and its neighbour.
+constexpr int kTextRoomMarginDlu = 4;
+constexpr int kTextRoomGapPx = 2;
 constexpr int kListButtonGapPx = 3;  // between the list and the buttons
 constexpr int kListButtonHeightPx = 22;
 constexpr int kColumnShares = 5;  // columns of w/5, 2*(w/5) and the rest
@@ -146,6 +150,12 @@ void ReferencesDialog::Build() {
   QRect listPlace = list_.geometry();
   listPlace.setHeight(listPlace.height() - kListShortenPx);
   list_.setGeometry(listPlace);
+  // A caption wider in this font than its template place takes the free room of its row.
+  for (QWidget* caption : {static_cast<QWidget*>(&swLabel_), static_cast<QWidget*>(&gainLabel_),
+                           static_cast<QWidget*>(&distanceLabel_), static_cast<QWidget*>(&low_),
+                           static_cast<QWidget*>(&high_), static_cast<QWidget*>(&ready_)}) {
+    ui::GrowForText(*caption, units.X(kTextRoomMarginDlu), kTextRoomGapPx);
+  }
   list_.setFont(font());
   list_.viewport()->setCursor(Qt::ArrowCursor);
 }

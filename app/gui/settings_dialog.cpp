@@ -16,6 +16,7 @@
 #include "link/serial_port.h"
 #include "platform/file_system.h"
 #include "sim/sim_port.h"
+#include "ui/text_room.h"
 
 namespace lumo::gui {
 
@@ -63,6 +64,10 @@ constexpr int kPortFieldChars = static_cast<int>(kPortNameChars);
 constexpr int kFileFieldChars = static_cast<int>(kKonfFileChars);
 constexpr int kFolderIconPx = 16;
 constexpr int kListMarginPx = 24;  // room for the open list's frame and scroll bar
+// A caption that grows for its text keeps this far from the dialog's and its group's edges,
+// and this far from its neighbour.
+constexpr int kTextRoomMarginDlu = 4;
+constexpr int kTextRoomGapPx = 2;
 
 // The languages the list offers, in its (sorted) order, as the setting stores them.
 inline constexpr const char* kLanguages[] = {"English", "German"};
@@ -284,6 +289,12 @@ void SettingsDialog::Translate() {
     } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
       group->setTitle(FromCp1252(text));
     }
+  }
+  // A caption wider in this font than its template place takes the free room of its row.
+  for (QObject* child : children()) {
+    auto* control = qobject_cast<QWidget*>(child);
+    if (control != nullptr && !control->isWindow())
+      ui::GrowForText(*control, units_.X(kTextRoomMarginDlu), kTextRoomGapPx);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "../support/temp_dir.h"
 #include "definitions/embedded.h"
@@ -42,20 +43,26 @@ RunResult Cli(const TempDir& dir, const std::string& args) {
 }
 
 // `lumokonf-cli simulate` in the background; the pty's path from its first line of output.
+// Started with "--echo on" unless other global options are given; startDir: the folder it is
+// started in (empty: the test's own).
 class Simulator {
  public:
-  explicit Simulator(const char* device) {
+  explicit Simulator(const char* device, std::vector<std::string> globalOptions = {"--echo", "on"},
+                     const std::string& startDir = std::string()) {
     int fds[2];
     if (pipe(fds) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::string deviceArg = device;
-    const char* argv[] = {LUMO_CLI_PROGRAM, "--echo",          "on",   "simulate",
-                          "--device",       deviceArg.c_str(), nullptr};
-    if (posix_spawn(&pid_, LUMO_CLI_PROGRAM, &actions, nullptr, const_cast<char**>(argv),
-                    environ) != 0) {
+    if (!startDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, startDir.c_str());
+    std::vector<std::string> args{LUMO_CLI_PROGRAM};
+    args.insert(args.end(), globalOptions.begin(), globalOptions.end());
+    args.insert(args.end(), {"simulate", "--device", device});
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, LUMO_CLI_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) {
       pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
@@ -89,6 +96,22 @@ nlohmann::json Parameter(const nlohmann::json& read, const std::string& name) {
     if (p["name"] == name) return p;
   }
   return nullptr;
+}
+
+// Without --echo, a simulator and the program that opens its terminal take the echo from the
+// same settings file (Echo, on by default), so they agree as the README runs them.
+TEST(CliDevice, SimulatorAndProgramTakeTheEchoFromTheSameSettings) {
+  struct Case {
+    const char* settings;  // lumokonf.ini in the start folder; nullptr: none
+  };
+  for (const Case& c : {Case{nullptr}, Case{"[CommSettings]\r\nEcho=0\r\n"}}) {
+    TempDir dir;
+    if (c.settings != nullptr) WriteFile(dir / "lumokonf.ini", c.settings);
+    Simulator sim("tg5", {}, dir.path());
+    ASSERT_FALSE(sim.path().empty());
+    RunResult read = Cli(dir, "read --port '" + sim.path() + "' --json");
+    EXPECT_EQ(read.exitCode, 0) << (c.settings ? c.settings : "no settings") << read.err;
+  }
 }
 
 TEST(CliDevice, ReadWriteAndReadBackAgainstTheSimulatedLightCurtain) {

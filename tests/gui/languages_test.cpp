@@ -1,7 +1,12 @@
 // Every window of the desktop program, shown in English and in German, against the translation
-// tables: no visible text that the tables translate appears in the other language.
+// tables: no visible text that the tables translate appears in the other language, and every
+// text reads whole (tests/gui/text_fit.h). CTest runs it at the scale factors 1, 1.5 and 2
+// (QT_SCALE_FACTOR, as a HiDPI desktop sets it); the screenshots carry the scale in their names.
 #include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QtTest>
 
 #include "app/gui/about_box.h"
@@ -14,15 +19,24 @@
 #include "language_check.h"
 #include "selftest/limits.h"
 #include "selftest/selftest.h"
+#include "text_fit.h"
 
 using namespace lumo;
 using namespace lumo::gui;
+using test::CutTexts;
 using test::WrongLanguage;
 
 namespace {
 
 const char* LanguageName(LangId language) {
   return language == kLangEnglish ? "English" : "German";
+}
+
+// The scale factor the test runs at (QT_SCALE_FACTOR, 1 without it).
+double ScaleFactor() {
+  bool ok = false;
+  const double scale = qEnvironmentVariable("QT_SCALE_FACTOR").toDouble(&ok);
+  return ok && scale > 0 ? scale : 1.0;
 }
 
 std::vector<PortEntry> OnePort() {
@@ -37,7 +51,9 @@ class LanguagesTest : public QObject {
   void init() { fixture_.Init(); }
   void cleanup() { fixture_.Cleanup(); }
   void checkFindsTheOtherLanguage();
+  void checkFindsCutTexts();
   void everyWindowInBothLanguages();
+  void joystickWindowInBothLanguages();
 
  private:
   // The main window on the simulated light curtain in expert mode (every control shown), with
@@ -47,6 +63,7 @@ class LanguagesTest : public QObject {
   void Check(QWidget& window, LangId language, const char* name);
 
   test::DialogFixture fixture_;
+  QStringList problems_;  // what Check found, reported together at the end
 };
 
 void LanguagesTest::OpenExpert() {
@@ -79,13 +96,30 @@ void LanguagesTest::OpenExpert() {
 }
 
 void LanguagesTest::Check(QWidget& window, LangId language, const char* name) {
-  const QStringList found = WrongLanguage(window, language);
-  QVERIFY2(found.isEmpty(), qPrintable(QStringLiteral("%1 in %2: %3")
-                                           .arg(QString::fromLatin1(name),
-                                                QString::fromLatin1(LanguageName(language)),
-                                                found.join(QStringLiteral(" | ")))));
-  QVERIFY(window.grab().save(test::ScreenshotPath(name) + QLatin1Char('_') +
-                             QString::fromLatin1(LanguageName(language)) + QStringLiteral(".png")));
+  const QString where =
+      QStringLiteral("%1 in %2 at scale %3: ")
+          .arg(QString::fromLatin1(name), QString::fromLatin1(LanguageName(language)))
+          .arg(ScaleFactor());
+  QCOMPARE(window.devicePixelRatio(), ScaleFactor());
+  for (const QString& text : WrongLanguage(window, language))
+    problems_ << where + QStringLiteral("in the other language: ") + text;
+  for (const QString& text : CutTexts(window)) problems_ << where + text;
+  if (auto* main = dynamic_cast<MainWindow*>(&window)) {
+    // The status bar spans the window; its last part reaches the bar's right edge.
+    StatusStrip& status = main->Status();
+    if (status.geometry().left() != 0 || status.geometry().right() != main->width() - 1 ||
+        status.ProgressPart().geometry().right() != status.width() - 1) {
+      problems_ << where + QStringLiteral("status bar %1..%2, last part to %3, window %4 wide")
+                               .arg(status.geometry().left())
+                               .arg(status.geometry().right())
+                               .arg(status.ProgressPart().geometry().right())
+                               .arg(main->width());
+    }
+  }
+  QString file =
+      test::ScreenshotPath(name) + QLatin1Char('_') + QString::fromLatin1(LanguageName(language));
+  if (ScaleFactor() != 1.0) file += QStringLiteral("_x%1").arg(ScaleFactor());
+  QVERIFY(window.grab().save(file + QStringLiteral(".png")));
 }
 
 // The check is not empty: a German caption in an English window and an English one in a German
@@ -103,6 +137,53 @@ void LanguagesTest::checkFindsTheOtherLanguage() {
   english->hide();
   QCOMPARE(WrongLanguage(window, kLangEnglish),
            QStringList{QStringLiteral("Konfigurationsmodus beenden")});
+}
+
+// The fit check is not empty: a label, a button and a check box too narrow for their texts, a
+// label running out of its group box and one under its neighbour are found; the same controls
+// wide enough are not.
+void LanguagesTest::checkFindsCutTexts() {
+  QWidget window;
+  window.resize(400, 200);
+  auto* box = new QGroupBox(QStringLiteral("Group"), &window);
+  box->setGeometry(0, 0, 300, 200);
+  auto* label = new QLabel(QStringLiteral("Bezugswerte/Strahl:"), box);
+  auto* button = new QPushButton(QStringLiteral("&Ins Ger\u00E4t schreiben"), box);
+  auto* check = new QCheckBox(QStringLiteral("Konfigurationsmodus beenden"), box);
+  const int labelWidth = label->fontMetrics().horizontalAdvance(label->text());
+  label->setGeometry(10, 20, labelWidth, 20);
+  button->setGeometry(10, 50, button->sizeHint().width(), 30);
+  check->setGeometry(10, 90, check->sizeHint().width(), 20);
+  window.show();
+  QCOMPARE(CutTexts(window), QStringList());
+  label->resize(labelWidth - 3, 20);
+  button->resize(button->fontMetrics().horizontalAdvance(QStringLiteral("Ins Ger")), 30);
+  check->resize(check->sizeHint().width() / 2, 20);
+  QCOMPARE(CutTexts(window).size(), 3);
+  label->setGeometry(box->width() - labelWidth / 2, 20, labelWidth, 20);
+  button->resize(button->sizeHint().width(), 30);
+  check->resize(check->sizeHint().width(), 20);
+  QCOMPARE(CutTexts(window).size(), 1);
+  QVERIFY(CutTexts(window)[0].contains(QStringLiteral("runs out of its parent")));
+  label->setGeometry(10, 55, labelWidth, 20);  // under the button
+  const QStringList under = CutTexts(window);
+  QCOMPARE(under.size(), 2);  // the label under the button, the button's text under the label
+  QVERIFY(under[0].contains(QStringLiteral("lies under")));
+  // A list column narrower than its header's text.
+  label->hide();
+  auto* list = new ui::ListControl(&window);
+  list->setGeometry(0, 0, 300, 150);
+  ui::ListControl::Callbacks callbacks;
+  callbacks.onInit = [](ui::ListControl& l) {
+    l.AddColumn(0, QStringLiteral("Durchgef\u00FChrter Test"), 200);
+    l.AddColumn(1, QStringLiteral("Resultat"), 90);
+  };
+  list->Attach(std::move(callbacks), true);
+  list->show();
+  QCOMPARE(CutTexts(window), QStringList());
+  list->SetColumnWidth(0, 40);
+  QCOMPARE(CutTexts(window).size(), 1);
+  QVERIFY(CutTexts(window)[0].contains(QStringLiteral("column header")));
 }
 
 void LanguagesTest::everyWindowInBothLanguages() {
@@ -154,11 +235,37 @@ void LanguagesTest::everyWindowInBothLanguages() {
     });
     QTRY_VERIFY_WITH_TIMEOUT(TheLink().Mode() == MODE_IDLE, test::kDeviceWaitMs);
   }
+  QVERIFY2(problems_.isEmpty(), qPrintable(problems_.join(QLatin1Char('\n'))));
+  QVERIFY(fixture_.recorder_->Boxes().empty());
+}
+
+// The joystick's narrower main window with its own buttons, menus and small status font.
+void LanguagesTest::joystickWindowInBothLanguages() {
+  fixture_.Open("Jovix.txt", "SIM:JOVIX", sim::DefaultOptions(sim::DeviceKind::Jovix),
+                test::ReadExample("Limits_Jovix.txt"));
+  fixture_.WaitForDevice();
+  MainWindow& main = *fixture_.window_;
+  QVERIFY(main.CommandButton(kIdSelfCalibration) != nullptr);
+  for (LangId language : {kLangEnglish, kLangGerman}) {
+    Settings settings = CurrentSettings();
+    CopyField(settings.language, sizeof settings.language, LanguageName(language));
+    SetCurrentSettings(settings);
+    main.LanguageChanged();
+    // The hint of the row with the focus, in the new language.
+    QCOMPARE(main.Status().Hint(),
+             QString::fromLatin1(language == kLangEnglish
+                                     ? "Dead zone around the centre position in digits"
+                                     : "Totzone um die Mittelstellung in Digits"));
+    Check(main, language, "lang_main_jovix");
+  }
+  QVERIFY2(problems_.isEmpty(), qPrintable(problems_.join(QLatin1Char('\n'))));
   QVERIFY(fixture_.recorder_->Boxes().empty());
 }
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Offscreen unless a platform is named (QT_QPA_PLATFORM=xcb under an X server draws with the
+  // server's fonts and resolution).
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   test::PrivateRuntimeFolder runtime;
   QApplication app(argc, argv);
   LanguagesTest test;

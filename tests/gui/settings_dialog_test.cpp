@@ -99,6 +99,7 @@ class SettingsDialogTest : public QObject {
   void appdefWithBadDefinition();
   void appdefSaveDialog();
   void helpManual();
+  void demoFolderShowsEveryFeature();
   void screenshots();
 
  private:
@@ -546,6 +547,42 @@ void SettingsDialogTest::helpManual() {
   window_->SetOpenUrlHook([](const QUrl&) { return true; });
   window_->Command(kIdHelp);
   QCOMPARE(recorder_->Boxes().size(), shown);  // a viewer took it: nothing to say
+}
+
+// The folder ./run.sh starts the built program in holds only its settings: the rules and the
+// manual beside the built program give the light curtain every button and menu (the expert
+// ones with "-exp").
+void SettingsDialogTest::demoFolderShowsEveryFeature() {
+  for (bool expert : {false, true}) {
+    folder_->Write("lumokonf.ini",
+                   "[CommSettings]\r\nDefaultPortName=SIM:TG5\r\nEcho=0\r\n[Misc]\r\n"
+                   "PropertiesOnStart=0\r\n");
+    StartupPaths paths = SettlePaths(folder_->Path(), LUMO_PROGRAM_DIR "/lumokonf");
+    paths.startFlags = expert ? kStartExpert : 0;
+    SetCurrentStartupPaths(paths);
+    LoadSettings(paths.settingsFile);
+    SelectLanguageByName("English");
+    InitTranslations();
+    QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
+    window_ = std::make_unique<MainWindow>();
+    window_->SetQuitHook([](int) {});
+    QVERIFY(window_->Initialise(Definition("TG5.txt")));
+    window_->show();
+    std::vector<int> buttons = {kIdNormalMode, kIdSelfTest};
+    if (expert) buttons.insert(buttons.end(), {kIdPower, kIdSignalTest, kIdFirmware});
+    for (int id : buttons) {
+      QVERIFY2(window_->CommandButton(id) != nullptr &&
+                   window_->CommandButton(id)->isVisibleTo(window_.get()),
+               qPrintable(QStringLiteral("button %1, expert %2").arg(id).arg(expert)));
+    }
+    QVERIFY(window_->MenuAction(kIdMenuSelfTest) != nullptr);
+    QVERIFY(window_->MenuAction(kIdSelfTest) != nullptr);
+    QCOMPARE(window_->MenuAction(kIdSignalTest) != nullptr, expert);
+    QVERIFY(window_->MenuAction(kIdHelp)->isEnabled());
+    QVERIFY(recorder_->Boxes().empty());
+    window_.reset();
+    sim::ForgetSimulatedDevices();
+  }
 }
 
 void SettingsDialogTest::screenshots() {

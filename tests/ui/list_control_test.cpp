@@ -221,6 +221,28 @@ class ListControlTest : public QObject {
     QVERIFY(SaveScreenshot(*list_, QStringLiteral("list_control")));
   }
 
+  // The viewport paints itself whole (it is opaque: what it leaves is garbage or an old
+  // picture on the screen), grid lines included, at the scale factors of HiDPI desktops too.
+  void PaintingCoversEveryPixelAtAnyScale() {
+    Build(true);
+    QWidget* viewport = list_->viewport();
+    for (qreal scale : {1.0, 1.5, 2.0}) {
+      QImage image(viewport->size() * scale, QImage::Format_ARGB32);
+      image.setDevicePixelRatio(scale);
+      image.fill(Qt::magenta);
+      viewport->render(&image);
+      int left = 0;
+      // The last device row and column of a fractional scale belong half to the next widget.
+      for (int y = 0; y + 1 < image.height(); ++y) {
+        for (int x = 0; x + 1 < image.width(); ++x) {
+          if (image.pixelColor(x, y) == QColor(Qt::magenta)) ++left;
+        }
+      }
+      QVERIFY2(left == 0,
+               qPrintable(QStringLiteral("scale %1: %2 pixels not painted").arg(scale).arg(left)));
+    }
+  }
+
   void EditFieldResults() {
     Build(true);
     using R = ListControl::EditResult;
