@@ -325,7 +325,12 @@ bool Serial_PortExists(const char* name) {
 
 std::vector<SerialPortInfo> ListSerialPorts() {
   std::vector<SerialPortInfo> ports = ListSerialHardware();
-  for (const auto& row : kSimulatedPorts) ports.push_back({row.name, row.description});
+  for (const auto& row : kSimulatedPorts) {
+    SerialPortInfo info;
+    info.path = row.name;
+    info.description = row.description;
+    ports.push_back(std::move(info));
+  }
   return ports;
 }
 
