@@ -317,7 +317,7 @@ bool Serial_PortExists(const char* name) {
   bool ok = name && Serial_NormalizeName(name, normalized, sizeof normalized, false);
   SetError(saved);
   if (!ok) return false;
-  if (IsSimulatedName(normalized)) return true;
+  if (IsSimulatedName(normalized)) return sim::SimulatedAdapterPresent(normalized);
   if (normalized[0] == '/') return IsTerminalDevice(normalized);
   std::string path = Serial_DevicePath(normalized);
   return !path.empty() && SerialHardwareExists(path);
