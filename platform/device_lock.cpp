@@ -150,8 +150,7 @@ DeviceLockResult DeviceLockFile::Acquire(const std::string& devicePath) {
     if (err != EEXIST) return DeviceLockResult::NotAvailable;
     pid_t pid = ReadLockPid(path);
     if (pid == ::getpid()) {
-      // Ours from an earlier open in this process: the device's flock decides.
-      path_ = path;
+      // Another open in this process holds it (and removes it): the device's flock decides.
       return DeviceLockResult::Taken;
     }
     if (ProcessAlive(pid)) {

@@ -219,6 +219,12 @@ TEST_F(LockFiles, OpenWritesAndCloseRemovesOurLock) {
   char expected[16];
   std::snprintf(expected, sizeof expected, "%10d\n", static_cast<int>(::getpid()));
   EXPECT_EQ(test::ReadFile(lock), expected);
+  // A second open in this process is refused by the device's flock and leaves the first one's
+  // lock file in place.
+  SAPI_DECLARE(second);
+  EXPECT_EQ(Serial_Open(&second, pty.slave.c_str()), 0);
+  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EBUSY));
+  EXPECT_EQ(test::ReadFile(lock), expected);
   EXPECT_EQ(Serial_Close(&port), 1);
   EXPECT_NE(::access(lock.c_str(), F_OK), 0);
 }
