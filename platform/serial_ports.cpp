@@ -26,6 +26,8 @@ constexpr int kMaxUsbLevels = 4;
 constexpr unsigned kPtySlaveMajorFirst = 136;
 constexpr unsigned kPtySlaveMajorLast = 143;
 constexpr const char* kSysDevChar = "/sys/dev/char";
+// The bus of the serial core's port and controller devices (kernel 6.5 on).
+constexpr const char* kSerialCoreBus = "/bus/serial-base/";
 
 // UART types of the serial core, for the description of on-board ports.
 // type number, name
@@ -110,9 +112,21 @@ void Describe(const std::string& sysClassTty, const std::string& devDir, const s
               SerialPortInfo& info) {
   std::string sysTty = sysClassTty + "/" + name;
   char resolved[PATH_MAX];
-  if (::realpath((sysTty + "/device/driver").c_str(), resolved)) {
-    std::string driver = resolved;
-    info.driver = driver.substr(driver.find_last_of('/') + 1);
+  if (::realpath((sysTty + "/device").c_str(), resolved)) {
+    // The serial core's own port and controller devices (bus "serial-base") stand between a
+    // UART and its driver: the driver that counts is the first one above them.
+    std::string dir = resolved;
+    for (int level = 0; level <= kMaxUsbLevels && dir.size() > 1; ++level) {
+      char driver[PATH_MAX];
+      if (::realpath((dir + "/driver").c_str(), driver)) {
+        std::string path = driver;
+        if (path.find(kSerialCoreBus) == std::string::npos) {
+          info.driver = path.substr(path.find_last_of('/') + 1);
+          break;
+        }
+      }
+      dir.erase(dir.find_last_of('/'));
+    }
   }
   if (::realpath((sysTty + "/device").c_str(), resolved)) {
     std::string dir = resolved;

@@ -838,8 +838,17 @@ TEST_F(SerialPortList, AdaptersCarryStableNamesAndIds) {
   File("devices/usb1/1-1/serial", "A1B2\n");
   Link("../../../../drivers/ftdi_sio", "devices/usb1/1-1/1-1:1.0/driver");
   Link("../../devices/usb1/1-1/1-1:1.0", "tty/ttyUSB3/device");
-  Dir("devices/platform");
-  Link("../../devices/platform", "tty/ttyUSB0/device");  // a second port without a by-id link
+  // A second port without a by-id link, behind the serial core's port and controller devices:
+  // its driver is the one above them.
+  for (const char* d : {"devices/platform", "devices/platform/ctrl", "devices/platform/ctrl/port",
+                        "bus", "bus/serial-base", "bus/serial-base/drivers",
+                        "bus/serial-base/drivers/port", "bus/serial-base/drivers/ctrl",
+                        "bus/platform", "bus/platform/drivers", "bus/platform/drivers/serial8250"})
+    Dir(d);
+  Link("../../../../bus/serial-base/drivers/port", "devices/platform/ctrl/port/driver");
+  Link("../../../bus/serial-base/drivers/ctrl", "devices/platform/ctrl/driver");
+  Link("../../bus/platform/drivers/serial8250", "devices/platform/driver");
+  Link("../../devices/platform/ctrl/port", "tty/ttyUSB0/device");
   File("dev/ttyUSB3", "");
   File("dev/ttyUSB0", "");
   Link("../../ttyUSB3", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2-if00-port0");
@@ -849,6 +858,7 @@ TEST_F(SerialPortList, AdaptersCarryStableNamesAndIds) {
   EXPECT_EQ(ports[0].path, root + "/dev/ttyUSB0");
   EXPECT_EQ(ports[0].stableName, "");
   EXPECT_EQ(ports[0].vendorId, "");
+  EXPECT_EQ(ports[0].driver, "serial8250");
   const SerialPortInfo& usb = ports[1];
   EXPECT_EQ(usb.path, root + "/dev/ttyUSB3");
   EXPECT_EQ(usb.stableName, root + "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2-if00-port0");
