@@ -946,6 +946,9 @@ void MainWindow::OpenSettings() {
   }
   const Settings settings = CurrentSettings();
   TheLink().StopLink();
+  // The settings name the port now (or none): a wait for an unplugged adapter ends.
+  adapterNotifier_.reset();
+  adapter_.Stop();
   ApplyTrace();
   if (settings.defaultKonfFile[0] != '\0')
     LoadParameterFileCommand(StoredPathToFileSystem(settings.defaultKonfFile));
