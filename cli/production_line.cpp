@@ -844,7 +844,7 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
         Wait found =
             WaitForUnit(session, started, totals.units == 0 ? limit : std::chrono::milliseconds(0));
         // An adapter unplugged between units: the line waits for it and goes on.
-        if (found == Wait::PortFailed && !StopRequested()) {
+        if (found == Wait::PortFailed && !StopRequested() && adapter.CanReturn()) {
           if (AwaitAdapter(session, adapter, config, progress)) continue;
           if (StopRequested()) break;
         }

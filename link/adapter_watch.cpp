@@ -9,6 +9,10 @@
 namespace lumo {
 namespace {
 
+// Pseudo-terminals' device files; a link elsewhere that leads here (as a test's or a user's own
+// stable name) may come back behind the same link.
+constexpr const char* kPtyFolder = "/dev/pts/";
+
 // The device file a port name opens ("" for a simulated port or a name that is none).
 std::string DevicePathOf(const std::string& portName) {
   if (IsSimulatedPortName(portName)) return std::string();
@@ -32,6 +36,10 @@ void AdapterWatch::Start() {
   if (!path.empty()) paths.push_back(path);
   if (!stableName_.empty()) paths.push_back(stableName_);
   watch_ = std::make_unique<PortWatch>(devDir_, paths);
+}
+
+bool AdapterWatch::CanReturn() const {
+  return !stableName_.empty() || DevicePathOf(portName_).rfind(kPtyFolder, 0) != 0;
 }
 
 std::string AdapterWatch::Back() {

@@ -9,6 +9,9 @@
 // name given when a device file of that name exists again.
 //
 //   Remember   the port the link was started on (call while the adapter is present)
+//   CanReturn  false for a pseudo-terminal named by its own name (/dev/pts/N) without a stable
+//              name: its number goes to the next terminal opened anywhere, not back to the same
+//              "adapter"
 //   Start      the adapter has gone: watch for its return; Watching() until Stop()
 //   Fd         readable when something changed in the watched folders
 //   Back       after Fd was readable (or at any time): the name to restart on, "" while gone
@@ -29,6 +32,7 @@ class AdapterWatch {
   explicit AdapterWatch(std::string devDir = "/dev") : devDir_(std::move(devDir)) {}
 
   void Remember(const std::string& portName);
+  bool CanReturn() const;
   void Start();
   void Stop() { watch_.reset(); }
   bool Watching() const { return watch_ != nullptr; }

@@ -297,7 +297,9 @@ class Checker {
           "plug the adapter in again and run the check again");
     } else if (report_.bootMs < 0) {
       Add("supply", CheckVerdict::Failed, "no prompt from a device",
-          "check that the device is connected and supplied; with Echo wrong no device answers");
+          report_.dtrSwitchable
+              ? "check the cable and that the interface supplies the device from DTR"
+              : "check the cable; switch the device's supply off and on during the check");
     } else {
       Add("supply", CheckVerdict::Ok, "prompt " + std::to_string(report_.bootMs) + " ms" + from);
     }

@@ -791,6 +791,7 @@ bool MainWindow::StartLinkOnPort(const std::string& port) {
 // it reappears are watched.
 void MainWindow::OnAdapterGone() {
   if (adapter_.Name().empty()) adapter_.Remember(TheLink().PortName());
+  if (!adapter_.CanReturn()) return;
   adapter_.Start();
   adapterNotifier_.reset();
   if (adapter_.Fd() >= 0) {

@@ -116,6 +116,13 @@ TEST(AdapterWatch, ReturnsUnderItsStableNameWhateverKernelNameItGets) {
   AdapterWatch adapter(dev);
   adapter.Remember(kernel);  // stored as its kernel name; the stable name is learnt
   ASSERT_EQ(StableNameOf(kernel, dev), stable);
+  EXPECT_TRUE(adapter.CanReturn());
+  // A pseudo-terminal without one never comes back: its number goes to the next terminal.
+  AdapterWatch bare(dir / "nodev");
+  bare.Remember(kernel);
+  EXPECT_FALSE(bare.CanReturn());
+  bare.Remember("SIM:TG5");
+  EXPECT_TRUE(bare.CanReturn());
 
   // Unplugged: the link and the device go.
   ::unlink(stable.c_str());
