@@ -48,9 +48,10 @@ bool WritableFolder(const std::string& path) {
 // Writes our lock file under a temporary name and links it into place: the link fails when a
 // lock file exists already, and nobody ever sees it half written.
 int PlaceLockFile(const std::string& folder, const std::string& path) {
-  char temp[4096];
-  std::snprintf(temp, sizeof temp, "%s/LTMP.%ld", folder.c_str(), static_cast<long>(::getpid()));
-  int fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // Named after the process and the device: two threads locking two devices never share it.
+  const std::string temp = folder + "/LTMP." + std::to_string(::getpid()) + "." +
+                           path.substr(path.find_last_of('/') + 1);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return errno;
   char text[16];
   int n = std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(::getpid()));
@@ -59,10 +60,10 @@ int PlaceLockFile(const std::string& folder, const std::string& path) {
   int err = 0;
   if (!ok) {
     err = EIO;
-  } else if (::link(temp, path.c_str()) != 0) {
+  } else if (::link(temp.c_str(), path.c_str()) != 0) {
     err = errno;
   }
-  ::unlink(temp);
+  ::unlink(temp.c_str());
   return err;
 }
 
