@@ -35,8 +35,8 @@ std::string& TraceFile() {
 }
 
 // Why a port could not be opened, in words a technician can act on.
-std::string OpenFailureReason(uint32_t error) {
-  return PortOpenFailureText(error);
+std::string OpenFailureReason(uint32_t error, const std::string& port) {
+  return PortOpenFailureText(error, port);
 }
 
 }  // namespace
@@ -202,7 +202,7 @@ bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
     StopLinkTrace(link_);
     uint32_t error = Serial_GetLastError();
     PrintError(std::string(MsgText("ERRCOMOPENFAILED")) + " (" + port + ": " +
-               OpenFailureReason(error) + ")");
+               OpenFailureReason(error, port) + ")");
     return false;
   }
   started_ = true;

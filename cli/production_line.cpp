@@ -23,6 +23,7 @@
 #include "files/parameter_file.h"
 #include "firmware/firmware_file.h"
 #include "firmware/flash.h"
+#include "link/adapter_watch.h"
 #include "platform/cp1252.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
@@ -520,6 +521,32 @@ Wait WaitForUnit(DeviceSession& session, Clock::time_point& found,
   }
 }
 
+// How often the wait for an unplugged adapter looks at a stop request.
+constexpr int kAdapterWaitSliceMs = 200;
+
+// The adapter went away between units: says so, waits until it is back (or a stop is
+// requested) and starts the link on it again. False when the wait ended without it.
+bool AwaitAdapter(DeviceSession& session, AdapterWatch& adapter, const LinkConfig& config,
+                  Progress& progress) {
+  session.Stop(false);
+  adapter.Start();
+  if (progress.On()) {
+    progress.Emit({{"event", "unplugged"}, {"port", adapter.Name()}});
+  } else {
+    std::cout << "adapter unplugged: " << adapter.Name() << std::endl;
+  }
+  std::string back;
+  while (!StopRequested() && back.empty()) back = adapter.WaitBack(kAdapterWaitSliceMs);
+  adapter.Stop();
+  if (back.empty()) return false;
+  if (progress.On()) {
+    progress.Emit({{"event", "replugged"}, {"port", back}});
+  } else {
+    std::cout << "adapter back: " << back << std::endl;
+  }
+  return session.Start(back, config);
+}
+
 // Gives the unit back to normal operation and waits until the link no longer finds it.
 void ReleaseUnit(DeviceSession& session, std::chrono::milliseconds limit) {
   DutLink& link = session.Link();
@@ -800,6 +827,8 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
     LinkConfig config = LinkConfigFromProgram();
     config.autoRead = false;
     config.verifyReads = true;
+    AdapterWatch adapter;
+    adapter.Remember(args.port);
     if (!session.Start(args.port, config)) {
       result = kExitFailed;
     } else {
@@ -814,6 +843,11 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
         // --timeout bounds the wait for the first unit; later units come when they come.
         Wait found =
             WaitForUnit(session, started, totals.units == 0 ? limit : std::chrono::milliseconds(0));
+        // An adapter unplugged between units: the line waits for it and goes on.
+        if (found == Wait::PortFailed && !StopRequested() && adapter.CanReturn()) {
+          if (AwaitAdapter(session, adapter, config, progress)) continue;
+          if (StopRequested()) break;
+        }
         if (found == Wait::PortFailed) {
           why = "The port failed (adapter unplugged?)";
           result = kExitFailed;

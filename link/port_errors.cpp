@@ -5,6 +5,8 @@
 
 #include "app/translations.h"
 #include "link/serial_port.h"
+#include "platform/device_lock.h"
+#include "sim/sim_port.h"
 
 namespace lumo {
 namespace {
@@ -60,10 +62,30 @@ const char* FailureText(OpenFailure failure, bool german) {
   return nullptr;
 }
 
+// "The port is in use by picocom (process 4242)." for a device whose holder can be seen.
+std::string HolderText(const std::string& portName, bool german) {
+  if (portName.empty() || IsSimulatedPortName(portName)) return std::string();
+  char normalized[kSapiNameCapacity];
+  bool ok = Serial_NormalizeName(portName.c_str(), normalized, sizeof normalized, true);
+  std::string path = ok ? Serial_DevicePath(normalized) : std::string();
+  if (path.empty()) return std::string();
+  PortHolder holder = FindPortHolder(path);
+  if (holder.pid <= 0) return std::string();
+  std::string program = holder.program.empty() ? "?" : holder.program;
+  std::string pid = std::to_string(holder.pid);
+  return german ? "Der Port wird von " + program + " (Prozess " + pid + ") benutzt."
+                : "The port is in use by " + program + " (process " + pid + ").";
+}
+
 }  // namespace
 
-std::string PortOpenFailureText(uint32_t error) {
-  const char* text = FailureText(Classify(error), German());
+std::string PortOpenFailureText(uint32_t error, const std::string& portName) {
+  const OpenFailure failure = Classify(error);
+  if (failure == OpenFailure::InUse) {
+    std::string named = HolderText(portName, German());
+    if (!named.empty()) return named;
+  }
+  const char* text = FailureText(failure, German());
   if (text != nullptr) return text;
   return std::strerror(static_cast<int>(error));
 }

@@ -318,7 +318,7 @@ bool Serial_PortExists(const char* name) {
   bool ok = name && Serial_NormalizeName(name, normalized, sizeof normalized, false);
   SetError(saved);
   if (!ok) return false;
-  if (IsSimulatedName(normalized)) return true;
+  if (IsSimulatedName(normalized)) return sim::SimulatedAdapterPresent(normalized);
   if (normalized[0] == '/') return IsTerminalDevice(normalized);
   std::string path = Serial_DevicePath(normalized);
   return !path.empty() && SerialHardwareExists(path);
@@ -326,7 +326,12 @@ bool Serial_PortExists(const char* name) {
 
 std::vector<SerialPortInfo> ListSerialPorts() {
   std::vector<SerialPortInfo> ports = ListSerialHardware();
-  for (const auto& row : kSimulatedPorts) ports.push_back({row.name, row.description});
+  for (const auto& row : kSimulatedPorts) {
+    SerialPortInfo info;
+    info.path = row.name;
+    info.description = row.description;
+    ports.push_back(std::move(info));
+  }
   return ports;
 }
 

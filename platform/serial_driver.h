@@ -77,8 +77,9 @@ class SerialDriver {
   virtual void Wake() = 0;
 };
 
-// Opens a tty device file exclusively (flock, TIOCEXCL) with O_NOCTTY, raw. Sets err on failure
-// (EBUSY when another program holds the port).
+// Opens a tty device file exclusively with O_NOCTTY, raw: honours and writes the lock file other
+// serial programs use (platform/device_lock.h, removed again on close), then flock and TIOCEXCL.
+// Sets err on failure (EBUSY when another program holds the port).
 std::unique_ptr<SerialDriver> OpenPosixSerial(const std::string& path, int& err);
 
 }  // namespace lumo

@@ -26,6 +26,8 @@ constexpr int kMaxUsbLevels = 4;
 constexpr unsigned kPtySlaveMajorFirst = 136;
 constexpr unsigned kPtySlaveMajorLast = 143;
 constexpr const char* kSysDevChar = "/sys/dev/char";
+// The bus of the serial core's port and controller devices (kernel 6.5 on).
+constexpr const char* kSerialCoreBus = "/bus/serial-base/";
 
 // UART types of the serial core, for the description of on-board ports.
 // type number, name
@@ -105,30 +107,50 @@ std::string UartTypeName(int type) {
   return std::string();
 }
 
-std::string Describe(const std::string& sysClassTty, const std::string& devDir,
-                     const std::string& name) {
+// Fills the description and, for a USB adapter, its ids, serial number and driver.
+void Describe(const std::string& sysClassTty, const std::string& devDir, const std::string& name,
+              SerialPortInfo& info) {
   std::string sysTty = sysClassTty + "/" + name;
   char resolved[PATH_MAX];
+  if (::realpath((sysTty + "/device").c_str(), resolved)) {
+    // The serial core's own port and controller devices (bus "serial-base") stand between a
+    // UART and its driver: the driver that counts is the first one above them.
+    std::string dir = resolved;
+    for (int level = 0; level <= kMaxUsbLevels && dir.size() > 1; ++level) {
+      char driver[PATH_MAX];
+      if (::realpath((dir + "/driver").c_str(), driver)) {
+        std::string path = driver;
+        if (path.find(kSerialCoreBus) == std::string::npos) {
+          info.driver = path.substr(path.find_last_of('/') + 1);
+          break;
+        }
+      }
+      dir.erase(dir.find_last_of('/'));
+    }
+  }
   if (::realpath((sysTty + "/device").c_str(), resolved)) {
     std::string dir = resolved;
     for (int level = 0; level <= kMaxUsbLevels && dir.size() > 1; ++level) {
       std::string vendor = ReadAttribute(dir + "/idVendor");
       if (!vendor.empty()) {
+        info.vendorId = vendor;
+        info.productId = ReadAttribute(dir + "/idProduct");
+        info.serial = ReadAttribute(dir + "/serial");
         std::string maker = ReadAttribute(dir + "/manufacturer");
         std::string model = ReadAttribute(dir + "/product");
-        std::string serial = ReadAttribute(dir + "/serial");
         std::string text = maker;
         if (!model.empty()) text += (text.empty() ? "" : " ") + model;
-        if (text.empty()) text = "USB serial " + vendor + ":" + ReadAttribute(dir + "/idProduct");
-        if (!serial.empty()) text += " (" + serial + ")";
-        return text;
+        if (text.empty()) text = "USB serial " + vendor + ":" + info.productId;
+        if (!info.serial.empty()) text += " (" + info.serial + ")";
+        info.description = text;
+        return;
       }
       dir.erase(dir.find_last_of('/'));
     }
   }
   std::string type = IsEightTwoFiftyName(name) ? UartTypeName(UartType(sysTty, devDir + "/" + name))
                                                : std::string();
-  return type.empty() ? "Serial port" : "Serial port (" + type + ")";
+  info.description = type.empty() ? "Serial port" : "Serial port (" + type + ")";
 }
 
 // Natural order: runs of digits compare by value, so ttyS2 comes before ttyS10.
@@ -177,7 +199,11 @@ std::vector<SerialPortInfo> ListSerialHardware(const std::string& sysClassTty,
   std::sort(names.begin(), names.end(), NaturalLess);
   std::vector<SerialPortInfo> ports;
   for (const auto& name : names) {
-    ports.push_back({devDir + "/" + name, Describe(sysClassTty, devDir, name)});
+    SerialPortInfo info;
+    info.path = devDir + "/" + name;
+    Describe(sysClassTty, devDir, name, info);
+    info.stableName = StableNameOf(info.path, devDir);
+    ports.push_back(std::move(info));
   }
   return ports;
 }
@@ -191,6 +217,31 @@ bool SerialHardwareExists(const std::string& devicePath, const std::string& sysC
   struct stat st {};
   if (::stat(devicePath.c_str(), &st) < 0 || !S_ISCHR(st.st_mode)) return false;
   return PortPresent(sysClassTty, devDir, name);
+}
+
+std::string StableNameOf(const std::string& devicePath, const std::string& devDir) {
+  const std::string target = KernelDevicePath(devicePath);
+  const std::string byId = devDir + kByIdSubfolder;
+  std::vector<std::string> links;
+  if (DIR* dir = ::opendir(byId.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (AcceptableName(name)) links.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(links.begin(), links.end(), NaturalLess);
+  for (const auto& link : links) {
+    std::string path = byId + "/" + link;
+    if (KernelDevicePath(path) == target) return path;
+  }
+  return std::string();
+}
+
+std::string KernelDevicePath(const std::string& devicePath) {
+  char resolved[PATH_MAX];
+  if (!::realpath(devicePath.c_str(), resolved)) return devicePath;
+  return resolved;
 }
 
 bool IsTerminalDevice(const std::string& path) {

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/device_lock.h"
 #include "platform/serial_driver.h"
 
 namespace lumo {
@@ -93,9 +94,11 @@ int NotSupportedAsEnotty(int err) {
 
 class PosixSerial : public SerialDriver {
  public:
-  PosixSerial(int fd, int wakeFd, bool pty, const termios2& saved)
-      : fd_(fd), wakeFd_(wakeFd), pty_(pty), saved_(saved) {}
+  PosixSerial(int fd, int wakeFd, bool pty, const termios2& saved,
+              std::unique_ptr<DeviceLockFile> lockFile)
+      : fd_(fd), wakeFd_(wakeFd), pty_(pty), saved_(saved), lockFile_(std::move(lockFile)) {}
 
+  // The lock file goes last, once the device is no longer ours.
   ~PosixSerial() override {
     ::ioctl(fd_, TCSETS2, &saved_);
     ::ioctl(fd_, TIOCNXCL);
@@ -363,6 +366,7 @@ class PosixSerial : public SerialDriver {
   const int wakeFd_;
   const bool pty_;
   const termios2 saved_;
+  const std::unique_ptr<DeviceLockFile> lockFile_;
   // Last known state of the modem lines, for devices that cannot report it (ptys); opening a
   // tty raises both.
   bool dtrOn_ = true;
@@ -408,6 +412,13 @@ std::unique_ptr<SerialDriver> OpenPosixSerial(const std::string& path, int& err)
   termios2 saved{};
   if ((err = Ioctl(fd, TCGETS2, &saved)) != 0) return nullptr;
 
+  // Other serial programs' lock file is honoured (and ours written) before the device is taken.
+  auto lockFile = std::make_unique<DeviceLockFile>();
+  if (lockFile->Acquire(path) == DeviceLockResult::HeldByOther) {
+    err = EBUSY;
+    return nullptr;
+  }
+
   // flock is the real guard: TIOCEXCL does not stop root.
   int rc;
   do {
@@ -442,7 +453,7 @@ std::unique_ptr<SerialDriver> OpenPosixSerial(const std::string& path, int& err)
   }
   unsigned major = ::major(st.st_rdev);
   bool pty = major >= kPtySlaveMajorFirst && major <= kPtySlaveMajorLast;
-  return std::make_unique<PosixSerial>(guard.Release(), wakeFd, pty, saved);
+  return std::make_unique<PosixSerial>(guard.Release(), wakeFd, pty, saved, std::move(lockFile));
 }
 
 }  // namespace lumo

@@ -53,6 +53,9 @@ class PtyLine : public DeviceLine {
         epoch = ++epoch_;
         return true;
       }
+      // An interface with a loop-back returns the program's bytes whether or not the device
+      // behind it is supplied.
+      if (echo_ && open) EchoUnsupplied();
       closing_.wait_for(lock, std::chrono::milliseconds(kHangUpPollMs));
     }
     return false;
@@ -130,6 +133,16 @@ class PtyLine : public DeviceLine {
   bool HungUp() const {
     pollfd pfd{master_, POLLIN, 0};
     return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLHUP);
+  }
+
+  // Returns what the program sent while no device listens (the interface's own echo).
+  void EchoUnsupplied() {
+    uint8_t buffer[256];
+    for (;;) {
+      ssize_t got = ::read(master_, buffer, sizeof buffer);
+      if (got <= 0) return;
+      WriteAll(buffer, static_cast<size_t>(got));
+    }
   }
 
   LineRead PowerDown() {

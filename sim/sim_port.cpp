@@ -1,5 +1,7 @@
 #include "sim/sim_port.h"
 
+#include "platform/port_watch.h"
+
 #include "app/settings.h"
 
 #include <strings.h>
@@ -41,6 +43,7 @@ const SimName* FindSimName(const std::string& name) {
 struct RegistryEntry {
   std::shared_ptr<SimDevice> device;
   std::shared_ptr<SimLine> line;
+  bool unplugged = false;  // the adapter is out: the port does not exist until plugged in
 };
 
 std::mutex& RegistryMutex() {
@@ -458,6 +461,38 @@ std::shared_ptr<SimLine> SimulatedLine(const std::string& name) {
   return it == Registry().end() ? nullptr : it->second.line;
 }
 
+void UnplugSimulatedAdapter(const std::string& name) {
+  const SimName* sim = FindSimName(name);
+  if (sim == nullptr) return;
+  std::shared_ptr<SimLine> line;
+  {
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    auto& entry = Registry()[sim->name];
+    entry.unplugged = true;
+    line = entry.line;
+  }
+  if (line) line->Vanish();
+  AnnouncePortChange();
+}
+
+void PlugSimulatedAdapter(const std::string& name) {
+  const SimName* sim = FindSimName(name);
+  if (sim == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    Registry()[sim->name].unplugged = false;
+  }
+  AnnouncePortChange();
+}
+
+bool SimulatedAdapterPresent(const std::string& name) {
+  const SimName* sim = FindSimName(name);
+  if (sim == nullptr) return false;
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  auto it = Registry().find(sim->name);
+  return it == Registry().end() || !it->second.unplugged;
+}
+
 void ForgetSimulatedDevices() {
   std::lock_guard<std::mutex> lock(RegistryMutex());
   for (auto it = Registry().begin(); it != Registry().end();) {
@@ -482,6 +517,10 @@ std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, int& er
   }
   std::lock_guard<std::mutex> lock(sim::RegistryMutex());
   auto& entry = sim::Registry()[simName->name];
+  if (entry.unplugged) {
+    err = ENODEV;
+    return nullptr;
+  }
   if (entry.line && entry.line->Open()) {
     err = EBUSY;
     return nullptr;

@@ -19,6 +19,10 @@
 //   sim::PrepareSimulatedDevice  a fresh device with given options for the next open
 //   sim::SimulatedDevice / SimulatedLine  what the last open of a name reaches (tests)
 //   sim::ForgetSimulatedDevices          drop every device (factory state on the next open)
+//   sim::UnplugSimulatedAdapter / PlugSimulatedAdapter   the adapter pulled out (the line
+//                                        vanishes, the port no longer exists) and put back in;
+//                                        both announce the change to every PortWatch
+//   sim::SimulatedAdapterPresent         whether the port exists now
 //
 // Threads: the driver is used by one thread at a time (Wake() from any); the line's control
 // calls and the device's inspection calls are safe from any thread.
@@ -125,6 +129,9 @@ std::shared_ptr<SimDevice> PrepareSimulatedDevice(const std::string& name,
 std::shared_ptr<SimDevice> SimulatedDevice(const std::string& name);
 std::shared_ptr<SimLine> SimulatedLine(const std::string& name);
 void ForgetSimulatedDevices();
+void UnplugSimulatedAdapter(const std::string& name);
+void PlugSimulatedAdapter(const std::string& name);
+bool SimulatedAdapterPresent(const std::string& name);
 
 }  // namespace sim
 }  // namespace lumo

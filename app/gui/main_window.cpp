@@ -666,6 +666,11 @@ void MainWindow::UpdateEnabling() {
 }
 
 void MainWindow::RefreshStatusText() {
+  if (adapter_.Watching() && TheLink().Mode() == MODE_OFF) {
+    status_.SetStatus(
+        FromCp1252(FillText(MsgText("ADAPTERGONE"), {adapter_.Name()}, kMaxStatusChars)));
+    return;
+  }
   status_.SetStatus(LinkStatusText());
 }
 
@@ -773,10 +778,54 @@ bool MainWindow::SaveParameterFileCommand() {
 }
 
 bool MainWindow::StartLinkOnPort(const std::string& port) {
+  // A port chosen anew ends the wait for an unplugged one.
+  adapterNotifier_.reset();
+  adapter_.Stop();
   bool started = TheLink().StartLink(port, &sink_, LinkConfigFromProgram());
   openError_ = started ? 0 : Serial_GetLastError();
+  if (started) adapter_.Remember(port);
   UpdateEnabling();
   return started;
+}
+
+// The link's adapter went away (its port failed): the status bar says so, and the folders where
+// it reappears are watched.
+void MainWindow::OnAdapterGone() {
+  if (adapter_.Name().empty()) adapter_.Remember(TheLink().PortName());
+  if (!adapter_.CanReturn()) return;
+  adapter_.Start();
+  adapterNotifier_.reset();
+  if (adapter_.Fd() >= 0) {
+    adapterNotifier_ = std::make_unique<QSocketNotifier>(adapter_.Fd(), QSocketNotifier::Read);
+    connect(adapterNotifier_.get(), &QSocketNotifier::activated, this,
+            &MainWindow::OnAdapterChange);
+  }
+  OnAdapterChange();  // it may be back already
+}
+
+// Something changed where the adapter appears: when it is back, the link starts on it; its
+// device is then found at its power-up as usual.
+void MainWindow::OnAdapterChange() {
+  if (!adapter_.Watching()) return;
+  const std::string back = adapter_.Back();
+  if (back.empty()) return;
+  const std::string remembered = adapter_.Name();
+  adapterNotifier_.reset();
+  adapter_.Stop();
+  if (TheLink().StartLink(back, &sink_, LinkConfigFromProgram())) {
+    openError_ = 0;
+    adapter_.Remember(remembered);
+  } else {
+    // Not usable yet (udev gives the device its group a moment later): watch on.
+    openError_ = Serial_GetLastError();
+    adapter_.Start();
+    if (adapter_.Fd() >= 0) {
+      adapterNotifier_ = std::make_unique<QSocketNotifier>(adapter_.Fd(), QSocketNotifier::Read);
+      connect(adapterNotifier_.get(), &QSocketNotifier::activated, this,
+              &MainWindow::OnAdapterChange);
+    }
+  }
+  UpdateEnabling();
 }
 
 void MainWindow::ApplyTrace() {
@@ -791,7 +840,7 @@ void MainWindow::ApplyTrace() {
 std::string MainWindow::OpenFailedText(const std::string& port) const {
   std::string text = MsgText("ERRCOMOPENFAILED");
   // The reason says what to do about it, e.g. join the dialout group.
-  if (openError_ != 0) text += "\n\n" + port + ": " + PortOpenFailureText(openError_);
+  if (openError_ != 0) text += "\n\n" + port + ": " + PortOpenFailureText(openError_, port);
   return text;
 }
 
@@ -899,6 +948,9 @@ void MainWindow::OpenSettings() {
   }
   const Settings settings = CurrentSettings();
   TheLink().StopLink();
+  // The settings name the port now (or none): a wait for an unplugged adapter ends.
+  adapterNotifier_.reset();
+  adapter_.Stop();
   ApplyTrace();
   if (settings.defaultKonfFile[0] != '\0')
     LoadParameterFileCommand(StoredPathToFileSystem(settings.defaultKonfFile));
@@ -1095,6 +1147,10 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
     case DN_PROGRESS:
       status_.Progress().SetPosition(event.value);
       Forward(event);
+      break;
+    case DN_PORTFAILED:
+      Forward(event);
+      OnAdapterGone();
       break;
     default:
       Forward(event);

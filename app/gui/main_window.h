@@ -18,7 +18,10 @@
 //   Command             one command of the command table by id
 //   OnLinkEvent         the reaction to one link notification
 //   ExitQuery           ask, then post the quit request with the code
-//   StartLinkOnPort     StartLink with the main window's sink
+//   StartLinkOnPort     StartLink with the main window's sink (and the adapter remembered)
+//   OnAdapterGone / OnAdapterChange   the link's adapter unplugged: "adapter unplugged: <name>"
+//                       in the status bar; an adapter of the same stable (or kernel) name back:
+//                       the link starts on it again
 //   ReportValuesNotTaken  after a parameter write, the values the read-back does not show
 //   FirstAction         settings dialog first, or parameter file and link
 //   LoadParameterFileCommand / SaveParameterFileCommand   with the file dialogs
@@ -36,6 +39,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QUrl>
 #include <functional>
 #include <map>
@@ -49,6 +53,7 @@
 #include "definitions/cell_text.h"
 #include "definitions/pardef.h"
 #include "files/beam_config.h"
+#include "link/adapter_watch.h"
 #include "selftest/limits.h"
 #include "ui/beam_panel.h"
 #include "ui/device_access.h"
@@ -202,6 +207,8 @@ class MainWindow : public QDialog {
   std::string OpenFailedText(const std::string& port) const;
   // The line trace as the settings ask for it (expert mode); a file that cannot be made is shown.
   void ApplyTrace();
+  void OnAdapterGone();
+  void OnAdapterChange();
 
   QFont font_;
   DialogUnits units_;
@@ -230,6 +237,10 @@ class MainWindow : public QDialog {
   bool initialised_ = false;
   bool destroying_ = false;  // the destructor runs: no exit question, no quit
   uint32_t openError_ = 0;   // the serial layer's error of the last failed StartLinkOnPort
+  // The port the link runs on; while its adapter is unplugged, the watch for its return and the
+  // notifier on the watch's descriptor (no polling).
+  AdapterWatch adapter_;
+  std::unique_ptr<QSocketNotifier> adapterNotifier_;
 };
 
 }  // namespace lumo::gui

@@ -27,6 +27,9 @@ constexpr int kDialogWidthDlu = 219;
 constexpr int kDialogHeightDlu = 199;
 // Expert mode: the line trace row and the verified reads row below the buttons.
 constexpr int kExpertRowsDlu = 32;
+// After the first change of a plug-in, the list is read once this much later: udev makes the
+// device file, then its links and permissions, within a few tens of milliseconds.
+constexpr int kPortSettleMs = 150;
 
 // The trace row's texts (no rows of the translation tables: the row is ours).
 const char* TraceCaption() {
@@ -102,10 +105,13 @@ constexpr PlaceRow kPlaces[] = {
     {kSetOk, 115, 181, 49, 14},           {kSetCancel, 167, 181, 46, 14},
 };
 
+// The device file a name reaches, links resolved: a stable name under /dev/serial/by-id/ and the
+// kernel name it leads to are one port.
 std::string Normalized(const std::string& name) {
   char out[kSapiNameCapacity];
   if (!Serial_NormalizeName(name.c_str(), out, sizeof out, true)) return std::string();
-  return Serial_DevicePath(out);
+  std::string path = Serial_DevicePath(out);
+  return path.empty() ? path : KernelDevicePath(path);
 }
 
 bool StartsWithNoCase(const QString& text, const QString& start) {
@@ -122,7 +128,14 @@ QEvent::Type LanguageChangeEvent::EventType() {
 std::vector<PortEntry> SystemPortList() {
   std::vector<PortEntry> entries;
   for (const SerialPortInfo& port : ListSerialPorts()) {
-    entries.push_back({port.path, port.description});
+    // An adapter with a stable name is kept by it (it finds the adapter again whatever ttyUSBn it
+    // gets); the kernel name goes in front of the description.
+    if (port.stableName.empty()) {
+      entries.push_back({port.path, port.description});
+    } else {
+      std::string kernel = port.path.substr(port.path.find_last_of('/') + 1);
+      entries.push_back({port.stableName, kernel + ": " + port.description});
+    }
   }
   return entries;
 }
@@ -164,8 +177,18 @@ SettingsDialog::SettingsDialog(QObject* languageTarget, QWidget* parent, PortLis
                units_.Y(kDialogHeightDlu + (expert_ ? kExpertRowsDlu : 0)));
   CreateControls();
   Translate();
-  FillPorts(ports ? ports : PortLister(SystemPortList));
+  lister_ = ports ? ports : PortLister(SystemPortList);
+  FillPorts(lister_);
   FillFromSettings();
+  portSettle_.setSingleShot(true);
+  portSettle_.setInterval(kPortSettleMs);
+  connect(&portSettle_, &QTimer::timeout, this, &SettingsDialog::RefreshPorts);
+  if (portWatch_.Fd() >= 0) {
+    portNotifier_ = std::make_unique<QSocketNotifier>(portWatch_.Fd(), QSocketNotifier::Read);
+    connect(portNotifier_.get(), &QSocketNotifier::activated, this, [this] {
+      if (portWatch_.Drain()) portSettle_.start();
+    });
+  }
   FillLanguage();
   openingLanguage_ = CurrentSettings().language;
 }
@@ -310,6 +333,20 @@ void SettingsDialog::FillPorts(const PortLister& ports) {
   }
   // The open list is as wide as its longest entry, so that descriptions can be read.
   port_.view()->setMinimumWidth(port_.view()->sizeHintForColumn(0) + kListMarginPx);
+}
+
+void SettingsDialog::RefreshPorts() {
+  const bool offline = port_.currentIndex() == 0;
+  const std::string chosen = ChosenPortName();
+  const QString typed = port_.currentText();
+  port_.clear();
+  FillPorts(lister_);
+  if (offline || !chosen.empty()) {
+    SelectStoredPort(offline ? std::string() : chosen);
+  } else {
+    port_.setCurrentIndex(-1);
+    port_.setEditText(typed);
+  }
 }
 
 void SettingsDialog::SelectStoredPort(const std::string& stored) {

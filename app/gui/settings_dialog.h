@@ -4,11 +4,13 @@
 // State: the controls (members, placed from the template in dialog units); the port entries as
 // listed when the dialog opened (the name the setting keeps, and what the list shows: the name
 // with the port's description where one is known); the language name as it was when the dialog
-// opened. The current settings record (app/settings.h) changes in three ways only: its language
-// name as soon as the System box or the language list is used (put back by Cancel and Escape,
-// not by the window frame); everything else by Ok and by "Save settings as default", which also
-// writes the settings file. A changed language name is announced to the language target with a
-// posted LanguageChangeEvent when the dialog closes with Ok.
+// opened; the port list follows adapters plugged and unplugged while the dialog is open (a
+// PortWatch on the device folders, read through a QSocketNotifier; no polling), keeping the
+// entry the user has chosen. The current settings record (app/settings.h) changes in three ways
+// only: its language name as soon as the System box or the language list is used (put back by
+// Cancel and Escape, not by the window frame); everything else by Ok and by "Save settings as
+// default", which also writes the settings file. A changed language name is announced to the
+// language target with a posted LanguageChangeEvent when the dialog closes with Ok.
 //
 //   SettingsDialog       the dialog; Run() shows it modally, true when closed with Ok
 //   Apply                the controls into the current settings record
@@ -25,12 +27,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/gui/main_window.h"
+#include "platform/port_watch.h"
 
 namespace lumo::gui {
 
@@ -109,6 +115,8 @@ class SettingsDialog : public QDialog {
   void CreateControls();
   void Translate();
   void FillPorts(const PortLister& ports);
+  // The list again after adapters came or went; the chosen entry stays chosen.
+  void RefreshPorts();
   void SelectStoredPort(const std::string& stored);
   void FillFromSettings();
   void FillLanguage();
@@ -140,6 +148,10 @@ class SettingsDialog : public QDialog {
   bool expert_ = false;  // the program was started with "-exp": the expert rows are shown
   std::map<int, QCheckBox*> checkBoxes_;
   std::vector<PortEntry> entries_;  // parallel to the list after "offline"
+  PortLister lister_;
+  PortWatch portWatch_;
+  std::unique_ptr<QSocketNotifier> portNotifier_;
+  QTimer portSettle_;  // one refresh after a burst of changes (udev makes several at a plug-in)
   std::string openingLanguage_;
   bool frameClose_ = false;
   FileDialogHook fileDialog_;

@@ -70,6 +70,7 @@ class MainWindowTest : public QObject {
   void joystickWindowGrowsToo();
   void languageChangeKeepsOneSetOfMenus();
   void reportsValuesTheDeviceDidNotTake();
+  void unpluggedAdapterReturns();
   void screenshots();
 
  private:
@@ -401,7 +402,7 @@ void MainWindowTest::statusTextReadable() {
   for (LangId language : {kLangEnglish, kLangGerman}) {
     SelectLanguage(language);
     for (const char* id : {"NOCOMPORT", "DEVICEFOUND", "READCONF", "NODEVICE", "WAITRXCLEAR",
-                           "WRITECONF", "WRITEFLASH", "SELFTESTING"}) {
+                           "WRITECONF", "WRITEFLASH", "SELFTESTING", "ADAPTERGONE"}) {
       const QString text = FromCp1252(FillText(MsgText(id), {"Jovix, Joystick-Steuerung"}));
       status.SetStatus(text);
       QVERIFY2(status.StatusFits(), qPrintable(text));
@@ -412,6 +413,20 @@ void MainWindowTest::statusTextReadable() {
   }
   status.SetStatus(FromCp1252(FillText(MsgText("NODEVICE"), {"Jovix, Joystick-Steuerung"})));
   QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/status_de.png")));
+}
+
+// The link's adapter unplugged: the status bar says so; plugged in again: the link starts on it
+// by itself and finds the device at its power-up.
+void MainWindowTest::unpluggedAdapterReturns() {
+  Open("TG5.txt", "SIM:TG5");
+  WaitForDevice();
+  sim::UnplugSimulatedAdapter("SIM:TG5");
+  QTRY_COMPARE_WITH_TIMEOUT(window_->Status().Status(),
+                            QStringLiteral("adapter unplugged: SIM:TG5"), kDeviceWaitMs);
+  QVERIFY(!TheLink().InConfigMode());
+  sim::PlugSimulatedAdapter("SIM:TG5");
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
+  QVERIFY(window_->Status().Status() != QStringLiteral("adapter unplugged: SIM:TG5"));
 }
 
 // In German no control, menu item or title shows an English text that the tables translate.

@@ -1,5 +1,6 @@
 // The settings dialog on its own and from the main window, the language switch, the About box,
 // the splash window, the "-appdef" job and the help manual next to the program.
+#include <unistd.h>
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 #include "definitions/loader.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
+#include "platform/port_watch.h"
 #include "sim/sim_port.h"
 #include "temp_folder.h"
 
@@ -86,6 +88,7 @@ class SettingsDialogTest : public QObject {
   void init();
   void cleanup();
   void portListAndStoredPort();
+  void portListFollowsAdapters();
   void checkBoxesAndBatch();
   void languageSystemAndCancel();
   void saveWritesLanguageAsListed();
@@ -200,6 +203,34 @@ void SettingsDialogTest::portListAndStoredPort() {
   // The field takes no more than the setting holds.
   QTest::keyClicks(dialog.PortBox().lineEdit(), QString(300, QLatin1Char('x')));
   QCOMPARE(dialog.PortBox().currentText().size(), static_cast<int>(kPortNameChars));
+}
+
+// An adapter plugged in while the dialog is open appears in its list, one unplugged goes; the
+// entry chosen stays chosen. The change is announced as a simulated adapter's is.
+void SettingsDialogTest::portListFollowsAdapters() {
+  std::vector<PortEntry> ports = {{"/dev/ttyS0", "Serial port (16550A)"}};
+  SettingsDialog dialog(nullptr, nullptr, [&ports] { return ports; });
+  QCOMPARE(dialog.PortBox().count(), 2);
+  dialog.PortBox().setCurrentIndex(1);
+  ports.push_back({"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0",
+                   "ttyUSB0: FTDI FT232R USB UART (A1B2C3)"});
+  AnnouncePortChange();
+  QTRY_COMPARE_WITH_TIMEOUT(dialog.PortBox().count(), 3, 5000);
+  QVERIFY(dialog.PortBox().itemText(2).startsWith(QStringLiteral("/dev/serial/by-id/usb-FTDI")));
+  QCOMPARE(dialog.PortBox().currentIndex(), 1);
+  ports.erase(ports.begin());
+  AnnouncePortChange();
+  QTRY_COMPARE_WITH_TIMEOUT(dialog.PortBox().count(), 2, 5000);
+  // The chosen port is gone from the list but stays in the field, as a stored one would.
+  QCOMPARE(dialog.PortBox().currentText(), QStringLiteral("/dev/ttyS0"));
+
+  // A stored kernel name is the port of the stable name that leads to it, and no other.
+  const std::string dir = folder_->Path();
+  std::ofstream(dir + "ttyUSB7") << "";
+  std::ofstream(dir + "ttyUSB8") << "";
+  QVERIFY(::symlink("ttyUSB7", (dir + "usb-Lumo_Adapter_7-if00-port0").c_str()) == 0);
+  QVERIFY(SamePortName(dir + "ttyUSB7", dir + "usb-Lumo_Adapter_7-if00-port0"));
+  QVERIFY(!SamePortName(dir + "ttyUSB8", dir + "usb-Lumo_Adapter_7-if00-port0"));
 }
 
 void SettingsDialogTest::checkBoxesAndBatch() {

@@ -6,10 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../support/temp_dir.h"
@@ -77,6 +80,7 @@ class Simulator {
     if (out_ != nullptr) std::fclose(out_);
   }
   std::string Port() const { return " --port '" + path_ + "'"; }
+  const std::string& Path() const { return path_; }
   bool Ok() const { return !path_.empty(); }
 
  private:
@@ -140,6 +144,58 @@ TEST(ProductionLine, ProgramsThreeUnitsAndLogsTheOneWithARefusedWriteAsFailed) {
   EXPECT_EQ(summary["units"], 3);
   EXPECT_EQ(summary["passed"], 2);
   EXPECT_EQ(summary["failedByReason"]["write: page 4"], 1);
+}
+
+// The adapter unplugged between two units and plugged in again: the line logs both events,
+// starts the link on the returning adapter and programs the next unit. The port is a link to the
+// simulator's pseudo-terminal (as /dev/serial/by-id/ links are); the adapter returns behind the
+// same link with another terminal.
+TEST(ProductionLine, WaitsForAnUnpluggedAdapterBetweenUnits) {
+  TempDir dir;
+  MakeParameterFiles(dir);
+  const std::string adapter = dir / "usb-Lumo_Adapter_0001-if00-port0";
+  auto first = std::make_unique<Simulator>();
+  ASSERT_TRUE(first->Ok());
+  ASSERT_EQ(::symlink(first->Path().c_str(), adapter.c_str()), 0);
+
+  const std::string command = "cd '" + dir.path() +
+                              "' && (timeout 120 '" LUMO_CLI_PROGRAM "' --lang en write --port '" +
+                              adapter +
+                              "' --file changed.par --repeat --count 2 --json-progress"
+                              " >line.out 2>line.err; echo $? >line.rc) &";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  auto waitFor = [&](const std::string& file, const std::string& text) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadFile(dir / file).find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  };
+  ASSERT_TRUE(waitFor("line.out", "\"event\":\"removed\",\"unit\":1"))
+      << ReadFile(dir / "line.out") << ReadFile(dir / "line.err");
+
+  // Unplugged: the terminal and the link go.
+  first.reset();
+  ::unlink(adapter.c_str());
+  ASSERT_TRUE(waitFor("line.out", "\"event\":\"unplugged\"")) << ReadFile(dir / "line.out");
+
+  Simulator second;
+  ASSERT_TRUE(second.Ok());
+  ASSERT_EQ(::symlink(second.Path().c_str(), adapter.c_str()), 0);
+  ASSERT_TRUE(waitFor("line.rc", "\n")) << ReadFile(dir / "line.out") << ReadFile(dir / "line.err");
+  EXPECT_EQ(ReadFile(dir / "line.rc"), "0\n") << ReadFile(dir / "line.err");
+
+  std::vector<std::string> order;
+  for (const std::string& line : Lines(ReadFile(dir / "line.out"))) {
+    auto event = nlohmann::json::parse(line);
+    if (event["event"] == "unplugged" || event["event"] == "replugged") {
+      EXPECT_EQ(event["port"], adapter);
+      order.push_back(event["event"]);
+    }
+    if (event["event"] == "unit") order.push_back(event["result"]);
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"ok", "unplugged", "replugged", "ok"}));
 }
 
 TEST(ProductionLine, FlashesAndSelfTestsEachUnitAndLogsAFailedUpdateAsFailed) {

@@ -824,5 +824,75 @@ TEST_F(SerialPortList, RealHardwareOnlyWithDescriptions) {
   EXPECT_TRUE(ListSerialHardware(root + "/missing").empty());
 }
 
+// A USB adapter carries its ids, serial number, driver and the by-id name udev gives it; a port
+// without such a link has no stable name. The device folder is a tree of our own.
+TEST_F(SerialPortList, AdaptersCarryStableNamesAndIds) {
+  for (const char* d :
+       {"tty", "devices", "devices/usb1", "devices/usb1/1-1", "devices/usb1/1-1/1-1:1.0", "drivers",
+        "drivers/ftdi_sio", "tty/ttyUSB3", "tty/ttyUSB0", "dev", "dev/serial", "dev/serial/by-id"})
+    Dir(d);
+  File("devices/usb1/1-1/idVendor", "0403\n");
+  File("devices/usb1/1-1/idProduct", "6001\n");
+  File("devices/usb1/1-1/manufacturer", "FTDI\n");
+  File("devices/usb1/1-1/product", "FT232R USB UART\n");
+  File("devices/usb1/1-1/serial", "A1B2\n");
+  Link("../../../../drivers/ftdi_sio", "devices/usb1/1-1/1-1:1.0/driver");
+  Link("../../devices/usb1/1-1/1-1:1.0", "tty/ttyUSB3/device");
+  // A second port without a by-id link, behind the serial core's port and controller devices:
+  // its driver is the one above them.
+  for (const char* d : {"devices/platform", "devices/platform/ctrl", "devices/platform/ctrl/port",
+                        "bus", "bus/serial-base", "bus/serial-base/drivers",
+                        "bus/serial-base/drivers/port", "bus/serial-base/drivers/ctrl",
+                        "bus/platform", "bus/platform/drivers", "bus/platform/drivers/serial8250"})
+    Dir(d);
+  Link("../../../../bus/serial-base/drivers/port", "devices/platform/ctrl/port/driver");
+  Link("../../../bus/serial-base/drivers/ctrl", "devices/platform/ctrl/driver");
+  Link("../../bus/platform/drivers/serial8250", "devices/platform/driver");
+  Link("../../devices/platform/ctrl/port", "tty/ttyUSB0/device");
+  File("dev/ttyUSB3", "");
+  File("dev/ttyUSB0", "");
+  Link("../../ttyUSB3", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2-if00-port0");
+
+  auto ports = ListSerialHardware(root + "/tty", root + "/dev");
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].path, root + "/dev/ttyUSB0");
+  EXPECT_EQ(ports[0].stableName, "");
+  EXPECT_EQ(ports[0].vendorId, "");
+  EXPECT_EQ(ports[0].driver, "serial8250");
+  const SerialPortInfo& usb = ports[1];
+  EXPECT_EQ(usb.path, root + "/dev/ttyUSB3");
+  EXPECT_EQ(usb.stableName, root + "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2-if00-port0");
+  EXPECT_EQ(usb.vendorId, "0403");
+  EXPECT_EQ(usb.productId, "6001");
+  EXPECT_EQ(usb.serial, "A1B2");
+  EXPECT_EQ(usb.driver, "ftdi_sio");
+  EXPECT_EQ(usb.description, "FTDI FT232R USB UART (A1B2)");
+  EXPECT_EQ(KernelDevicePath(usb.stableName), KernelDevicePath(usb.path));
+  EXPECT_EQ(StableNameOf(usb.stableName, root + "/dev"), usb.stableName);
+  EXPECT_EQ(StableNameOf(root + "/dev/missing", root + "/dev"), "");
+}
+
+// A stored stable name opens the adapter whatever kernel name it got this time: the link is the
+// name, the pseudo-terminal behind it changes between "plug-ins".
+TEST_F(SerialPortList, StableNameOpensWhateverKernelNameTheAdapterGot) {
+  Dir("by-id");
+  const std::string stable = root + "/by-id/usb-Lumo_Test_Adapter_0001-if00-port0";
+  for (int plug = 0; plug < 2; ++plug) {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    ::unlink(stable.c_str());
+    ASSERT_EQ(::symlink(slave.c_str(), stable.c_str()), 0);
+    EXPECT_EQ(KernelDevicePath(stable), slave);
+    SAPI_DECLARE(port);
+    ASSERT_EQ(Serial_Open(&port, stable.c_str()), 1) << Serial_GetLastError();
+    EXPECT_STREQ(port.name, stable.c_str());
+    EXPECT_EQ(Serial_Close(&port), 1);
+    ::close(master);
+  }
+}
+
 }  // namespace
 }  // namespace lumo

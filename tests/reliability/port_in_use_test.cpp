@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +18,10 @@
 #include <vector>
 
 #include "../support/temp_dir.h"
+#include "app/translations.h"
+#include "link/port_errors.h"
+#include "link/serial_port.h"
+#include "platform/device_lock.h"
 
 extern char** environ;
 
@@ -51,6 +58,7 @@ class Child {
     }
   }
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
   // The exit code, waiting up to the limit; -1 when it did not end (or ended by a signal).
   int Wait(std::chrono::milliseconds limit) {
     auto end = std::chrono::steady_clock::now() + limit;
@@ -103,13 +111,167 @@ TEST(PortInUse, SecondProgramIsRefusedAndTheFirstKeepsWorking) {
   EXPECT_EQ(second.Wait(30s), 1);
   const std::string refused = ReadFile(dir / "second.err");
   EXPECT_NE(refused.find("Couldn't open COM-Port"), std::string::npos) << refused;
-  EXPECT_NE(refused.find("in use by another program"), std::string::npos) << refused;
+  // The holder is named from the lock file the first program wrote.
+  const std::string holder = "in use by lumokonf-cli (process " + std::to_string(first.Pid()) + ")";
+  EXPECT_NE(refused.find(holder), std::string::npos) << refused;
 
   // The first program carries on to its last sample and ends well.
   EXPECT_EQ(first.Wait(60s), 0) << ReadFile(dir / "first.err");
   const std::string samples = ReadFile(dir / "first.out");
   EXPECT_EQ(std::count(samples.begin(), samples.end(), '\n'), kSamples) << samples;
   EXPECT_EQ(ReadFile(dir / "first.err"), "");
+}
+
+// A pseudo-terminal pair; the slave is the "port".
+struct Pty {
+  Pty() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
+  }
+  ~Pty() {
+    if (master >= 0) ::close(master);
+  }
+  int master = -1;
+  std::string slave;
+};
+
+// A process of another program: named as given, optionally holding the device open with an
+// exclusive flock, until killed. Only async-signal-safe calls after the fork.
+class Foreign {
+ public:
+  Foreign(const char* name, const std::string& device) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_NAME, name, 0, 0, 0);
+      if (!device.empty()) {
+        int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) ::_exit(3);
+      }
+      for (;;) ::pause();
+    }
+  }
+  ~Foreign() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A process id that is certainly not in use: a child that has ended and been reaped.
+pid_t DeadPid() {
+  pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  ::waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+// Waits until the child has taken its name (it does so right after the fork).
+void WaitForName(pid_t pid, const std::string& name) {
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (ProcessName(pid) != name && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(5ms);
+}
+
+class LockFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetDeviceLockFolder(dir.path());
+    language = CurrentLanguage();
+    SelectLanguage(kLangEnglish);
+  }
+  void TearDown() override {
+    SetDeviceLockFolder("");
+    SelectLanguage(language);
+  }
+  LangId language = kLangNeutral;
+  void WriteLock(const std::string& device, pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    test::WriteFile(dir / DeviceLockName(device), text);
+  }
+  TempDir dir;
+};
+
+TEST_F(LockFiles, NamesFollowTheDevicePath) {
+  EXPECT_EQ(DeviceLockName("/dev/ttyUSB0"), "LCK..ttyUSB0");
+  EXPECT_EQ(DeviceLockName("/dev/pts/5"), "LCK..pts_5");
+  test::WriteFile(dir / "binary", std::string("\x39\x30\x00\x00", 4));  // 12345 as 4 bytes
+  EXPECT_EQ(ReadLockPid(dir / "binary"), 12345);
+  test::WriteFile(dir / "text", "      4242\n");
+  EXPECT_EQ(ReadLockPid(dir / "text"), 4242);
+  test::WriteFile(dir / "junk", "42 is the answer\n");
+  EXPECT_EQ(ReadLockPid(dir / "junk"), 0);
+  EXPECT_EQ(ReadLockPid(dir / "missing"), 0);
+}
+
+// Our open writes the lock file in the usual form, holds it while open and removes it on close.
+TEST_F(LockFiles, OpenWritesAndCloseRemovesOurLock) {
+  Pty pty;
+  ASSERT_FALSE(pty.slave.empty());
+  const std::string lock = dir / DeviceLockName(pty.slave);
+  SAPI_DECLARE(port);
+  ASSERT_EQ(Serial_Open(&port, pty.slave.c_str()), 1) << Serial_GetLastError();
+  char expected[16];
+  std::snprintf(expected, sizeof expected, "%10d\n", static_cast<int>(::getpid()));
+  EXPECT_EQ(test::ReadFile(lock), expected);
+  // A second open in this process is refused by the device's flock and leaves the first one's
+  // lock file in place.
+  SAPI_DECLARE(second);
+  EXPECT_EQ(Serial_Open(&second, pty.slave.c_str()), 0);
+  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EBUSY));
+  EXPECT_EQ(test::ReadFile(lock), expected);
+  EXPECT_EQ(Serial_Close(&port), 1);
+  EXPECT_NE(::access(lock.c_str(), F_OK), 0);
+}
+
+// A lock whose process is gone is removed and the port opens; a living holder keeps the port
+// and is named.
+TEST_F(LockFiles, StaleLockRemovedLiveLockRespected) {
+  Pty pty;
+  ASSERT_FALSE(pty.slave.empty());
+  WriteLock(pty.slave, DeadPid());
+  SAPI_DECLARE(port);
+  ASSERT_EQ(Serial_Open(&port, pty.slave.c_str()), 1) << Serial_GetLastError();
+  EXPECT_EQ(ReadLockPid(dir / DeviceLockName(pty.slave)), ::getpid());
+  EXPECT_EQ(Serial_Close(&port), 1);
+
+  Foreign minicom("minicom", "");
+  WaitForName(minicom.Pid(), "minicom");
+  WriteLock(pty.slave, minicom.Pid());
+  EXPECT_EQ(Serial_Open(&port, pty.slave.c_str()), 0);
+  const uint32_t error = Serial_GetLastError();
+  EXPECT_EQ(error, static_cast<uint32_t>(EBUSY));
+  EXPECT_EQ(PortOpenFailureText(error, pty.slave),
+            "The port is in use by minicom (process " + std::to_string(minicom.Pid()) + ").");
+  // The other program's lock file stays as it was.
+  EXPECT_EQ(ReadLockPid(dir / DeviceLockName(pty.slave)), minicom.Pid());
+}
+
+// A program that writes no lock file but holds the device with flock is found among the
+// processes that have the device open.
+TEST_F(LockFiles, ForeignHolderWithoutLockFileIsNamed) {
+  Pty pty;
+  ASSERT_FALSE(pty.slave.empty());
+  Foreign picocom("picocom", pty.slave);
+  WaitForName(picocom.Pid(), "picocom");
+  // The child holds the device once its flock is in place; our flock tells.
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  SAPI_DECLARE(port);
+  while (Serial_Open(&port, pty.slave.c_str()) == 1) {
+    Serial_Close(&port);
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << "the child never took the device";
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EBUSY));
+  EXPECT_EQ(PortOpenFailureText(EBUSY, pty.slave),
+            "The port is in use by picocom (process " + std::to_string(picocom.Pid()) + ").");
+  // Our refused open left no lock file behind.
+  EXPECT_NE(::access((dir / DeviceLockName(pty.slave)).c_str(), F_OK), 0);
 }
 
 }  // namespace
