@@ -21,6 +21,8 @@ constexpr const char* kDesktopProgramName = "lumokonf";
 constexpr int kLastParameterPage = 4;
 // How long the end of a command waits for its records to be stored or queued.
 constexpr auto kFinishLimit = std::chrono::seconds(15);
+// How long it tries once more to send what waits in the queue.
+constexpr auto kSendLimit = std::chrono::seconds(5);
 // A parameter file is a few kilobytes; a larger one is not read for its checksum.
 constexpr size_t kMaxCheckedFileBytes = 16u * 1024u * 1024u;
 
@@ -101,7 +103,10 @@ void RecordJob(const GlobalOptions& options, HistoryRecord record) {
 void FinishHistory() {
   auto& recorder = Recorder();
   if (recorder == nullptr || !recorder->Active()) return;
-  const bool flushed = recorder->Flush(kFinishLimit);
+  bool flushed = recorder->Flush(kFinishLimit);
+  // Records that wait in the queue get one more chance to reach the history.
+  // (only when the history answered during this run: a server that came back).
+  if (flushed && recorder->Waiting() > 0 && recorder->Stored() > 0) recorder->Drain(kSendLimit);
   for (const std::string& message : recorder->TakeMessages())
     std::fprintf(stderr, "history: %s\n", message.c_str());
   const int64_t waiting = recorder->Waiting();
