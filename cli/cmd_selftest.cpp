@@ -18,8 +18,8 @@
 #include "cli/command.h"
 #include "cli/device_session.h"
 #include "cli/history_session.h"
-#include "cli/production_line.h"
 #include "definitions/setup.h"
+#include "history/history_job.h"
 #include "platform/cp1252.h"
 #include "selftest/limits.h"
 #include "selftest/selftest.h"
@@ -242,20 +242,7 @@ int RunSelfTestCommand(const SelfTestArgs& args, const GlobalOptions& options) {
         result = passed ? kExitOk : kExitFailed;
         // The verdict and every shown value go on record.
         HistoryRecord record = DeviceJobRecord(link, HistoryJob::SelfTest, nullptr);
-        record.outcome = passed ? HistoryOutcome::Done : HistoryOutcome::Failed;
-        record.selfTestVerdict = SelfTestVerdict(table, beams);
-        if (!passed) record.reason = record.selfTestVerdict;
-        for (const LimitRule* rule : ShownRules(table))
-          record.selfTestValues.emplace_back(Utf8(rule->description),
-                                             Utf8(RuleCellText(table, *rule, 1)));
-        for (const BeamRow& row : BeamRows(table, beams))
-          for (const BeamCell& cell : row.cells)
-            if (cell.present)
-              record.selfTestValues.emplace_back(
-                  "beam " + std::to_string(cell.beam + 1),
-                  cell.text.empty() ? std::to_string(cell.value) : Utf8(cell.text));
-        if (const LimitRule* reset = ResetRule(table); reset != nullptr)
-          record.selfTestValues.emplace_back("restart ms", std::to_string(reset->value));
+        AddSelfTestResult(record, table, beams);
         RecordJob(options, std::move(record));
       }
     }

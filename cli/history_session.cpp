@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "cli/config_report.h"
 #include "definitions/setup.h"
+#include "history/history_job.h"
 #include "history/history_recorder.h"
 #include "link/dut_link.h"
 #include "platform/cp1252.h"
@@ -17,8 +18,6 @@ namespace lumo::cli {
 namespace {
 
 constexpr const char* kDesktopProgramName = "lumokonf";
-// The parameter pages the configuration report's checksum covers.
-constexpr int kLastParameterPage = 4;
 // How long the end of a command waits for its records to be stored or queued.
 constexpr auto kFinishLimit = std::chrono::seconds(15);
 // How long it tries once more to send what waits in the queue.
@@ -51,31 +50,8 @@ HistoryLocation CommandHistoryLocation(const GlobalOptions& options) {
       HistorySettingText(SettleStartupPaths(kDesktopProgramName).settingsFile));
 }
 
-std::vector<uint8_t> PageBytes(const PageImage& image) {
-  const uint8_t* bytes = &image.bytes[0][0];
-  return std::vector<uint8_t>(bytes, bytes + sizeof image.bytes);
-}
-
 HistoryRecord DeviceJobRecord(DutLink& link, HistoryJob job, const PageImage* before) {
-  HistoryRecord record;
-  record.id = NewRecordId();
-  record.timeUtc = UtcTimeText();
-  record.job = job;
-  record.port = link.PortName();
-  record.deviceType = DeviceType();
-  record.identity = Cp1252ToUtf8(link.Identity());
-  auto firmware = link.FirmwareWord();
-  record.firmware[0] = firmware[0];
-  record.firmware[1] = firmware[1];
-  if (before != nullptr) record.pagesBefore = PageBytes(*before);
-  if (link.ConfigValid()) {
-    const PageImage image = link.CopyDeviceImage();
-    record.pagesAfter = PageBytes(image);
-    std::vector<int> lengths(kLastParameterPage + 1, -1);
-    for (int p = 0; p <= kLastParameterPage; ++p) lengths[p] = link.PageLength(p);
-    record.reportCrc = PagesChecksum(image, lengths);
-  }
-  return record;
+  return LinkJobRecord(link, DeviceType(), job, before);
 }
 
 void SetRecordFile(HistoryRecord& record, const std::string& path) {

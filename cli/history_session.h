@@ -35,8 +35,6 @@ HistoryLocation CommandHistoryLocation(const GlobalOptions& options);
 // The link's device image is read as "after"; before is what the command read first (nullptr:
 // not read).
 HistoryRecord DeviceJobRecord(DutLink& link, HistoryJob job, const PageImage* before);
-// The bytes of a page image as a record stores them.
-std::vector<uint8_t> PageBytes(const PageImage& image);
 // The value checksum of the parameter file in the File column, and its name without folders.
 void SetRecordFile(HistoryRecord& record, const std::string& path);
 
