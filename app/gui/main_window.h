@@ -49,6 +49,7 @@
 #include "definitions/cell_text.h"
 #include "definitions/pardef.h"
 #include "files/beam_config.h"
+#include "history/history_recorder.h"
 #include "selftest/limits.h"
 #include "ui/beam_panel.h"
 #include "ui/device_access.h"
@@ -71,6 +72,7 @@ enum ControlId : int {
   kIdExit = 111,
   kIdLoadConfig = 112,
   kIdTooltips = 113,
+  kIdHistory = 114,
   kIdParamFrame = 120,
   kIdParamTable = 121,
   kIdRead = 122,
@@ -192,6 +194,13 @@ class MainWindow : public QDialog {
   QString TooltipFor(const QWidget* widget) const;
   void OpenSettings();
   void OpenSelfTest();
+  // The unit history: the recorder made from the settings, a finished job's record handed to
+  // it (off this thread), the connected unit's records shown.
+  void StartHistory();
+  void RecordJob(HistoryRecord record);
+  void RecordLinkJob(HistoryJob job, HistoryOutcome outcome, const std::string& reason,
+                     int failedPage = -1, const PageImage* before = nullptr);
+  void OpenHistory();
   void FirmwareUpdate();
   bool LoadSelfTestRules();
   void OpenAbout();
@@ -230,6 +239,8 @@ class MainWindow : public QDialog {
   bool initialised_ = false;
   bool destroying_ = false;  // the destructor runs: no exit question, no quit
   uint32_t openError_ = 0;   // the serial layer's error of the last failed StartLinkOnPort
+  std::unique_ptr<HistoryRecorder> history_;  // nullptr before Initialise
+  PageImage writeBefore_{};                   // the device image the running write began with
 };
 
 }  // namespace lumo::gui
