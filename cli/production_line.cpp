@@ -24,6 +24,7 @@
 #include "files/parameter_file.h"
 #include "firmware/firmware_file.h"
 #include "firmware/flash.h"
+#include "history/history_job.h"
 #include "platform/cp1252.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
@@ -392,6 +393,8 @@ class UnitRun {
     }
     session_.WaitIdle(limit_);
     TakeDeviceImages(link_);
+    // What the unit held before it was written, for the unit history.
+    unit_.pagesBefore = PageBytes(link_.CopyDeviceImage());
     progress_.Step("read", false);
     return true;
   }
@@ -765,6 +768,7 @@ namespace {
 void RecordUnit(DutLink& link, const LineArgs& args, const GlobalOptions& options,
                 const UnitRecord& unit) {
   HistoryRecord record = DeviceJobRecord(link, HistoryJob::Line, nullptr);
+  record.pagesBefore = unit.pagesBefore;
   record.port = unit.port;
   record.identity = unit.identity;
   record.firmware[0] = unit.firmware[0];

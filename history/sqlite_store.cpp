@@ -24,7 +24,7 @@ using history_schema::ColumnKind;
 using history_schema::Dialect;
 
 // How long a statement waits for another program's lock before the record waits instead.
-constexpr int kBusyTimeoutMs = 1500;
+constexpr int kBusyTimeoutMs = 5000;
 
 HistoryResult ResultOf(int code) {
   switch (code & 0xff) {

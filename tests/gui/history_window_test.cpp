@@ -1,6 +1,7 @@
 // The unit history in the desktop program: its jobs go on record, File -> Unit history shows the
 // connected unit's records with the parameters each changed, one record's values go into the
 // Edit column, and the status bar says how many records wait.
+#include <QApplication>
 #include <QMenu>
 #include <QTimer>
 #include <QtTest>
@@ -167,5 +168,10 @@ void HistoryWindowTest::statusBarSaysHowManyWait() {
   QCOMPARE(test::TempFolder::Read(junk), std::string(4096, 'j'));
 }
 
-QTEST_MAIN(HistoryWindowTest)
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  HistoryWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "history_window_test.moc"

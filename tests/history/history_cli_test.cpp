@@ -197,6 +197,8 @@ TEST(HistoryCliTest, ServerStoppedDuringALineRunGetsEveryUnitOnce) {
     ids.insert(r.id);
     EXPECT_EQ(r.job, HistoryJob::Line);
     EXPECT_EQ(r.outcome, HistoryOutcome::Done) << r.reason;
+    EXPECT_EQ(r.pagesBefore.size(), kHistoryPageBytes);  // as read before the write
+    EXPECT_EQ(r.fileName, "unit.par");
   }
   EXPECT_EQ(records.size(), static_cast<size_t>(kUnits)) << run.err;
   EXPECT_EQ(ids.size(), static_cast<size_t>(kUnits));
