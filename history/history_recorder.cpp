@@ -183,6 +183,8 @@ void HistoryRecorder::SendQueued() {
   oldest.limit = kQueueBatch;
   HistoryStatus status = queue_->Query(oldest, &batch);
   if (!status.Ok()) {
+    // A queue that cannot be read is left alone for the pause (no loop on it).
+    Pause();
     Message(status.message);
     return;
   }
@@ -197,7 +199,12 @@ void HistoryRecorder::SendQueued() {
     ++stored_;
     // Sent: out of the queue. Should this fail, the record is sent again later and the
     // history keeps the one it has.
-    if (!queue_->Remove(record.id).Ok()) break;
+    HistoryStatus removed = queue_->Remove(record.id);
+    if (!removed.Ok()) {
+      Pause();
+      Message(removed.message);
+      break;
+    }
   }
   int64_t count = queue_->Count();
   std::lock_guard<std::mutex> lock(mutex_);

@@ -4,6 +4,8 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <time.h>
+
 #include <memory>
 
 #include "history/history_recorder.h"
@@ -340,6 +342,36 @@ TEST(HistoryRecorderTest, LockedDatabaseRecordWaitsInQueueThenArrives) {
   std::unique_ptr<HistoryStore> queue;
   ASSERT_TRUE(OpenSqliteHistory(HistoryRecorder::QueueFileFor(location), &queue).Ok());
   EXPECT_EQ(queue->Count(), 0);
+}
+
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// A queue record someone damaged is reported and left; the writer does not spin on it.
+TEST(HistoryRecorderTest, DamagedQueueRecordIsReportedWithoutBusyLoop) {
+  TempFolder folder;
+  HistoryLocation location{HistoryLocation::Kind::SqliteFile, folder.Path() + "history.sqlite"};
+  const std::string queueFile = folder.Path() + "queue.sqlite";
+  {
+    std::unique_ptr<HistoryStore> queue;
+    ASSERT_TRUE(OpenSqliteHistory(queueFile, &queue).Ok());
+    ASSERT_TRUE(queue
+                    ->Append(Sample(HistoryJob::Read, HistoryOutcome::Done, "TG5 SN 1",
+                                    "2026-12-08 10:00:00.000"))
+                    .Ok());
+  }
+  ASSERT_TRUE(SqliteExec(queueFile, "UPDATE unit_record SET job = 'format disk'"));
+  HistoryRecorder recorder(location, queueFile);
+  const double before = CpuSeconds();
+  EXPECT_FALSE(recorder.Drain(std::chrono::milliseconds(1500)));
+  EXPECT_LT(CpuSeconds() - before, 0.5);
+  EXPECT_EQ(recorder.Waiting(), 1);
+  auto messages = recorder.TakeMessages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_NE(messages[0].find("unknown job"), std::string::npos) << messages[0];
 }
 
 // The server gone: records wait in the local queue and are sent once when it is back.
