@@ -1,9 +1,9 @@
 #include "app/gui/main_window.h"
 #include "app/gui/history_dialog.h"
-#include "platform/cp1252.h"
 #include "app/history_setting.h"
 #include "history/history_job.h"
 #include "history/history_values.h"
+#include "platform/cp1252.h"
 
 #include <QFile>
 
@@ -777,6 +777,7 @@ void MainWindow::WriteEdits() {
   if (link.RequestCommand(CMD_WRITE, 0)) {
     writtenValues_ = std::move(written);
     writeFailed_ = false;
+    writeFailedPage_ = -1;
   }
 }
 
@@ -802,7 +803,12 @@ void MainWindow::WriteBeams() {
   DutLink& link = TheLink();
   if (link.Mode() != MODE_IDLE || !link.ConfigValid()) return;
   PutBeamsIntoLinkImage();
-  link.RequestCommand(CMD_WRITE, 0);
+  const PageImage before = link.CopyDeviceImage();
+  if (link.RequestCommand(CMD_WRITE, 0)) {
+    writeBefore_ = before;
+    writeFailed_ = false;
+    writeFailedPage_ = -1;
+  }
 }
 
 std::optional<QString> MainWindow::AskFile(const FileDialogRequest& request) {
@@ -1172,14 +1178,16 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
       Forward(event);
       break;
     case DN_WRITEFAILED:
+      if (!writeFailed_) writeFailedPage_ = event.value & kPageMask;
       writeFailed_ = true;
       Forward(event);
       ShowMessage(MsgKind::Error, FillText(MsgText("ERRCONFWRITE"), {page}), AppTitle());
       break;
     case DN_WRITEEND:
-      RecordLinkJob(HistoryJob::Write, writeFailed_ ? HistoryOutcome::Failed : HistoryOutcome::Done,
-                    writeFailed_ ? "a page could not be written or read back" : "", -1,
-                    &writeBefore_);
+      RecordLinkJob(
+          HistoryJob::Write, writeFailed_ ? HistoryOutcome::Failed : HistoryOutcome::Done,
+          writeFailed_ ? "page " + std::to_string(writeFailedPage_) + " could not be written" : "",
+          writeFailedPage_, &writeBefore_);
       Forward(event);
       ReportValuesNotTaken();
       break;

@@ -241,6 +241,7 @@ class MainWindow : public QDialog {
   uint32_t openError_ = 0;   // the serial layer's error of the last failed StartLinkOnPort
   std::unique_ptr<HistoryRecorder> history_;  // nullptr before Initialise
   PageImage writeBefore_{};                   // the device image the running write began with
+  int writeFailedPage_ = -1;                  // the first page the running write failed at
 };
 
 }  // namespace lumo::gui
