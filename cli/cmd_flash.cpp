@@ -19,6 +19,7 @@
 #include "app/translations.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
+#include "cli/history_session.h"
 #include "cli/stop_signal.h"
 #include "firmware/firmware_file.h"
 #include "firmware/flash.h"
@@ -141,6 +142,14 @@ int RunFlash(const FlashArgs& args, const GlobalOptions& options) {
     std::this_thread::sleep_for(kRequestStep);
   }
 
+  // The update's record, handed over once its outcome is known.
+  auto record = [&](HistoryOutcome outcome, const std::string& reason) {
+    HistoryRecord r = DeviceJobRecord(link, HistoryJob::Flash, nullptr);
+    SetRecordFile(r, args.file);
+    r.outcome = outcome;
+    r.reason = reason;
+    RecordJob(options, std::move(r));
+  };
   ProgressBar bar;
   for (;;) {
     LinkEvent event;
@@ -148,6 +157,7 @@ int RunFlash(const FlashArgs& args, const GlobalOptions& options) {
       if (link.Mode() == MODE_OFF) {
         bar.Done();
         PrintError("The port failed (adapter unplugged?)");
+        record(HistoryOutcome::DeviceLost, "the port failed during the update");
         return ExitAfterStop(kExitFailed);
       }
       continue;
@@ -159,14 +169,17 @@ int RunFlash(const FlashArgs& args, const GlobalOptions& options) {
       case DN_FLASHOK:
         bar.Done();
         std::printf("%s\n", Cp1252ToUtf8(MsgText("FLASH_WRITESUCCESS")).c_str());
+        record(HistoryOutcome::Done, "");
         return ExitAfterStop(kExitOk);
       case DN_FLASHFAILED:
         bar.Done();
         PrintError(MsgText("FLASH_WRITEFAILED"));
+        record(HistoryOutcome::Failed, Cp1252ToUtf8(MsgText("FLASH_WRITEFAILED")));
         return ExitAfterStop(kExitFailed);
       case DN_FLASHEND:
         bar.Done();
         PrintError("Firmware update cancelled.");
+        record(HistoryOutcome::Cancelled, "firmware update cancelled");
         return ExitAfterStop(kExitFailed);
       default:
         break;

@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
+#include "cli/history_session.h"
 #include "definitions/cell_text.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
@@ -46,7 +47,18 @@ int RunRead(const ReadArgs& args, const GlobalOptions& options) {
   DutLink& link = TheLink();
   DeviceSession session(link);
   auto limit = TimeoutOption(args.timeoutSeconds);
-  if (!session.StartAndRead(args.port, limit)) return kExitFailed;
+  if (!session.StartAndRead(args.port, limit)) {
+    // A device that answered and then failed is on record; no device, no record.
+    if (!link.Identity().empty()) {
+      HistoryRecord record = DeviceJobRecord(link, HistoryJob::Read, nullptr);
+      record.outcome =
+          link.Mode() == MODE_OFF ? HistoryOutcome::DeviceLost : HistoryOutcome::Failed;
+      record.reason = "the parameters could not be read";
+      RecordJob(options, std::move(record));
+    }
+    return kExitFailed;
+  }
+  RecordJob(options, DeviceJobRecord(link, HistoryJob::Read, nullptr));
 
   ParDef* def = CurrentDefinition();
   const bool lightCurtain = DeviceType() != kDeviceJovix;

@@ -17,7 +17,9 @@
 #include "app/translations.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
+#include "cli/history_session.h"
 #include "definitions/setup.h"
+#include "history/history_job.h"
 #include "platform/cp1252.h"
 #include "selftest/limits.h"
 #include "selftest/selftest.h"
@@ -238,6 +240,10 @@ int RunSelfTestCommand(const SelfTestArgs& args, const GlobalOptions& options) {
           PrintText(table, beams, passed);
         }
         result = passed ? kExitOk : kExitFailed;
+        // The verdict and every shown value go on record.
+        HistoryRecord record = DeviceJobRecord(link, HistoryJob::SelfTest, nullptr);
+        AddSelfTestResult(record, table, beams);
+        RecordJob(options, std::move(record));
       }
     }
     session.Stop(true);

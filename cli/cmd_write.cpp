@@ -16,6 +16,7 @@
 
 #include "cli/command.h"
 #include "cli/device_session.h"
+#include "cli/history_session.h"
 #include "cli/production_line.h"
 #include "cli/stop_signal.h"
 #include "definitions/cell_text.h"
@@ -37,7 +38,7 @@ struct WriteArgs {
 };
 
 // Waits for the end of a write: false (message printed) when a page failed or nothing came.
-bool WaitForWrite(DeviceSession& session, std::chrono::milliseconds limit) {
+bool WaitForWrite(DeviceSession& session, std::chrono::milliseconds limit, HistoryRecord& record) {
   bool failed = false;
   auto end = std::chrono::steady_clock::now() + limit;
   for (;;) {
@@ -46,21 +47,35 @@ bool WaitForWrite(DeviceSession& session, std::chrono::milliseconds limit) {
     if (now >= end ||
         !session.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now))) {
       PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
+      record.outcome = HistoryOutcome::DeviceLost;
+      record.reason = "no answer";
       return false;
     }
     switch (event.code) {
       case DN_WRITEFAILED:
         PrintError(FormatMsg("ERRCONFWRITE", {std::to_string(event.value)}));
+        if (!failed) {
+          record.failedPage = static_cast<int>(event.value);
+          record.reason = "page " + std::to_string(event.value) + " could not be written";
+        }
+        record.outcome = HistoryOutcome::Failed;
         failed = true;
         break;
       case DN_READFAILED:
         PrintError(FormatMsg("ERRCONFREAD", {std::to_string(event.value)}));
+        if (!failed) {
+          record.failedPage = static_cast<int>(event.value);
+          record.reason = "page " + std::to_string(event.value) + " could not be read back";
+        }
+        record.outcome = HistoryOutcome::Failed;
         failed = true;
         break;
       case DN_WRITEEND:
         return !failed;
       case DN_PORTFAILED:
         PrintError("The port failed (adapter unplugged?)");
+        record.outcome = HistoryOutcome::DeviceLost;
+        record.reason = "the port failed";
         return false;
       default:
         break;
@@ -96,6 +111,17 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
   ParDef* def = CurrentDefinition();
   const bool lightCurtain = DeviceType() != kDeviceJovix;
   CopyDeviceToEdit(def);
+  // The record of this write: what the unit held before, and after the read-back.
+  const PageImage before = link.CopyDeviceImage();
+  HistoryRecord outcome;
+  auto record = [&](HistoryOutcome result, const std::string& reason) {
+    HistoryRecord r = DeviceJobRecord(link, HistoryJob::Write, &before);
+    SetRecordFile(r, args.file);
+    r.outcome = outcome.outcome != HistoryOutcome::Done ? outcome.outcome : result;
+    r.failedPage = outcome.failedPage;
+    r.reason = !outcome.reason.empty() ? outcome.reason : reason;
+    RecordJob(options, std::move(r));
+  };
   BeamStates beams{};
   if (lightCurtain) DeviceBeamText(link, &beams);
   if (!LoadParameterFileForWrite(args.file, def, beams, InvalidLines::SkipQuiet))
@@ -112,13 +138,20 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
   link.EditImage([](PageImage& image) { image = Images().edit; });
 
   if (link.AnyPageNeedsWrite()) {
-    if (StopRequested()) return ExitAfterStop(kExitFailed);
+    if (StopRequested()) {
+      record(HistoryOutcome::Cancelled, "stopped by signal before the write");
+      return ExitAfterStop(kExitFailed);
+    }
     if (!session.Request(CMD_WRITE, 0, limit)) {
       PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
+      record(HistoryOutcome::DeviceLost, "the device did not take the write");
       return ExitAfterStop(kExitFailed);
     }
     // From here on the link writes and reads back whatever signal comes.
-    if (!WaitForWrite(session, limit)) return ExitAfterStop(kExitFailed);
+    if (!WaitForWrite(session, limit, outcome)) {
+      record(HistoryOutcome::Failed, "the write failed");
+      return ExitAfterStop(kExitFailed);
+    }
     session.WaitIdle(limit);
     TakeDeviceImages(link);
   }
@@ -141,6 +174,8 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
     ++mismatches;
   }
   std::string status = DeviceStatusLine(link);
+  record(mismatches > 0 ? HistoryOutcome::Failed : HistoryOutcome::Done,
+         mismatches > 0 ? std::to_string(mismatches) + " values did not read back as written" : "");
   session.Stop(true);
   if (mismatches > 0) return ExitAfterStop(kExitFailed);
   std::cout << Cp1252ToUtf8(status) << ": " << args.file << "\n";

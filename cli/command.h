@@ -24,6 +24,7 @@ struct GlobalOptions {
   std::string language;        // --lang en|de, empty: from the settings
   std::string echo;            // --echo on|off, empty: from the settings
   std::string traceFile;       // --trace FILE of a command that opens a port, empty: none
+  std::string history;         // --history FILE|postgresql://...|off, empty: from the settings
 };
 
 // What a command's setup function gets: its sub-command and the shared options. The command

@@ -25,13 +25,13 @@
 
 #include "definitions/cell_text.h"
 #include "definitions/pardef.h"
+#include "files/page_checksum.h"
 
 namespace lumo::cli {
 
-uint32_t Crc32(const uint8_t* data, size_t n, uint32_t crc = 0);
-
-// lengths[p] < 0 leaves page p out (not read, or not in the device).
-uint32_t PagesChecksum(const PageImage& image, const std::vector<int>& lengths);
+// Crc32 and PagesChecksum live in the core (files/page_checksum.h): the unit history uses them.
+using lumo::Crc32;
+using lumo::PagesChecksum;
 
 // name (the record's name without hotkey marks) and value of each parameter a file carries.
 using NamedValues = std::vector<std::pair<std::string, int32_t>>;

@@ -7,6 +7,7 @@
 
 #include "cli/command.h"
 #include "cli/device_session.h"
+#include "cli/history_session.h"
 #include "cli/stop_signal.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"en", "de"}));
   app.add_option("--echo", options.echo, "the line echoes what is sent")
       ->check(CLI::IsMember({"on", "off"}));
+  AddHistoryOption(app, options);
 
   int exitCode = kExitOk;
   for (auto& setup : CommandRegistry()) {
@@ -101,6 +103,9 @@ int main(int argc, char** argv) {
     if (code == 0 && !CheckedFlush()) return kExitFailed;
     return code == 0 ? kExitOk : kExitUsage;
   }
+  // The command's records are stored (or queued) before the program ends; a record that could
+  // not be stored is reported and never changes the command's exit status.
+  FinishHistory();
   if (!CheckedFlush() || OutputFailed()) {
     std::fprintf(stderr, "lumokonf-cli: %s\n", OutputFailureText().c_str());
     if (exitCode == kExitOk) exitCode = kExitFailed;

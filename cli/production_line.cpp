@@ -17,6 +17,7 @@
 
 #include "cli/config_report.h"
 #include "cli/device_session.h"
+#include "cli/history_session.h"
 #include "cli/stop_signal.h"
 #include "definitions/cell_text.h"
 #include "definitions/setup.h"
@@ -24,6 +25,7 @@
 #include "firmware/firmware_file.h"
 #include "firmware/flash.h"
 #include "link/adapter_watch.h"
+#include "history/history_job.h"
 #include "platform/cp1252.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
@@ -392,6 +394,8 @@ class UnitRun {
     }
     session_.WaitIdle(limit_);
     TakeDeviceImages(link_);
+    // What the unit held before it was written, for the unit history.
+    unit_.pagesBefore = PageBytes(link_.CopyDeviceImage());
     progress_.Step("read", false);
     return true;
   }
@@ -785,6 +789,30 @@ std::string LineSummary(const LineTotals& totals) {
   return text;
 }
 
+namespace {
+
+// The unit's record in the unit history, handed over as soon as its result is known.
+void RecordUnit(DutLink& link, const LineArgs& args, const GlobalOptions& options,
+                const UnitRecord& unit) {
+  HistoryRecord record = DeviceJobRecord(link, HistoryJob::Line, nullptr);
+  record.pagesBefore = unit.pagesBefore;
+  record.port = unit.port;
+  record.identity = unit.identity;
+  record.firmware[0] = unit.firmware[0];
+  record.firmware[1] = unit.firmware[1];
+  SetRecordFile(record, args.file);
+  if (!unit.passed) {
+    record.outcome = unit.flash == "cancelled" ? HistoryOutcome::Cancelled
+                     : !link.InConfigMode()    ? HistoryOutcome::DeviceLost
+                                               : HistoryOutcome::Failed;
+    record.reason = unit.step + ": " + unit.reason;
+  }
+  record.selfTestVerdict = unit.selfTest;
+  RecordJob(options, std::move(record));
+}
+
+}  // namespace
+
 int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
   if (!PrepareProgram(options)) return kExitFailed;
   // The whole file is checked once before any unit is touched.
@@ -872,6 +900,7 @@ int RunProductionLine(const LineArgs& args, const GlobalOptions& options) {
         UnitRun(session, args, extras, progress, unit).Run();
         unit.seconds = std::chrono::duration<double>(Clock::now() - started).count();
         totals.Add(unit);
+        RecordUnit(link, args, options, unit);
         const bool logged = log.Write(unit);
         if (progress.On()) {
           Json event = UnitJson(unit);

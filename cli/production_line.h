@@ -93,6 +93,7 @@ struct UnitRecord {
   std::string beams;                // the beam range text written ("" for a joystick)
   std::string selfTest;             // "" when not run, else SelfTestVerdict
   double seconds = 0;
+  std::vector<uint8_t> pagesBefore;  // the unit's pages as read before the write (unit history)
 };
 
 enum class LogFormat { JsonLines, Csv };

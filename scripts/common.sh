@@ -2,7 +2,8 @@
 # Sourced, not run. Uses: BUILD_DIR, CMAKE_ARGS (array), TARGETS (array, empty = all).
 
 PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-translations-l10n libcli11-dev
-          nlohmann-json3-dev libgtest-dev libgmock-dev xvfb xauth)
+          nlohmann-json3-dev libgtest-dev libgmock-dev xvfb xauth libsqlite3-dev libpq-dev
+          postgresql)
 
 lumo_install_packages() {
   local missing=()

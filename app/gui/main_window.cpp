@@ -1,4 +1,9 @@
 #include "app/gui/main_window.h"
+#include "app/gui/history_dialog.h"
+#include "app/history_setting.h"
+#include "history/history_job.h"
+#include "history/history_values.h"
+#include "platform/cp1252.h"
 
 #include <QFile>
 
@@ -116,12 +121,14 @@ struct MenuRow {
   int pullDown;
   std::vector<int> items;
 };
-const std::vector<MenuRow> kTg5Menu = {{kIdMenuFile, {kIdSettings, kIdLoadConfig, kIdExit}},
-                                       {kIdMenuSelfTest, {kIdSelfTest, kIdSignalTest}},
-                                       {kIdMenuHelp, {kIdHelp, kIdTooltips, 0, kIdAbout}}};
-const std::vector<MenuRow> kJovixMenu = {{kIdMenuFile, {kIdSettings, kIdLoadConfig, kIdExit}},
-                                         {kIdMenuSelfTest, {kIdSelfTest, kIdSelfCalibration}},
-                                         {kIdMenuHelp, {kIdHelp, kIdTooltips, 0, kIdAbout}}};
+const std::vector<MenuRow> kTg5Menu = {
+    {kIdMenuFile, {kIdSettings, kIdLoadConfig, kIdHistory, kIdExit}},
+    {kIdMenuSelfTest, {kIdSelfTest, kIdSignalTest}},
+    {kIdMenuHelp, {kIdHelp, kIdTooltips, 0, kIdAbout}}};
+const std::vector<MenuRow> kJovixMenu = {
+    {kIdMenuFile, {kIdSettings, kIdLoadConfig, kIdHistory, kIdExit}},
+    {kIdMenuSelfTest, {kIdSelfTest, kIdSelfCalibration}},
+    {kIdMenuHelp, {kIdHelp, kIdTooltips, 0, kIdAbout}}};
 
 // The object name of the pull-downs BuildMenu makes (children of the menu bar).
 const QString kPullDownName = QStringLiteral("pullDown");
@@ -151,6 +158,8 @@ const char* MenuHintId(int id) {
       return "MenuExit";
     case kIdLoadConfig:
       return "MenuParLoad";
+    case kIdHistory:
+      return "MenuHistory";
     case kIdTooltips:
       return "MenuTooltips";
     default:
@@ -173,6 +182,8 @@ constexpr uintptr_t kSelfCalibrationChar = 'c';
 constexpr int kMaxStatusChars = 99;
 constexpr int kJovixStatusFontHeightPx = 11;  // the joystick's status bar font, cell height
 constexpr int kPageMask = 0xFFFF;
+// How long the end of the program waits for the last records to be stored or queued.
+constexpr auto kHistoryFinishLimit = std::chrono::seconds(5);
 
 std::string AppTitle() {
   return ApplicationTitle();
@@ -249,6 +260,12 @@ MainWindow::~MainWindow() {
   if (initialised_) qApp->removeEventFilter(this);
   TheLink().StopLink();
   QCoreApplication::removePostedEvents(this, LinkQEvent::EventType());
+  if (history_ != nullptr) {
+    // The last jobs' records are stored (or queued) before the program ends.
+    history_->SetChangeHook(nullptr);
+    history_->Flush(kHistoryFinishLimit);
+    history_.reset();
+  }
   if (rulesAdapter_ != nullptr) {
     TheLink().SetSelfTestRules(nullptr);
     FreeLimitTable();
@@ -379,6 +396,7 @@ bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
       definition ? SetupWithDefinition(std::move(definition), adapt) : SetupFromDefinition(adapt);
   if (!ok) return false;
   LoadSettings(CurrentStartupPaths().settingsFile);
+  StartHistory();
   SelectLanguageByName(CurrentSettings().language);
   ApplyQtLanguage();
   rulesLoaded_ = LoadSelfTestRules();
@@ -671,7 +689,83 @@ void MainWindow::RefreshStatusText() {
         FromCp1252(FillText(MsgText("ADAPTERGONE"), {adapter_.Name()}, kMaxStatusChars)));
     return;
   }
-  status_.SetStatus(LinkStatusText());
+  QString text = LinkStatusText();
+  const int64_t waiting = history_ != nullptr ? history_->Waiting() : 0;
+  if (waiting > 0)
+    text += QStringLiteral(" - ") +
+            FromCp1252(FillText(MsgText("HIST_WAITING"), {std::to_string(waiting)}));
+  status_.SetStatus(text);
+}
+
+void MainWindow::StartHistory() {
+  if (history_ != nullptr) return;
+  history_ = std::make_unique<HistoryRecorder>(
+      ParseHistoryLocation(HistorySettingText(CurrentStartupPaths().settingsFile)));
+  // Called on the recorder's thread: the status bar is refreshed on this one.
+  history_->SetChangeHook([this] {
+    QMetaObject::invokeMethod(
+        this, [this] { RefreshStatusText(); }, Qt::QueuedConnection);
+  });
+}
+
+void MainWindow::RecordJob(HistoryRecord record) {
+  if (history_ == nullptr || !history_->Active()) return;
+  StampRecord(record, LUMO_GUI_VERSION);
+  history_->Submit(std::move(record));
+}
+
+void MainWindow::RecordLinkJob(HistoryJob job, HistoryOutcome outcome, const std::string& reason,
+                               int failedPage, const PageImage* before) {
+  HistoryRecord record = LinkJobRecord(TheLink(), DeviceType(), job, before);
+  record.outcome = outcome;
+  record.reason = reason;
+  record.failedPage = failedPage;
+  RecordJob(std::move(record));
+}
+
+void MainWindow::OpenHistory() {
+  const HistoryLocation location =
+      ParseHistoryLocation(HistorySettingText(CurrentStartupPaths().settingsFile));
+  if (location.kind == HistoryLocation::Kind::Off) {
+    ShowMessage(MsgKind::Information, MsgText("HIST_OFF"), MsgText("HIST_TITLE"));
+    return;
+  }
+  DutLink& link = TheLink();
+  const std::string identity = Cp1252ToUtf8(link.Identity());
+  if (!link.InConfigMode() || identity.empty()) {
+    ShowMessage(MsgKind::Information, MsgText("HIST_NOUNIT"), MsgText("HIST_TITLE"));
+    return;
+  }
+  HistoryFilter filter;
+  const std::string serial = SerialFromIdentity(identity);
+  filter.unit = serial.empty() ? identity : serial;
+  std::unique_ptr<HistoryStore> store;
+  std::vector<HistoryRecord> records;
+  HistoryStatus status = OpenHistoryStore(location, &store);
+  if (status.Ok()) status = store->Query(filter, &records);
+  if (!status.Ok()) {
+    ShowMessage(MsgKind::Error, FillText(MsgText("HIST_FAILED"), {Utf8ToCp1252(status.message)}),
+                MsgText("HIST_TITLE"));
+    return;
+  }
+  ParDef* list = CurrentDefinition();
+  const int deviceType = DeviceType();
+  HistoryDialog dialog(
+      FromCp1252(FillText(MsgText("HIST_UNIT"), {link.Identity()})), std::move(records),
+      [list, deviceType](const HistoryRecord& record) {
+        QStringList names;
+        for (const std::string& name : ChangedParameterNames(list, deviceType, record))
+          names << FromCp1252(name);
+        return names.join(QStringLiteral(", "));
+      },
+      this);
+  if (dialogHook_) dialogHook_(dialog);
+  dialog.exec();
+  if (const HistoryRecord* chosen = dialog.Chosen();
+      chosen != nullptr && CopyRecordToEdit(list, deviceType, *chosen)) {
+    paramTable_.RefreshTable();
+    UpdateEnabling();
+  }
 }
 
 void MainWindow::WriteEdits() {
@@ -681,6 +775,7 @@ void MainWindow::WriteEdits() {
   if (list == nullptr || link.Mode() != MODE_IDLE || !link.ConfigValid()) return;
   Images().device = link.CopyDeviceImage();
   Images().edit = link.CopyEditImage();
+  writeBefore_ = Images().device;
   // The values this write is to change, checked against the read-back when it ends.
   std::vector<WrittenValue> written = ValuesToWrite(list);
   ApplyEdits(list);
@@ -688,6 +783,7 @@ void MainWindow::WriteEdits() {
   if (link.RequestCommand(CMD_WRITE, 0)) {
     writtenValues_ = std::move(written);
     writeFailed_ = false;
+    writeFailedPage_ = -1;
   }
 }
 
@@ -713,7 +809,12 @@ void MainWindow::WriteBeams() {
   DutLink& link = TheLink();
   if (link.Mode() != MODE_IDLE || !link.ConfigValid()) return;
   PutBeamsIntoLinkImage();
-  link.RequestCommand(CMD_WRITE, 0);
+  const PageImage before = link.CopyDeviceImage();
+  if (link.RequestCommand(CMD_WRITE, 0)) {
+    writeBefore_ = before;
+    writeFailed_ = false;
+    writeFailedPage_ = -1;
+  }
 }
 
 std::optional<QString> MainWindow::AskFile(const FileDialogRequest& request) {
@@ -917,6 +1018,15 @@ void MainWindow::OpenSelfTest() {
   if (dialogHook_) dialogHook_(dialog);
   dialog.exec();
   receiver_ = previous;
+  // The self-test's record: the verdict with every shown value, or how it ended without one.
+  HistoryRecord record = LinkJobRecord(TheLink(), DeviceType(), HistoryJob::SelfTest, nullptr);
+  if (dialog.Evaluated()) {
+    AddSelfTestResult(record, TheLimitTable(), TheBeamValues());
+  } else {
+    record.outcome = dialog.Cancelled() ? HistoryOutcome::Cancelled : HistoryOutcome::Failed;
+    record.reason = dialog.Cancelled() ? "cancelled" : "no result from the device";
+  }
+  RecordJob(std::move(record));
 }
 
 void MainWindow::FirmwareUpdate() {
@@ -1055,6 +1165,9 @@ void MainWindow::Command(int id) {
     case kIdSettings:
       OpenSettings();
       return;
+    case kIdHistory:
+      OpenHistory();
+      return;
     case kIdSelfTest:
     case kIdSelfCalibration:
       link.SetAbortRequest(false);
@@ -1104,10 +1217,13 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
       Forward(event);
       break;
     case DN_READFAILED:
+      RecordLinkJob(HistoryJob::Read, HistoryOutcome::Failed, "page " + page + " could not be read",
+                    event.value & kPageMask);
       Forward(event);
       ShowMessage(MsgKind::Error, FillText(MsgText("ERRCONFREAD"), {page}), AppTitle());
       break;
     case DN_READDONE:
+      if (event.value == -1) RecordLinkJob(HistoryJob::Read, HistoryOutcome::Done, "");
       if (event.value == -1 && settings.autoCopyConf) {
         Command(kIdCopyDevice);
         Command(kIdBeamRead);
@@ -1115,11 +1231,16 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
       Forward(event);
       break;
     case DN_WRITEFAILED:
+      if (!writeFailed_) writeFailedPage_ = event.value & kPageMask;
       writeFailed_ = true;
       Forward(event);
       ShowMessage(MsgKind::Error, FillText(MsgText("ERRCONFWRITE"), {page}), AppTitle());
       break;
     case DN_WRITEEND:
+      RecordLinkJob(
+          HistoryJob::Write, writeFailed_ ? HistoryOutcome::Failed : HistoryOutcome::Done,
+          writeFailed_ ? "page " + std::to_string(writeFailedPage_) + " could not be written" : "",
+          writeFailedPage_, &writeBefore_);
       Forward(event);
       ReportValuesNotTaken();
       break;
@@ -1132,10 +1253,12 @@ void MainWindow::OnLinkEvent(LinkEvent& event) {
       Forward(event);
       break;
     case DN_FLASHOK:
+      RecordLinkJob(HistoryJob::Flash, HistoryOutcome::Done, "");
       Forward(event);
       ShowMessage(MsgKind::Information, MsgText("FLASH_WRITESUCCESS"), MsgText("FLASH_DLGTITLE"));
       break;
     case DN_FLASHFAILED:
+      RecordLinkJob(HistoryJob::Flash, HistoryOutcome::Failed, "the firmware update failed");
       Forward(event);
       ShowMessage(MsgKind::Error, MsgText("FLASH_WRITEFAILED"), MsgText("FLASH_DLGTITLE"));
       break;

@@ -54,6 +54,7 @@
 #include "definitions/pardef.h"
 #include "files/beam_config.h"
 #include "link/adapter_watch.h"
+#include "history/history_recorder.h"
 #include "selftest/limits.h"
 #include "ui/beam_panel.h"
 #include "ui/device_access.h"
@@ -76,6 +77,7 @@ enum ControlId : int {
   kIdExit = 111,
   kIdLoadConfig = 112,
   kIdTooltips = 113,
+  kIdHistory = 114,
   kIdParamFrame = 120,
   kIdParamTable = 121,
   kIdRead = 122,
@@ -197,6 +199,13 @@ class MainWindow : public QDialog {
   QString TooltipFor(const QWidget* widget) const;
   void OpenSettings();
   void OpenSelfTest();
+  // The unit history: the recorder made from the settings, a finished job's record handed to
+  // it (off this thread), the connected unit's records shown.
+  void StartHistory();
+  void RecordJob(HistoryRecord record);
+  void RecordLinkJob(HistoryJob job, HistoryOutcome outcome, const std::string& reason,
+                     int failedPage = -1, const PageImage* before = nullptr);
+  void OpenHistory();
   void FirmwareUpdate();
   bool LoadSelfTestRules();
   void OpenAbout();
@@ -241,6 +250,9 @@ class MainWindow : public QDialog {
   // notifier on the watch's descriptor (no polling).
   AdapterWatch adapter_;
   std::unique_ptr<QSocketNotifier> adapterNotifier_;
+  std::unique_ptr<HistoryRecorder> history_;  // nullptr before Initialise
+  PageImage writeBefore_{};                   // the device image the running write began with
+  int writeFailedPage_ = -1;                  // the first page the running write failed at
 };
 
 }  // namespace lumo::gui

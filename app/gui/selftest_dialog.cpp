@@ -200,6 +200,7 @@ void SelfTestDialog::Failed() {
 
 void SelfTestDialog::ShowResults(const std::vector<uint8_t>& block) {
   EvaluateSelfTest(table_, block, beams_, &link_, supplyCutMs_);
+  evaluated_ = true;
   running_ = false;
   ShowOutcome();
   FillRuleList();

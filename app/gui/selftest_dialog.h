@@ -59,6 +59,9 @@ class SelfTestDialog : public QDialog, public LinkEventReceiver {
   void OnLinkEvent(const LinkEvent& event) override;
 
   bool Running() const { return running_; }
+  // The result block came and was judged (the table and beams hold the verdict).
+  bool Evaluated() const { return evaluated_; }
+  bool Cancelled() const { return cancelled_; }
   bool Joystick() const { return joystick_; }
   ui::ListControl& RuleList() { return ruleList_; }
   ui::ListControl& BeamList() { return beamList_; }
@@ -105,6 +108,7 @@ class SelfTestDialog : public QDialog, public LinkEventReceiver {
   QLabel status_;
   QProgressBar busy_;
   bool running_ = true;
+  bool evaluated_ = false;
   bool cancelled_ = false;  // the user asked the link to abort
   bool closing_ = false;
   std::vector<LimitRule*> rows_;   // the rule of each rule list row

@@ -83,7 +83,7 @@ class NewConfiguratorTest : public ::testing::Test {
   // The display name of the definition the program file carries ("none": none readable).
   static std::string EmbeddedName(const std::string& program) {
     TempDir empty;
-    DefinitionPlaces places{empty.path(), program, empty.path()};
+    DefinitionPlaces places{empty.path(), program, empty.path(), {}};
     MessageRecorder quiet;
     ScopedMessageSink scoped(&quiet);
     auto def = LoadDefinitionFrom(places);

@@ -1,0 +1,177 @@
+// The unit history in the desktop program: its jobs go on record, File -> Unit history shows the
+// connected unit's records with the parameters each changed, one record's values go into the
+// Edit column, and the status bar says how many records wait.
+#include <QApplication>
+#include <QMenu>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "app/gui/history_dialog.h"
+#include "app/gui/main_window.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/translations.h"
+#include "definitions/cell_text.h"
+#include "definitions/loader.h"
+#include "definitions/setup.h"
+#include "history/history_store.h"
+#include "link/dut_link.h"
+#include "platform/cp1252.h"
+#include "platform/message_box.h"
+#include "sim/sim_port.h"
+#include "temp_folder.h"
+
+using namespace lumo;
+using namespace lumo::gui;
+
+namespace {
+
+constexpr int kDeviceWaitMs = 20000;
+
+std::unique_ptr<ParDef> Definition(const char* file) {
+  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
+  return ParseDefinitionFile(in);
+}
+
+int64_t Records(const std::string& file) {
+  std::unique_ptr<HistoryStore> store;
+  return OpenSqliteHistory(file, &store).Ok() ? store->Count() : -1;
+}
+
+}  // namespace
+
+class HistoryWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init();
+  void cleanup();
+  void jobsAreRecordedShownAndCopied();
+  void statusBarSaysHowManyWait();
+
+ private:
+  void Open(const std::string& database);
+  QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
+
+  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<MessageRecorder> recorder_;
+  std::unique_ptr<ScopedMessageSink> sink_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+void HistoryWindowTest::init() {
+  folder_ = std::make_unique<test::TempFolder>();
+  recorder_ = std::make_unique<MessageRecorder>();
+  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+}
+
+void HistoryWindowTest::cleanup() {
+  window_.reset();
+  sink_.reset();
+  recorder_.reset();
+  folder_.reset();
+  sim::ForgetSimulatedDevices();
+}
+
+void HistoryWindowTest::Open(const std::string& database) {
+  std::string ini =
+      "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
+      "Language=English\n[History]\nDatabase=" +
+      database + "\n";
+  StartupPaths paths;
+  paths.startDir = folder_->Path();
+  paths.programDir = folder_->Path();
+  paths.programFileName = "lumokonf";
+  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
+  SetCurrentStartupPaths(paths);
+  LoadSettings(paths.settingsFile);
+  SelectLanguageByName(CurrentSettings().language);
+  InitTranslations();
+  QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)) !=
+          nullptr);
+  window_ = std::make_unique<MainWindow>();
+  window_->SetQuitHook([](int) {});
+  QVERIFY(window_->Initialise(Definition("TG5.txt")));
+  window_->show();
+  window_->FirstAction();
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
+  QCoreApplication::processEvents();
+}
+
+void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
+  const std::string database = folder_->Path() + "history.sqlite";
+  Open(database);
+  // The read at detection is on record.
+  QTRY_COMPARE_WITH_TIMEOUT(Records(database), int64_t{1}, kDeviceWaitMs);
+
+  // A write that changes one parameter.
+  ParDef* list = CurrentDefinition();
+  int row = -1;
+  PVar* record = nullptr;
+  for (size_t i = 0; i < list->Count() && record == nullptr; ++i) {
+    PVar& candidate = list->records[i];
+    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) {
+      record = &candidate;
+      row = static_cast<int>(i);
+    }
+  }
+  QVERIFY(record != nullptr);
+  const QString original = Cell(row, 1);
+  const int32_t before = DeviceValue(record);
+  SetEdit(record,
+          record->states[0].value == before ? record->states[1].value : record->states[0].value);
+  window_->UpdateEnabling();
+  const QString written = Cell(row, 2);
+  QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 1), written, kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Records(database), int64_t{2}, kDeviceWaitMs);
+
+  // File -> Unit history: newest first, the write names the parameter it changed; copying the
+  // read's record takes the old value into the Edit column.
+  QAction* item = window_->MenuAction(kIdHistory);
+  QVERIFY(item != nullptr);
+  QCOMPARE(item->text(), QStringLiteral("&Unit history"));
+  int rows = -1;
+  QString changed, firstJob;
+  window_->SetDialogHook([&](QDialog& dialog) {
+    auto* history = dynamic_cast<HistoryDialog*>(&dialog);
+    QVERIFY(history != nullptr);
+    QTimer::singleShot(0, history, [&, history] {
+      rows = history->Table().rowCount();
+      firstJob = history->Table().item(0, 3)->text();
+      changed = history->Table().item(0, 5)->text();
+      history->Table().selectRow(1);
+      history->CopyButton().click();
+    });
+  });
+  item->trigger();
+  QCOMPARE(rows, 2);
+  QCOMPARE(firstJob, QStringLiteral("write"));
+  QVERIFY2(changed.contains(FromCp1252(WithoutHotkeyMarks(NameCellText(list, record)))),
+           qPrintable(changed));
+  QCOMPARE(Cell(row, 2), original);
+  QCOMPARE(Cell(row, 1), written);
+  QVERIFY(recorder_->Boxes().empty());
+}
+
+void HistoryWindowTest::statusBarSaysHowManyWait() {
+  // A history file that is no database: the read's record waits in the queue beside it.
+  const std::string junk = folder_->Write("junk.sqlite", std::string(4096, 'j'));
+  Open(junk);
+  QTRY_VERIFY_WITH_TIMEOUT(
+      window_->Status().Status().contains(QStringLiteral("1 records wait for the history")),
+      kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Records(folder_->Path() + "junk-queue.sqlite"), int64_t{1},
+                            kDeviceWaitMs);
+  QVERIFY(window_->Status().Status().contains(QStringLiteral("1 records wait for the history")));
+  QCOMPARE(test::TempFolder::Read(junk), std::string(4096, 'j'));
+}
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  HistoryWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+#include "history_window_test.moc"
