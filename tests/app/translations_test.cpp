@@ -80,7 +80,8 @@ TEST_F(Translations, BuiltInTablesSortWithoutDuplicatesAndHaveTheirRowCounts) {
   ScopedMessageSink sink(&recorder);
   InitTranslations();
   EXPECT_TRUE(recorder.Boxes().empty());
-  EXPECT_EQ(MessageRows().count, 180u);  // the original 153, the program's own 27 (unit history: 15)
+  EXPECT_EQ(MessageRows().count,
+            180u);  // the original 153, the program's own 27 (unit history: 15)
   EXPECT_EQ(ControlRows().count, 63u);
   EXPECT_EQ(MenuRows().count, 13u);  // with File -> Unit history
   EXPECT_EQ(TooltipRows().count, 56u);

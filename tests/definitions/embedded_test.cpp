@@ -47,7 +47,10 @@ TEST(Embedded, LocatesTextOrRefusesHostileTrailers) {
 }
 
 TEST(Embedded, PositionsAStreamAtTheTextOrAtTheEnd) {
-  const std::string program("\x7F" "ELF\0\0binary", 12);
+  const std::string program(
+      "\x7F"
+      "ELF\0\0binary",
+      12);
   std::istringstream with(program + "[DUT] = TG5\n" + TrailerBytes(12));
   ASSERT_TRUE(FindEmbeddedDefinition(with));
   std::string line;

@@ -125,8 +125,8 @@ TEST_F(LinkTest, DetectsReadsAllPagesAndReportsInOrder) {
   link_.SetResetLimit(5000);
   StartAndDetect();
   std::vector<int32_t> codes = events_.CodesFrom(0);
-  std::vector<int32_t> expected = {DN_NODEVICE, DN_RESETTIME, DN_FOUND,
-                                   DN_READSTART, DN_READDONE, DN_READY};
+  std::vector<int32_t> expected = {DN_NODEVICE,  DN_RESETTIME, DN_FOUND,
+                                   DN_READSTART, DN_READDONE,  DN_READY};
   // Presence checks before the device was supplied may add DN_NODEVICE reports at the start.
   codes.erase(std::remove(codes.begin(), codes.end(), DN_NODEVICE), codes.end());
   expected.erase(expected.begin());
