@@ -74,6 +74,8 @@ StatusStrip::StatusStrip(QWidget* parent)
 
 void StatusStrip::SetHint(const QString& text) {
   hint_.setText(text);
+  hint_.setToolTip(text);
+  Arrange(width(), height());
 }
 void StatusStrip::SetStatus(const QString& text) {
   status_.setText(text);
@@ -83,8 +85,12 @@ void StatusStrip::SetStatus(const QString& text) {
 }
 
 int StatusStrip::StatusWidthNeeded(const QFont& font) const {
-  const int frame = 2 * status_.frameWidth() + 2 * status_.margin() + kTextPadding;
-  return QFontMetrics(font).horizontalAdvance(status_.text()) + frame;
+  return WidthNeeded(status_, font);
+}
+
+int StatusStrip::WidthNeeded(const QLabel& part, const QFont& font) {
+  const int frame = 2 * part.frameWidth() + 2 * part.margin() + kTextPadding;
+  return QFontMetrics(font).horizontalAdvance(part.text()) + frame;
 }
 
 QSize StatusStrip::sizeHint() const {
@@ -103,6 +109,15 @@ void StatusStrip::changeEvent(QEvent* event) {
   }
 }
 
+QFont StatusStrip::OneStepSmaller(QFont font) {
+  if (font.pixelSize() > 0) {
+    font.setPixelSize(std::max(1, font.pixelSize() - 1));
+  } else {
+    font.setPointSizeF(std::max(1.0, font.pointSizeF() - 1.0));
+  }
+  return font;
+}
+
 void StatusStrip::Arrange(int width, int height) {
   int rights[3] = {PartRight(0, width), PartRight(1, width), PartRight(2, width)};
   // A status text longer than its part takes the room it needs from the hint part (which keeps
@@ -115,14 +130,11 @@ void StatusStrip::Arrange(int width, int height) {
     const int lowest = width * kMinHintPercent / 100;
     rights[0] = std::max(lowest, rights[1] - kPartGap - needed);
   }
-  if (needed > rights[1] - rights[0] - kPartGap) {
-    if (font.pixelSize() > 0) {
-      font.setPixelSize(std::max(1, font.pixelSize() - 1));
-    } else {
-      font.setPointSizeF(std::max(1.0, font.pointSizeF() - 1.0));
-    }
-  }
-  status_.setFont(font);
+  status_.setFont(needed > rights[1] - rights[0] - kPartGap ? OneStepSmaller(font) : font);
+  // The hint part that gave room keeps its text whole the same way.
+  const QFont hintFont = this->font();
+  hint_.setFont(WidthNeeded(hint_, hintFont) > rights[0] - kPartGap ? OneStepSmaller(hintFont)
+                                                                    : hintFont);
   int left = 0;
   QWidget* parts[3] = {&hint_, &status_, &progressPart_};
   for (int i = 0; i < 3; ++i) {

@@ -1,9 +1,9 @@
 // The main window's status bar: three parts whose right edges lie at 57 %, 90 % and 100 % of
 // its width. The first shows hints, the second the link status, the third holds the progress bar.
 // A status text that does not fit its part takes room from the hint part (which keeps a quarter
-// of the bar) and, if that is not enough, is written a font step smaller; the status part's
-// tooltip is always its whole text. Each part is a sunken panel, the last one reaching the bar's
-// right edge.
+// of the bar) and, if that is not enough, is written a font step smaller; a hint that no longer
+// fits the narrowed hint part is written a font step smaller too. Each part's tooltip is always
+// its whole text. Each part is a sunken panel, the last one reaching the bar's right edge.
 //
 // State: the two texts and the progress bar's range and position, all set on the user
 // interface thread.
@@ -63,6 +63,8 @@ class StatusStrip : public QFrame {
  private:
   void Arrange(int width, int height);
   int StatusWidthNeeded(const QFont& font) const;
+  static int WidthNeeded(const QLabel& part, const QFont& font);
+  static QFont OneStepSmaller(QFont font);
 
   QLabel hint_;
   QLabel status_;
