@@ -26,6 +26,8 @@ struct Scenario {
   std::vector<int32_t> expected;  // notifications the dialogue must have reached
 };
 
+// Unpaced and with a short boot: the subject here is the dialogue's bytes and their order, which
+// the replay reproduces on the virtual clock; the wire's timing is the real-line tests' subject.
 sim::SimOptions Quick(sim::DeviceKind kind) {
   sim::SimOptions options;
   options.kind = kind;
