@@ -35,7 +35,8 @@ constexpr int64_t kVirtualLimitMs = 24LL * 3600 * 1000;
 // What waits for the user (the joystick's self-test until the stick is moved) is cancelled by
 // the user after this long, as a technician would.
 constexpr int64_t kUserPatienceMs = 60 * 1000;
-constexpr int kPatienceCheckMs = 5;  // real time between looks at the patience
+constexpr int64_t kUnpoweredWaitMs = 3000;  // the link switches the supply on after 1 s
+constexpr int kPatienceCheckMs = 5;         // real time between looks at the patience
 // Recording waits this long for the simulated device to reach configuration mode.
 constexpr int64_t kRecordDeviceWaitMs = 10000;
 constexpr int kSelfTestBlockUnit = 8;
@@ -82,6 +83,8 @@ class TapeDevice : public SerialDriver {
 
   // No answers from here on (the run is over; the link only has to stop).
   void Close() { closed_ = true; }
+  // Called on the link's thread after each wait that let time pass.
+  void SetAfterWait(std::function<void()> hook) { afterWait_ = std::move(hook); }
 
   int GetLine(DriverLine& line) override {
     line = line_;
@@ -126,6 +129,7 @@ class TapeDevice : public SerialDriver {
     // Nothing will come: the wait lasts its whole limit. One without a limit lasts until a wake;
     // a second of it passes per call, so that the caller's loop sees time move.
     SleepFor(std::chrono::milliseconds(timeoutMs >= 0 ? timeoutMs : 1000));
+    if (timeoutMs != 0 && afterWait_) afterWait_();
     return 0;
   }
   int ReadSome(uint8_t* buffer, size_t n, size_t& got) override {
@@ -176,6 +180,7 @@ class TapeDevice : public SerialDriver {
   std::deque<uint8_t> rx_;
   DriverLine line_;
   std::atomic<bool> woken_{false};
+  std::function<void()> afterWait_;
 };
 
 class TapeRules : public SelfTestRules {
@@ -258,7 +263,15 @@ class CommandScript {
         image_(TapeImage(h.streamImage)) {}
 
   void OnCycle() {
-    if (done_.load()) return;
+    if (done_.load()) {
+      // Nothing is left to do: the link waits here until the caller has taken the results,
+      // then ends, instead of cycling through virtual time until the caller's thread has come
+      // round to stopping it.
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return released_; });
+      link_.EndThreadAfterCycle();
+      return;
+    }
     int waiting = 0;
     if (driver_.InQueue(waiting) == 0 && waiting > 0) return;  // the link reads it first
     if (next_ >= h_.commands.size()) {
@@ -269,8 +282,9 @@ class CommandScript {
     const int kind = command % kCommandKinds;
     if (!link_.InConfigMode() && kind != kTapeFlash) {
       // Before the supply is on the device cannot have spoken. After it, a simulated device
-      // takes its time to start; a tape has said everything it will say.
-      if (!link_.IsPowered()) return;
+      // takes its time to start; a tape has said everything it will say. A supply that stays
+      // off (a failed update can leave the device switched off) is waited for only so long.
+      if (!link_.IsPowered() && NowMs() - sinceMs_.load() < kUnpoweredWaitMs) return;
       if (recording_ && NowMs() - sinceMs_.load() < kRecordDeviceWaitMs) return;
       ++next_;
       return;
@@ -288,12 +302,26 @@ class CommandScript {
     const int64_t start = NowMs();
     std::unique_lock lock(mutex_);
     while (!done_.load() && link_.Mode() != MODE_OFF && NowMs() - start < kVirtualLimitMs) {
-      if (NowMs() - sinceMs_.load() > kUserPatienceMs) link_.SetAbortRequest(true);
+      CheckPatience();
       changed_.wait_for(lock, std::chrono::milliseconds(kPatienceCheckMs));
     }
   }
 
+  // Any thread; the device calls it after each of its waits, so that a wait for the user ends
+  // as soon as the virtual clock has passed the patience, not at the next look of the caller.
+  void CheckPatience() {
+    if (!done_.load() && NowMs() - sinceMs_.load() > kUserPatienceMs) link_.SetAbortRequest(true);
+  }
+
   void Start() { sinceMs_.store(NowMs()); }
+  // Lets the link end from its wait after the last command (call before stopping it).
+  void Release() {
+    {
+      std::lock_guard lock(mutex_);
+      released_ = true;
+    }
+    changed_.notify_all();
+  }
   // Something happened that WaitUntilDone looks at.
   void Poke() {
     { std::lock_guard lock(mutex_); }
@@ -355,6 +383,7 @@ class CommandScript {
   size_t next_ = 0;
   std::atomic<int64_t> sinceMs_{0};  // when the last command was handed over
   std::atomic<bool> done_{false};
+  bool released_ = false;  // guarded by mutex_
   std::mutex mutex_;
   std::condition_variable changed_;
 };
@@ -375,6 +404,9 @@ void RunLink(DutLink& link, const Header& h, SerialDriver& driver, bool recordin
   TapeRules rules(h);
   CommandScript script(link, h, driver, recording, std::move(onDone));
   RecordingSink sink([&script] { script.Poke(); });
+  // The device is destroyed when the link closes the port, before the script.
+  if (auto* tape = dynamic_cast<TapeDevice*>(&driver))
+    tape->SetAfterWait([&script] { script.CheckPatience(); });
   const bool promptOk = h.promptOk;
   InstallFlashProcedure(link, [promptOk] { return std::make_unique<TapePrompt>(promptOk); });
   link.SetSelfTestRules(&rules);
@@ -386,6 +418,7 @@ void RunLink(DutLink& link, const Header& h, SerialDriver& driver, bool recordin
   run.deviceImage = link.CopyDeviceImage();
   for (int p = 0; p < kPageCount; ++p)
     if (link.PageStateOf(p) == PAGE_READ) run.readPages.push_back(p);
+  script.Release();
   link.StopLink();
   link.SetCycleHook({});
   link.SetSelfTestRules(nullptr);

@@ -190,10 +190,10 @@ bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
 void DutLink::StopLink() {
   std::lock_guard stopLock(stopMutex_);
   if (thread_.joinable()) {
-    // Let a running command finish.
+    // Let a running command finish (a thread that is ending already has none).
     for (int64_t waited = 0; waited < kStopWaitMs && !threadDone_.load(); waited += kStopStepMs) {
       int32_t mode = mode_.load();
-      if (mode == MODE_IDLE || mode == MODE_OFF) break;
+      if (mode == MODE_IDLE || mode == MODE_OFF || mode == MODE_STOP) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(kStopStepMs));
     }
     {
@@ -201,6 +201,10 @@ void DutLink::StopLink() {
       stopRequested_.store(true);
     }
     doneCv_.notify_all();
+    {
+      std::lock_guard lock(cycleMutex_);
+      WakeWaitLocked(WaitEnd::None);
+    }
     int32_t mode = mode_.load();
     while (mode != MODE_OFF && !mode_.compare_exchange_weak(mode, MODE_STOP)) {
     }
@@ -236,13 +240,49 @@ bool DutLink::RequestCommand(int32_t command, uintptr_t parameter) {
   int32_t expected = MODE_IDLE;
   if (!mode_.compare_exchange_strong(expected, command)) return false;
   // The thread picks the command up after its wait for a byte: end that wait now rather than
-  // after up to a whole cycle. Only that wait is woken; the port is open while the thread waits.
+  // after up to a whole cycle. Only that wait is woken.
   std::lock_guard lock(cycleMutex_);
-  if (cycleWaiting_ && !cycleWoken_) {
-    cycleWoken_ = true;
-    Serial_Wake(&port_);
-  }
+  WakeWaitLocked(WaitEnd::Command);
   return true;
+}
+
+void DutLink::SetAbortRequest(bool on) {
+  abortRequest_.store(on);
+  if (!on) return;
+  std::lock_guard lock(cycleMutex_);
+  WakeWaitLocked(WaitEnd::Abort);
+}
+
+// The port is open while the thread is in a wakeable wait: the wake cannot meet a closed record.
+void DutLink::WakeWaitLocked(WaitEnd end) {
+  if (wakeable_ == WaitEnd::None || waitWoken_) return;
+  if (end != WaitEnd::None && wakeable_ != end) return;
+  waitWoken_ = true;
+  Serial_Wake(&port_);
+}
+
+bool DutLink::BeginWakeableWait(WaitEnd end) {
+  std::lock_guard lock(cycleMutex_);
+  // Read under the lock that the waking side takes after setting them: either the flag is seen
+  // here, or the wait is seen there.
+  if (stopRequested_.load() || (end == WaitEnd::Abort && abortRequest_.load())) return false;
+  if (end == WaitEnd::Command) {
+    const int32_t mode = mode_.load();
+    if (mode >= CMD_POLLSIGNAL && mode <= CMD_LEAVE) return false;
+  }
+  wakeable_ = end;
+  return true;
+}
+
+void DutLink::EndWakeableWait() {
+  std::lock_guard lock(cycleMutex_);
+  wakeable_ = WaitEnd::None;
+  if (waitWoken_) {
+    waitWoken_ = false;
+    // Takes a wake still pending; waits for nothing and reads nothing.
+    bool ready = false, woken = false;
+    if (port_.handle) port_.handle->WaitReadable(0, ready, woken);
+  }
 }
 
 const char* DutLink::StatusMsgId() const {
@@ -341,22 +381,9 @@ void DutLink::ThreadMain() {
 // that came too late for the wait (the byte had arrived) is taken back here, so that it cannot
 // end the next read of an exchange.
 bool DutLink::WaitCycleByte(uint8_t& byte) {
-  uint32_t limit = config_.timeouts.threadCycle;
-  {
-    std::lock_guard lock(cycleMutex_);
-    int32_t mode = mode_.load();
-    if (mode >= CMD_POLLSIGNAL && mode <= CMD_LEAVE) limit = 0;
-    cycleWaiting_ = limit != 0;
-  }
-  bool got = Serial_GetChar(&port_, &byte, limit);
-  std::lock_guard lock(cycleMutex_);
-  cycleWaiting_ = false;
-  if (cycleWoken_) {
-    cycleWoken_ = false;
-    // Takes a wake still pending; waits for nothing and reads nothing.
-    bool ready = false, woken = false;
-    if (port_.handle) port_.handle->WaitReadable(0, ready, woken);
-  }
+  if (!BeginWakeableWait(WaitEnd::Command)) return Serial_GetChar(&port_, &byte, 0);
+  bool got = Serial_GetChar(&port_, &byte, config_.timeouts.threadCycle);
+  EndWakeableWait();
   return got;
 }
 

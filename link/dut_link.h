@@ -208,7 +208,9 @@ class DutLink {
   bool InConfigMode() const { return devState_.load() >= DEV_CONFIG; }
   bool ConfigValid() const { return devState_.load() >= DEV_VALID; }
   void SetLeaveOnExit(bool on) { leaveOnExit_.store(on); }
-  void SetAbortRequest(bool on) { abortRequest_.store(on); }
+  // On: also ends a wait of the link thread that an abort may end (the self-test's wait for the
+  // stick).
+  void SetAbortRequest(bool on);
   bool AbortRequested() const { return abortRequest_.load(); }
   void SetResetLimit(uint32_t ms) { resetLimitMs_.store(ms); }
   void SetSelfTestRules(SelfTestRules* rules) { rules_.store(rules); }
@@ -217,6 +219,9 @@ class DutLink {
   // while the link is stopped. The fuzz target hands its commands over from there, in step
   // with the thread; the user interface calls RequestCommand from its own thread instead.
   void SetCycleHook(std::function<void()> hook) { cycleHook_ = std::move(hook); }
+  // From the cycle hook only (link thread): the thread ends after this cycle, as if stopped;
+  // StopLink still joins it and closes the port.
+  void EndThreadAfterCycle() { SetThreadMode(MODE_STOP); }
 
   std::string Identity() const;
   std::array<uint8_t, 2> FirmwareWord() const;
@@ -321,12 +326,29 @@ class DutLink {
   PageImage editImage_{};
   FlashProcedure flash_;
 
-  // The cycle's wait for a byte, ended early by RequestCommand: cycleWaiting_ is true while the
-  // link thread waits there, cycleWoken_ once a request woke that wait; both guarded by
-  // cycleMutex_. No wake outlives the wait it was meant for (it would end an exchange's read).
+  // Who may end the link thread's wait for input early besides StopLink, which ends any.
+  enum class WaitEnd : uint8_t {
+    None,     // the thread is not in such a wait
+    Command,  // the cycle's wait for a byte: RequestCommand ends it
+    Stop,     // only a stop ends it
+    Abort,    // SetAbortRequest(true) ends it
+  };
+  // Enters a wait that end (and StopLink) may end; false when that has already happened.
+  bool BeginWakeableWait(WaitEnd end);
+  // Leaves it, taking back a wake that came too late for it.
+  void EndWakeableWait();
+  // Ends the thread's wait when it is one of end (None: any); caller holds cycleMutex_.
+  void WakeWaitLocked(WaitEnd end);
+  // Waits on the port until a byte waits or limitMs passed, unless end or a stop ends it first;
+  // true when a byte waits or the port's status cannot be read.
+  bool WaitInput(uint32_t limitMs, WaitEnd end);
+
+  // The thread's wakeable wait: wakeable_ says which kind it is in, waitWoken_ that someone woke
+  // it; both guarded by cycleMutex_. No wake outlives the wait it was meant for (it would end
+  // an exchange's read).
   std::mutex cycleMutex_;
-  bool cycleWaiting_ = false;
-  bool cycleWoken_ = false;
+  WaitEnd wakeable_ = WaitEnd::None;
+  bool waitWoken_ = false;
 
   std::mutex stopMutex_;  // one StartLink/StopLink at a time
   std::mutex doneMutex_;

@@ -31,8 +31,8 @@ constexpr uint8_t kSpeedSwitchBits = 0xC0;  // firmware byte 0: can switch to 24
 constexpr uint32_t kSwitchedBaudRate = 2400;
 constexpr uint32_t kSpeedSwitchPauseMs = 100;
 constexpr uint32_t kLeavePauseMs = 500;
-constexpr uint32_t kPollStepMs = 10;      // every waiting loop polls this often
-constexpr uint32_t kDrainLimitMs = 5000;  // a drain of the input ends after this in all
+constexpr uint32_t kStickWaitStepMs = 1000;  // the wait for the stick is renewed this often
+constexpr uint32_t kDrainLimitMs = 5000;     // a drain of the input ends after this in all
 constexpr uint32_t kAfterBlockQuietMs = 300;
 // A prompt this soon after the link switched the supply on answers that power-up.
 constexpr int64_t kOwnPowerUpWindowMs = 5000;
@@ -72,24 +72,31 @@ bool DutLink::SendBytes(const void* data, int length) {
   return Serial_Write(&port_, data, length);
 }
 
+bool DutLink::WaitInput(uint32_t limitMs, WaitEnd end) {
+  if (!BeginWakeableWait(end)) return Serial_InQueue(&port_) != 0;
+  const bool ready = Serial_WaitInput(&port_, limitMs) != 0;
+  const bool statusRead = ready || Serial_GetLastError() == kSapiErrReadFault;
+  EndWakeableWait();
+  return !statusRead || ready;
+}
+
 bool DutLink::WaitForData(uint32_t limitMs) {
-  int64_t start = NowMs();
-  for (;;) {
-    if (Serial_InQueue(&port_) != 0) return true;  // a byte, or a status that cannot be read
-    if (NowMs() - start >= limitMs || stopRequested_.load()) return false;
-    SleepUnlessStopping(kPollStepMs);
-  }
+  return WaitInput(limitMs, WaitEnd::Stop);
 }
 
 bool DutLink::WaitQuiet(uint32_t quietMs, uint32_t limitMs) {
-  int64_t start = NowMs();
+  const int64_t start = NowMs();
   int64_t last = start;
-  while (NowMs() - last < quietMs && NowMs() - start < limitMs && !stopRequested_.load()) {
-    if (Serial_InQueue(&port_) != 0) {
+  for (;;) {
+    const int waiting = Serial_InQueue(&port_);
+    if (waiting < 0) return false;
+    if (waiting > 0) {
       Serial_Purge(&port_);
       last = NowMs();
     }
-    SleepUnlessStopping(kPollStepMs);
+    const int64_t left = std::min<int64_t>(last + quietMs, start + limitMs) - NowMs();
+    if (left <= 0 || stopRequested_.load()) break;
+    WaitInput(static_cast<uint32_t>(left), WaitEnd::Stop);
   }
   return Serial_InQueue(&port_) == 0;
 }
@@ -107,7 +114,8 @@ int DutLink::WaitForStrings(uint32_t limitMs, const std::vector<std::string>& te
     int waiting = Serial_InQueue(&port_);
     if (waiting < 0) return -1;
     if (waiting == 0) {
-      SleepUnlessStopping(kPollStepMs);
+      const int64_t left = start + limitMs - NowMs();
+      if (left > 0) WaitInput(static_cast<uint32_t>(left), WaitEnd::Stop);
       continue;
     }
     for (int i = 0; i < waiting; ++i) {
@@ -370,7 +378,9 @@ bool DutLink::SelfTestVersion(char command) {
   if (command != 0) SendBytes(&command, 1);
   Notify(DN_SELFTESTSENT, 0);
   if (config_.deviceType == 2) {
-    while (!WaitForData(kPollStepMs)) {
+    // The joystick answers once its stick was moved: as long as that takes, or until the user
+    // cancels.
+    while (!WaitInput(kStickWaitStepMs, WaitEnd::Abort)) {
       if (abortRequest_.load() || stopRequested_.load()) break;
     }
   }

@@ -65,6 +65,18 @@ std::string RecordName(const SapiPort* port) {
   return std::string(port->name, strnlen(port->name, kSapiNameCapacity));
 }
 
+// The lock of the record's name; the key is looked up again only when the name changed.
+const PortLockKey& LockKeyOf(SapiPort* port) {
+  const size_t n = strnlen(port->name, kSapiNameCapacity);
+  const PortLockKey* key = port->lockKey.load(std::memory_order_acquire);
+  if (key == nullptr || key->PortName().size() != n ||
+      std::memcmp(key->PortName().data(), port->name, n) != 0) {
+    key = &PortLockKey::For(std::string(port->name, n));
+    port->lockKey.store(key, std::memory_order_release);
+  }
+  return *key;
+}
+
 // First step of every operation: a record must exist and be declared.
 bool ValidRecord(const SapiPort* port) {
   if (!port) {
@@ -239,7 +251,7 @@ bool PrepareOpen(SapiPort* port, const char* name) {
     return false;
   }
   if (port->handle) {
-    PortLock lock(RecordName(port));
+    PortLock lock(LockKeyOf(port));
     SetError(kSapiErrAlreadyOpen);
     return false;
   }
@@ -360,7 +372,7 @@ int Serial_EnumPorts(char* out, uint32_t capacity, uint32_t* needed) {
 
 int Serial_Open(SapiPort* port, const char* name) {
   if (!ValidRecord(port) || !PrepareOpen(port, name)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (port->handle) {
     SetError(kSapiErrAlreadyOpen);
     return 0;
@@ -384,13 +396,13 @@ int Serial_OpenDriver(SapiPort* port, const char* name, std::unique_ptr<SerialDr
     return 0;
   }
   if (!PrepareOpen(port, name)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   return AttachDriver(port, std::move(driver));
 }
 
 int Serial_Close(SapiPort* port) {
   if (!ValidRecord(port)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   if (LineTap* tap = port->tap.load()) tap->Event("close");
   ResetRecord(port);
@@ -400,14 +412,14 @@ int Serial_Close(SapiPort* port) {
 
 int Serial_IsOpen(SapiPort* port) {
   if (!ValidRecord(port)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   return Serial_GetErrors(port, false) < kLineErrStatusUnreadable ? 1 : 0;
 }
 
 int Serial_GetState(SapiPort* port) {
   if (!ValidRecord(port)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   DriverLine line;
   if (int err = port->handle->GetLine(line)) return Result(err);
@@ -452,7 +464,7 @@ int Serial_GetState(SapiPort* port) {
 
 int Serial_SetState(SapiPort* port) {
   if (!ValidRecord(port)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   DriverLine line;
   int err = port->handle->GetLine(line);
@@ -472,7 +484,7 @@ int Serial_SetState(SapiPort* port) {
 
 int SetOutputs(SapiPort* port, uint16_t request) {
   if (!ValidRecord(port)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   SerialDriver& driver = *port->handle;
   const uint16_t rts = request & kOutRtsMask;
@@ -508,7 +520,7 @@ int SetOutputs(SapiPort* port, uint16_t request) {
 
 uint16_t Serial_GetErrors(SapiPort* port, bool clear) {
   if (!ValidRecord(port)) return kLineErrStatusUnreadable;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return kLineErrStatusUnreadable;
   int waiting = 0;
   if (int err = QueryStatus(port, waiting)) {
@@ -523,7 +535,7 @@ uint16_t Serial_GetErrors(SapiPort* port, bool clear) {
 
 int Serial_InQueue(SapiPort* port) {
   if (!ValidRecord(port)) return -1;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return -1;
   int waiting = 0;
   if (int err = QueryStatus(port, waiting)) {
@@ -536,14 +548,14 @@ int Serial_InQueue(SapiPort* port) {
 
 int Serial_Purge(SapiPort* port) {
   if (!ValidRecord(port)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   return Result(port->handle->Purge());
 }
 
 int Serial_Write(SapiPort* port, const void* data, int length) {
   if (!ValidRecord(port)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   if (!data) {
     SetError(kSapiErrBadArguments);
@@ -596,9 +608,29 @@ int Serial_Write(SapiPort* port, const void* data, int length) {
   return Result(0);
 }
 
+int Serial_WaitInput(SapiPort* port, uint32_t limitMs) {
+  if (!ValidRecord(port)) return 0;
+  PortLock lock(LockKeyOf(port));
+  if (!RequireOpen(port)) return 0;
+  SerialDriver& driver = *port->handle;
+  const auto deadline = Clock::now() + Ms(limitMs);
+  for (;;) {
+    int waiting = 0;
+    if (int err = driver.InQueue(waiting)) return Result(err);
+    if (waiting > 0) return Result(0);
+    const auto now = Clock::now();
+    if (now >= deadline) break;
+    bool ready = false, woken = false;
+    if (int err = driver.WaitReadable(RemainingMs(deadline, now), ready, woken)) return Result(err);
+    if (woken) break;
+  }
+  SetError(kSapiErrReadFault);
+  return 0;
+}
+
 int Serial_GetChar(SapiPort* port, uint8_t* byte, uint32_t limitMs) {
   if (!ValidRecord(port)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   const SapiTimeouts saved = port->appliedTimeouts;
   SapiTimeouts once = saved;
@@ -624,7 +656,7 @@ int Serial_GetChar(SapiPort* port, uint8_t* byte, uint32_t limitMs) {
 int Serial_Read(SapiPort* port, void* buffer, uint32_t count, uint32_t* received) {
   if (received) *received = 0;
   if (!ValidRecord(port)) return 0;
-  PortLock lock(RecordName(port));
+  PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   if (!buffer || count > kSapiMaxTransfer) {
     SetError(kSapiErrBadArguments);

@@ -43,6 +43,7 @@
 //   Serial_Purge          discard every received byte not yet read
 //   Serial_Write          send bytes, wait until they have left the line (driver drained and
 //                         their wire time passed), then check the echo when the echo flag is set
+//   Serial_WaitInput      wait until a received byte waits, at most a time limit
 //   Serial_GetChar        one byte within a time limit
 //   Serial_Read           exactly count bytes within the port's read timeouts
 //   Serial_Wake           end a read of this port in progress on another thread
@@ -56,6 +57,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/port_lock.h"
 #include "platform/serial_driver.h"
 #include "platform/serial_ports.h"
 
@@ -152,6 +154,8 @@ struct SapiPort {
   // counts when the line errors were last updated.
   SapiTimeouts appliedTimeouts;
   LineErrorCounts countsSeen;
+  // The lock of the record's name, looked up again only when the name changed.
+  std::atomic<const PortLockKey*> lockKey{nullptr};
 
   // The observer of the line (nullptr: none); any thread may set it.
   std::atomic<LineTap*> tap{nullptr};
@@ -181,6 +185,9 @@ int Serial_InQueue(SapiPort* port);
 int Serial_Purge(SapiPort* port);
 // length < 0: up to the terminating zero byte.
 int Serial_Write(SapiPort* port, const void* data, int length);
+// 1 when a received byte waits (it stays waiting). 0 when none came within limitMs or
+// Serial_Wake ended the wait (kSapiErrReadFault), or the status could not be read (errno).
+int Serial_WaitInput(SapiPort* port, uint32_t limitMs);
 // limitMs 0 takes only a byte that is already waiting.
 int Serial_GetChar(SapiPort* port, uint8_t* byte, uint32_t limitMs);
 int Serial_Read(SapiPort* port, void* buffer, uint32_t count, uint32_t* received);

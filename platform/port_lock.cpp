@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace lumo {
@@ -74,13 +75,17 @@ std::string PortLockPath(const std::string& portName) {
 
 namespace {
 
-std::shared_ptr<PortLock::Entry> EntryFor(const std::string& lockName) {
-  static std::mutex registryMutex;
-  static std::map<std::string, std::shared_ptr<PortLock::Entry>> registry;
-  std::lock_guard<std::mutex> guard(registryMutex);
+std::mutex& RegistryMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// Caller holds RegistryMutex(). Entries are never removed.
+PortLock::Entry* EntryFor(const std::string& lockName) {
+  static std::map<std::string, std::unique_ptr<PortLock::Entry>> registry;
   auto& slot = registry[lockName];
-  if (!slot) slot = std::make_shared<PortLock::Entry>();
-  return slot;
+  if (!slot) slot = std::make_unique<PortLock::Entry>();
+  return slot.get();
 }
 
 // A simulated device lives inside each process that names it: another process's "SIM:TG5" is
@@ -109,12 +114,29 @@ int OpenAndLock(const std::string& path) {
 
 }  // namespace
 
-PortLock::PortLock(const std::string& portName) : entry_(EntryFor(PortLockName(portName))) {
+// Caller holds RegistryMutex().
+PortLockKey::PortLockKey(const std::string& portName)
+    : portName_(portName),
+      entry_(EntryFor(PortLockName(portName))),
+      // A record without a name (closed) has no port to keep other processes from.
+      inProcessOnly_(portName.empty() || InProcessOnly(portName)) {}
+
+const PortLockKey& PortLockKey::For(const std::string& portName) {
+  static std::map<std::string, std::unique_ptr<PortLockKey>> keys;
+  std::lock_guard<std::mutex> guard(RegistryMutex());
+  auto& slot = keys[portName];
+  if (!slot) slot.reset(new PortLockKey(portName));
+  return *slot;
+}
+
+PortLock::PortLock(const std::string& portName) : PortLock(PortLockKey::For(portName)) {}
+
+PortLock::PortLock(const PortLockKey& key) : entry_(key.entry_) {
   // errno is the caller's: the lock must not disturb an error being reported.
   int savedErrno = errno;
   entry_->mutex.lock();
-  if (entry_->depth++ == 0 && !InProcessOnly(portName)) {
-    entry_->fd = OpenAndLock(PortLockPath(portName));
+  if (entry_->depth++ == 0 && !key.inProcessOnly_) {
+    entry_->fd = OpenAndLock(PortLockPath(key.portName_));
   }
   errno = savedErrno;
 }

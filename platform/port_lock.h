@@ -11,10 +11,10 @@
 //   PortLockName     the lock's name for a port name ("\\.\COM1" -> "SerialMutex___._COM1")
 //   PortLockFolder   the folder of the lock files ($XDG_RUNTIME_DIR, /run/lock or /tmp based)
 //   PortLockPath     the lock file of a port name
+//   PortLockKey      a port name's lock, looked up once and kept (a port record caches it)
 //   PortLock         holds the lock of one port name from construction to destruction
 #pragma once
 
-#include <memory>
 #include <string>
 
 namespace lumo {
@@ -28,9 +28,12 @@ std::string PortLockName(const std::string& portName);
 std::string PortLockFolder();
 std::string PortLockPath(const std::string& portName);
 
+class PortLockKey;
+
 class PortLock {
  public:
   explicit PortLock(const std::string& portName);
+  explicit PortLock(const PortLockKey& key);
   ~PortLock();
   PortLock(const PortLock&) = delete;
   PortLock& operator=(const PortLock&) = delete;
@@ -41,7 +44,23 @@ class PortLock {
   struct Entry;
 
  private:
-  std::shared_ptr<Entry> entry_;
+  Entry* entry_;  // lives as long as the process
+};
+
+// What PortLock needs of a port name: its entry and whether the lock stays inside the process.
+// Made once per port name and kept for the process's lifetime, like the entries, so that a
+// holder may keep a plain pointer to it.
+class PortLockKey {
+ public:
+  static const PortLockKey& For(const std::string& portName);
+  const std::string& PortName() const { return portName_; }
+
+ private:
+  friend class PortLock;
+  explicit PortLockKey(const std::string& portName);
+  std::string portName_;
+  PortLock::Entry* entry_;
+  bool inProcessOnly_;
 };
 
 }  // namespace lumo

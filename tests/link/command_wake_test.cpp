@@ -121,6 +121,16 @@ TEST_F(CommandWakeTest, RequestIsCarriedOutLongBeforeTheCycleEnds) {
   EXPECT_EQ(signals_.Lost(), 0);
 }
 
+// Closing the window or switching the port stops the link: that must not wait out the cycle.
+TEST_F(CommandWakeTest, StopEndsTheCycleWaitAtOnce) {
+  Start(kLongCycleMs);
+  ASSERT_TRUE(signals_.WaitCyclesAfterLast(1));
+  const auto start = Clock::now();
+  link_.StopLink();
+  EXPECT_LT(Clock::now() - start, kPromptLimit);
+  EXPECT_EQ(link_.Mode(), MODE_OFF);
+}
+
 TEST_F(CommandWakeTest, ManyRequestsAtRandomPointsLoseNoExchange) {
   // A normal cycle: requests meet the link in its wait, in a presence check and in the drain.
   Start(100);

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "link/serial_port.h"
+#include "platform/clock.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
 
@@ -353,6 +355,140 @@ TEST_F(LinkTest, DeviceWithoutFirmwareAnnouncesItself) {
   ASSERT_TRUE(link_.StartLink("SIM:TG5", &events_, config_));
   ASSERT_TRUE(events_.WaitFor(DN_NOFIRMWARE));
   EXPECT_EQ(link_.DeviceState(), DEV_BOOTLOADER);
+}
+
+// A line whose bytes arrive at set times of the virtual clock; it counts how the link waits:
+// its looks at the queue and the waits it hands to the driver.
+class TimedLineDriver : public SerialDriver {
+ public:
+  struct Counts {
+    int looks = 0, waits = 0;
+  };
+  TimedLineDriver(std::vector<std::pair<int64_t, std::string>> arrivals, Counts& counts)
+      : arrivals_(std::move(arrivals)), counts_(counts) {}
+  int GetLine(DriverLine& line) override {
+    line = line_;
+    return 0;
+  }
+  int SetLine(const DriverLine& line) override {
+    line_ = line;
+    return 0;
+  }
+  int GetModes(LineMode&, LineMode&) override { return ENOTTY; }
+  int SetDtr(bool) override { return ENOTTY; }
+  int SetRts(bool) override { return ENOTTY; }
+  int SetBreak(bool) override { return ENOTTY; }
+  int GetErrorCounts(LineErrorCounts&) override { return ENOTTY; }
+  int InQueue(int& count) override {
+    ++counts_.looks;
+    Arrive();
+    count = static_cast<int>(rx_.size());
+    return 0;
+  }
+  int Purge() override {
+    Arrive();
+    rx_.clear();
+    return 0;
+  }
+  int WaitReadable(int timeoutMs, bool& ready, bool& woken) override {
+    ++counts_.waits;
+    woken = false;
+    Arrive();
+    const int64_t limit = NowMs() + timeoutMs;
+    if (rx_.empty() && !arrivals_.empty() && arrivals_.front().first <= limit) {
+      AdvanceVirtualClock(std::chrono::milliseconds(arrivals_.front().first - NowMs()));
+      Arrive();
+    } else if (rx_.empty()) {
+      AdvanceVirtualClock(std::chrono::milliseconds(timeoutMs));
+    }
+    ready = !rx_.empty();
+    return 0;
+  }
+  int ReadSome(uint8_t* buffer, size_t n, size_t& got) override {
+    Arrive();
+    got = std::min(n, rx_.size());
+    std::copy_n(rx_.begin(), got, buffer);
+    rx_.erase(0, got);
+    return 0;
+  }
+  int Write(const uint8_t*, size_t n, size_t& written, int) override {
+    written = n;
+    return 0;
+  }
+  int Drain(int) override { return 0; }
+  void Wake() override {}
+
+ private:
+  void Arrive() {
+    while (!arrivals_.empty() && arrivals_.front().first <= NowMs()) {
+      rx_ += arrivals_.front().second;
+      arrivals_.erase(arrivals_.begin());
+    }
+  }
+  std::vector<std::pair<int64_t, std::string>> arrivals_;  // virtual ms, bytes
+  Counts& counts_;
+  std::string rx_;
+  DriverLine line_;
+};
+
+class LinkWaitTest : public ::testing::Test {
+ protected:
+  void SetUp() override { UseVirtualClock(true); }
+  void TearDown() override {
+    if (link_.Port().handle) Serial_Close(&link_.Port());
+    UseVirtualClock(false);
+  }
+  // A line whose arrivals are given in ms from now.
+  void Line(std::vector<std::pair<int64_t, std::string>> arrivals) {
+    start_ = NowMs();
+    for (auto& a : arrivals) a.first += start_;
+    ASSERT_EQ(Serial_OpenDriver(&link_.Port(), "TIMED",
+                                std::make_unique<TimedLineDriver>(std::move(arrivals), counts_)),
+              1);
+  }
+  int64_t Elapsed() const { return NowMs() - start_; }
+
+  DutLink link_;
+  TimedLineDriver::Counts counts_;
+  int64_t start_ = 0;
+};
+
+// The link's waits for an answer rest on the driver: they end when the byte arrives, not at the
+// next step of a polling loop, and a long wait is a few driver calls, not hundreds of looks.
+TEST_F(LinkWaitTest, AWaitForDataEndsWhenTheByteArrives) {
+  Line({{1234, "a"}});
+  EXPECT_TRUE(link_.WaitForData(5000));
+  EXPECT_EQ(Elapsed(), 1234);
+  EXPECT_LE(counts_.waits + counts_.looks, 4);
+  EXPECT_EQ(Serial_InQueue(&link_.Port()), 1);  // left for the reader
+
+  Serial_Purge(&link_.Port());
+  const int64_t before = NowMs();
+  EXPECT_FALSE(link_.WaitForData(5000));
+  EXPECT_EQ(NowMs() - before, 5000);
+}
+
+TEST_F(LinkWaitTest, AQuietLineIsQuietForTheWholeSpanAfterTheLastByte) {
+  Line({{0, "xx"}, {100, "y"}, {250, "z"}});
+  EXPECT_TRUE(link_.WaitQuiet(300, 5000));
+  EXPECT_EQ(Elapsed(), 550);  // 300 ms after the byte at 250
+  EXPECT_LE(counts_.waits, 6);
+}
+
+TEST_F(LinkWaitTest, ALineThatNeverFallsQuietEndsAtTheLimit) {
+  std::vector<std::pair<int64_t, std::string>> chatter;
+  for (int64_t t = 0; t <= 2000; t += 100) chatter.push_back({t, "c"});
+  Line(chatter);
+  link_.WaitQuiet(300, 1000);
+  EXPECT_GE(Elapsed(), 1000);
+  EXPECT_LE(Elapsed(), 1100);
+}
+
+TEST_F(LinkWaitTest, AWaitForTextsFindsOneSpreadOverArrivals) {
+  Line({{10, "noise O"}, {2000, "K"}});
+  EXPECT_EQ(link_.WaitForStrings(4000, {"ERR", "OK"}), 2);
+  EXPECT_EQ(Elapsed(), 2000);
+  EXPECT_LE(counts_.waits, 4);
 }
 
 }  // namespace

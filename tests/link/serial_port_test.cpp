@@ -725,6 +725,42 @@ TEST_F(SerialPty, WakeEndsABlockedRead) {
   EXPECT_EQ(r.error, kSapiErrReadFault);
 }
 
+// The link waits for a device's answer here: it must return the moment a byte arrives (and
+// leave it to be read), fail at its limit, and end early on a wake or a vanished adapter.
+TEST_F(SerialPty, WaitInputEndsOnAByteTheLimitAWakeOrAnUnplug) {
+  Open();
+  auto waiter = std::async(std::launch::async, [&] { return Serial_WaitInput(&port, 60000); });
+  MasterWrite("x");
+  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(waiter.get(), 1);
+  EXPECT_EQ(Serial_InQueue(&port), 1);  // waiting for the reader, not taken
+  EXPECT_EQ(Serial_WaitInput(&port, 0), 1);
+
+  ASSERT_EQ(Serial_Purge(&port), 1);
+  auto start = Clock::now();
+  EXPECT_EQ(Serial_WaitInput(&port, 100), 0);
+  EXPECT_EQ(Serial_GetLastError(), kSapiErrReadFault);
+  EXPECT_GE(MsSince(start), 95);
+
+  std::atomic<bool> started{false};
+  auto woken = std::async(std::launch::async, [&] {
+    started = true;
+    return Serial_WaitInput(&port, 60000);
+  });
+  while (!started) std::this_thread::yield();
+  Serial_Wake(&port);
+  if (woken.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    MasterWrite("u");  // free the waiter before failing
+    FAIL() << "the wait was not woken";
+  }
+  EXPECT_EQ(woken.get(), 0);
+
+  ::close(master);
+  master = -1;
+  EXPECT_EQ(Serial_WaitInput(&port, 60000), 0);
+  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EIO));
+}
+
 TEST_F(SerialPty, OperationsWaitForThePortLock) {
   Open();
   std::promise<void> release;
