@@ -12,12 +12,12 @@
 // current cell (through OnSelectCell); Space and F2 report OnClick; Tab moves the focus on. With
 // cell mode off the same keys scroll the list, Space and F2 still report OnClick.
 //
-// In-place editors: OpenEditField / OpenDropDown create the editor over a cell; RunEditLoop runs a
-// nested event loop until Enter, Escape, Up/Down (edit field), a finished or cancelled drop-down
-// selection, a click or key press aimed elsewhere (the click then reaches its target), or a change
-// of the cell's place (scrolling, resizing) ends it. The owner then reads the editor's text and
-// calls CloseEditor. A quit request during the loop ends the loop (cancel) and still ends the
-// program.
+// In-place editors (list_control_editor.cpp): OpenEditField / OpenDropDown create the editor over
+// a cell; RunEditLoop runs a nested event loop until Enter, Escape, Up/Down (edit field), a
+// finished or cancelled drop-down selection, a click or key press aimed elsewhere (the click then
+// reaches its target), or a change of the cell's place (scrolling, resizing) ends it. The owner
+// then reads the editor's text and calls CloseEditor. A quit request during the loop ends the loop
+// (cancel) and still ends the program.
 //
 //   Attach                 install the callbacks, cell mode and row height; OnInit; select (0, 0)
 //   AddColumn, SetHeaderText, SetHeaderTextShortened, ColumnCount, ColumnWidth, SetColumnWidth

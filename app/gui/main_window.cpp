@@ -8,20 +8,13 @@
 #include <QFile>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDesktopServices>
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QMenu>
 #include <QPointer>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QScrollBar>
 #include <QTimer>
 #include <QToolTip>
 #include <QUrl>
@@ -54,126 +47,7 @@ namespace lumo::gui {
 
 namespace {
 
-// Template 100, in dialog units.
-constexpr int kClientWidthDlu = 497;
-constexpr int kClientHeightDlu = 298;
 constexpr const char* kLimitsFileName = "Limits.txt";  // the self-test rules
-
-// One control of template 100: id, kind, place in dialog units, and the corner it keeps its
-// distance to when the window is larger than the template (the table's own buttons are placed
-// by the table under its columns).
-enum class Kind { Button, DefaultButton, Label, Edit, Frame };
-enum class Anchor { Table, BottomLeft, BottomRight };
-struct TemplateRow {
-  int id;
-  Kind kind;
-  int x, y, width, height;
-  Anchor anchor;
-};
-// id, kind, x, y, width, height, anchor
-constexpr TemplateRow kTemplate[] = {
-    {kIdRead, Kind::Button, 15, 54, 73, 13, Anchor::Table},
-    {kIdCopyDevice, Kind::Button, 15, 66, 73, 13, Anchor::Table},
-    {kIdSaveFile, Kind::Button, 87, 54, 73, 13, Anchor::Table},
-    {kIdWrite, Kind::Button, 87, 66, 73, 13, Anchor::Table},
-    {kIdLoadFile, Kind::Button, 159, 54, 73, 13, Anchor::Table},
-    {kIdCopyFile, Kind::Button, 159, 66, 73, 13, Anchor::Table},
-    {kIdReferencesLabel, Kind::Label, 363, 236, 67, 9, Anchor::BottomRight},
-    {kIdReferences, Kind::Button, 434, 233, 54, 14, Anchor::BottomRight},
-    {kIdRangeLabel, Kind::Label, 365, 252, 128, 9, Anchor::BottomRight},
-    {kIdRangeUnit, Kind::Label, 368, 265, 47, 9, Anchor::BottomRight},
-    {kIdRangeField, Kind::Edit, 419, 263, 24, 12, Anchor::BottomRight},
-    {kIdRangeSet, Kind::Button, 448, 263, 42, 12, Anchor::BottomRight},
-    {kIdQuit, Kind::DefaultButton, 11, 256, 60, 16, Anchor::BottomLeft},
-};
-constexpr QRect kParamFrameDlu(3, 23, 351, 258);
-constexpr QRect kBeamFrameDlu(359, 23, 135, 258);
-constexpr int kReferencesBottomDlu = 233 + 14;
-constexpr int kActiveBeamsBottomDlu = 222 + 10;
-constexpr int kFrameInsideDlu = 2;  // a label keeps this far from its group box's edge
-constexpr int kLabelGapPx = 2;      // between a label and the control it names
-
-// The command buttons across the top, per device type, in their order.
-enum class ButtonStyle { Push, Toggle };
-struct CommandButtonRow {
-  int id;
-  ButtonStyle style;
-};
-constexpr CommandButtonRow kTg5Buttons[] = {{kIdNormalMode, ButtonStyle::Push},
-                                            {kIdSelfTest, ButtonStyle::Push},
-                                            {kIdPower, ButtonStyle::Toggle},
-                                            {kIdSignalTest, ButtonStyle::Push},
-                                            {kIdFirmware, ButtonStyle::Push}};
-constexpr CommandButtonRow kJovixButtons[] = {{kIdNormalMode, ButtonStyle::Push},
-                                              {kIdSelfTest, ButtonStyle::Push},
-                                              {kIdSelfCalibration, ButtonStyle::Push},
-                                              {kIdFirmware, ButtonStyle::Push}};
-constexpr int kButtonLeft = 8;       // pixels from the client area's left edge
-constexpr int kButtonTop = 2;        // pixels below its top
-constexpr int kButtonHeight = 24;    // pixels
-constexpr int kButtonPadding = 8;    // added to the caption's width
-constexpr int kButtonGap = 4;        // between two buttons
-constexpr int kButtonRightKeep = 8;  // no button passes the client width less this
-constexpr int kAmpersandShift = 5;   // a caption with its own "&" starts further right
-
-// Menus: pull-down id, then its items (0: separator), per device type.
-struct MenuRow {
-  int pullDown;
-  std::vector<int> items;
-};
-const std::vector<MenuRow> kTg5Menu = {
-    {kIdMenuFile, {kIdSettings, kIdLoadConfig, kIdHistory, kIdExit}},
-    {kIdMenuSelfTest, {kIdSelfTest, kIdSignalTest}},
-    {kIdMenuHelp, {kIdHelp, kIdTooltips, 0, kIdAbout}}};
-const std::vector<MenuRow> kJovixMenu = {
-    {kIdMenuFile, {kIdSettings, kIdLoadConfig, kIdHistory, kIdExit}},
-    {kIdMenuSelfTest, {kIdSelfTest, kIdSelfCalibration}},
-    {kIdMenuHelp, {kIdHelp, kIdTooltips, 0, kIdAbout}}};
-
-// The object name of the pull-downs BuildMenu makes (children of the menu bar).
-const QString kPullDownName = QStringLiteral("pullDown");
-
-// The status bar hint of a menu item.
-const char* MenuHintId(int id) {
-  switch (id) {
-    case kIdPower:
-      return "MenuPower";
-    case kIdFirmware:
-      return "MenuFlash";
-    case kIdNormalMode:
-      return "MenuNormalMode";
-    case kIdSettings:
-      return "MenuProperties";
-    case kIdSelfTest:
-      return "MenuSTest";
-    case kIdSelfCalibration:
-      return "MenuCTest";
-    case kIdSignalTest:
-      return "MenuTestrunde";
-    case kIdHelp:
-      return "MenuHelp";
-    case kIdAbout:
-      return "MenuAbout";
-    case kIdExit:
-      return "MenuExit";
-    case kIdLoadConfig:
-      return "MenuParLoad";
-    case kIdHistory:
-      return "MenuHistory";
-    case kIdTooltips:
-      return "MenuTooltips";
-    default:
-      return nullptr;
-  }
-}
-
-// Table columns.
-enum Column { kColName = 0, kColDevice = 1, kColEdit = 2, kColFile = 3 };
-constexpr double kValueColumnShare = 4.8;  // each value column gets W / 4.8
-constexpr int kTableShortenPx = 44;        // room for the six buttons under the table
-constexpr int kTableButtonHeight = 22;
-constexpr int kTableButtonFirstGap = 3;
-constexpr int kTableButtonStep = 21;
 
 // Parameter self-test characters.
 constexpr uintptr_t kSelfTestChar = 's';
@@ -240,9 +114,6 @@ MainWindow::MainWindow(QWidget* parent)
   layout->setMenuBar(&menuBar_);
   layout->addWidget(&client_, 1);
   layout->addWidget(&status_, 0);
-  baseClient_ = QSize(units_.X(kClientWidthDlu), units_.Y(kClientHeightDlu));
-  client_.setMinimumSize(baseClient_);
-  client_.setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   status_.setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   CreateTemplateControls();
   layout->activate();
@@ -273,121 +144,9 @@ MainWindow::~MainWindow() {
   DiscardCurrentDefinition();
 }
 
-QPushButton* MainWindow::AddButton(int id, QWidget* parent, const QRect& place) {
-  auto* button = new QPushButton(parent);
-  button->setGeometry(place);
-  // A focused push button takes Enter and runs its own command; Enter elsewhere goes to the
-  // window's default button (Quit).
-  button->setAutoDefault(true);
-  connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
-  controls_[id] = button;
-  return button;
-}
-
-QLabel* MainWindow::AddLabel(int id, QWidget* parent, const QRect& place) {
-  auto* label = new QLabel(parent);
-  label->setGeometry(place);
-  label->setTextFormat(Qt::PlainText);
-  controls_[id] = label;
-  return label;
-}
-
-void MainWindow::CreateTemplateControls() {
-  for (const TemplateRow& row : kTemplate) {
-    QRect place = units_.Rect(row.x, row.y, row.width, row.height);
-    switch (row.kind) {
-      case Kind::Button:
-        AddButton(row.id, &client_, place);
-        break;
-      case Kind::DefaultButton: {
-        QPushButton* button = AddButton(row.id, &client_, place);
-        button->setDefault(true);
-        break;
-      }
-      case Kind::Label:
-        AddLabel(row.id, &client_, place);
-        break;
-      case Kind::Edit: {
-        auto* edit = new QLineEdit(&client_);
-        edit->setGeometry(place);
-        controls_[row.id] = edit;
-        break;
-      }
-      case Kind::Frame: {
-        auto* frame = new QGroupBox(&client_);
-        frame->setGeometry(place);
-        frame->lower();
-        controls_[row.id] = frame;
-        break;
-      }
-    }
-  }
-  auto place = [this](const QRect& dlu) {
-    return units_.Rect(dlu.x(), dlu.y(), dlu.width(), dlu.height());
-  };
-  paramTable_.setGeometry(place(kParamFrameDlu));
-  beamPanel_.setGeometry(place(kBeamFrameDlu));
-  paramTable_.lower();
-  beamPanel_.lower();
-  controls_[kIdParamFrame] = &paramTable_;
-  controls_[kIdParamTable] = paramTable_.List();
-  controls_[kIdBeamFrame] = &beamPanel_;
-  controls_[kIdBeamList] = beamPanel_.List();
-  controls_[kIdBeamExclude] = beamPanel_.RangeField();
-  controls_[kIdActiveBeams] = beamPanel_.ActiveBeamsText();
-  paramTable_.SetCommandButtons(static_cast<QPushButton*>(controls_[kIdRead]),
-                                static_cast<QPushButton*>(controls_[kIdCopyDevice]),
-                                static_cast<QPushButton*>(controls_[kIdSaveFile]),
-                                static_cast<QPushButton*>(controls_[kIdWrite]),
-                                static_cast<QPushButton*>(controls_[kIdLoadFile]),
-                                static_cast<QPushButton*>(controls_[kIdCopyFile]));
-  beamPanel_.SetDeviceControls(
-      {controls_[kIdRangeField], controls_[kIdRangeSet], controls_[kIdReferences]});
-  connect(&paramTable_, &ui::ParameterTable::copyValueRequested, this,
-          [this](int command, int row) {
-            paramTable_.CopyOneValue(command, row);
-            UpdateEnabling();
-          });
-  connect(&paramTable_, &ui::ParameterTable::cancelRequested, this, [this] { ExitQuery(1); });
-  connect(&beamPanel_, &ui::BeamPanel::cancelRequested, this, [this] { ExitQuery(1); });
-  connect(&paramTable_, &ui::ParameterTable::hintChanged, this,
-          [this](const QString& hint) { status_.SetHint(hint); });
-  connect(&paramTable_, &ui::ParameterTable::editFinished, this, [this] { UpdateEnabling(); });
-  connect(&beamPanel_, &ui::BeamPanel::beamsChanged, this, [this] { UpdateEnabling(); });
-  connect(&beamPanel_, &ui::BeamPanel::commandRequested, this, [this](int id) { Command(id); });
-}
-
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);  // the layout has sized the client area already
   ArrangeClient();
-}
-
-void MainWindow::ArrangeClient() {
-  // Room beyond the default size: the parameter frame takes it (wider and taller); the beam
-  // panel keeps its width at the right edge and grows downwards; the other controls keep their
-  // distance to the corner they belong to.
-  const int dx = std::max(0, client_.width() - baseClient_.width());
-  const int dy = std::max(0, client_.height() - baseClient_.height());
-  auto place = [this](const QRect& dlu) {
-    return units_.Rect(dlu.x(), dlu.y(), dlu.width(), dlu.height());
-  };
-  paramTable_.setGeometry(place(kParamFrameDlu).adjusted(0, 0, dx, dy));
-  beamPanel_.SetGrowth(dy);
-  beamPanel_.setGeometry(place(kBeamFrameDlu).translated(dx, 0).adjusted(0, 0, 0, dy));
-  for (const TemplateRow& row : kTemplate) {
-    const QRect home = units_.Rect(row.x, row.y, row.width, row.height);
-    QWidget* widget = controls_[row.id];
-    switch (row.anchor) {
-      case Anchor::Table:
-        break;
-      case Anchor::BottomLeft:
-        widget->move(home.topLeft() + QPoint(0, dy));
-        break;
-      case Anchor::BottomRight:
-        widget->move(home.topLeft() + QPoint(dx, dy));
-        break;
-    }
-  }
 }
 
 bool MainWindow::Initialise(std::unique_ptr<ParDef> definition) {
@@ -420,132 +179,11 @@ void MainWindow::AdaptWindow(const ParDef& list, int deviceType) {
   paramTable_.PlaceCommandButtons();
   if (deviceType == kDeviceTG5) {
     beamPanel_.Attach(definition, &access_);
-    if (!ExpertMode()) {
-      controls_[kIdReferences]->hide();
-      controls_[kIdReferencesLabel]->hide();
-      // The template's bottoms of the reference button (146) and the active beams text (134).
-      beamPanel_.MoveLowerControls(units_.Y(kReferencesBottomDlu) -
-                                   units_.Y(kActiveBeamsBottomDlu));
-    }
+    if (!ExpertMode()) HideReferenceControls();
     beamPanel_.States().fill(kBeamActive);
   }
   paramTable_.RefreshTable();
   paramTable_.List()->setFocus();
-}
-
-void MainWindow::BuildMenu() {
-  // The pull-downs of an earlier set-up go with their actions; later, since a language change
-  // may come from inside one of their items' triggered signal (File -> Settings).
-  for (QMenu* menu : menuBar_.findChildren<QMenu*>(kPullDownName, Qt::FindDirectChildrenOnly))
-    menu->deleteLater();
-  menuBar_.clear();
-  actions_.clear();
-  const std::vector<MenuRow>& rows = DeviceType() == kDeviceJovix ? kJovixMenu : kTg5Menu;
-  for (const MenuRow& row : rows) {
-    QMenu* menu = menuBar_.addMenu(Menu(static_cast<uint32_t>(row.pullDown)));
-    menu->setObjectName(kPullDownName);
-    actions_[row.pullDown] = menu->menuAction();
-    connect(menu->menuAction(), &QAction::hovered, this, [this] { status_.SetHint(QString()); });
-    for (int id : row.items) {
-      if (id == 0) {
-        menu->addSeparator();
-        continue;
-      }
-      QAction* action = menu->addAction(Menu(static_cast<uint32_t>(id)));
-      action->setCheckable(id == kIdTooltips);
-      connect(action, &QAction::triggered, this, [this, id] { Command(id); });
-      connect(action, &QAction::hovered, this,
-              [this, id] { status_.SetHint(Msg(MenuHintId(id))); });
-      actions_[id] = action;
-    }
-  }
-}
-
-void MainWindow::CreateCommandButtons() {
-  for (auto& [id, button] : commandButtons_) delete button;
-  commandButtons_.clear();
-  const bool jovix = DeviceType() == kDeviceJovix;
-  const CommandButtonRow* rows = jovix ? kJovixButtons : kTg5Buttons;
-  const size_t count = jovix ? std::size(kJovixButtons) : std::size(kTg5Buttons);
-  QFontMetrics metrics(font_);
-  int x = kButtonLeft;
-  const int limit = client_.width() - kButtonRightKeep;
-  for (size_t i = 0; i < count; ++i) {
-    QString caption = Control(100, static_cast<uint32_t>(rows[i].id));
-    int left = x;
-    if (caption.contains(QLatin1Char('&'))) {
-      left += kAmpersandShift;
-    } else {
-      caption = QStringLiteral("&%1 %2").arg(i + 1).arg(caption);
-    }
-    QString shown = caption;
-    shown.remove(QLatin1Char('&'));
-    int width = metrics.horizontalAdvance(shown) + kButtonPadding;
-    if (left + width > limit) break;
-    auto* button = new QPushButton(caption, &client_);
-    button->setFont(font_);
-    button->setAutoDefault(true);  // Enter on the focused button runs its command
-    button->setGeometry(left, kButtonTop, width, kButtonHeight);
-    button->setCheckable(rows[i].style == ButtonStyle::Toggle);
-    const int id = rows[i].id;
-    connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
-    button->show();
-    commandButtons_[id] = button;
-    x = left + width + kButtonGap;
-  }
-}
-
-void MainWindow::TranslateControls() {
-  for (auto& [id, widget] : controls_) {
-    if (id == kIdParamFrame || id == kIdBeamFrame || id == kIdActiveBeams) continue;
-    QString text = Control(100, static_cast<uint32_t>(id));
-    if (auto* button = qobject_cast<QPushButton*>(widget)) {
-      button->setText(text);
-    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-      label->setText(text);
-    }
-  }
-  FitLabels();
-}
-
-QRect MainWindow::TemplatePlace(int id) const {
-  for (const TemplateRow& row : kTemplate) {
-    if (row.id == id) return units_.Rect(row.x, row.y, row.width, row.height);
-  }
-  return QRect();
-}
-
-void MainWindow::FitLabels() {
-  // The labels before the range field (142) and the beam reference button (145): a text wider in
-  // this font than the template's place takes the room up to that control, then grows to the
-  // left, right-aligned, as far as the beam frame's inside; the reference button, last in its
-  // row, moves right as far as the frame allows when that is still not enough.
-  struct LabelRow {
-    int label, next;
-    bool nextMayMove;
-  };
-  const LabelRow rows[] = {{kIdRangeUnit, kIdRangeField, false},
-                           {kIdReferencesLabel, kIdReferences, true}};
-  const int inside = beamPanel_.x() + units_.X(kFrameInsideDlu);
-  const int insideRight = beamPanel_.geometry().right() - units_.X(kFrameInsideDlu);
-  for (const LabelRow& row : rows) {
-    auto* label = qobject_cast<QLabel*>(ControlById(row.label));
-    QWidget* control = ControlById(row.next);
-    if (label == nullptr || control == nullptr) continue;
-    const QRect place = TemplatePlace(row.label);
-    QRect controlPlace = TemplatePlace(row.next);
-    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin();
-    const int left = std::max(inside, std::min(place.left(), place.right() + 1 - needed));
-    const int missing = needed - (controlPlace.left() - kLabelGapPx - left);
-    if (row.nextMayMove && missing > 0) {
-      controlPlace.translate(std::min(missing, std::max(0, insideRight - controlPlace.right())), 0);
-    }
-    control->setGeometry(controlPlace);
-    const int right = std::max(place.right(), controlPlace.left() - kLabelGapPx - 1);
-    label->setGeometry(left, place.y(), right + 1 - left, place.height());
-    label->setAlignment(left < place.left() ? Qt::AlignRight | Qt::AlignVCenter
-                                            : Qt::AlignLeft | Qt::AlignVCenter);
-  }
 }
 
 void MainWindow::SetTitle() {
@@ -558,63 +196,16 @@ void MainWindow::SetTitle() {
 bool MainWindow::SetUpWindow() {
   const int type = DeviceType();
   BuildMenu();
-  if (type == kDeviceJovix) {
-    if (QWidget* signal = ControlById(kIdSignalTest)) signal->hide();
-    if (!narrowed_) {
-      narrowed_ = true;
-      int centre = frameGeometry().center().x();
-      const QRect frame = units_.Rect(kParamFrameDlu.x(), kParamFrameDlu.y(),
-                                      kParamFrameDlu.width(), kParamFrameDlu.height());
-      const int narrower = baseClient_.width() - (frame.left() + frame.right() + 1);
-      baseClient_.setWidth(frame.left() + frame.right() + 1);
-      client_.setMinimumWidth(baseClient_.width());
-      beamPanel_.hide();
-      // The beam panel's neighbours in the template lie outside the narrowed window.
-      for (int id : {kIdReferencesLabel, kIdReferences, kIdRangeLabel, kIdRangeUnit, kIdRangeField,
-                     kIdRangeSet}) {
-        controls_[id]->hide();
-      }
-      layout()->activate();
-      resize(std::max(minimumWidth(), width() - narrower), height());
-      move(centre - frameGeometry().width() / 2, y());
-    }
-  }
+  if (type == kDeviceJovix) NarrowForJoystick();
   TranslateControls();
   beamPanel_.Retranslate();
   CreateCommandButtons();
-  auto dropAction = [this](int id) {
-    auto found = actions_.find(id);
-    if (found == actions_.end()) return;
-    for (QObject* owner : found->second->associatedObjects()) {
-      if (auto* widget = qobject_cast<QWidget*>(owner)) widget->removeAction(found->second);
-    }
-    delete found->second;
-    actions_.erase(found);
-  };
-  auto setShown = [this](int id, bool shown) {
-    if (QPushButton* button = CommandButton(id)) button->setVisible(shown);
-  };
-  if (type == kDeviceTG5) {
-    bool expert = ExpertMode();
-    for (int id : {kIdPower, kIdFirmware, kIdSignalTest}) setShown(id, expert);
-    if (expert) {
-      SetBatchState(kBatchOffered, true);
-      // Off at start; a language change rebuilds the window but keeps what the user chose.
-      if (!initialised_) SetBatchState(kBatchOn, false);
-    } else {
-      dropAction(kIdSignalTest);
-    }
-  }
-  if (!rulesLoaded_) {
-    setShown(kIdSelfTest, false);
-    setShown(kIdSelfCalibration, false);
-    dropAction(kIdSelfTest);
-    dropAction(kIdSelfCalibration);
-  }
-  auto selfTestMenu = actions_.find(kIdMenuSelfTest);
-  if (selfTestMenu != actions_.end() && selfTestMenu->second->menu()->actions().isEmpty()) {
-    menuBar_.removeAction(selfTestMenu->second);
-    actions_.erase(selfTestMenu);
+  const bool expert = ExpertMode();
+  OfferCommands(expert);
+  if (type == kDeviceTG5 && expert) {
+    SetBatchState(kBatchOffered, true);
+    // Off at start; a language change rebuilds the window but keeps what the user chose.
+    if (!initialised_) SetBatchState(kBatchOn, false);
   }
   // The joystick's status bar is written in a small font of 11 pixels' height.
   status_.setFont(type == kDeviceJovix ? SmallFont(kJovixStatusFontHeightPx) : font_);
@@ -629,22 +220,6 @@ void MainWindow::LanguageChanged() {
   SetUpWindow();
   UpdateEnabling();
   paramTable_.RetranslateHint();  // the status bar's hint in the new language
-}
-
-QWidget* MainWindow::ControlById(int id) const {
-  auto found = controls_.find(id);
-  if (found != controls_.end()) return found->second;
-  return CommandButton(id);
-}
-
-QPushButton* MainWindow::CommandButton(int id) const {
-  auto found = commandButtons_.find(id);
-  return found == commandButtons_.end() ? nullptr : found->second;
-}
-
-QAction* MainWindow::MenuAction(int id) const {
-  auto found = actions_.find(id);
-  return found == actions_.end() ? nullptr : found->second;
 }
 
 void MainWindow::SyncDeviceImage() {
@@ -1088,112 +663,105 @@ void MainWindow::OpenHelp() {
   }
 }
 
-void MainWindow::Command(int id) {
-  DutLink& link = TheLink();
-  switch (id) {
-    case kIdEscape:
-    case kIdExit:
-      ExitQuery(1);
-      return;
-    case kIdQuit: {
-      QWidget* focus = focusWidget();
-      if (focus != nullptr && focus == controls_[kIdBeamExclude]) {
-        Command(kIdDeactivate);
-      } else if (focus != nullptr && focus == controls_[kIdRangeField]) {
-        Command(kIdRangeSet);
-      } else {
-        ExitQuery(1);
-      }
-      return;
-    }
-    case kIdLoadConfig:
-    case kIdLoadFile:
-      LoadParameterFileCommand(std::string());
-      break;
-    case kIdRead:
-      link.ResetPages(-1);
-      link.RequestCommand(CMD_READ, 0);
-      break;
-    case kIdCopyDevice:
-      SyncDeviceImage();
-      if (link.ConfigValid()) paramTable_.CopyDeviceToEditColumn();
-      break;
-    case kIdSaveFile:
-      SaveParameterFileCommand();
-      break;
-    case kIdWrite:
-      WriteEdits();
-      break;
-    case kIdCopyFile:
-      paramTable_.CopyFileToEditColumn();
-      break;
-    case kIdAllBeams:
-      beamPanel_.ActivateAll();
-      break;
-    case kIdDeactivate:
-      beamPanel_.DeactivateRangeText();
-      break;
-    case kIdBeamWrite:
-      WriteBeams();
-      break;
-    case kIdBeamRead:
-      SyncDeviceImage();
-      beamPanel_.TakeFromDevice();
-      break;
-    case kIdRangeSet:
-      ApplyRangePreset(link, *static_cast<QLineEdit*>(controls_[kIdRangeField]));
-      break;
-    case kIdReferences: {
-      SyncDeviceImage();
-      ReferencesDialog references(this, link);
-      if (references.Open()) references.exec();
-      break;
-    }
-    case kIdCopyFileValue:
-    case kIdCopyDeviceValue:
-      paramTable_.CopyOneValue(id, paramTable_.List()->CurrentRow());
-      break;
-    case kIdPower:
-      link.TogglePower();
-      break;
-    case kIdFirmware:
-      FirmwareUpdate();
-      break;
-    case kIdNormalMode:
-      link.RequestCommand(CMD_LEAVE, 0);
-      break;
-    case kIdSettings:
-      OpenSettings();
-      return;
-    case kIdHistory:
-      OpenHistory();
-      return;
-    case kIdSelfTest:
-    case kIdSelfCalibration:
-      link.SetAbortRequest(false);
-      link.RequestCommand(CMD_SELFTEST, id == kIdSelfTest ? kSelfTestChar : kSelfCalibrationChar);
-      break;
-    case kIdSignalTest: {
-      SignalDialog signal(this, link);
-      signal.exec();
-      break;
-    }
-    case kIdHelp:
-      OpenHelp();
-      break;
-    case kIdAbout:
-      OpenAbout();
-      break;
-    case kIdTooltips: {
-      Settings settings = CurrentSettings();
-      settings.enableToolTips = settings.enableToolTips ? 0 : 1;
-      SetCurrentSettings(settings);
-      break;
-    }
-    default:
-      return;
+// ---- commands (the command table in main_window_controls.cpp names them) ----
+
+void MainWindow::ExitCommand() {
+  ExitQuery(1);
+}
+
+void MainWindow::QuitCommand() {
+  // Enter in the beam range field or the range preset field reaches the default button (Quit):
+  // it runs that field's own command instead.
+  QWidget* focus = focusWidget();
+  if (focus != nullptr && focus == controls_[kIdBeamExclude]) {
+    Command(kIdDeactivate);
+  } else if (focus != nullptr && focus == controls_[kIdRangeField]) {
+    Command(kIdRangeSet);
+  } else {
+    ExitQuery(1);
   }
-  UpdateEnabling();
+}
+
+void MainWindow::LoadFileCommand() {
+  LoadParameterFileCommand(std::string());
+}
+
+void MainWindow::ReadCommand() {
+  TheLink().ResetPages(-1);
+  TheLink().RequestCommand(CMD_READ, 0);
+}
+
+void MainWindow::CopyDeviceCommand() {
+  SyncDeviceImage();
+  if (TheLink().ConfigValid()) paramTable_.CopyDeviceToEditColumn();
+}
+
+void MainWindow::SaveFileCommand() {
+  SaveParameterFileCommand();
+}
+
+void MainWindow::CopyFileCommand() {
+  paramTable_.CopyFileToEditColumn();
+}
+
+void MainWindow::AllBeamsCommand() {
+  beamPanel_.ActivateAll();
+}
+
+void MainWindow::DeactivateCommand() {
+  beamPanel_.DeactivateRangeText();
+}
+
+void MainWindow::BeamReadCommand() {
+  SyncDeviceImage();
+  beamPanel_.TakeFromDevice();
+}
+
+void MainWindow::RangeSetCommand() {
+  ApplyRangePreset(TheLink(), *static_cast<QLineEdit*>(controls_[kIdRangeField]));
+}
+
+void MainWindow::ReferencesCommand() {
+  SyncDeviceImage();
+  ReferencesDialog references(this, TheLink());
+  if (references.Open()) references.exec();
+}
+
+void MainWindow::CopyFileValueCommand() {
+  paramTable_.CopyOneValue(kIdCopyFileValue, paramTable_.List()->CurrentRow());
+}
+
+void MainWindow::CopyDeviceValueCommand() {
+  paramTable_.CopyOneValue(kIdCopyDeviceValue, paramTable_.List()->CurrentRow());
+}
+
+void MainWindow::PowerCommand() {
+  TheLink().TogglePower();
+}
+
+void MainWindow::NormalModeCommand() {
+  TheLink().RequestCommand(CMD_LEAVE, 0);
+}
+
+void MainWindow::SelfTestCommand() {
+  TheLink().SetAbortRequest(false);
+  TheLink().RequestCommand(CMD_SELFTEST, kSelfTestChar);
+}
+
+void MainWindow::SelfCalibrationCommand() {
+  TheLink().SetAbortRequest(false);
+  TheLink().RequestCommand(CMD_SELFTEST, kSelfCalibrationChar);
+}
+
+void MainWindow::SignalTestCommand() {
+  SignalDialog signal(this, TheLink());
+  signal.exec();
+}
+
+void MainWindow::TooltipsCommand() {
+  Settings settings = CurrentSettings();
+  settings.enableToolTips = settings.enableToolTips ? 0 : 1;
+  SetCurrentSettings(settings);
 }
 
 void MainWindow::Forward(const LinkEvent& event) {

@@ -4,8 +4,9 @@
 //
 // State (user interface thread only):
 //   the window's controls by id (template 100), the command buttons of the device type, the
-//   menu actions by id; the parameter table and the beam panel (ui/, they keep the loaded
-//   file's path and the beam states); the registered link event receiver (at most one); the
+//   menu actions by id (main_window_controls.cpp makes them from its row tables and connects
+//   each to its command's handler); the parameter table and the beam panel (ui/, they keep the
+//   loaded file's path and the beam states); the registered link event receiver (at most one); the
 //   once-only narrowing flag for the joystick; the hooks tests replace (file dialogs, quit
 //   request).
 // The link (TheLink()) owns the page images; the codec's images (Images()) are kept in step:
@@ -15,7 +16,8 @@
 //   Initialise          definition and its window adaptation, settings again, rules, set-up
 //   SetUpWindow         menu, command buttons, translation, status bar, title
 //   UpdateEnabling      enabled/shown/checked states, status text, tables
-//   Command             one command of the command table by id
+//   Command             one command by id, through the command table (each control is connected
+//                       to its command's handler where it is made)
 //   OnLinkEvent         the reaction to one link notification
 //   ExitQuery           ask, then post the quit request with the code
 //   StartLinkOnPort     StartLink with the main window's sink (and the adapter remembered)
@@ -168,18 +170,64 @@ class MainWindow : public QDialog {
   void reject() override;
 
  private:
+  // One command: its handler, and whether the enabling is brought up to date after it (not after
+  // the exit question, nor after the settings and the history, which do so themselves).
+  enum class After { UpdateEnabling, Nothing };
+  struct CommandRow {
+    int id;
+    void (MainWindow::*run)();
+    After after;
+  };
+  // nullptr: no command has that id.
+  static const CommandRow* FindCommand(int id);
+  void RunCommand(const CommandRow& row);
+  // A control without a command stays unconnected.
+  void ConnectCommand(QAbstractButton* button, int id);
+  void ConnectCommand(QAction* action, int id);
+
+  // The controls (main_window_controls.cpp).
   void CreateTemplateControls();
   // The controls' places for the client area's size (the template's places at the default size).
   void ArrangeClient();
   QPushButton* AddButton(int id, QWidget* parent, const QRect& place);
   QLabel* AddLabel(int id, QWidget* parent, const QRect& place);
   void AdaptWindow(const ParDef& definition, int deviceType);
+  // Outside expert mode: the beam reference controls are hidden, the beam panel's lower
+  // controls move down into their room.
+  void HideReferenceControls();
+  // The joystick has no beams: the window loses the beam panel's width (once).
+  void NarrowForJoystick();
   void BuildMenu();
   void CreateCommandButtons();
+  // Hides the buttons and drops the menu items of the commands this device and mode do not offer.
+  void OfferCommands(bool expert);
   void TranslateControls();
   // Labels whose translated text is wider than the template's place.
   void FitLabels();
   QRect TemplatePlace(int id) const;
+
+  // The commands' handlers not named below (main_window.cpp).
+  void ExitCommand();
+  void QuitCommand();
+  void LoadFileCommand();
+  void ReadCommand();
+  void CopyDeviceCommand();
+  void SaveFileCommand();
+  void CopyFileCommand();
+  void AllBeamsCommand();
+  void DeactivateCommand();
+  void BeamReadCommand();
+  void RangeSetCommand();
+  void ReferencesCommand();
+  void CopyFileValueCommand();
+  void CopyDeviceValueCommand();
+  void PowerCommand();
+  void NormalModeCommand();
+  void SelfTestCommand();
+  void SelfCalibrationCommand();
+  void SignalTestCommand();
+  void TooltipsCommand();
+
   void SetTitle();
   void RefreshStatusText();
   void SyncDeviceImage();

@@ -7,14 +7,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTimer>
 #include <QtTest>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 
+#include "app/gui/about_box.h"
 #include "app/gui/gui_text.h"
+#include "app/gui/history_dialog.h"
 #include "app/gui/main_window.h"
+#include "app/gui/references_dialog.h"
+#include "app/gui/settings_dialog.h"
+#include "app/gui/signal_dialog.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
@@ -62,6 +68,7 @@ class MainWindowTest : public QObject {
   void parameterFileRoundTrip();
   void commandButtonCaptions();
   void menusFollowTheRules();
+  void everyControlRunsItsCommand();
   void enterInBeamFieldDeactivates();
   void joystickNegativeCentres();
   void statusTextReadable();
@@ -326,6 +333,104 @@ void MainWindowTest::menusFollowTheRules() {
   Open("TG5.txt", "SIM:TG5", true);
   QVERIFY(window_->MenuAction(kIdMenuSelfTest) != nullptr);
   QVERIFY(window_->MenuAction(kIdSignalTest) != nullptr);
+}
+
+void MainWindowTest::everyControlRunsItsCommand() {
+  // Each button and menu item is connected to its own command where it is made: pressed once,
+  // each shows its command's first step (a file dialog, a question, a dialog, the link's work).
+  Open("TG5.txt", "SIM:TG5", true);
+  // Expert mode opens the settings first (FirstAction): the link is started directly.
+  QVERIFY(window_->StartLinkOnPort("SIM:TG5"));
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
+  const QString file = QString::fromStdString(folder_->Path() + "controls.par");
+  QStringList asked;  // the file dialogs' titles
+  window_->SetFileDialogHook([&](const FileDialogRequest& request) -> std::optional<QString> {
+    asked << request.title;
+    return request.title == Msg("FLASH_DLGCHOOSE") ? std::nullopt : std::optional(file);
+  });
+  QStringList opened;  // the modal dialogs, each closed as soon as it runs
+  QTimer closer;
+  connect(&closer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || dialog == window_.get()) return;
+    opened << (dynamic_cast<SignalDialog*>(dialog)       ? QStringLiteral("signal")
+               : dynamic_cast<ReferencesDialog*>(dialog) ? QStringLiteral("references")
+               : dynamic_cast<SettingsDialog*>(dialog)   ? QStringLiteral("settings")
+               : dynamic_cast<AboutBox*>(dialog)         ? QStringLiteral("about")
+               : dynamic_cast<HistoryDialog*>(dialog)    ? QStringLiteral("history")
+                                                         : QStringLiteral("other"));
+    dialog->reject();
+  });
+  closer.start(10);
+  auto click = [&](int id) { QTest::mouseClick(window_->ControlById(id), Qt::LeftButton); };
+  auto choose = [&](int id) { window_->MenuAction(id)->trigger(); };
+  auto boxes = [&] { return recorder_->Boxes().size(); };
+
+  click(kIdSaveFile);
+  click(kIdLoadFile);
+  choose(kIdLoadConfig);
+  click(kIdFirmware);
+  QCOMPARE(asked, (QStringList{QStringLiteral("Save parameter file"),
+                               QStringLiteral("Open parameter file"),
+                               QStringLiteral("Open parameter file"), Msg("FLASH_DLGCHOOSE")}));
+  // Copy file, copy device and read (which copies by itself): each brings back an Edit value
+  // changed before it.
+  int row = -1;
+  PVar* record = nullptr;
+  for (size_t i = 0; i < CurrentDefinition()->Count() && record == nullptr; ++i) {
+    PVar& candidate = CurrentDefinition()->records[i];
+    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) {
+      record = &candidate;
+      row = static_cast<int>(i);
+    }
+  }
+  QVERIFY(record != nullptr);
+  auto changeEdit = [&] {
+    const int32_t now = DeviceValue(record);
+    SetEdit(record,
+            record->states[0].value == now ? record->states[1].value : record->states[0].value);
+    QVERIFY(Cell(row, 2) != Cell(row, 1));
+  };
+  changeEdit();
+  click(kIdCopyFile);
+  QCOMPARE(Cell(row, 2), Cell(row, 3));
+  changeEdit();
+  click(kIdCopyDevice);
+  QCOMPARE(Cell(row, 2), Cell(row, 1));
+  changeEdit();
+  click(kIdRead);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 2), Cell(row, 1), kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
+
+  click(kIdSignalTest);
+  click(kIdReferences);
+  choose(kIdSettings);
+  choose(kIdAbout);
+  QCOMPARE(opened, (QStringList{QStringLiteral("signal"), QStringLiteral("references"),
+                                QStringLiteral("settings"), QStringLiteral("about")}));
+  const size_t before = boxes();
+  choose(kIdHistory);
+  QVERIFY(boxes() > before || opened.contains(QStringLiteral("history")));
+
+  // The range preset asks before it writes; Quit and File -> Exit ask before they end.
+  recorder_->Clear();
+  for (int i = 0; i < 3; ++i) recorder_->QueueAnswer(MsgAnswer::No);
+  click(kIdRangeSet);
+  QCOMPARE(recorder_->Boxes().size(), size_t{1});
+  QCOMPARE(recorder_->Boxes().back().caption, MsgText("SIG_DLGTITLE"));
+  click(kIdQuit);
+  choose(kIdExit);
+  QCOMPARE(recorder_->Boxes().size(), size_t{3});
+  QVERIFY(quits_.empty());
+
+  // Normal operation: the device leaves configuration mode, the commands that need it go.
+  click(kIdNormalMode);
+  QTRY_VERIFY_WITH_TIMEOUT(!window_->ControlById(kIdRead)->isEnabled(), kDeviceWaitMs);
+  QVERIFY(!window_->CommandButton(kIdNormalMode)->isEnabled());
+  const bool powered = TheLink().IsPowered();
+  QTRY_VERIFY_WITH_TIMEOUT(window_->CommandButton(kIdPower)->isEnabled(), kDeviceWaitMs);
+  click(kIdPower);
+  QTRY_COMPARE_WITH_TIMEOUT(TheLink().IsPowered(), !powered, kDeviceWaitMs);
 }
 
 void MainWindowTest::enterInBeamFieldDeactivates() {
