@@ -22,7 +22,7 @@
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo::test {
 
@@ -59,18 +59,18 @@ inline QString ScreenshotPath(const char* name) {
 class PrivateRuntimeFolder {
  public:
   PrivateRuntimeFolder() {
-    if (!folder_.Path().empty())
-      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_.Path()));
+    if (!folder_.path().empty())
+      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_.path()));
   }
 
  private:
-  TempFolder folder_;
+  TempDir folder_;
 };
 
 class DialogFixture {
  public:
   void Init() {
-    folder_ = std::make_unique<TempFolder>();
+    folder_ = std::make_unique<TempDir>();
     recorder_ = std::make_unique<MessageRecorder>();
     sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
   }
@@ -90,8 +90,8 @@ class DialogFixture {
     std::string ini = "[CommSettings]\nDefaultPortName=" + std::string(port) +
                       "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n";
     StartupPaths paths;
-    paths.startDir = folder_->Path();
-    paths.programDir = folder_->Path();
+    paths.startDir = folder_->path();
+    paths.programDir = folder_->path();
     paths.programFileName = "lumokonf";
     paths.settingsFile = folder_->Write("lumokonf.ini", ini);
     if (!limits.empty()) folder_->Write("Limits.txt", limits);
@@ -143,7 +143,7 @@ class DialogFixture {
 
   int Result() const { return result_; }
 
-  std::unique_ptr<TempFolder> folder_;
+  std::unique_ptr<TempDir> folder_;
   std::unique_ptr<MessageRecorder> recorder_;
   std::unique_ptr<ScopedMessageSink> sink_;
   std::unique_ptr<gui::MainWindow> window_;

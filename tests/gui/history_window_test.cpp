@@ -21,7 +21,7 @@
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 using namespace lumo;
 using namespace lumo::gui;
@@ -54,14 +54,14 @@ class HistoryWindowTest : public QObject {
   void Open(const std::string& database);
   QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
 
-  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<test::TempDir> folder_;
   std::unique_ptr<MessageRecorder> recorder_;
   std::unique_ptr<ScopedMessageSink> sink_;
   std::unique_ptr<MainWindow> window_;
 };
 
 void HistoryWindowTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
+  folder_ = std::make_unique<test::TempDir>();
   recorder_ = std::make_unique<MessageRecorder>();
   sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
 }
@@ -80,8 +80,8 @@ void HistoryWindowTest::Open(const std::string& database) {
       "Language=English\n[History]\nDatabase=" +
       database + "\n";
   StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
+  paths.startDir = folder_->path();
+  paths.programDir = folder_->path();
   paths.programFileName = "lumokonf";
   paths.settingsFile = folder_->Write("lumokonf.ini", ini);
   SetCurrentStartupPaths(paths);
@@ -100,7 +100,7 @@ void HistoryWindowTest::Open(const std::string& database) {
 }
 
 void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
-  const std::string database = folder_->Path() + "history.sqlite";
+  const std::string database = folder_->path() + "history.sqlite";
   Open(database);
   // The read at detection is on record.
   QTRY_COMPARE_WITH_TIMEOUT(Records(database), int64_t{1}, kDeviceWaitMs);
@@ -162,10 +162,10 @@ void HistoryWindowTest::statusBarSaysHowManyWait() {
   QTRY_VERIFY_WITH_TIMEOUT(
       window_->Status().Status().contains(QStringLiteral("1 records wait for the history")),
       kDeviceWaitMs);
-  QTRY_COMPARE_WITH_TIMEOUT(Records(folder_->Path() + "junk-queue.sqlite"), int64_t{1},
+  QTRY_COMPARE_WITH_TIMEOUT(Records(folder_->path() + "junk-queue.sqlite"), int64_t{1},
                             kDeviceWaitMs);
   QVERIFY(window_->Status().Status().contains(QStringLiteral("1 records wait for the history")));
-  QCOMPARE(test::TempFolder::Read(junk), std::string(4096, 'j'));
+  QCOMPARE(test::lumo::test::ReadFile(junk), std::string(4096, 'j'));
 }
 
 int main(int argc, char** argv) {

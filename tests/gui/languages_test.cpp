@@ -71,8 +71,8 @@ void LanguagesTest::OpenExpert() {
       "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
       "Language=English\n";
   StartupPaths paths;
-  paths.startDir = fixture_.folder_->Path();
-  paths.programDir = fixture_.folder_->Path();
+  paths.startDir = fixture_.folder_->path();
+  paths.programDir = fixture_.folder_->path();
   paths.programFileName = "lumokonf";
   paths.settingsFile = fixture_.folder_->Write("lumokonf.ini", ini);
   paths.startFlags = kStartExpert;

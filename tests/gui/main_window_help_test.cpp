@@ -31,7 +31,7 @@
 #include "platform/message_box.h"
 #include "sim/pty_server.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 using namespace lumo;
 using namespace lumo::gui;
@@ -102,14 +102,14 @@ class MainWindowHelpTest : public QObject {
   void WaitForDevice();
 
   test::PrivateRuntimeFolder runtime_;  // the port locks of this process alone
-  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<test::TempDir> folder_;
   std::unique_ptr<MessageRecorder> recorder_;
   std::unique_ptr<ScopedMessageSink> sink_;
   std::unique_ptr<MainWindow> window_;
 };
 
 void MainWindowHelpTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
+  folder_ = std::make_unique<test::TempDir>();
   recorder_ = std::make_unique<MessageRecorder>();
   sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
 }
@@ -128,8 +128,8 @@ void MainWindowHelpTest::Open(const char* definition, const std::string& port, b
                           "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n"
                           "EnableToolTips=1\nQueryLeaveMode=0\n";
   StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
+  paths.startDir = folder_->path();
+  paths.programDir = folder_->path();
   paths.programFileName = "lumokonf";
   paths.settingsFile = folder_->Write("lumokonf.ini", ini);
   paths.startFlags = expert ? kStartExpert : 0;

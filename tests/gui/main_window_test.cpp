@@ -25,7 +25,7 @@
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 using namespace lumo;
 using namespace lumo::gui;
@@ -79,7 +79,7 @@ class MainWindowTest : public QObject {
   void WaitForDevice();
   QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
 
-  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<test::TempDir> folder_;
   std::unique_ptr<MessageRecorder> recorder_;
   std::unique_ptr<ScopedMessageSink> sink_;
   std::unique_ptr<MainWindow> window_;
@@ -87,7 +87,7 @@ class MainWindowTest : public QObject {
 };
 
 void MainWindowTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
+  folder_ = std::make_unique<test::TempDir>();
   recorder_ = std::make_unique<MessageRecorder>();
   sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
   quits_.clear();
@@ -105,8 +105,8 @@ void MainWindowTest::Open(const char* definition, const char* port, bool expert)
   std::string ini = "[CommSettings]\nDefaultPortName=" + std::string(port) +
                     "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\nQueryLeaveMode=1\n";
   StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
+  paths.startDir = folder_->path();
+  paths.programDir = folder_->path();
   paths.programFileName = "lumokonf";
   paths.settingsFile = folder_->Write("lumokonf.ini", ini);
   paths.startFlags = expert ? kStartExpert : 0;
@@ -258,7 +258,7 @@ void MainWindowTest::parameterFileOfWrongType() {
 void MainWindowTest::parameterFileRoundTrip() {
   Open("TG5.txt", "SIM:TG5");
   WaitForDevice();
-  QString saved = QString::fromStdString(folder_->Path() + "saved");
+  QString saved = QString::fromStdString(folder_->path() + "saved");
   FileDialogRequest asked;
   window_->SetFileDialogHook([&](const FileDialogRequest& request) -> std::optional<QString> {
     asked = request;
@@ -268,13 +268,13 @@ void MainWindowTest::parameterFileRoundTrip() {
   QVERIFY(asked.save);
   QCOMPARE(asked.title, QStringLiteral("Save parameter file"));
   QCOMPARE(asked.defaultSuffix, QStringLiteral("par"));
-  QCOMPARE(asked.directory, QString::fromStdString(folder_->Path()));
+  QCOMPARE(asked.directory, QString::fromStdString(folder_->path()));
   QVERIFY(asked.filter.contains(QStringLiteral("*.par *.kfg")));
   window_->Command(kIdLoadFile);
   QVERIFY(!asked.save);
   QCOMPARE(asked.title, QStringLiteral("Open parameter file"));
   // Saved once: the open dialog starts in the program folder too.
-  QCOMPARE(asked.directory, QString::fromStdString(folder_->Path()));
+  QCOMPARE(asked.directory, QString::fromStdString(folder_->path()));
   QCOMPARE(QString::fromStdString(window_->Table().LoadedFile()), saved + QStringLiteral(".par"));
   for (int row = 0; row < window_->Table().List()->RowCount(); ++row) {
     QCOMPARE(Cell(row, 3), Cell(row, 2));
@@ -377,11 +377,11 @@ void MainWindowTest::joystickNegativeCentres() {
     QVERIFY2(box.text.find("did not take") == std::string::npos, box.text.c_str());
   }
 
-  const QString saved = QString::fromStdString(folder_->Path() + "centres.par");
+  const QString saved = QString::fromStdString(folder_->path() + "centres.par");
   window_->SetFileDialogHook(
       [&](const FileDialogRequest&) -> std::optional<QString> { return saved; });
   QVERIFY(window_->SaveParameterFileCommand());
-  const std::string text = test::TempFolder::Read(saved.toStdString());
+  const std::string text = test::lumo::test::ReadFile(saved.toStdString());
   QVERIFY2(text.find("$(centrex) = -15") != std::string::npos, text.c_str());
   QVERIFY(text.find("$(centrey) = -20") != std::string::npos);
   // Another value in Edit, then the file's values copied back.

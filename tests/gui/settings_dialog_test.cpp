@@ -23,7 +23,7 @@
 #include "platform/message_box.h"
 #include "platform/port_watch.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 using namespace lumo;
 using namespace lumo::gui;
@@ -109,14 +109,14 @@ class SettingsDialogTest : public QObject {
   void UsePaths(const std::string& ini);
   void OpenWindow(const char* language, bool expert = false);
 
-  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<test::TempDir> folder_;
   std::unique_ptr<MessageRecorder> recorder_;
   std::unique_ptr<ScopedMessageSink> sink_;
   std::unique_ptr<MainWindow> window_;
 };
 
 void SettingsDialogTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
+  folder_ = std::make_unique<test::TempDir>();
   recorder_ = std::make_unique<MessageRecorder>();
   sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
   UsePaths("[Misc]\nLanguage=English\n");
@@ -134,8 +134,8 @@ void SettingsDialogTest::cleanup() {
 
 void SettingsDialogTest::UsePaths(const std::string& ini) {
   StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
+  paths.startDir = folder_->path();
+  paths.programDir = folder_->path();
   paths.programFileName = "lumokonf";
   paths.settingsFile = folder_->Write("lumokonf.ini", ini);
   SetCurrentStartupPaths(paths);
@@ -225,7 +225,7 @@ void SettingsDialogTest::portListFollowsAdapters() {
   QCOMPARE(dialog.PortBox().currentText(), QStringLiteral("/dev/ttyS0"));
 
   // A stored kernel name is the port of the stable name that leads to it, and no other.
-  const std::string dir = folder_->Path();
+  const std::string dir = folder_->path();
   std::ofstream(dir + "ttyUSB7") << "";
   std::ofstream(dir + "ttyUSB8") << "";
   QVERIFY(::symlink("ttyUSB7", (dir + "usb-Lumo_Adapter_7-if00-port0").c_str()) == 0);
@@ -312,7 +312,7 @@ void SettingsDialogTest::saveWritesLanguageAsListed() {
   dialog.PortBox().setCurrentIndex(0);
   static_cast<QPushButton*>(dialog.ControlById(kSetSave))->click();
   QVERIFY(dialog.isVisible());  // Save leaves the dialog open
-  const std::string file = test::TempFolder::Read(CurrentStartupPaths().settingsFile);
+  const std::string file = test::lumo::test::ReadFile(CurrentStartupPaths().settingsFile);
   QVERIFY(file.find("Language=English") != std::string::npos);
   // Read back without regard to case; "offline" is stored as no port.
   Settings read = DefaultSettings();
@@ -415,7 +415,7 @@ void SettingsDialogTest::lineTraceInExpertMode() {
     QVERIFY(plain.ControlById(kSetVerifyReads)->isHidden());
   }
   OpenWindow("English", true);
-  const std::string trace = folder_->Path() + "line.trace";
+  const std::string trace = folder_->path() + "line.trace";
   bool found = false;
   WhenModal<SettingsDialog>(
       [&trace](SettingsDialog* dialog) {
@@ -509,7 +509,7 @@ void SettingsDialogTest::appdefSaveDialog() {
   const std::string definition = folder_->Write(
       "jovix.txt",
       std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-  const QString target = QString::fromStdString(folder_->Path() + "lumokonf-jovix");
+  const QString target = QString::fromStdString(folder_->path() + "lumokonf-jovix");
   bool found = false;
   QStringList seen;
   WhenModal<NewProgramSaveDialog>(
@@ -523,7 +523,7 @@ void SettingsDialogTest::appdefSaveDialog() {
   const int written = RunNewConfigurator(definition);
   QVERIFY(found);
   QCOMPARE(written, 1);
-  QCOMPARE(seen, (QStringList{Msg("NEWAPP_TITLE"), QString::fromStdString(folder_->Path()),
+  QCOMPARE(seen, (QStringList{Msg("NEWAPP_TITLE"), QString::fromStdString(folder_->path()),
                               QStringLiteral("Executable files (*)"), QString()}));
   QVERIFY(QFileInfo(target).isExecutable());
   QCOMPARE(recorder_->Boxes().size(), size_t{1});
@@ -533,8 +533,8 @@ void SettingsDialogTest::appdefSaveDialog() {
 void SettingsDialogTest::helpManual() {
   // The built program finds its manual next to itself.
   const std::string programDir = LUMO_PROGRAM_DIR "/";
-  QCOMPARE(FindHelpFile(folder_->Path(), programDir, "lumokonf"), programDir + "lumokonf.htm");
-  const std::string manual = test::TempFolder::Read(programDir + "lumokonf.htm");
+  QCOMPARE(FindHelpFile(folder_->path(), programDir, "lumokonf"), programDir + "lumokonf.htm");
+  const std::string manual = test::lumo::test::ReadFile(programDir + "lumokonf.htm");
   QVERIFY(manual.find("dialout") != std::string::npos);
   QVERIFY(manual.find("lang=\"de\"") != std::string::npos);
 
@@ -542,7 +542,7 @@ void SettingsDialogTest::helpManual() {
   OpenWindow("English");
   QVERIFY(!window_->MenuAction(kIdHelp)->isEnabled());
   StartupPaths paths = CurrentStartupPaths();
-  paths.helpFile = folder_->Path() + "gone.htm";
+  paths.helpFile = folder_->path() + "gone.htm";
   SetCurrentStartupPaths(paths);
   window_->UpdateEnabling();
   QVERIFY(window_->MenuAction(kIdHelp)->isEnabled());
@@ -588,7 +588,7 @@ void SettingsDialogTest::demoFolderShowsEveryFeature() {
     folder_->Write("lumokonf.ini",
                    "[CommSettings]\r\nDefaultPortName=SIM:TG5\r\nEcho=0\r\n[Misc]\r\n"
                    "PropertiesOnStart=0\r\n");
-    StartupPaths paths = SettlePaths(folder_->Path(), LUMO_PROGRAM_DIR "/lumokonf");
+    StartupPaths paths = SettlePaths(folder_->path(), LUMO_PROGRAM_DIR "/lumokonf");
     paths.startFlags = expert ? kStartExpert : 0;
     SetCurrentStartupPaths(paths);
     LoadSettings(paths.settingsFile);

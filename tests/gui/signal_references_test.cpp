@@ -23,7 +23,7 @@
 #include "signal/references.h"
 #include "signal/signal_values.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 using namespace lumo;
 using namespace lumo::gui;
@@ -98,14 +98,14 @@ class SignalReferencesTest : public QObject {
   // Runs an in-place edit of the cell with the typed text, ended by Enter.
   void TypeIntoCell(ReferencesDialog& dialog, int column, int row, const QString& text);
 
-  std::unique_ptr<test::TempFolder> folder_;
+  std::unique_ptr<test::TempDir> folder_;
   std::unique_ptr<MessageRecorder> recorder_;
   std::unique_ptr<ScopedMessageSink> sink_;
   std::unique_ptr<MainWindow> window_;
 };
 
 void SignalReferencesTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
+  folder_ = std::make_unique<test::TempDir>();
   recorder_ = std::make_unique<MessageRecorder>();
   sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
 }
@@ -123,8 +123,8 @@ void SignalReferencesTest::Open(bool fp8) {
       "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
       "Language=English\n";
   StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
+  paths.startDir = folder_->path();
+  paths.programDir = folder_->path();
   paths.programFileName = "lumokonf";
   paths.settingsFile = folder_->Write("lumokonf.ini", ini);
   paths.startFlags = kStartExpert;

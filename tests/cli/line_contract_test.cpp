@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "../support/temp_dir.h"
+#include "tests/support/cli_run.h"
 
 extern char** environ;
 
@@ -25,27 +25,12 @@ namespace lumo {
 namespace {
 
 using test::ReadFile;
+using test::RunCli;
+using test::RunResult;
+using test::Simulator;
 using test::TempDir;
 using test::WriteFile;
 using Clock = std::chrono::steady_clock;
-
-struct RunResult {
-  int exitCode = -1;  // -1: ended by a signal
-  std::string out;
-  std::string err;
-};
-
-RunResult Cli(const TempDir& dir, const std::string& args, int limitSeconds = 120) {
-  const std::string command = "cd '" + dir.path() + "' && timeout " + std::to_string(limitSeconds) +
-                              " '" LUMO_CLI_PROGRAM "' " + args + " >'" + (dir / ".out") + "' 2>'" +
-                              (dir / ".err") + "'";
-  int status = std::system(command.c_str());
-  RunResult result;
-  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadFile(dir / ".out");
-  result.err = ReadFile(dir / ".err");
-  return result;
-}
 
 // lumokonf-cli with ARGS in the background, in dir; standard output to the file "out" or to
 // the write end of a pipe (outFd), standard error to dir/".err".
@@ -98,49 +83,6 @@ class Background {
   pid_t pid_ = -1;
 };
 
-// `lumokonf-cli --echo on simulate --device tg5 ARGS...`; the pty's path from its first line.
-class Simulator {
- public:
-  explicit Simulator(std::vector<std::string> extra = {}) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<std::string> args = {LUMO_CLI_PROGRAM, "--echo",   "on",
-                                     "simulate",       "--device", "tg5"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, LUMO_CLI_PROGRAM, &actions, nullptr, argv.data(), environ) != 0)
-      pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out_ = fdopen(fds[0], "r");
-    char line[512] = {};
-    if (out_ != nullptr && std::fgets(line, sizeof line, out_) != nullptr) {
-      path_ = line;
-      while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
-    }
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ != nullptr) std::fclose(out_);
-  }
-  const std::string& Path() const { return path_; }
-  std::string Port() const { return " --port '" + path_ + "'"; }
-
- private:
-  pid_t pid_ = -1;
-  FILE* out_ = nullptr;
-  std::string path_;
-};
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -157,7 +99,7 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 // device.par read from the in-process light curtain; changed.par with Maxdefect 3 and beams
 // 1-10;20, so that more than one page pair is written.
 void MakeFiles(const TempDir& dir) {
-  RunResult read = Cli(dir, "--echo off read --port SIM:TG5 --out device.par");
+  RunResult read = RunCli(dir, "--echo off read --port SIM:TG5 --out device.par");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   std::string file = ReadFile(dir / "device.par");
   ASSERT_NE(file.find("$(maxdef) = 2"), std::string::npos) << file;
@@ -185,8 +127,8 @@ bool AwaitText(const std::string& path, const std::string& text, std::chrono::se
 TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds130Or143) {
   TempDir dir;
   MakeFiles(dir);
-  Simulator sim;
-  ASSERT_FALSE(sim.Path().empty());
+  Simulator sim(test::SimulatedTg5());
+  ASSERT_FALSE(sim.path().empty());
   struct Case {
     int signal;
     int twice;
@@ -198,7 +140,7 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
   for (const Case c : {Case{SIGINT, 1, "changed.par", 130, 3, "-10;20"},
                        Case{SIGTERM, 0, "device.par", 143, 2, "-32"}}) {
     std::remove((dir / "w.trace").c_str());
-    Background write(dir, {"--lang", "en", "write", "--port", sim.Path(), "--file", c.file,
+    Background write(dir, {"--lang", "en", "write", "--port", sim.path(), "--file", c.file,
                            "--trace", "w.trace"});
     // The first erase ("e") of a page pair went out: stop now.
     ASSERT_TRUE(AwaitText(dir / "w.trace", "TX  65 ", std::chrono::seconds(30)))
@@ -216,7 +158,7 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
     // The read-back of every page pair was finished before the end.
     EXPECT_NE(ReadFile(dir / "w.trace").find("DN_WRITEEND"), std::string::npos);
 
-    RunResult read = Cli(dir, "read" + sim.Port() + " --json");
+    RunResult read = RunCli(dir, "read" + sim.Port() + " --json");
     ASSERT_EQ(read.exitCode, 0) << read.err;
     auto j = nlohmann::json::parse(read.out);
     EXPECT_EQ(ParameterValue(j, "$(maxdef)"), c.maxdef) << "the whole file was written";
@@ -227,13 +169,13 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
 TEST(CommandLineContract, AClosedOutputPipeNeverAbandonsAUnit) {
   TempDir dir;
   MakeFiles(dir);
-  Simulator sim({"--units", "1"});
-  ASSERT_FALSE(sim.Path().empty());
+  Simulator sim(test::SimulatedTg5({"--units", "1"}));
+  ASSERT_FALSE(sim.path().empty());
   int fds[2];
   // Close-on-exec: the program must not hold the read end itself.
   ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
   Background line(dir,
-                  {"write", "--port", sim.Path(), "--file", "changed.par", "--repeat", "--count",
+                  {"write", "--port", sim.path(), "--file", "changed.par", "--repeat", "--count",
                    "1", "--json-progress", "--log", "units.jsonl"},
                   fds[1]);
   close(fds[1]);
@@ -259,7 +201,7 @@ TEST(CommandLineContract, AFileIsCheckedWholeBeforeThePortOpens) {
   file += "NoSuchName = 3\r\n";
   WriteFile(dir / "bad.par", file);
   // Nothing is written: the port is never opened.
-  RunResult bad = Cli(dir, "--lang en write --port /dev/lumo-no-such-port --file bad.par");
+  RunResult bad = RunCli(dir, "--lang en write --port /dev/lumo-no-such-port --file bad.par");
   EXPECT_EQ(bad.exitCode, 1);
   for (const char* expected : {"$(relsch) = 999: out of range", "$(swap) = sideways: no such state",
                                "NoSuchName = 3: unknown parameter name", "bad.par:"})
@@ -268,16 +210,16 @@ TEST(CommandLineContract, AFileIsCheckedWholeBeforeThePortOpens) {
 
   WriteFile(dir / "abc.par",
             Replaced(ReadFile(dir / "changed.par"), "$(maxdef) = 3", "$(maxdef) = abc"));
-  RunResult abc = Cli(dir, "--lang en write --port SIM:TG5 --file abc.par");
+  RunResult abc = RunCli(dir, "--lang en write --port SIM:TG5 --file abc.par");
   EXPECT_EQ(abc.exitCode, 1) << "a value that is no number is not skipped silently";
   EXPECT_NE(abc.err.find("abc.par:"), std::string::npos) << abc.err;
   EXPECT_NE(abc.err.find("$(maxdef)"), std::string::npos) << abc.err;
 
-  RunResult skip = Cli(dir, "--lang en write --port SIM:TG5 --file bad.par --skip-invalid");
+  RunResult skip = RunCli(dir, "--lang en write --port SIM:TG5 --file bad.par --skip-invalid");
   EXPECT_EQ(skip.exitCode, 0) << skip.err;
   EXPECT_NE(skip.err.find("(skipped)"), std::string::npos) << skip.err;
 
-  RunResult missing = Cli(dir, "--lang en write --port SIM:TG5 --file x.par");
+  RunResult missing = RunCli(dir, "--lang en write --port SIM:TG5 --file x.par");
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("Error opening parameter file 'x.par': No such file"),
             std::string::npos)
@@ -288,9 +230,9 @@ TEST(CommandLineContract, RepeatFailsOnFewerUnitsNoFirstUnitAndUnwritableOutput)
   TempDir dir;
   MakeFiles(dir);
   {
-    Simulator sim({"--units", "1"});
-    RunResult fewer =
-        Cli(dir, "write" + sim.Port() + " --file changed.par --repeat --count 2 --json-progress");
+    Simulator sim(test::SimulatedTg5({"--units", "1"}));
+    RunResult fewer = RunCli(
+        dir, "write" + sim.Port() + " --file changed.par --repeat --count 2 --json-progress");
     EXPECT_EQ(fewer.exitCode, 1) << fewer.err;
     EXPECT_NE(fewer.err.find("stopped after 1 of 2 units"), std::string::npos) << fewer.err;
     int waiting = 0, removed = 0;
@@ -305,14 +247,14 @@ TEST(CommandLineContract, RepeatFailsOnFewerUnitsNoFirstUnitAndUnwritableOutput)
   // The joystick never sends the light curtain's prompt: --timeout bounds the first wait.
   auto started = Clock::now();
   RunResult none =
-      Cli(dir, "--lang en write --port SIM:JOVIX --file changed.par --repeat --timeout 2", 30);
+      RunCli(dir, "--lang en write --port SIM:JOVIX --file changed.par --repeat --timeout 2", 30);
   EXPECT_EQ(none.exitCode, 1) << none.err;
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(20));
   EXPECT_NE(none.err.find("no unit within 2 s"), std::string::npos) << none.err;
 
-  RunResult log = Cli(dir,
-                      "write --port SIM:TG5 --file changed.par --repeat --count 1 --log "
-                      "/dev/full");
+  RunResult log = RunCli(dir,
+                         "write --port SIM:TG5 --file changed.par --repeat --count 1 --log "
+                         "/dev/full");
   EXPECT_EQ(log.exitCode, 1) << log.err;
   EXPECT_NE(log.err.find("Cannot write the log file /dev/full"), std::string::npos) << log.err;
   const std::string full = "cd '" + dir.path() +
@@ -326,9 +268,9 @@ TEST(CommandLineContract, LogsCarryStableNamesNumbersAndStepsInOrder) {
   TempDir dir;
   MakeFiles(dir);
   RunResult run =
-      Cli(dir,
-          "--lang de write --port SIM:TG5 --file changed.par --repeat --count 1 "
-          "--json-progress --log units.csv --flash '" LUMO_EXAMPLES_DIR "/TG5_firmware.tg5'");
+      RunCli(dir,
+             "--lang de write --port SIM:TG5 --file changed.par --repeat --count 1 "
+             "--json-progress --log units.csv --flash '" LUMO_EXAMPLES_DIR "/TG5_firmware.tg5'");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> steps;
   nlohmann::json unit;
@@ -362,7 +304,7 @@ TEST(CommandLineContract, TheValueChecksumOfADeviceEqualsThatOfItsSavedFile) {
   TempDir dir;
   MakeFiles(dir);
   auto checksums = [&](const std::string& args) {
-    RunResult r = Cli(dir, "report " + args);
+    RunResult r = RunCli(dir, "report " + args);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return r.out.substr(r.out.find(": ") + 2);
   };
@@ -379,23 +321,23 @@ TEST(CommandLineContract, TheValueChecksumOfADeviceEqualsThatOfItsSavedFile) {
 
 TEST(CommandLineContract, UsageRules) {
   TempDir dir;
-  RunResult lateOption = Cli(dir, "read --port SIM:JOVIX --timeout 1 --lang de");
+  RunResult lateOption = RunCli(dir, "read --port SIM:JOVIX --timeout 1 --lang de");
   EXPECT_EQ(lateOption.exitCode, 1) << lateOption.err;
   EXPECT_NE(lateOption.err.find("Kein TG5"), std::string::npos) << lateOption.err;
   for (const char* timeout : {"inf", "0", "-1", "1e999", "nan"}) {
-    RunResult r = Cli(dir, std::string("read --port SIM:TG5 --timeout ") + timeout);
+    RunResult r = RunCli(dir, std::string("read --port SIM:TG5 --timeout ") + timeout);
     EXPECT_EQ(r.exitCode, 2) << timeout;
     EXPECT_LT(r.err.size(), 200u) << r.err;
   }
-  EXPECT_EQ(Cli(dir, "write --port SIM:TG5 --file a.par --count 2").exitCode, 2);
-  EXPECT_EQ(Cli(dir, "write --port SIM:TG5 --file a.par --log x.csv").exitCode, 2);
-  RunResult version = Cli(dir, "--version");
+  EXPECT_EQ(RunCli(dir, "write --port SIM:TG5 --file a.par --count 2").exitCode, 2);
+  EXPECT_EQ(RunCli(dir, "write --port SIM:TG5 --file a.par --log x.csv").exitCode, 2);
+  RunResult version = RunCli(dir, "--version");
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out.rfind("lumokonf-cli ", 0), 0u) << version.out;
-  RunResult unknown = Cli(dir, "frobnicate");
+  RunResult unknown = RunCli(dir, "frobnicate");
   EXPECT_EQ(unknown.exitCode, 2);
   EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos) << unknown.err;
-  RunResult help = Cli(dir, "--help");
+  RunResult help = RunCli(dir, "--help");
   for (const char* expected : {"130", "143", "SIGPIPE"})
     EXPECT_NE(help.out.find(expected), std::string::npos) << expected;
 }
