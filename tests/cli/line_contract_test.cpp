@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -65,6 +66,26 @@ class Background {
     }
   }
   void Signal(int signal) const { kill(pid_, signal); }
+  // Waits until the process has taken the signal (it is no longer pending there): one sent
+  // after this is delivered again, not merged into the first.
+  bool WaitTaken(int signal, std::chrono::seconds limit) const {
+    const uint64_t bit = uint64_t{1} << (signal - 1);
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+      uint64_t pending = 0;
+      int fields = 0;
+      for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
+          pending |= std::stoull(line.substr(7), nullptr, 16);
+          ++fields;
+        }
+      }
+      if (fields == 2 && (pending & bit) == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
   // The exit status, -1 when a signal ended the process, -2 when it did not end in time.
   int Wait(std::chrono::seconds limit) {
     const auto end = Clock::now() + limit;
@@ -148,7 +169,7 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
     write.Signal(c.signal);
     if (c.twice) {
       // Two signals sent at once would arrive as one.
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      ASSERT_TRUE(write.WaitTaken(c.signal, std::chrono::seconds(10)));
       write.Signal(c.signal);
     }
     EXPECT_EQ(write.Wait(std::chrono::seconds(60)), c.exitCode) << ReadFile(dir / ".err");

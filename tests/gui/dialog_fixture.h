@@ -22,18 +22,12 @@
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
+#include "tests/support/examples.h"
 #include "tests/support/temp_dir.h"
 
 namespace lumo::test {
 
 constexpr int kDeviceWaitMs = 20000;  // detection and exchanges on a loaded machine
-
-inline std::string ReadExample(const char* name) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The text with the first occurrence of from replaced by to (unchanged when from is missing).
 inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -102,8 +96,7 @@ class DialogFixture {
     QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
     window_ = std::make_unique<gui::MainWindow>();
     window_->SetQuitHook([](int) {});
-    std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + definition, std::ios::binary);
-    QVERIFY(window_->Initialise(ParseDefinitionFile(in)));
+    QVERIFY(window_->Initialise(test::ExampleDefinition(definition)));
     window_->show();
   }
 

@@ -21,6 +21,7 @@
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
+#include "tests/support/examples.h"
 #include "tests/support/temp_dir.h"
 
 using namespace lumo;
@@ -29,11 +30,6 @@ using namespace lumo::gui;
 namespace {
 
 constexpr int kDeviceWaitMs = 20000;
-
-std::unique_ptr<ParDef> Definition(const char* file) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
-  return ParseDefinitionFile(in);
-}
 
 int64_t Records(const std::string& file) {
   std::unique_ptr<HistoryStore> store;
@@ -92,7 +88,7 @@ void HistoryWindowTest::Open(const std::string& database) {
           nullptr);
   window_ = std::make_unique<MainWindow>();
   window_->SetQuitHook([](int) {});
-  QVERIFY(window_->Initialise(Definition("TG5.txt")));
+  QVERIFY(window_->Initialise(test::ExampleDefinition("TG5.txt")));
   window_->show();
   window_->FirstAction();
   QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);

@@ -85,8 +85,7 @@ void LanguagesTest::OpenExpert() {
   QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", options) != nullptr);
   fixture_.window_ = std::make_unique<MainWindow>();
   fixture_.window_->SetQuitHook([](int) {});
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/TG5.txt", std::ios::binary);
-  QVERIFY(fixture_.window_->Initialise(ParseDefinitionFile(in)));
+  QVERIFY(fixture_.window_->Initialise(test::ExampleDefinition("TG5.txt")));
   fixture_.window_->show();
   // Expert mode would open the settings first: the link is started directly.
   QVERIFY(fixture_.window_->StartLinkOnPort("SIM:TG5"));

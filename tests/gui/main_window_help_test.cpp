@@ -31,6 +31,7 @@
 #include "platform/message_box.h"
 #include "sim/pty_server.h"
 #include "sim/sim_port.h"
+#include "tests/support/examples.h"
 #include "tests/support/temp_dir.h"
 
 using namespace lumo;
@@ -143,8 +144,7 @@ void MainWindowHelpTest::Open(const char* definition, const std::string& port, b
   }
   window_ = std::make_unique<MainWindow>();
   window_->SetQuitHook([](int) {});
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + definition, std::ios::binary);
-  QVERIFY(window_->Initialise(ParseDefinitionFile(in)));
+  QVERIFY(window_->Initialise(test::ExampleDefinition(definition)));
   window_->show();
   window_->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(window_.get()));

@@ -25,6 +25,7 @@
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
+#include "tests/support/examples.h"
 #include "tests/support/temp_dir.h"
 
 using namespace lumo;
@@ -33,11 +34,6 @@ using namespace lumo::gui;
 namespace {
 
 constexpr int kDeviceWaitMs = 20000;  // detection, read and write on a loaded machine
-
-std::unique_ptr<ParDef> Definition(const char* file) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
-  return ParseDefinitionFile(in);
-}
 
 bool HasBox(const MessageRecorder& recorder, const char* msgId) {
   for (const MessageBoxRequest& box : recorder.Boxes()) {
@@ -119,7 +115,7 @@ void MainWindowTest::Open(const char* definition, const char* port, bool expert)
   QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
   window_ = std::make_unique<MainWindow>();
   window_->SetQuitHook([this](int code) { quits_.push_back(code); });
-  QVERIFY(window_->Initialise(Definition(definition)));
+  QVERIFY(window_->Initialise(test::ExampleDefinition(definition)));
   window_->show();
 }
 

@@ -23,6 +23,7 @@
 #include "platform/message_box.h"
 #include "platform/port_watch.h"
 #include "sim/sim_port.h"
+#include "tests/support/examples.h"
 #include "tests/support/temp_dir.h"
 
 using namespace lumo;
@@ -31,11 +32,6 @@ using namespace lumo::gui;
 namespace {
 
 constexpr int kModalWaitMs = 10000;  // a modal window shows up within this
-
-std::unique_ptr<ParDef> Definition(const char* file) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
-  return ParseDefinitionFile(in);
-}
 
 std::vector<PortEntry> TwoPorts() {
   return {{"/dev/ttyUSB0", "FTDI FT232R USB UART (A1B2C3)"},
@@ -155,7 +151,7 @@ void SettingsDialogTest::OpenWindow(const char* language, bool expert) {
   QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
   window_ = std::make_unique<MainWindow>();
   window_->SetQuitHook([](int) {});
-  QVERIFY(window_->Initialise(Definition("TG5.txt")));
+  QVERIFY(window_->Initialise(test::ExampleDefinition("TG5.txt")));
   window_->show();
   if (expert) return;  // expert mode would open the settings dialog first
   window_->FirstAction();
@@ -505,10 +501,7 @@ void SettingsDialogTest::appdefWithBadDefinition() {
 }
 
 void SettingsDialogTest::appdefSaveDialog() {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/Jovix.txt", std::ios::binary);
-  const std::string definition = folder_->Write(
-      "jovix.txt",
-      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  const std::string definition = folder_->Write("jovix.txt", test::ReadExample("Jovix.txt"));
   const QString target = QString::fromStdString(folder_->path() + "lumokonf-jovix");
   bool found = false;
   QStringList seen;
@@ -597,7 +590,7 @@ void SettingsDialogTest::demoFolderShowsEveryFeature() {
     QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
     window_ = std::make_unique<MainWindow>();
     window_->SetQuitHook([](int) {});
-    QVERIFY(window_->Initialise(Definition("TG5.txt")));
+    QVERIFY(window_->Initialise(test::ExampleDefinition("TG5.txt")));
     window_->show();
     std::vector<int> buttons = {kIdNormalMode, kIdSelfTest};
     if (expert) buttons.insert(buttons.end(), {kIdPower, kIdSignalTest, kIdFirmware});

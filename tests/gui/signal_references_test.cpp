@@ -23,6 +23,7 @@
 #include "signal/references.h"
 #include "signal/signal_values.h"
 #include "sim/sim_port.h"
+#include "tests/support/examples.h"
 #include "tests/support/temp_dir.h"
 
 using namespace lumo;
@@ -33,11 +34,6 @@ namespace {
 constexpr int kDeviceWaitMs = 20000;  // detection, read and write on a loaded machine
 constexpr int kFactorySw = 3;         // the simulated device's gains: SW 3, HW high
 constexpr uint8_t kGainBits = 0x1F;   // page 1 byte 0: SW in bits 0-3, HW in bit 4
-
-std::unique_ptr<ParDef> Definition(const char* file) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
-  return ParseDefinitionFile(in);
-}
 
 bool HasBox(const MessageRecorder& recorder, const char* msgId) {
   for (const MessageBoxRequest& box : recorder.Boxes()) {
@@ -137,7 +133,7 @@ void SignalReferencesTest::Open(bool fp8) {
   QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", options));
   window_ = std::make_unique<MainWindow>();
   window_->SetQuitHook([](int) {});
-  QVERIFY(window_->Initialise(Definition("TG5.txt")));
+  QVERIFY(window_->Initialise(test::ExampleDefinition("TG5.txt")));
   window_->show();
   // Expert mode would open the settings first: the link is started directly.
   QVERIFY(window_->StartLinkOnPort("SIM:TG5"));

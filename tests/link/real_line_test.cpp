@@ -25,69 +25,15 @@
 #include "selftest/limits.h"
 #include "selftest/selftest.h"
 #include "sim/sim_port.h"
+#include "tests/support/link_events.h"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// Every notification with its block; tests wait for one with a deadline.
-class Events : public NotificationSink {
- public:
-  void Notify(LinkEvent event) override {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-    changed_.notify_all();
-  }
-  size_t Mark() {
-    std::lock_guard lock(mutex_);
-    return events_.size();
-  }
-  // The first event after from with one of the codes; code -1 when none came in time.
-  LinkEvent WaitFor(std::initializer_list<int32_t> codes, size_t from,
-                    std::chrono::milliseconds limit = 30000ms) {
-    std::unique_lock lock(mutex_);
-    LinkEvent found;
-    found.code = -1;
-    changed_.wait_for(lock, limit, [&] {
-      for (size_t i = from; i < events_.size(); ++i) {
-        if (std::find(codes.begin(), codes.end(), events_[i].code) == codes.end()) continue;
-        found.code = events_[i].code;
-        found.value = events_[i].value;
-        found.block = std::move(events_[i].block);
-        return true;
-      }
-      return false;
-    });
-    return found;
-  }
-  int Count(int32_t code, size_t from) {
-    std::lock_guard lock(mutex_);
-    int count = 0;
-    for (size_t i = from; i < events_.size(); ++i) count += events_[i].code == code ? 1 : 0;
-    return count;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<LinkEvent> events_;
-};
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20000ms) {
-  const auto end = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
-bool Contains(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-         haystack.end();
-}
+using test::Contains;
+using test::WaitUntil;
 
 // ---- the matrix --------------------------------------------------------------------------------
 
@@ -195,7 +141,7 @@ class LineMatrix : public ::testing::TestWithParam<Cell> {
 
   MessageRecorder messages_;
   ScopedMessageSink scopedSink_{&messages_};
-  Events events_;
+  test::LinkEvents events_;
   DutLink link_;
   LimitTable table_;
   LimitRulesAdapter adapter_{table_};
@@ -367,7 +313,7 @@ class PacedLink : public ::testing::Test {
 
   MessageRecorder messages_;
   ScopedMessageSink scopedSink_{&messages_};
-  Events events_;
+  test::LinkEvents events_;
   LinkConfig config_;
   DutLink link_;
 };
@@ -447,7 +393,7 @@ TEST_F(PacedLink, CancelledUpdateOfADeviceWithItsOwnSupplyKeepsItInConfiguration
 // ---- reads show only what the device holds ------------------------------------------------
 
 // Reads every page again and answers whether the read was reported done.
-bool ReadAgain(DutLink& link, Events& events) {
+bool ReadAgain(DutLink& link, test::LinkEvents& events) {
   EXPECT_TRUE(WaitUntil([&] { return link.Mode() == MODE_IDLE; }));
   link.ResetPages(-1);
   const size_t mark = events.Mark();
