@@ -17,19 +17,13 @@
 namespace lumo {
 namespace {
 
+using test::Lines;
 using test::ReadFile;
 using test::RunCli;
 using test::RunResult;
 using test::Simulator;
 using test::TempDir;
 using test::WriteFile;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // A parameter file read from the in-process simulated light curtain, and the same with one
 // parameter changed.

@@ -4,8 +4,6 @@
 // `write --repeat`, its machine-readable logs, the report's checksums and the usage rules.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fcntl.h>
@@ -20,11 +18,10 @@
 
 #include "tests/support/cli_run.h"
 
-extern char** environ;
-
 namespace lumo {
 namespace {
 
+using test::Lines;
 using test::ReadFile;
 using test::RunCli;
 using test::RunResult;
@@ -32,84 +29,6 @@ using test::Simulator;
 using test::TempDir;
 using test::WriteFile;
 using Clock = std::chrono::steady_clock;
-
-// lumokonf-cli with ARGS in the background, in dir; standard output to the file "out" or to
-// the write end of a pipe (outFd), standard error to dir/".err".
-class Background {
- public:
-  Background(const TempDir& dir, std::vector<std::string> args, int outFd = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / ".err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (outFd >= 0) {
-      posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-    } else {
-      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir / ".out").c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    }
-    args.insert(args.begin(), LUMO_CLI_PROGRAM);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string cwd = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    if (posix_spawn(&pid_, LUMO_CLI_PROGRAM, &actions, nullptr, argv.data(), environ) != 0)
-      pid_ = -1;
-    std::filesystem::current_path(cwd);
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Background() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  void Signal(int signal) const { kill(pid_, signal); }
-  // Waits until the process has taken the signal (it is no longer pending there): one sent
-  // after this is delivered again, not merged into the first.
-  bool WaitTaken(int signal, std::chrono::seconds limit) const {
-    const uint64_t bit = uint64_t{1} << (signal - 1);
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-      uint64_t pending = 0;
-      int fields = 0;
-      for (std::string line; std::getline(status, line);) {
-        if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
-          pending |= std::stoull(line.substr(7), nullptr, 16);
-          ++fields;
-        }
-      }
-      if (fields == 2 && (pending & bit) == 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-  }
-  // The exit status, -1 when a signal ended the process, -2 when it did not end in time.
-  int Wait(std::chrono::seconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -2;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   size_t at = text.find(from);
@@ -161,8 +80,9 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
   for (const Case c : {Case{SIGINT, 1, "changed.par", 130, 3, "-10;20"},
                        Case{SIGTERM, 0, "device.par", 143, 2, "-32"}}) {
     std::remove((dir / "w.trace").c_str());
-    Background write(dir, {"--lang", "en", "write", "--port", sim.path(), "--file", c.file,
-                           "--trace", "w.trace"});
+    test::Process write({LUMO_CLI_PROGRAM, "--lang", "en", "write", "--port", sim.path(), "--file",
+                         c.file, "--trace", "w.trace"},
+                        dir / ".out", dir / ".err", dir.path());
     // The first erase ("e") of a page pair went out: stop now.
     ASSERT_TRUE(AwaitText(dir / "w.trace", "TX  65 ", std::chrono::seconds(30)))
         << ReadFile(dir / "w.trace");
@@ -195,10 +115,9 @@ TEST(CommandLineContract, AClosedOutputPipeNeverAbandonsAUnit) {
   int fds[2];
   // Close-on-exec: the program must not hold the read end itself.
   ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-  Background line(dir,
-                  {"write", "--port", sim.path(), "--file", "changed.par", "--repeat", "--count",
-                   "1", "--json-progress", "--log", "units.jsonl"},
-                  fds[1]);
+  test::Process line({LUMO_CLI_PROGRAM, "write", "--port", sim.path(), "--file", "changed.par",
+                      "--repeat", "--count", "1", "--json-progress", "--log", "units.jsonl"},
+                     "", dir / ".err", dir.path(), fds[1]);
   close(fds[1]);
   // Like `| head -1`: the first event is read, then the reader goes away.
   char c = 0;

@@ -14,6 +14,7 @@
 #include "app/translations.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
+#include "tests/support/flash_script.h"
 #include "tests/support/link_events.h"
 #include "tests/support/temp_dir.h"
 
@@ -21,7 +22,11 @@ namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
+using test::BlockImage;
 using test::Contains;
+using test::PromptScript;
+using test::ScriptedPrompt;
+using test::StreamImage;
 using test::WaitUntil;
 
 // The outcome of a flash run started after index from: DN_FLASHOK, DN_FLASHFAILED or DN_FLASHEND;
@@ -29,48 +34,6 @@ using test::WaitUntil;
 int32_t WaitOutcome(test::LinkEvents& events, size_t from,
                     std::chrono::milliseconds limit = test::kLinkWait) {
   return events.WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, from, limit).code;
-}
-
-// A prompt that answers as the test says, once it has been shown.
-struct PromptScript {
-  std::atomic<PromptAnswer> answer{PromptAnswer::None};
-  std::atomic<int> shown{0};
-  std::atomic<int> alive{0};
-  std::mutex mutex;
-  std::string title, text;
-};
-
-class ScriptedPrompt : public FlashPrompt {
- public:
-  explicit ScriptedPrompt(PromptScript& script) : script_(script) { ++script_.alive; }
-  ~ScriptedPrompt() override { --script_.alive; }
-  void Show(const std::string& title, const std::string& text) override {
-    std::lock_guard lock(script_.mutex);
-    script_.title = title;
-    script_.text = text;
-    ++script_.shown;
-  }
-  PromptAnswer Answer() override { return script_.answer.load(); }
-
- private:
-  PromptScript& script_;
-};
-
-std::shared_ptr<FirmwareImage> BlockImage(uint32_t blocks, uint8_t lead = 0x5A) {
-  auto image = std::make_shared<FirmwareImage>();
-  image->leadByte = lead;
-  image->blockCount = blocks;
-  for (uint32_t i = 0; i < blocks * kFlashBlockSize; ++i) {
-    image->data.push_back(static_cast<uint8_t>(i * 7 + 3));
-  }
-  return image;
-}
-
-std::shared_ptr<FirmwareImage> StreamImage(uint32_t bytes) {
-  auto image = std::make_shared<FirmwareImage>();
-  image->byteCount = bytes;
-  for (uint32_t i = 0; i < bytes; ++i) image->data.push_back(static_cast<uint8_t>('A' + i % 26));
-  return image;
 }
 
 class FlashTest : public ::testing::Test {

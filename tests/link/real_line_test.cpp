@@ -25,6 +25,7 @@
 #include "selftest/limits.h"
 #include "selftest/selftest.h"
 #include "sim/sim_port.h"
+#include "tests/support/flash_script.h"
 #include "tests/support/link_events.h"
 
 namespace lumo {
@@ -32,7 +33,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using test::BlockImage;
 using test::Contains;
+using test::PromptScript;
+using test::ScriptedPrompt;
+using test::StreamImage;
 using test::WaitUntil;
 
 // ---- the matrix --------------------------------------------------------------------------------
@@ -97,22 +102,6 @@ void PrintTo(const Cell& cell, std::ostream* out) {
 std::vector<Cell> Cells() {
   const char* mode = std::getenv("LUMO_LINE_MATRIX");
   return mode != nullptr && std::string(mode) == "full" ? FullCells() : SubsetCells();
-}
-
-std::shared_ptr<FirmwareImage> BlockImage(uint32_t blocks) {
-  auto image = std::make_shared<FirmwareImage>();
-  image->leadByte = 0x5A;
-  image->blockCount = blocks;
-  for (uint32_t i = 0; i < blocks * kFlashBlockSize; ++i)
-    image->data.push_back(static_cast<uint8_t>(i * 7 + 3));
-  return image;
-}
-
-std::shared_ptr<FirmwareImage> StreamImage(uint32_t bytes) {
-  auto image = std::make_shared<FirmwareImage>();
-  image->byteCount = bytes;
-  for (uint32_t i = 0; i < bytes; ++i) image->data.push_back(static_cast<uint8_t>('A' + i % 26));
-  return image;
 }
 
 class LineMatrix : public ::testing::TestWithParam<Cell> {
@@ -263,22 +252,6 @@ INSTANTIATE_TEST_SUITE_P(RealLine, LineMatrix, ::testing::ValuesIn(Cells()),
                          });
 
 // ---- failure paths on the paced line --------------------------------------------------------
-
-// A prompt that answers as the test says once it has been shown.
-struct PromptScript {
-  std::atomic<PromptAnswer> answer{PromptAnswer::None};
-  std::atomic<int> shown{0};
-};
-
-class ScriptedPrompt : public FlashPrompt {
- public:
-  explicit ScriptedPrompt(PromptScript& script) : script_(script) {}
-  void Show(const std::string&, const std::string&) override { ++script_.shown; }
-  PromptAnswer Answer() override { return script_.answer.load(); }
-
- private:
-  PromptScript& script_;
-};
 
 class PacedLink : public ::testing::Test {
  protected:
