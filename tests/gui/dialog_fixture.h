@@ -77,27 +77,38 @@ class DialogFixture {
     sim::ForgetSimulatedDevices();
   }
 
-  // The window for port (SIM:TG5 or SIM:JOVIX) with the definition; limits: the rules file's
-  // text ("" for none).
-  void Open(const char* definition, const char* port, const sim::SimOptions& options,
-            const std::string& limits) {
-    std::string ini = "[CommSettings]\nDefaultPortName=" + std::string(port) +
-                      "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n";
+  // The start folder with a settings file of the text ini, read as the program reads it at its
+  // start (settings, language, translations); flags: the start flags (kStartExpert).
+  void UseSettings(const std::string& ini, int flags = 0) {
     StartupPaths paths;
     paths.startDir = folder_->path();
     paths.programDir = folder_->path();
     paths.programFileName = "lumokonf";
     paths.settingsFile = folder_->Write("lumokonf.ini", ini);
-    if (!limits.empty()) folder_->Write("Limits.txt", limits);
+    paths.startFlags = flags;
     SetCurrentStartupPaths(paths);
     LoadSettings(paths.settingsFile);
     SelectLanguageByName(CurrentSettings().language);
     InitTranslations();
-    QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
+  }
+
+  // The main window with the example definition, shown; the link is not started.
+  void ShowWindow(const char* definition) {
     window_ = std::make_unique<gui::MainWindow>();
     window_->SetQuitHook([](int) {});
     QVERIFY(window_->Initialise(test::ExampleDefinition(definition)));
     window_->show();
+  }
+
+  // The window for port (SIM:TG5 or SIM:JOVIX) with the definition; limits: the rules file's
+  // text ("" for none).
+  void Open(const char* definition, const char* port, const sim::SimOptions& options,
+            const std::string& limits) {
+    UseSettings("[CommSettings]\nDefaultPortName=" + std::string(port) +
+                "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n");
+    if (!limits.empty()) folder_->Write("Limits.txt", limits);
+    QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
+    ShowWindow(definition);
   }
 
   void StartLink() { window_->FirstAction(); }

@@ -22,29 +22,15 @@
 #include "definitions/loader.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
+#include "gui/dialog_fixture.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
-#include "tests/support/examples.h"
-#include "tests/support/temp_dir.h"
 
 using namespace lumo;
 using namespace lumo::gui;
 
-namespace {
-
-constexpr int kDeviceWaitMs = 20000;  // detection, read and write on a loaded machine
-
-bool HasBox(const MessageRecorder& recorder, const char* msgId) {
-  for (const MessageBoxRequest& box : recorder.Boxes()) {
-    if (box.text == MsgText(msgId)) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
   void init();
@@ -72,57 +58,29 @@ class MainWindowTest : public QObject {
  private:
   // Builds the window for the device on port (SIM:TG5 or SIM:JOVIX) with the definition file.
   void Open(const char* definition, const char* port, bool expert = false);
-  void WaitForDevice();
   QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
 
-  std::unique_ptr<test::TempDir> folder_;
-  std::unique_ptr<MessageRecorder> recorder_;
-  std::unique_ptr<ScopedMessageSink> sink_;
-  std::unique_ptr<MainWindow> window_;
   std::vector<int> quits_;
 };
 
 void MainWindowTest::init() {
-  folder_ = std::make_unique<test::TempDir>();
-  recorder_ = std::make_unique<MessageRecorder>();
-  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+  Init();
   quits_.clear();
 }
 
 void MainWindowTest::cleanup() {
-  window_.reset();
-  sink_.reset();
-  recorder_.reset();
-  folder_.reset();
-  sim::ForgetSimulatedDevices();
+  Cleanup();
 }
 
 void MainWindowTest::Open(const char* definition, const char* port, bool expert) {
-  std::string ini = "[CommSettings]\nDefaultPortName=" + std::string(port) +
-                    "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\nQueryLeaveMode=1\n";
-  StartupPaths paths;
-  paths.startDir = folder_->path();
-  paths.programDir = folder_->path();
-  paths.programFileName = "lumokonf";
-  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
-  paths.startFlags = expert ? kStartExpert : 0;
-  SetCurrentStartupPaths(paths);
-  LoadSettings(paths.settingsFile);
-  SelectLanguageByName(CurrentSettings().language);
-  InitTranslations();
-  sim::SimOptions options = sim::DefaultOptions(
-      std::string(port) == "SIM:JOVIX" ? sim::DeviceKind::Jovix : sim::DeviceKind::Tg5);
-  QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
-  window_ = std::make_unique<MainWindow>();
+  UseSettings("[CommSettings]\nDefaultPortName=" + std::string(port) +
+                  "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\nQueryLeaveMode=1\n",
+              expert ? kStartExpert : 0);
+  const auto kind =
+      std::string(port) == "SIM:JOVIX" ? sim::DeviceKind::Jovix : sim::DeviceKind::Tg5;
+  QVERIFY(sim::PrepareSimulatedDevice(port, sim::DefaultOptions(kind)) != nullptr);
+  ShowWindow(definition);
   window_->SetQuitHook([this](int code) { quits_.push_back(code); });
-  QVERIFY(window_->Initialise(test::ExampleDefinition(definition)));
-  window_->show();
-}
-
-void MainWindowTest::WaitForDevice() {
-  window_->FirstAction();
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
-  QCoreApplication::processEvents();
 }
 
 void MainWindowTest::enablingBeforeAndAfterDetection() {
@@ -168,14 +126,14 @@ void MainWindowTest::writeReachesDevice() {
   QString wanted = Cell(row, 2);
   QVERIFY(wanted != Cell(row, 1));
   QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 1), wanted, kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 1), wanted, test::kDeviceWaitMs);
   // The simulated device holds the new value in its memory.
   std::vector<uint8_t> page = sim::SimulatedDevice("SIM:TG5")->Page(record->page);
   QVERIFY(record->offset < page.size());
   QCOMPARE(static_cast<int>(page[record->offset]),
            static_cast<int>(TheLink().CopyDeviceImage().bytes[record->page][record->offset]));
   QCOMPARE(DeviceValue(record), other);
-  QVERIFY(!HasBox(*recorder_, "ERRCONFWRITE"));
+  QVERIFY(!test::HasBox(*recorder_, "ERRCONFWRITE"));
 }
 
 void MainWindowTest::exitQueryRules() {
@@ -183,7 +141,7 @@ void MainWindowTest::exitQueryRules() {
   // No device, no changes: "Really exit?"; No keeps the program running.
   recorder_->QueueAnswer(MsgAnswer::No);
   QTest::keyClick(window_.get(), Qt::Key_Escape);
-  QVERIFY(HasBox(*recorder_, "QUERYENDSESSION"));
+  QVERIFY(test::HasBox(*recorder_, "QUERYENDSESSION"));
   QVERIFY(quits_.empty());
   // Closing through the frame asks the same and ends with code 0.
   recorder_->Clear();
@@ -196,7 +154,7 @@ void MainWindowTest::exitQueryRules() {
   recorder_->QueueAnswer(MsgAnswer::Yes);
   recorder_->QueueAnswer(MsgAnswer::Yes);
   window_->Command(kIdExit);
-  QVERIFY(HasBox(*recorder_, "QUERYLEAVEMODE"));
+  QVERIFY(test::HasBox(*recorder_, "QUERYLEAVEMODE"));
   QCOMPARE(quits_, (std::vector<int>{0, 1}));
   // The leave-on-exit flag was set: stopping the link sends the device back to normal mode.
   window_.reset();
@@ -218,8 +176,8 @@ void MainWindowTest::exitQueryWithChanges() {
   }
   recorder_->QueueAnswer(MsgAnswer::No);
   window_->Command(kIdQuit);
-  QVERIFY(HasBox(*recorder_, "QUERYDISCARDCHANGES"));
-  QVERIFY(!HasBox(*recorder_, "QUERYENDSESSION"));
+  QVERIFY(test::HasBox(*recorder_, "QUERYDISCARDCHANGES"));
+  QVERIFY(!test::HasBox(*recorder_, "QUERYENDSESSION"));
   QVERIFY(quits_.empty());
 }
 
@@ -362,12 +320,12 @@ void MainWindowTest::joystickNegativeCentres() {
   QCOMPARE(Cell(centreX, 2), QStringLiteral("-15"));
   QCOMPARE(Cell(centreY, 2), QStringLiteral("-20"));
   QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("-15"), kDeviceWaitMs);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreY, 1), QStringLiteral("-20"), kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("-15"), test::kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreY, 1), QStringLiteral("-20"), test::kDeviceWaitMs);
   std::vector<uint8_t> page = sim::SimulatedDevice("SIM:JOVIX")->Page(0);
   QCOMPARE(int(page[3]), 0xF1);
   QCOMPARE(int(page[4]), 0xEC);
-  QVERIFY(!HasBox(*recorder_, "ERRCONFWRITE"));
+  QVERIFY(!test::HasBox(*recorder_, "ERRCONFWRITE"));
   // The device took every value: nothing to report.
   for (const MessageBoxRequest& box : recorder_->Boxes()) {
     QVERIFY2(box.text.find("did not take") == std::string::npos, box.text.c_str());
@@ -418,10 +376,11 @@ void MainWindowTest::unpluggedAdapterReturns() {
   WaitForDevice();
   sim::UnplugSimulatedAdapter("SIM:TG5");
   QTRY_COMPARE_WITH_TIMEOUT(window_->Status().Status(),
-                            QStringLiteral("adapter unplugged: SIM:TG5"), kDeviceWaitMs);
+                            QStringLiteral("adapter unplugged: SIM:TG5"), test::kDeviceWaitMs);
   QVERIFY(!TheLink().InConfigMode());
   sim::PlugSimulatedAdapter("SIM:TG5");
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
+                           test::kDeviceWaitMs);
   QVERIFY(window_->Status().Status() != QStringLiteral("adapter unplugged: SIM:TG5"));
 }
 
@@ -599,7 +558,7 @@ void MainWindowTest::reportsValuesTheDeviceDidNotTake() {
   window_->UpdateEnabling();
   QCOMPARE(Cell(centreX, 2), QStringLiteral("-15"));
   QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("113"), kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("113"), test::kDeviceWaitMs);
   const std::string expected =
       FillText(MsgText("WRITE_NOTTAKEN"),
                {FillText(MsgText("WRITE_VALUELINE"), {"Centre X", "-15", "113"})});
@@ -610,8 +569,8 @@ void MainWindowTest::reportsValuesTheDeviceDidNotTake() {
         }
         return false;
       }(),
-      kDeviceWaitMs);
-  QVERIFY(!HasBox(*recorder_, "ERRCONFWRITE"));
+      test::kDeviceWaitMs);
+  QVERIFY(!test::HasBox(*recorder_, "ERRCONFWRITE"));
 }
 
 void MainWindowTest::screenshots() {

@@ -19,12 +19,11 @@
 #include "app/startup.h"
 #include "app/translations.h"
 #include "definitions/loader.h"
+#include "gui/dialog_fixture.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "platform/port_watch.h"
 #include "sim/sim_port.h"
-#include "tests/support/examples.h"
-#include "tests/support/temp_dir.h"
 
 using namespace lumo;
 using namespace lumo::gui;
@@ -78,7 +77,7 @@ void SetSettings(const std::function<void(Settings&)>& change) {
 
 }  // namespace
 
-class SettingsDialogTest : public QObject {
+class SettingsDialogTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
   void init();
@@ -102,57 +101,28 @@ class SettingsDialogTest : public QObject {
   void screenshots();
 
  private:
-  void UsePaths(const std::string& ini);
   void OpenWindow(const char* language, bool expert = false);
-
-  std::unique_ptr<test::TempDir> folder_;
-  std::unique_ptr<MessageRecorder> recorder_;
-  std::unique_ptr<ScopedMessageSink> sink_;
-  std::unique_ptr<MainWindow> window_;
 };
 
 void SettingsDialogTest::init() {
-  folder_ = std::make_unique<test::TempDir>();
-  recorder_ = std::make_unique<MessageRecorder>();
-  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
-  UsePaths("[Misc]\nLanguage=English\n");
+  Init();
+  UseSettings("[Misc]\nLanguage=English\n");
 }
 
 void SettingsDialogTest::cleanup() {
   ++gTestGeneration;
-  window_.reset();
-  sink_.reset();
-  recorder_.reset();
-  folder_.reset();
-  sim::ForgetSimulatedDevices();
+  Cleanup();
   SetCurrentSettings(DefaultSettings());
 }
 
-void SettingsDialogTest::UsePaths(const std::string& ini) {
-  StartupPaths paths;
-  paths.startDir = folder_->path();
-  paths.programDir = folder_->path();
-  paths.programFileName = "lumokonf";
-  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
-  SetCurrentStartupPaths(paths);
-  LoadSettings(paths.settingsFile);
-  SelectLanguageByName(CurrentSettings().language);
-  InitTranslations();
-}
-
 void SettingsDialogTest::OpenWindow(const char* language, bool expert) {
-  UsePaths(
+  UseSettings(
       "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
       "Language=" +
-      std::string(language) + "\n");
-  StartupPaths paths = CurrentStartupPaths();
-  paths.startFlags = expert ? kStartExpert : 0;
-  SetCurrentStartupPaths(paths);
+          std::string(language) + "\n",
+      expert ? kStartExpert : 0);
   QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
-  window_ = std::make_unique<MainWindow>();
-  window_->SetQuitHook([](int) {});
-  QVERIFY(window_->Initialise(test::ExampleDefinition("TG5.txt")));
-  window_->show();
+  ShowWindow("TG5.txt");
   if (expert) return;  // expert mode would open the settings dialog first
   window_->FirstAction();
   QVERIFY(TheLink().Mode() != MODE_OFF);
