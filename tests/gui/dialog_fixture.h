@@ -19,6 +19,8 @@
 #include "app/startup.h"
 #include "app/translations.h"
 #include "definitions/loader.h"
+#include "definitions/pardef.h"
+#include "definitions/setup.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
@@ -146,6 +148,19 @@ class DialogFixture {
   }
 
   int Result() const { return result_; }
+
+  // The first parameter of the current definition with at least two states, and its row in the
+  // table; null when there is none.
+  static PVar* FirstChoice(int* row = nullptr) {
+    ParDef* list = CurrentDefinition();
+    for (size_t i = 0; list != nullptr && i < list->Count(); ++i) {
+      PVar& record = list->records[i];
+      if (IsBracketed(&record) || record.states.size() < 2) continue;
+      if (row != nullptr) *row = static_cast<int>(i);
+      return &record;
+    }
+    return nullptr;
+  }
 
   std::unique_ptr<TempDir> folder_;
   std::unique_ptr<MessageRecorder> recorder_;

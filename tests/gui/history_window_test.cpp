@@ -74,16 +74,8 @@ void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
   QTRY_COMPARE_WITH_TIMEOUT(Records(database), int64_t{1}, test::kDeviceWaitMs);
 
   // A write that changes one parameter.
-  ParDef* list = CurrentDefinition();
   int row = -1;
-  PVar* record = nullptr;
-  for (size_t i = 0; i < list->Count() && record == nullptr; ++i) {
-    PVar& candidate = list->records[i];
-    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) {
-      record = &candidate;
-      row = static_cast<int>(i);
-    }
-  }
+  PVar* record = FirstChoice(&row);
   QVERIFY(record != nullptr);
   const QString original = Cell(row, 1);
   const int32_t before = DeviceValue(record);

@@ -202,11 +202,7 @@ void MainWindowHelpTest::enterRunsTheFocusedButton() {
   QVERIFY(link.Mode() != MODE_IDLE || !link.ConfigValid());
   QTRY_VERIFY_WITH_TIMEOUT(link.ConfigValid() && link.Mode() == MODE_IDLE, test::kDeviceWaitMs);
   // "write": an Edit value reaches the device.
-  PVar* record = nullptr;
-  for (size_t i = 0; i < CurrentDefinition()->Count() && record == nullptr; ++i) {
-    PVar& candidate = CurrentDefinition()->records[i];
-    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) record = &candidate;
-  }
+  PVar* record = FirstChoice();
   QVERIFY(record != nullptr);
   const int32_t other = record->states[0].value == DeviceValue(record) ? record->states[1].value
                                                                        : record->states[0].value;

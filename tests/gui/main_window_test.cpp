@@ -106,17 +106,9 @@ void MainWindowTest::enablingBeforeAndAfterDetection() {
 void MainWindowTest::writeReachesDevice() {
   Open("TG5.txt", "SIM:TG5");
   WaitForDevice();
-  ParDef* list = CurrentDefinition();
   // The first parameter with at least two states gets another state.
   int row = -1;
-  PVar* record = nullptr;
-  for (size_t i = 0; i < list->Count() && record == nullptr; ++i) {
-    PVar& candidate = list->records[i];
-    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) {
-      record = &candidate;
-      row = static_cast<int>(i);
-    }
-  }
+  PVar* record = FirstChoice(&row);
   QVERIFY(record != nullptr);
   int32_t before = DeviceValue(record);
   int32_t other =
