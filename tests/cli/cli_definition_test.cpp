@@ -117,13 +117,15 @@ TEST_F(CliTest, NewProgramUsesItsOwnDefinition) {
   ASSERT_TRUE(std::filesystem::exists(dir / "made"));
 
   TempDir elsewhere;  // no ParDef.txt here
-  RunResult own = test::RunCli(elsewhere, "definition --json", {.program = dir / "made"});
+  test::CliOptions madeProgram;
+  madeProgram.program = dir / "made";
+  RunResult own = test::RunCli(elsewhere, "definition --json", madeProgram);
   ASSERT_EQ(own.exitCode, 0) << own.err;
   EXPECT_EQ(nlohmann::json::parse(own.out)["displayName"], "Zweiter");
 
   // A ParDef.txt in the start directory comes first.
   WriteFile(elsewhere / "ParDef.txt", Definition("Dritter"));
-  RunResult start = test::RunCli(elsewhere, "definition --json", {.program = dir / "made"});
+  RunResult start = test::RunCli(elsewhere, "definition --json", madeProgram);
   ASSERT_EQ(start.exitCode, 0) << start.err;
   EXPECT_EQ(nlohmann::json::parse(start.out)["displayName"], "Dritter");
 }
@@ -142,10 +144,11 @@ TEST_F(CliTest, EveryCommandSpeaksTheChosenLanguage) {
   const std::string english = "Only '.txt' <30kB allowed as parameter definition file!\n";
   const std::string german = "Nur Dateien mit Endung '.txt' und <30kB sind zul\xC3\xA4ssig!\n";
   auto run = [&](const std::string& lang, const std::string& options) {
-    return test::RunCli(dir, options + " appdef def.dat --out x",
-                        {.environment = "LC_ALL= LC_MESSAGES= LANG=" + lang})
-        .err;
+    test::CliOptions locale;
+    locale.environment = "LC_ALL= LC_MESSAGES= LANG=" + lang;
+    return test::RunCli(dir, options + " appdef def.dat --out x", locale).err;
   };
+
   EXPECT_EQ(run("de_DE.UTF-8", ""), german);  // no settings file: the system's
   EXPECT_EQ(run("en_GB.UTF-8", ""), english);
   EXPECT_EQ(run("de_DE.UTF-8", "--lang en"), english);

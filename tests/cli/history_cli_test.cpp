@@ -23,9 +23,11 @@ using test::Simulator;
 using test::TempDir;
 
 // The program in the folder, with its own data folder (the default history and queues).
-RunResult RunCli(const TempDir& dir, const std::string& args) {
-  return test::RunCli(
-      dir, args, {.limitSeconds = 180, .environment = "XDG_DATA_HOME='" + dir.path() + "data'"});
+RunResult Cli(const TempDir& dir, const std::string& args) {
+  test::CliOptions options;
+  options.limitSeconds = 180;
+  options.environment = "XDG_DATA_HOME='" + dir.path() + "data'";
+  return test::RunCli(dir, args, options);
 }
 
 size_t CountLines(const std::string& text) {
@@ -36,15 +38,15 @@ size_t CountLines(const std::string& text) {
 
 TEST(HistoryCliTest, JobsAreRecordedAndAskedFor) {
   TempDir dir;
-  RunResult read = RunCli(dir, "--echo off read --port SIM:TG5 --out unit.par");
+  RunResult read = Cli(dir, "--echo off read --port SIM:TG5 --out unit.par");
   ASSERT_EQ(read.exitCode, 0) << read.err;
-  RunResult write = RunCli(dir, "--echo off write --port SIM:TG5 --file unit.par");
+  RunResult write = Cli(dir, "--echo off write --port SIM:TG5 --file unit.par");
   ASSERT_EQ(write.exitCode, 0) << write.err;
-  RunResult off = RunCli(dir, "--echo off --history off read --port SIM:TG5");
+  RunResult off = Cli(dir, "--echo off --history off read --port SIM:TG5");
   ASSERT_EQ(off.exitCode, 0) << off.err;
 
   // The default file in the data folder holds both jobs, newest first.
-  RunResult json = RunCli(dir, "history --unit 004711 --json");
+  RunResult json = Cli(dir, "history --unit 004711 --json");
   ASSERT_EQ(json.exitCode, 0) << json.err;
   auto records = nlohmann::json::parse(json.out);
   ASSERT_EQ(records.size(), 2u) << json.out;
@@ -56,13 +58,13 @@ TEST(HistoryCliTest, JobsAreRecordedAndAskedFor) {
   EXPECT_EQ(records[1]["identity"], "TG5 Lichtgitter SN 004711");
   EXPECT_EQ(records[1]["pagesBefore"], "");
 
-  RunResult csv = RunCli(dir, "history --file unit.par --csv");
+  RunResult csv = Cli(dir, "history --file unit.par --csv");
   ASSERT_EQ(csv.exitCode, 0) << csv.err;
   EXPECT_EQ(CountLines(csv.out), 2u) << csv.out;  // header and the write
-  EXPECT_EQ(RunCli(dir, "history --unit 999999").out, "");
-  EXPECT_EQ(RunCli(dir, "history --since 2001-02-30x").exitCode, 2);
+  EXPECT_EQ(Cli(dir, "history --unit 999999").out, "");
+  EXPECT_EQ(Cli(dir, "history --since 2001-02-30x").exitCode, 2);
 
-  RunResult report = RunCli(dir, "--lang en history --unit 004711 --report unit.html");
+  RunResult report = Cli(dir, "--lang en history --unit 004711 --report unit.html");
   ASSERT_EQ(report.exitCode, 0) << report.err;
   std::string html = lumo::test::ReadFile(dir.path() + "unit.html");
   EXPECT_NE(html.find("<h2>History</h2>"), std::string::npos);
@@ -72,7 +74,7 @@ TEST(HistoryCliTest, JobsAreRecordedAndAskedFor) {
 TEST(HistoryCliTest, SettingsFileChoosesTheHistory) {
   TempDir dir;
   dir.Write("lumokonf.ini", "[History]\r\nDatabase=" + dir.path() + "hall.sqlite\r\n");
-  ASSERT_EQ(RunCli(dir, "--echo off read --port SIM:TG5").exitCode, 0);
+  ASSERT_EQ(Cli(dir, "--echo off read --port SIM:TG5").exitCode, 0);
   std::unique_ptr<HistoryStore> store;
   ASSERT_TRUE(OpenSqliteHistory(dir.path() + "hall.sqlite", &store).Ok());
   EXPECT_EQ(store->Count(), 1);
@@ -82,7 +84,7 @@ TEST(HistoryCliTest, SettingsFileChoosesTheHistory) {
 TEST(HistoryCliTest, FailingHistoryIsReportedAndTheJobStillSucceeds) {
   TempDir dir;
   const std::string junk = dir.Write("junk.sqlite", std::string(8192, 'x'));
-  RunResult read = RunCli(dir, "--echo off --history junk.sqlite read --port SIM:TG5");
+  RunResult read = Cli(dir, "--echo off --history junk.sqlite read --port SIM:TG5");
   EXPECT_EQ(read.exitCode, 0) << read.err;
   EXPECT_NE(read.err.find("not a unit history"), std::string::npos) << read.err;
   EXPECT_NE(read.err.find("1 record waits"), std::string::npos) << read.err;
@@ -99,7 +101,7 @@ TEST(HistoryCliTest, ServerStoppedDuringALineRunGetsEveryUnitOnce) {
   std::string why;
   if (!server.Start(&why)) GTEST_SKIP() << "no PostgreSQL server: " << why;
   TempDir dir;
-  ASSERT_EQ(RunCli(dir, "--echo off --history off read --port SIM:TG5 --out unit.par").exitCode, 0);
+  ASSERT_EQ(Cli(dir, "--echo off --history off read --port SIM:TG5 --out unit.par").exitCode, 0);
   constexpr int kUnits = 4;
   Simulator sim(test::SimulatedTg5({"--units", std::to_string(kUnits)}));
   ASSERT_FALSE(sim.path().empty());
@@ -109,9 +111,9 @@ TEST(HistoryCliTest, ServerStoppedDuringALineRunGetsEveryUnitOnce) {
     // The server trusts its local users: the password is there only to be kept out of sight.
     std::string uri = server.Uri();
     uri.replace(uri.find("lumo@"), 5, "lumo:geheim@");
-    run = RunCli(dir, "--history '" + uri + "' write --port '" + sim.path() +
-                          "' --file unit.par --repeat --count " + std::to_string(kUnits) +
-                          " --log units.jsonl");
+    run = Cli(dir, "--history '" + uri + "' write --port '" + sim.path() +
+                       "' --file unit.par --repeat --count " + std::to_string(kUnits) +
+                       " --log units.jsonl");
   });
   auto logged = [&] { return CountLines(lumo::test::ReadFile(dir.path() + "units.jsonl")); };
   auto waitFor = [&](size_t units) {

@@ -185,9 +185,11 @@ TEST(CommandLineContract, RepeatFailsOnFewerUnitsNoFirstUnitAndUnwritableOutput)
     EXPECT_EQ(removed, 1);
   }
   // The joystick never sends the light curtain's prompt: --timeout bounds the first wait.
+  test::CliOptions shortLimit;
+  shortLimit.limitSeconds = 30;
   auto started = Clock::now();
-  RunResult none =
-      RunCli(dir, "--lang en write --port SIM:JOVIX --file changed.par --repeat --timeout 2", 30);
+  RunResult none = RunCli(
+      dir, "--lang en write --port SIM:JOVIX --file changed.par --repeat --timeout 2", shortLimit);
   EXPECT_EQ(none.exitCode, 1) << none.err;
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(20));
   EXPECT_NE(none.err.find("no unit within 2 s"), std::string::npos) << none.err;
