@@ -23,7 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::BlockImage;
-using test::Contains;
+using test::ContainsText;
 using test::PromptScript;
 using test::ScriptedPrompt;
 using test::StreamImage;
@@ -100,7 +100,7 @@ TEST_F(FlashTest, BlockImageThroughTheConfigurationFirmware) {
   EXPECT_EQ(record->kind, sim::BootLoaderKind::Block);
   EXPECT_EQ(record->lead, 0x5A);
   EXPECT_EQ(record->data, image->data);
-  EXPECT_TRUE(Contains(Line()->ProgramSent(), "!FlasH"));
+  EXPECT_TRUE(ContainsText(Line()->ProgramSent(), "!FlasH"));
   // The device starts its new firmware: the link looks for its prompt again.
   ASSERT_TRUE(events_.Saw(DN_IDLE, from));
   EXPECT_EQ(link_.DeviceState(), DEV_SEARCHING);
@@ -113,7 +113,7 @@ TEST_F(FlashTest, DeviceWithoutFirmwareGetsTheBlocksAtOnce) {
   size_t from = 0;
   ASSERT_EQ(Flash(BlockImage(2), from), DN_FLASHOK);
   EXPECT_EQ(events_.Values(DN_FLASHSTART, from), (std::vector<int32_t>{0, 0, 50}));
-  EXPECT_FALSE(Contains(Line()->ProgramSent(), "!FlasH"));
+  EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "!FlasH"));
   EXPECT_TRUE(WaitUntil([&] { return device->FlashCount() == 1; }));
   EXPECT_TRUE(device->FirmwarePresent());
 }
@@ -193,7 +193,7 @@ TEST_F(FlashTest, BlockImageForAStreamDeviceFailsBeforeAnyDot) {
   auto device = Start(sim::DeviceKind::Jovix);
   size_t from = 0;
   ASSERT_EQ(Flash(BlockImage(1), from), DN_FLASHFAILED);
-  EXPECT_FALSE(Contains(Line()->ProgramSent(), "."));
+  EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "."));
   EXPECT_EQ(device->FlashCount(), 0);
 }
 
@@ -213,7 +213,7 @@ TEST_F(FlashTest, NoDevicePromptCancelledEndsQuietly) {
   script_.answer = PromptAnswer::Cancel;
   EXPECT_EQ(WaitOutcome(events_, from), DN_FLASHEND);
   EXPECT_TRUE(WaitUntil([&] { return script_.alive.load() == 0; }));
-  EXPECT_FALSE(Contains(Line()->ProgramSent(), "!\r\n"));
+  EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "!\r\n"));
   EXPECT_TRUE(messages_.Boxes().empty());
   EXPECT_EQ(device->FlashCount(), 0);
 }
@@ -273,7 +273,7 @@ TEST_F(FlashTest, ImagesWithoutDataAreNeverSent) {
   size_t from = 0;
   EXPECT_EQ(Flash(broken, from), DN_FLASHFAILED);
   EXPECT_EQ(Flash(std::make_shared<FirmwareImage>(), from), DN_FLASHFAILED);
-  EXPECT_FALSE(Contains(Line()->ProgramSent(), "!FlasH"));
+  EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "!FlasH"));
   EXPECT_FALSE(RequestFlash(link_, nullptr));
 }
 

@@ -38,7 +38,7 @@ inline bool WaitUntil(const std::function<bool()>& condition,
 inline bool Contains(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& needle) {
   return std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end()) != bytes.end();
 }
-inline bool Contains(const std::vector<uint8_t>& bytes, const std::string& needle) {
+inline bool ContainsText(const std::vector<uint8_t>& bytes, const std::string& needle) {
   return std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end()) != bytes.end();
 }
 
