@@ -108,7 +108,7 @@ void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
   item->trigger();
   QCOMPARE(rows, 2);
   QCOMPARE(firstJob, QStringLiteral("write"));
-  QVERIFY2(changed.contains(FromCp1252(WithoutHotkeyMarks(NameCellText(list, record)))),
+  QVERIFY2(changed.contains(FromCp1252(WithoutHotkeyMarks(NameCellText(CurrentDefinition(), record)))),
            qPrintable(changed));
   QCOMPARE(Cell(row, 2), original);
   QCOMPARE(Cell(row, 1), written);
@@ -125,7 +125,7 @@ void HistoryWindowTest::statusBarSaysHowManyWait() {
   QTRY_COMPARE_WITH_TIMEOUT(Records(folder_->path() + "junk-queue.sqlite"), int64_t{1},
                             test::kDeviceWaitMs);
   QVERIFY(window_->Status().Status().contains(QStringLiteral("1 records wait for the history")));
-  QCOMPARE(test::lumo::test::ReadFile(junk), std::string(4096, 'j'));
+  QCOMPARE(test::ReadFile(junk), std::string(4096, 'j'));
 }
 
 int main(int argc, char** argv) {

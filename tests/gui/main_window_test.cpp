@@ -327,7 +327,7 @@ void MainWindowTest::joystickNegativeCentres() {
   window_->SetFileDialogHook(
       [&](const FileDialogRequest&) -> std::optional<QString> { return saved; });
   QVERIFY(window_->SaveParameterFileCommand());
-  const std::string text = test::lumo::test::ReadFile(saved.toStdString());
+  const std::string text = test::ReadFile(saved.toStdString());
   QVERIFY2(text.find("$(centrex) = -15") != std::string::npos, text.c_str());
   QVERIFY(text.find("$(centrey) = -20") != std::string::npos);
   // Another value in Edit, then the file's values copied back.

@@ -278,7 +278,7 @@ void SettingsDialogTest::saveWritesLanguageAsListed() {
   dialog.PortBox().setCurrentIndex(0);
   static_cast<QPushButton*>(dialog.ControlById(kSetSave))->click();
   QVERIFY(dialog.isVisible());  // Save leaves the dialog open
-  const std::string file = test::lumo::test::ReadFile(CurrentStartupPaths().settingsFile);
+  const std::string file = test::ReadFile(CurrentStartupPaths().settingsFile);
   QVERIFY(file.find("Language=English") != std::string::npos);
   // Read back without regard to case; "offline" is stored as no port.
   Settings read = DefaultSettings();
@@ -497,7 +497,7 @@ void SettingsDialogTest::helpManual() {
   // The built program finds its manual next to itself.
   const std::string programDir = LUMO_PROGRAM_DIR "/";
   QCOMPARE(FindHelpFile(folder_->path(), programDir, "lumokonf"), programDir + "lumokonf.htm");
-  const std::string manual = test::lumo::test::ReadFile(programDir + "lumokonf.htm");
+  const std::string manual = test::ReadFile(programDir + "lumokonf.htm");
   QVERIFY(manual.find("dialout") != std::string::npos);
   QVERIFY(manual.find("lang=\"de\"") != std::string::npos);
 
