@@ -124,6 +124,15 @@ class DialogFixture {
     QCoreApplication::processEvents();
   }
 
+  // The same in expert mode, where the first action would open the settings dialog: the link is
+  // started on the settings' port directly, as the dialog's Ok starts it.
+  void WaitForDeviceInExpertMode() {
+    QVERIFY(window_->StartLinkOnPort(CurrentSettings().defaultPortName));
+    QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
+                             kDeviceWaitMs);
+    QCoreApplication::processEvents();
+  }
+
   // Runs command; the next dialog of type D the window opens runs script inside its event loop
   // and is closed afterwards if the script left it open. Returns once that dialog closed.
   template <typename D>

@@ -108,8 +108,9 @@ void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
   item->trigger();
   QCOMPARE(rows, 2);
   QCOMPARE(firstJob, QStringLiteral("write"));
-  QVERIFY2(changed.contains(FromCp1252(WithoutHotkeyMarks(NameCellText(CurrentDefinition(), record)))),
-           qPrintable(changed));
+  QVERIFY2(
+      changed.contains(FromCp1252(WithoutHotkeyMarks(NameCellText(CurrentDefinition(), record)))),
+      qPrintable(changed));
   QCOMPARE(Cell(row, 2), original);
   QCOMPARE(Cell(row, 1), written);
   QVERIFY(recorder_->Boxes().empty());

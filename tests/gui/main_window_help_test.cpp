@@ -90,7 +90,6 @@ class MainWindowHelpTest : public QObject, private test::DialogFixture {
 
  private:
   void Open(const char* definition, const std::string& port, bool expert);
-  void WaitForDevice();
 
   test::PrivateRuntimeFolder runtime_;  // the port locks of this process alone
 };
@@ -118,19 +117,11 @@ void MainWindowHelpTest::Open(const char* definition, const std::string& port, b
   QVERIFY(QTest::qWaitForWindowActive(window_.get()));
 }
 
-void MainWindowHelpTest::WaitForDevice() {
-  // Expert mode would open the settings dialog first: the link starts as its Ok starts it.
-  QVERIFY(window_->StartLinkOnPort(CurrentSettings().defaultPortName));
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
-                           test::kDeviceWaitMs);
-  QCoreApplication::processEvents();
-}
-
 // Each widget answers its own tooltip and hint: a parameter row its description, a copy arrow
 // and the beam panel's buttons their texts; with tooltips off no tooltip shows, the hints stay.
 void MainWindowHelpTest::tooltipsAndHintsWhereThePointerIs() {
   Open("TG5.txt", "SIM:TG5", true);
-  WaitForDevice();
+  WaitForDeviceInExpertMode();
   ui::ListControl* list = window_->Table().List();
   QWidget* rows = list->viewport();
   const QString rowText =
@@ -179,7 +170,7 @@ void MainWindowHelpTest::tooltipsAndHintsWhereThePointerIs() {
 // Enter on Quit still asks.
 void MainWindowHelpTest::enterRunsTheFocusedButton() {
   Open("TG5.txt", "SIM:TG5", true);
-  WaitForDevice();
+  WaitForDeviceInExpertMode();
   auto tabTo = [](QWidget* target) {
     for (int i = 0; i < 80 && QApplication::focusWidget() != target; ++i) {
       QWidget* focus = QApplication::focusWidget();
@@ -329,7 +320,7 @@ void MainWindowHelpTest::picturesWithoutClippedTexts() {
   for (const char* port : {"SIM:TG5", "SIM:JOVIX"}) {
     const bool jovix = std::string(port) == "SIM:JOVIX";
     Open(jovix ? "Jovix.txt" : "TG5.txt", port, true);
-    WaitForDevice();
+    WaitForDeviceInExpertMode();
     for (const char* language : {"English", "German"}) {
       Settings settings = CurrentSettings();
       CopyField(settings.language, sizeof settings.language, language);

@@ -103,11 +103,7 @@ void SignalReferencesTest::Open(bool fp8) {
   options.fp8 = fp8;
   QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", options));
   ShowWindow("TG5.txt");
-  // Expert mode would open the settings first: the link is started directly.
-  QVERIFY(window_->StartLinkOnPort("SIM:TG5"));
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
-                           test::kDeviceWaitMs);
-  QCoreApplication::processEvents();
+  WaitForDeviceInExpertMode();
 }
 
 void SignalReferencesTest::signalTestShowsTheDeviceLive() {
