@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <thread>
 
-#include "tests/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
 
-using test::TempFolder;
+using test::TempDir;
 
 Settings ReadFrom(const std::string& path) {
   Settings s = DefaultSettings();
@@ -30,8 +30,8 @@ std::string Flags(const Settings& s) {
 }
 
 TEST(Settings, NoFileGivesTheDefaults) {
-  TempFolder dir;
-  Settings s = ReadFrom(dir.Path() + "absent.ini");
+  TempDir dir;
+  Settings s = ReadFrom(dir.path() + "absent.ini");
   EXPECT_STREQ(s.defaultPortName, "COM1:");
   EXPECT_STREQ(s.defaultKonfFile, "");
   EXPECT_STREQ(s.language, "NEUTRAL");
@@ -54,7 +54,7 @@ TEST(Settings, LanguageNamesInUpperCase) {
 }
 
 TEST(Settings, FlagsTextsAndLimits) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.Write(
       "s.ini", "[CommSettings]\nDefaultPortName=" + std::string(300, 'p') +
                    "\nEcho=5\nBeep=abc\n[Misc]\nDefaultKonfFile=" + std::string(300, 'f') +
@@ -70,31 +70,31 @@ TEST(Settings, FlagsTextsAndLimits) {
 }
 
 TEST(Settings, SaveWritesEveryKeyInOrderAndKeepsTheRest) {
-  TempFolder dir;
+  TempDir dir;
   Settings s = DefaultSettings();
   s.defaultPortName[0] = '\0';         // "offline"
   s.batch = kBatchOn | kBatchOffered;  // never written
   std::string path = dir.Write("s.ini", "; mine\n[Misc]\nLanguage=english\nExtra=keep\n");
   ASSERT_TRUE(WriteSettingsFile(path, s));
   EXPECT_EQ(
-      TempFolder::Read(path),
+      lumo::test::ReadFile(path),
       "; mine\n[Misc]\nLanguage=NEUTRAL\nExtra=keep\nDefaultKonfFile=\nAutoReadConf=1\n"
       "PropertiesOnStart=1\nAutoCopyConf=1\nEditAllRays=1\nEnableToolTips=1\n"
       "QueryLeaveMode=0\nTraceFile=\nVerifyReads=0\n\n[CommSettings]\nDefaultPortName=\nEcho=1\n"
       "Beep=0\n");
   EXPECT_STREQ(ReadFrom(path).defaultPortName, "");  // empty stays empty, not the default
-  EXPECT_FALSE(WriteSettingsFile(dir.Path() + "no/such/folder.ini", s));
+  EXPECT_FALSE(WriteSettingsFile(dir.path() + "no/such/folder.ini", s));
 }
 
 TEST(Settings, CurrentRecordKeepsBatchBitsAcrossLoadsAndThreads) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.Write("s.ini", "[CommSettings]\nEcho=5\n");
   SetCurrentSettings(DefaultSettings());
   SetBatchState(kBatchOffered, true);
   LoadSettings(path);
   EXPECT_EQ(CurrentSettings().batch, kBatchOffered);
   ASSERT_TRUE(SaveSettings(path));
-  EXPECT_NE(TempFolder::Read(path).find("Echo=1\n"), std::string::npos);  // "5" written as 1
+  EXPECT_NE(lumo::test::ReadFile(path).find("Echo=1\n"), std::string::npos);  // "5" written as 1
 
   std::thread writer([] {
     for (int i = 0; i < 2000; ++i) SetBatchState(kBatchOn, (i & 1) != 0);

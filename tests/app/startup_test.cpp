@@ -8,12 +8,12 @@
 
 #include <tuple>
 
-#include "tests/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
 
-using test::TempFolder;
+using test::TempDir;
 
 TEST(CommandLine, ExpertOnlyExactly) {
   EXPECT_TRUE(IsExpertCommandLine("-exp"));
@@ -86,8 +86,8 @@ TEST(Paths, SplitAndExtensions) {
 }
 
 TEST(Paths, SettingsAndHelpFileSearchOrder) {
-  TempFolder dir;
-  std::string start = dir.Path() + "start/", prog = dir.Path() + "prog/";
+  TempDir dir;
+  std::string start = dir.path() + "start/", prog = dir.path() + "prog/";
   std::filesystem::create_directories(start);
   std::filesystem::create_directories(prog);
   EXPECT_EQ(FindSettingsFile(start, prog, "lk"), start + "lk.ini");  // neither: start
@@ -100,7 +100,7 @@ TEST(Paths, SettingsAndHelpFileSearchOrder) {
 
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), "");
   // A system install: bin/ beside share/doc/lumokonf/, looked in last.
-  std::filesystem::create_directories(dir.Path() + "share/doc/lumokonf");
+  std::filesystem::create_directories(dir.path() + "share/doc/lumokonf");
   dir.Write("share/doc/lumokonf/lk.htm", "");
   EXPECT_EQ(FindHelpFile(start, prog, "lk.bin"), prog + "../share/doc/lumokonf/lk.htm");
   EXPECT_EQ(InstalledDataFile(prog, kInstalledDocFolder, "other.htm"), "");
@@ -117,10 +117,10 @@ TEST(Paths, SettingsAndHelpFileSearchOrder) {
 
 // Save dialogs start in a program folder the user may write to, else in the start folder.
 TEST(Paths, SaveDialogsStartWhereTheUserMayWrite) {
-  TempFolder dir;
+  TempDir dir;
   StartupPaths paths;
-  paths.startDir = dir.Path() + "start/";
-  paths.programDir = dir.Path() + "prog/";
+  paths.startDir = dir.path() + "start/";
+  paths.programDir = dir.path() + "prog/";
   std::filesystem::create_directories(paths.startDir);
   EXPECT_EQ(SaveDialogFolder(paths), paths.startDir);  // no such program folder
   std::filesystem::create_directories(paths.programDir);
@@ -133,7 +133,7 @@ TEST(Paths, SaveDialogsStartWhereTheUserMayWrite) {
   EXPECT_EQ(SaveDialogFolder(paths), geteuid() == 0 ? paths.programDir : paths.startDir);
   std::filesystem::permissions(paths.programDir, std::filesystem::perms::owner_all);
   dir.Write("file", "");
-  EXPECT_FALSE(FolderWritable(dir.Path() + "file"));  // a file is no folder
+  EXPECT_FALSE(FolderWritable(dir.path() + "file"));  // a file is no folder
   EXPECT_FALSE(FolderWritable(""));
 }
 

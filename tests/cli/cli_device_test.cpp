@@ -1,8 +1,5 @@
 // read, write and signal as separate processes, against `lumokonf-cli simulate` on a pty.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,83 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "../support/temp_dir.h"
 #include "definitions/embedded.h"
-
-extern char** environ;
+#include "tests/support/cli_run.h"
 
 namespace lumo {
 namespace {
 
 using test::ReadFile;
+using test::RunCli;
+using test::RunResult;
+using test::Simulator;
 using test::TempDir;
 using test::WriteFile;
-
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-RunResult Cli(const TempDir& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.path() + "' && '" LUMO_CLI_PROGRAM "' " + args + " >'" +
-                              (dir / ".out") + "' 2>'" + (dir / ".err") + "'";
-  int status = std::system(command.c_str());
-  RunResult result;
-  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadFile(dir / ".out");
-  result.err = ReadFile(dir / ".err");
-  return result;
-}
-
-// `lumokonf-cli simulate` in the background; the pty's path from its first line of output.
-// Started with "--echo on" unless other global options are given; startDir: the folder it is
-// started in (empty: the test's own).
-class Simulator {
- public:
-  explicit Simulator(const char* device, std::vector<std::string> globalOptions = {"--echo", "on"},
-                     const std::string& startDir = std::string()) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    if (!startDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, startDir.c_str());
-    std::vector<std::string> args{LUMO_CLI_PROGRAM};
-    args.insert(args.end(), globalOptions.begin(), globalOptions.end());
-    args.insert(args.end(), {"simulate", "--device", device});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, LUMO_CLI_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    FILE* out = fdopen(fds[0], "r");
-    char line[512] = {};
-    if (out != nullptr && std::fgets(line, sizeof line, out) != nullptr) {
-      path_ = line;
-      while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
-    }
-    out_ = out;
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-    if (out_ != nullptr) std::fclose(out_);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  pid_t pid_ = -1;
-  FILE* out_ = nullptr;
-  std::string path_;
-};
 
 nlohmann::json Parameter(const nlohmann::json& read, const std::string& name) {
   for (const auto& p : read["parameters"]) {
@@ -107,20 +39,20 @@ TEST(CliDevice, SimulatorAndProgramTakeTheEchoFromTheSameSettings) {
   for (const Case& c : {Case{nullptr}, Case{"[CommSettings]\r\nEcho=0\r\n"}}) {
     TempDir dir;
     if (c.settings != nullptr) WriteFile(dir / "lumokonf.ini", c.settings);
-    Simulator sim("tg5", {}, dir.path());
+    Simulator sim({"simulate", "--device", "tg5"}, dir.path());
     ASSERT_FALSE(sim.path().empty());
-    RunResult read = Cli(dir, "read --port '" + sim.path() + "' --json");
+    RunResult read = RunCli(dir, "read --port '" + sim.path() + "' --json");
     EXPECT_EQ(read.exitCode, 0) << (c.settings ? c.settings : "no settings") << read.err;
   }
 }
 
 TEST(CliDevice, ReadWriteAndReadBackAgainstTheSimulatedLightCurtain) {
   TempDir dir;
-  Simulator sim("tg5");
+  Simulator sim(test::SimulatedTg5());
   ASSERT_FALSE(sim.path().empty());
   const std::string port = " --port '" + sim.path() + "'";
 
-  RunResult read = Cli(dir, "read" + port + " --out device.par --json");
+  RunResult read = RunCli(dir, "read" + port + " --out device.par --json");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   auto j = nlohmann::json::parse(read.out);
   EXPECT_EQ(j["deviceType"], 1);
@@ -138,18 +70,18 @@ TEST(CliDevice, ReadWriteAndReadBackAgainstTheSimulatedLightCurtain) {
       std::regex_replace(file, std::regex("\\$\\(swap\\) = \\$\\(swapped\\)"), "$(swap) = normal");
   WriteFile(dir / "changed.par", file);
 
-  RunResult write = Cli(dir, "write" + port + " --file changed.par");
+  RunResult write = RunCli(dir, "write" + port + " --file changed.par");
   ASSERT_EQ(write.exitCode, 0) << write.err;
 
   // A new process reads what the device now holds.
-  read = Cli(dir, "read" + port + " --json");
+  read = RunCli(dir, "read" + port + " --json");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   j = nlohmann::json::parse(read.out);
   EXPECT_EQ(Parameter(j, "$(maxdef)")["value"], 3);
   EXPECT_EQ(Parameter(j, "$(swap)")["value"], 0);
   EXPECT_EQ(j["beams"], "-10;20");
 
-  RunResult signal = Cli(dir, "signal" + port + " --count 2");
+  RunResult signal = RunCli(dir, "signal" + port + " --count 2");
   ASSERT_EQ(signal.exitCode, 0) << signal.err;
   EXPECT_EQ(signal.out,
             "Synchronised, high gain, min 80, max 1600\n"
@@ -158,26 +90,26 @@ TEST(CliDevice, ReadWriteAndReadBackAgainstTheSimulatedLightCurtain) {
 
 TEST(CliDevice, RefusalsEndWithTheirMessageAndExitOne) {
   TempDir dir;
-  Simulator sim("tg5");
+  Simulator sim(test::SimulatedTg5());
   ASSERT_FALSE(sim.path().empty());
   const std::string port = " --port '" + sim.path() + "'";
 
   WriteFile(dir / "jovix.par", "[DUT] = \"Jovix\"\r\n");
-  RunResult wrong = Cli(dir, "--lang en write" + port + " --file jovix.par");
+  RunResult wrong = RunCli(dir, "--lang en write" + port + " --file jovix.par");
   EXPECT_EQ(wrong.exitCode, 1);
   EXPECT_NE(wrong.err.find("Parameter file is not suitable for this device (\"Jovix\")!"),
             std::string::npos)
       << wrong.err;
 
-  RunResult missing = Cli(dir, "--lang en write" + port + " --file nothere.par");
+  RunResult missing = RunCli(dir, "--lang en write" + port + " --file nothere.par");
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("Error opening parameter file"), std::string::npos) << missing.err;
 
-  RunResult noPort = Cli(dir, "--lang en read --port /dev/lumo-no-such-port --timeout 2");
+  RunResult noPort = RunCli(dir, "--lang en read --port /dev/lumo-no-such-port --timeout 2");
   EXPECT_EQ(noPort.exitCode, 1);
   EXPECT_NE(noPort.err.find("Couldn't open COM-Port"), std::string::npos) << noPort.err;
 
-  RunResult usage = Cli(dir, "read");
+  RunResult usage = RunCli(dir, "read");
   EXPECT_EQ(usage.exitCode, 2);
 }
 
@@ -186,7 +118,7 @@ TEST(CliDevice, RefusalsEndWithTheirMessageAndExitOne) {
 TEST(CliDevice, JoystickNegativeCentresAndRefusedValues) {
   TempDir dir;
   const std::string jovix = "--lang en --definition '" LUMO_EXAMPLES_DIR "/Jovix.txt' ";
-  RunResult read = Cli(dir, jovix + "read --port SIM:JOVIX --out device.par");
+  RunResult read = RunCli(dir, jovix + "read --port SIM:JOVIX --out device.par");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   EXPECT_NE(read.out.find("\nCentre X\t"), std::string::npos) << read.out;
   std::string file = ReadFile(dir / "device.par");
@@ -195,13 +127,13 @@ TEST(CliDevice, JoystickNegativeCentresAndRefusedValues) {
   file = std::regex_replace(file, std::regex("\\$\\(centrey\\) = -?[0-9]+"), "$(centrey) = -20");
   WriteFile(dir / "negative.par", file);
   // The write verifies the read-back itself: exit 0 only when -15 and -20 came back.
-  RunResult write = Cli(dir, jovix + "write --port SIM:JOVIX --file negative.par");
+  RunResult write = RunCli(dir, jovix + "write --port SIM:JOVIX --file negative.par");
   EXPECT_EQ(write.exitCode, 0) << write.err;
   EXPECT_EQ(write.err.find("???"), std::string::npos) << write.err;
 
   file = std::regex_replace(file, std::regex("\\$\\(gainx\\) = [0-9]+"), "$(gainx) = 999");
   WriteFile(dir / "toobig.par", file);
-  RunResult refused = Cli(dir, jovix + "write --port SIM:JOVIX --file toobig.par");
+  RunResult refused = RunCli(dir, jovix + "write --port SIM:JOVIX --file toobig.par");
   EXPECT_EQ(refused.exitCode, 1);
   // The file is checked before the device is touched: the line, the name and why.
   EXPECT_NE(refused.err.find("toobig.par:12: $(gainx) = 999: out of range"), std::string::npos)
@@ -214,7 +146,7 @@ TEST(CliDevice, JoystickNegativeCentresAndRefusedValues) {
 TEST(CliDevice, NoDeviceOnTheLineTimesOut) {
   TempDir dir;
   // The in-process simulated joystick never sends the light curtain's prompt.
-  RunResult r = Cli(dir, "--lang en read --port SIM:JOVIX --timeout 2");
+  RunResult r = RunCli(dir, "--lang en read --port SIM:JOVIX --timeout 2");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("No TG5"), std::string::npos) << r.err;
 }

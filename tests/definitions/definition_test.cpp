@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/message_box.h"
+#include "tests/support/examples.h"
 
 namespace lumo {
 namespace {
@@ -353,16 +354,8 @@ TEST(DefinitionHostile, PartOfAStream) {
   EXPECT_EQ(def, nullptr);
 }
 
-std::string ReadExample(const char* name) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST(ReferenceDefinitions, LightCurtain) {
-  const std::string text = ReadExample("TG5.txt");
-  EXPECT_EQ(text.size(), 4376u);
+  const std::string text = test::ReadExample("TG5.txt");
   auto def = Good(text);
   ASSERT_NE(def, nullptr);
   // Parameters in text order, then the bracketed lines in text order.
@@ -462,7 +455,7 @@ TEST(ReferenceDefinitions, LightCurtain) {
 }
 
 TEST(ReferenceDefinitions, Joystick) {
-  auto def = Good(ReadExample("Jovix.txt"));
+  auto def = Good(test::ReadExample("Jovix.txt"));
   ASSERT_NE(def, nullptr);
   EXPECT_STREQ(FindRecord(def.get(), "[DUT]")->description, "Jovix");
   EXPECT_NE(FindRecord(def.get(), "[Baudrate]"), nullptr);
@@ -479,7 +472,7 @@ TEST(ReferenceDefinitions, Joystick) {
 }
 
 TEST(ReferenceDefinitions, EveryTruncationIsHandled) {
-  const std::string text = ReadExample("TG5.txt");
+  const std::string text = test::ReadExample("TG5.txt");
   for (size_t n = 0; n < text.size(); n += 7) {
     Outcome out = Parse(text.substr(0, n));
     EXPECT_LE(out.boxes.size(), 1u) << n;

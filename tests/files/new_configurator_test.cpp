@@ -55,9 +55,11 @@ TEST(FilterDefinitionLines, LongLinesAreHandledWhole) {
   CheckFilter(std::string(2046, 'g') + "\nH\n", std::string(2046, 'g') + "\nH\n");
 }
 
-TEST(FilterDefinitionLines, ReferenceDefinitionHasItsKnownLength) {
-  std::string text = FilterDefinitionLines(ReadFile(LUMO_EXAMPLES_DIR "/TG5.txt"));
-  EXPECT_EQ(text.size(), 4376u);
+// A definition without comments or overlong lines passes unchanged.
+TEST(FilterDefinitionLines, ReferenceDefinitionPassesUnchanged) {
+  const std::string text = ReadFile(LUMO_EXAMPLES_DIR "/TG5.txt");
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(FilterDefinitionLines(text), text);
 }
 
 // ---- Writing ----

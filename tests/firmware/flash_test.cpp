@@ -14,112 +14,26 @@
 #include "app/translations.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
+#include "tests/support/flash_script.h"
+#include "tests/support/link_events.h"
 #include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
+using test::BlockImage;
+using test::ContainsText;
+using test::PromptScript;
+using test::ScriptedPrompt;
+using test::StreamImage;
+using test::WaitUntil;
 
-class Recorder : public NotificationSink {
- public:
-  void Notify(LinkEvent event) override {
-    std::lock_guard lock(mutex_);
-    events_.push_back({event.code, event.value});
-    changed_.notify_all();
-  }
-  // The first of the codes posted after index from, waiting up to the limit; -1 for none.
-  int32_t WaitFor(std::initializer_list<int32_t> codes, size_t from = 0,
-                  std::chrono::milliseconds limit = 30000ms) {
-    std::unique_lock lock(mutex_);
-    int32_t found = -1;
-    changed_.wait_for(lock, limit, [&] {
-      for (size_t i = from; i < events_.size() && found < 0; ++i) {
-        if (std::find(codes.begin(), codes.end(), events_[i].first) != codes.end()) {
-          found = events_[i].first;
-        }
-      }
-      return found >= 0;
-    });
-    return found;
-  }
-  int32_t WaitOutcome(size_t from, std::chrono::milliseconds limit = 30000ms) {
-    return WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, from, limit);
-  }
-  // The percentages of DN_FLASHSTART after index from.
-  std::vector<int32_t> Progress(size_t from) {
-    std::lock_guard lock(mutex_);
-    std::vector<int32_t> out;
-    for (size_t i = from; i < events_.size(); ++i) {
-      if (events_[i].first == DN_FLASHSTART) out.push_back(events_[i].second);
-    }
-    return out;
-  }
-  size_t Size() {
-    std::lock_guard lock(mutex_);
-    return events_.size();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::pair<int32_t, int32_t>> events_;
-};
-
-// A prompt that answers as the test says, once it has been shown.
-struct PromptScript {
-  std::atomic<PromptAnswer> answer{PromptAnswer::None};
-  std::atomic<int> shown{0};
-  std::atomic<int> alive{0};
-  std::mutex mutex;
-  std::string title, text;
-};
-
-class ScriptedPrompt : public FlashPrompt {
- public:
-  explicit ScriptedPrompt(PromptScript& script) : script_(script) { ++script_.alive; }
-  ~ScriptedPrompt() override { --script_.alive; }
-  void Show(const std::string& title, const std::string& text) override {
-    std::lock_guard lock(script_.mutex);
-    script_.title = title;
-    script_.text = text;
-    ++script_.shown;
-  }
-  PromptAnswer Answer() override { return script_.answer.load(); }
-
- private:
-  PromptScript& script_;
-};
-
-bool Contains(const std::vector<uint8_t>& haystack, const std::string& needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-         haystack.end();
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
-std::shared_ptr<FirmwareImage> BlockImage(uint32_t blocks, uint8_t lead = 0x5A) {
-  auto image = std::make_shared<FirmwareImage>();
-  image->leadByte = lead;
-  image->blockCount = blocks;
-  for (uint32_t i = 0; i < blocks * kFlashBlockSize; ++i) {
-    image->data.push_back(static_cast<uint8_t>(i * 7 + 3));
-  }
-  return image;
-}
-
-std::shared_ptr<FirmwareImage> StreamImage(uint32_t bytes) {
-  auto image = std::make_shared<FirmwareImage>();
-  image->byteCount = bytes;
-  for (uint32_t i = 0; i < bytes; ++i) image->data.push_back(static_cast<uint8_t>('A' + i % 26));
-  return image;
+// The outcome of a flash run started after index from: DN_FLASHOK, DN_FLASHFAILED or DN_FLASHEND;
+// -1 when none came within the limit.
+int32_t WaitOutcome(test::LinkEvents& events, size_t from,
+                    std::chrono::milliseconds limit = test::kLinkWait) {
+  return events.WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, from, limit).code;
 }
 
 class FlashTest : public ::testing::Test {
@@ -146,7 +60,7 @@ class FlashTest : public ::testing::Test {
     auto device = sim::PrepareSimulatedDevice(Name(), options);
     EXPECT_TRUE(link_.StartLink(Name(), &events_, config_));
     if (waitFor >= 0) {
-      EXPECT_EQ(events_.WaitFor({waitFor}), waitFor);
+      EXPECT_EQ(events_.WaitFor({waitFor}).code, waitFor);
     }
     if (waitFor == DN_READY) {
       EXPECT_TRUE(link_.InConfigMode());
@@ -159,14 +73,14 @@ class FlashTest : public ::testing::Test {
   // Requests the flash and waits for its outcome; from is the event index before the request.
   int32_t Flash(const std::shared_ptr<FirmwareImage>& image, size_t& from) {
     EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
-    from = events_.Size();
+    from = events_.Mark();
     EXPECT_TRUE(RequestFlash(link_, image));
-    return events_.WaitOutcome(from);
+    return WaitOutcome(events_, from);
   }
 
   MessageRecorder messages_;
   ScopedMessageSink scopedSink_{&messages_};
-  Recorder events_;
+  test::LinkEvents events_;
   PromptScript script_;
   LinkConfig config_;
   DutLink link_;
@@ -179,16 +93,16 @@ TEST_F(FlashTest, BlockImageThroughTheConfigurationFirmware) {
   auto image = BlockImage(3);
   size_t from = 0;
   ASSERT_EQ(Flash(image, from), DN_FLASHOK);
-  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 0, 33, 66}));
+  EXPECT_EQ(events_.Values(DN_FLASHSTART, from), (std::vector<int32_t>{0, 0, 33, 66}));
   ASSERT_TRUE(WaitUntil([&] { return device->FlashCount() == 1; }));
   auto record = device->LastFlash();
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->kind, sim::BootLoaderKind::Block);
   EXPECT_EQ(record->lead, 0x5A);
   EXPECT_EQ(record->data, image->data);
-  EXPECT_TRUE(Contains(Line()->ProgramSent(), "!FlasH"));
+  EXPECT_TRUE(ContainsText(Line()->ProgramSent(), "!FlasH"));
   // The device starts its new firmware: the link looks for its prompt again.
-  ASSERT_TRUE(events_.WaitFor({DN_IDLE}, from) == DN_IDLE);
+  ASSERT_TRUE(events_.Saw(DN_IDLE, from));
   EXPECT_EQ(link_.DeviceState(), DEV_SEARCHING);
   EXPECT_TRUE(messages_.Boxes().empty());
 }
@@ -198,8 +112,8 @@ TEST_F(FlashTest, DeviceWithoutFirmwareGetsTheBlocksAtOnce) {
   ASSERT_EQ(link_.DeviceState(), DEV_BOOTLOADER);
   size_t from = 0;
   ASSERT_EQ(Flash(BlockImage(2), from), DN_FLASHOK);
-  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 0, 50}));
-  EXPECT_FALSE(Contains(Line()->ProgramSent(), "!FlasH"));
+  EXPECT_EQ(events_.Values(DN_FLASHSTART, from), (std::vector<int32_t>{0, 0, 50}));
+  EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "!FlasH"));
   EXPECT_TRUE(WaitUntil([&] { return device->FlashCount() == 1; }));
   EXPECT_TRUE(device->FirmwarePresent());
 }
@@ -216,10 +130,10 @@ TEST_F(FlashTest, RefusedThirdBlockFailsAfterTwoBlocksOfProgress) {
   size_t from = 0;
   ASSERT_EQ(Flash(BlockImage(4), from), DN_FLASHFAILED);
   device->SetTraceSink(nullptr);
-  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 0, 25, 50}));
+  EXPECT_EQ(events_.Values(DN_FLASHSTART, from), (std::vector<int32_t>{0, 0, 25, 50}));
   EXPECT_EQ(device->FlashCount(), 0);
   // The boot loader still listens: a second attempt goes straight to it.
-  ASSERT_TRUE(events_.WaitFor({DN_IDLE}, from) == DN_IDLE);
+  ASSERT_TRUE(events_.Saw(DN_IDLE, from));
   EXPECT_EQ(link_.DeviceState(), DEV_BOOTLOADER);
   ASSERT_EQ(Flash(BlockImage(1), from), DN_FLASHOK);
   EXPECT_TRUE(WaitUntil([&] { return device->FlashCount() == 1; }));
@@ -239,18 +153,18 @@ TEST_F(FlashTest, BytesAfterTheLastBlockFail) {
   size_t from = 0;
   EXPECT_EQ(Flash(BlockImage(1), from), DN_FLASHFAILED);
   device->SetTraceSink(nullptr);
-  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 0}));
+  EXPECT_EQ(events_.Values(DN_FLASHSTART, from), (std::vector<int32_t>{0, 0}));
 }
 
 TEST_F(FlashTest, StreamImageForABlockLoaderSendsNothingMore) {
   auto device = Start(sim::DeviceKind::Tg5);
   size_t from = 0;
   ASSERT_EQ(Flash(StreamImage(40), from), DN_FLASHFAILED);
-  ASSERT_TRUE(events_.WaitFor({DN_IDLE}, from) == DN_IDLE);
+  ASSERT_TRUE(events_.Saw(DN_IDLE, from));
   std::vector<uint8_t> sent = Line()->ProgramSent();
   ASSERT_GE(sent.size(), 6u);
   EXPECT_EQ(std::string(sent.end() - 6, sent.end()), "!FlasH");
-  EXPECT_TRUE(events_.Progress(from).empty());
+  EXPECT_TRUE(events_.Values(DN_FLASHSTART, from).empty());
   EXPECT_EQ(link_.DeviceState(), DEV_BOOTLOADER);
   EXPECT_TRUE(link_.IsPowered());
 }
@@ -262,7 +176,7 @@ TEST_F(FlashTest, StreamImageWithAutomaticSupplyCycling) {
   auto image = StreamImage(40);
   size_t from = 0;
   ASSERT_EQ(Flash(image, from), DN_FLASHOK);
-  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 40, 80, 100}));
+  EXPECT_EQ(events_.Values(DN_FLASHSTART, from), (std::vector<int32_t>{0, 40, 80, 100}));
   auto record = device->LastFlash();
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->kind, sim::BootLoaderKind::Stream);
@@ -279,14 +193,14 @@ TEST_F(FlashTest, BlockImageForAStreamDeviceFailsBeforeAnyDot) {
   auto device = Start(sim::DeviceKind::Jovix);
   size_t from = 0;
   ASSERT_EQ(Flash(BlockImage(1), from), DN_FLASHFAILED);
-  EXPECT_FALSE(Contains(Line()->ProgramSent(), "."));
+  EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "."));
   EXPECT_EQ(device->FlashCount(), 0);
 }
 
 TEST_F(FlashTest, NoDevicePromptCancelledEndsQuietly) {
   auto device = Start(sim::DeviceKind::Jovix, false, -1);
   ASSERT_TRUE(WaitUntil([&] { return link_.IsPowered(); }));
-  size_t from = events_.Size();
+  size_t from = events_.Mark();
   ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
   ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
   {
@@ -297,9 +211,9 @@ TEST_F(FlashTest, NoDevicePromptCancelledEndsQuietly) {
   // A second request while the first runs is refused at once.
   EXPECT_FALSE(RequestFlash(link_, StreamImage(8)));
   script_.answer = PromptAnswer::Cancel;
-  EXPECT_EQ(events_.WaitOutcome(from), DN_FLASHEND);
+  EXPECT_EQ(WaitOutcome(events_, from), DN_FLASHEND);
   EXPECT_TRUE(WaitUntil([&] { return script_.alive.load() == 0; }));
-  EXPECT_FALSE(Contains(Line()->ProgramSent(), "!\r\n"));
+  EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "!\r\n"));
   EXPECT_TRUE(messages_.Boxes().empty());
   EXPECT_EQ(device->FlashCount(), 0);
 }
@@ -312,7 +226,7 @@ TEST_F(FlashTest, NoDevicePromptAnsweredCatchesTheBootLoader) {
   auto image = StreamImage(20);
   ASSERT_EQ(Flash(image, from), DN_FLASHOK);
   EXPECT_EQ(script_.shown.load(), 1);
-  EXPECT_EQ(events_.Progress(from), (std::vector<int32_t>{0, 80, 100}));
+  EXPECT_EQ(events_.Values(DN_FLASHSTART, from), (std::vector<int32_t>{0, 80, 100}));
   ASSERT_TRUE(device->LastFlash().has_value());
   EXPECT_EQ(device->LastFlash()->data, image->data);
 }
@@ -321,24 +235,24 @@ TEST_F(FlashTest, NoDevicePromptAnsweredCatchesTheBootLoader) {
 // dots into nothing until the user answers.
 TEST_F(FlashTest, AnAdapterUnpluggedDuringTheDotsFailsTheUpdate) {
   Start(sim::DeviceKind::Jovix, false, -1);
-  size_t from = events_.Size();
+  size_t from = events_.Mark();
   ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
   ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
   Line()->Vanish();
-  EXPECT_EQ(events_.WaitOutcome(from, 5000ms), DN_FLASHFAILED);
+  EXPECT_EQ(WaitOutcome(events_, from, 5000ms), DN_FLASHFAILED);
   EXPECT_TRUE(WaitUntil([&] { return script_.alive.load() == 0; }));
 }
 
 TEST_F(FlashTest, StoppingTheLinkEndsAWaitingPrompt) {
   Start(sim::DeviceKind::Jovix, false, -1);
-  size_t from = events_.Size();
+  size_t from = events_.Mark();
   ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
   ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
   auto begin = std::chrono::steady_clock::now();
   link_.StopLink();
   // StopLink lets a command run for 5 s before it asks the thread to end.
   EXPECT_LT(std::chrono::steady_clock::now() - begin, 9s);
-  EXPECT_EQ(events_.WaitOutcome(from, 100ms), DN_FLASHEND);
+  EXPECT_EQ(WaitOutcome(events_, from, 100ms), DN_FLASHEND);
   EXPECT_EQ(script_.alive.load(), 0);
 }
 
@@ -359,7 +273,7 @@ TEST_F(FlashTest, ImagesWithoutDataAreNeverSent) {
   size_t from = 0;
   EXPECT_EQ(Flash(broken, from), DN_FLASHFAILED);
   EXPECT_EQ(Flash(std::make_shared<FirmwareImage>(), from), DN_FLASHFAILED);
-  EXPECT_FALSE(Contains(Line()->ProgramSent(), "!FlasH"));
+  EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "!FlasH"));
   EXPECT_FALSE(RequestFlash(link_, nullptr));
 }
 

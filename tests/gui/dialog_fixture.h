@@ -19,21 +19,17 @@
 #include "app/startup.h"
 #include "app/translations.h"
 #include "definitions/loader.h"
+#include "definitions/pardef.h"
+#include "definitions/setup.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
+#include "tests/support/examples.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo::test {
 
 constexpr int kDeviceWaitMs = 20000;  // detection and exchanges on a loaded machine
-
-inline std::string ReadExample(const char* name) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The text with the first occurrence of from replaced by to (unchanged when from is missing).
 inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -59,18 +55,18 @@ inline QString ScreenshotPath(const char* name) {
 class PrivateRuntimeFolder {
  public:
   PrivateRuntimeFolder() {
-    if (!folder_.Path().empty())
-      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_.Path()));
+    if (!folder_.path().empty())
+      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_.path()));
   }
 
  private:
-  TempFolder folder_;
+  TempDir folder_;
 };
 
 class DialogFixture {
  public:
   void Init() {
-    folder_ = std::make_unique<TempFolder>();
+    folder_ = std::make_unique<TempDir>();
     recorder_ = std::make_unique<MessageRecorder>();
     sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
   }
@@ -83,28 +79,38 @@ class DialogFixture {
     sim::ForgetSimulatedDevices();
   }
 
-  // The window for port (SIM:TG5 or SIM:JOVIX) with the definition; limits: the rules file's
-  // text ("" for none).
-  void Open(const char* definition, const char* port, const sim::SimOptions& options,
-            const std::string& limits) {
-    std::string ini = "[CommSettings]\nDefaultPortName=" + std::string(port) +
-                      "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n";
+  // The start folder with a settings file of the text ini, read as the program reads it at its
+  // start (settings, language, translations); flags: the start flags (kStartExpert).
+  void UseSettings(const std::string& ini, int flags = 0) {
     StartupPaths paths;
-    paths.startDir = folder_->Path();
-    paths.programDir = folder_->Path();
+    paths.startDir = folder_->path();
+    paths.programDir = folder_->path();
     paths.programFileName = "lumokonf";
     paths.settingsFile = folder_->Write("lumokonf.ini", ini);
-    if (!limits.empty()) folder_->Write("Limits.txt", limits);
+    paths.startFlags = flags;
     SetCurrentStartupPaths(paths);
     LoadSettings(paths.settingsFile);
     SelectLanguageByName(CurrentSettings().language);
     InitTranslations();
-    QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
+  }
+
+  // The main window with the example definition, shown; the link is not started.
+  void ShowWindow(const char* definition) {
     window_ = std::make_unique<gui::MainWindow>();
     window_->SetQuitHook([](int) {});
-    std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + definition, std::ios::binary);
-    QVERIFY(window_->Initialise(ParseDefinitionFile(in)));
+    QVERIFY(window_->Initialise(test::ExampleDefinition(definition)));
     window_->show();
+  }
+
+  // The window for port (SIM:TG5 or SIM:JOVIX) with the definition; limits: the rules file's
+  // text ("" for none).
+  void Open(const char* definition, const char* port, const sim::SimOptions& options,
+            const std::string& limits) {
+    UseSettings("[CommSettings]\nDefaultPortName=" + std::string(port) +
+                "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n");
+    if (!limits.empty()) folder_->Write("Limits.txt", limits);
+    QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
+    ShowWindow(definition);
   }
 
   void StartLink() { window_->FirstAction(); }
@@ -113,6 +119,15 @@ class DialogFixture {
   // detection takes its time on the line) and the window has seen the notifications.
   void WaitForDevice() {
     StartLink();
+    QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
+                             kDeviceWaitMs);
+    QCoreApplication::processEvents();
+  }
+
+  // The same in expert mode, where the first action would open the settings dialog: the link is
+  // started on the settings' port directly, as the dialog's Ok starts it.
+  void WaitForDeviceInExpertMode() {
+    QVERIFY(window_->StartLinkOnPort(CurrentSettings().defaultPortName));
     QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
                              kDeviceWaitMs);
     QCoreApplication::processEvents();
@@ -143,7 +158,20 @@ class DialogFixture {
 
   int Result() const { return result_; }
 
-  std::unique_ptr<TempFolder> folder_;
+  // The first parameter of the current definition with at least two states, and its row in the
+  // table; null when there is none.
+  static PVar* FirstChoice(int* row = nullptr) {
+    ParDef* list = CurrentDefinition();
+    for (size_t i = 0; list != nullptr && i < list->Count(); ++i) {
+      PVar& record = list->records[i];
+      if (IsBracketed(&record) || record.states.size() < 2) continue;
+      if (row != nullptr) *row = static_cast<int>(i);
+      return &record;
+    }
+    return nullptr;
+  }
+
+  std::unique_ptr<TempDir> folder_;
   std::unique_ptr<MessageRecorder> recorder_;
   std::unique_ptr<ScopedMessageSink> sink_;
   std::unique_ptr<gui::MainWindow> window_;

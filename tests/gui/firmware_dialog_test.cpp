@@ -103,7 +103,7 @@ void FirmwareDialogTest::blockUpdateThenMismatchedImage() {
   QCOMPARE(requests_.size(), size_t{1});
   QCOMPARE(requests_[0].title, QStringLiteral("Select firmware file"));
   QVERIFY(requests_[0].selectedFilter.contains(QStringLiteral("*.*")));
-  QCOMPARE(requests_[0].directory, QString::fromStdString(fixture_.folder_->Path()));
+  QCOMPARE(requests_[0].directory, QString::fromStdString(fixture_.folder_->path()));
   QVERIFY(HasBox(*fixture_.recorder_, "FLASH_QOVERWRITE"));
   // Three blocks: 0 at the start, then 0, 33 and 66 after the blocks; never 100.
   QCOMPARE(shown_, (std::vector<int>{0, 0, 33, 66}));
@@ -151,7 +151,7 @@ void FirmwareDialogTest::streamUpdate() {
   std::optional<sim::FlashRecord> record = sim::SimulatedDevice("SIM:JOVIX")->LastFlash();
   QVERIFY(record.has_value());
   QCOMPARE(record->kind, sim::BootLoaderKind::Stream);
-  std::string bytes = TempFolder::Read(file);
+  std::string bytes = lumo::test::ReadFile(file);
   std::string expected;
   for (char c : bytes) {
     if (c != '\0' && c != '\r') expected += c;

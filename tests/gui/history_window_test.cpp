@@ -16,24 +16,17 @@
 #include "definitions/cell_text.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
+#include "gui/dialog_fixture.h"
 #include "history/history_store.h"
 #include "link/dut_link.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
 
 using namespace lumo;
 using namespace lumo::gui;
 
 namespace {
-
-constexpr int kDeviceWaitMs = 20000;
-
-std::unique_ptr<ParDef> Definition(const char* file) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
-  return ParseDefinitionFile(in);
-}
 
 int64_t Records(const std::string& file) {
   std::unique_ptr<HistoryStore> store;
@@ -42,7 +35,7 @@ int64_t Records(const std::string& file) {
 
 }  // namespace
 
-class HistoryWindowTest : public QObject {
+class HistoryWindowTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
   void init();
@@ -53,69 +46,36 @@ class HistoryWindowTest : public QObject {
  private:
   void Open(const std::string& database);
   QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
-
-  std::unique_ptr<test::TempFolder> folder_;
-  std::unique_ptr<MessageRecorder> recorder_;
-  std::unique_ptr<ScopedMessageSink> sink_;
-  std::unique_ptr<MainWindow> window_;
 };
 
 void HistoryWindowTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
-  recorder_ = std::make_unique<MessageRecorder>();
-  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+  Init();
 }
 
 void HistoryWindowTest::cleanup() {
-  window_.reset();
-  sink_.reset();
-  recorder_.reset();
-  folder_.reset();
-  sim::ForgetSimulatedDevices();
+  Cleanup();
 }
 
 void HistoryWindowTest::Open(const std::string& database) {
-  std::string ini =
+  UseSettings(
       "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
       "Language=English\n[History]\nDatabase=" +
-      database + "\n";
-  StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
-  paths.programFileName = "lumokonf";
-  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
-  SetCurrentStartupPaths(paths);
-  LoadSettings(paths.settingsFile);
-  SelectLanguageByName(CurrentSettings().language);
-  InitTranslations();
+      database + "\n");
   QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)) !=
           nullptr);
-  window_ = std::make_unique<MainWindow>();
-  window_->SetQuitHook([](int) {});
-  QVERIFY(window_->Initialise(Definition("TG5.txt")));
-  window_->show();
-  window_->FirstAction();
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
-  QCoreApplication::processEvents();
+  ShowWindow("TG5.txt");
+  WaitForDevice();
 }
 
 void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
-  const std::string database = folder_->Path() + "history.sqlite";
+  const std::string database = folder_->path() + "history.sqlite";
   Open(database);
   // The read at detection is on record.
-  QTRY_COMPARE_WITH_TIMEOUT(Records(database), int64_t{1}, kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Records(database), int64_t{1}, test::kDeviceWaitMs);
 
   // A write that changes one parameter.
-  ParDef* list = CurrentDefinition();
   int row = -1;
-  PVar* record = nullptr;
-  for (size_t i = 0; i < list->Count() && record == nullptr; ++i) {
-    PVar& candidate = list->records[i];
-    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) {
-      record = &candidate;
-      row = static_cast<int>(i);
-    }
-  }
+  PVar* record = FirstChoice(&row);
   QVERIFY(record != nullptr);
   const QString original = Cell(row, 1);
   const int32_t before = DeviceValue(record);
@@ -124,8 +84,8 @@ void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
   window_->UpdateEnabling();
   const QString written = Cell(row, 2);
   QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 1), written, kDeviceWaitMs);
-  QTRY_COMPARE_WITH_TIMEOUT(Records(database), int64_t{2}, kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 1), written, test::kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Records(database), int64_t{2}, test::kDeviceWaitMs);
 
   // File -> Unit history: newest first, the write names the parameter it changed; copying the
   // read's record takes the old value into the Edit column.
@@ -148,8 +108,9 @@ void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
   item->trigger();
   QCOMPARE(rows, 2);
   QCOMPARE(firstJob, QStringLiteral("write"));
-  QVERIFY2(changed.contains(FromCp1252(WithoutHotkeyMarks(NameCellText(list, record)))),
-           qPrintable(changed));
+  QVERIFY2(
+      changed.contains(FromCp1252(WithoutHotkeyMarks(NameCellText(CurrentDefinition(), record)))),
+      qPrintable(changed));
   QCOMPARE(Cell(row, 2), original);
   QCOMPARE(Cell(row, 1), written);
   QVERIFY(recorder_->Boxes().empty());
@@ -161,11 +122,11 @@ void HistoryWindowTest::statusBarSaysHowManyWait() {
   Open(junk);
   QTRY_VERIFY_WITH_TIMEOUT(
       window_->Status().Status().contains(QStringLiteral("1 records wait for the history")),
-      kDeviceWaitMs);
-  QTRY_COMPARE_WITH_TIMEOUT(Records(folder_->Path() + "junk-queue.sqlite"), int64_t{1},
-                            kDeviceWaitMs);
+      test::kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Records(folder_->path() + "junk-queue.sqlite"), int64_t{1},
+                            test::kDeviceWaitMs);
   QVERIFY(window_->Status().Status().contains(QStringLiteral("1 records wait for the history")));
-  QCOMPARE(test::TempFolder::Read(junk), std::string(4096, 'j'));
+  QCOMPARE(test::ReadFile(junk), std::string(4096, 'j'));
 }
 
 int main(int argc, char** argv) {

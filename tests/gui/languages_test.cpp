@@ -67,32 +67,15 @@ class LanguagesTest : public QObject {
 };
 
 void LanguagesTest::OpenExpert() {
-  std::string ini =
-      "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
-      "Language=English\n";
-  StartupPaths paths;
-  paths.startDir = fixture_.folder_->Path();
-  paths.programDir = fixture_.folder_->Path();
-  paths.programFileName = "lumokonf";
-  paths.settingsFile = fixture_.folder_->Write("lumokonf.ini", ini);
-  paths.startFlags = kStartExpert;
   fixture_.folder_->Write("Limits.txt", test::ReadExample("Limits_TG5.txt"));
-  SetCurrentStartupPaths(paths);
-  LoadSettings(paths.settingsFile);
-  SelectLanguageByName(CurrentSettings().language);
-  InitTranslations();
-  sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
-  QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", options) != nullptr);
-  fixture_.window_ = std::make_unique<MainWindow>();
-  fixture_.window_->SetQuitHook([](int) {});
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/TG5.txt", std::ios::binary);
-  QVERIFY(fixture_.window_->Initialise(ParseDefinitionFile(in)));
-  fixture_.window_->show();
-  // Expert mode would open the settings first: the link is started directly.
-  QVERIFY(fixture_.window_->StartLinkOnPort("SIM:TG5"));
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
-                           test::kDeviceWaitMs);
-  QCoreApplication::processEvents();
+  fixture_.UseSettings(
+      "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
+      "Language=English\n",
+      kStartExpert);
+  QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)) !=
+          nullptr);
+  fixture_.ShowWindow("TG5.txt");
+  fixture_.WaitForDeviceInExpertMode();
 }
 
 void LanguagesTest::Check(QWidget& window, LangId language, const char* name) {

@@ -31,21 +31,12 @@
 #include "platform/message_box.h"
 #include "sim/pty_server.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 using namespace lumo;
 using namespace lumo::gui;
 
 namespace {
-
-constexpr int kDeviceWaitMs = 20000;  // detection and exchanges on a loaded machine
-
-bool HasBox(const MessageRecorder& recorder, const char* msgId) {
-  for (const MessageBoxRequest& box : recorder.Boxes()) {
-    if (box.text == MsgText(msgId)) return true;
-  }
-  return false;
-}
 
 void SetTooltips(bool on) {
   Settings settings = CurrentSettings();
@@ -86,7 +77,7 @@ QString DialogText(int id) {
 
 }  // namespace
 
-class MainWindowHelpTest : public QObject {
+class MainWindowHelpTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
   void init();
@@ -99,69 +90,38 @@ class MainWindowHelpTest : public QObject {
 
  private:
   void Open(const char* definition, const std::string& port, bool expert);
-  void WaitForDevice();
 
   test::PrivateRuntimeFolder runtime_;  // the port locks of this process alone
-  std::unique_ptr<test::TempFolder> folder_;
-  std::unique_ptr<MessageRecorder> recorder_;
-  std::unique_ptr<ScopedMessageSink> sink_;
-  std::unique_ptr<MainWindow> window_;
 };
 
 void MainWindowHelpTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
-  recorder_ = std::make_unique<MessageRecorder>();
-  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+  Init();
 }
 
 void MainWindowHelpTest::cleanup() {
-  window_.reset();
-  sink_.reset();
-  recorder_.reset();
-  folder_.reset();
-  sim::ForgetSimulatedDevices();
+  Cleanup();
   QToolTip::hideText();
 }
 
 void MainWindowHelpTest::Open(const char* definition, const std::string& port, bool expert) {
-  const std::string ini = "[CommSettings]\nDefaultPortName=" + port +
-                          "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n"
-                          "EnableToolTips=1\nQueryLeaveMode=0\n";
-  StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
-  paths.programFileName = "lumokonf";
-  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
-  paths.startFlags = expert ? kStartExpert : 0;
-  SetCurrentStartupPaths(paths);
-  LoadSettings(paths.settingsFile);
-  SelectLanguageByName(CurrentSettings().language);
-  InitTranslations();
+  UseSettings("[CommSettings]\nDefaultPortName=" + port +
+                  "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n"
+                  "EnableToolTips=1\nQueryLeaveMode=0\n",
+              expert ? kStartExpert : 0);
   if (IsSimulatedPortName(port)) {
     const auto kind = port == "SIM:JOVIX" ? sim::DeviceKind::Jovix : sim::DeviceKind::Tg5;
     QVERIFY(sim::PrepareSimulatedDevice(port, sim::DefaultOptions(kind)) != nullptr);
   }
-  window_ = std::make_unique<MainWindow>();
-  window_->SetQuitHook([](int) {});
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + definition, std::ios::binary);
-  QVERIFY(window_->Initialise(ParseDefinitionFile(in)));
-  window_->show();
+  ShowWindow(definition);
   window_->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-}
-
-void MainWindowHelpTest::WaitForDevice() {
-  // Expert mode would open the settings dialog first: the link starts as its Ok starts it.
-  QVERIFY(window_->StartLinkOnPort(CurrentSettings().defaultPortName));
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
-  QCoreApplication::processEvents();
 }
 
 // Each widget answers its own tooltip and hint: a parameter row its description, a copy arrow
 // and the beam panel's buttons their texts; with tooltips off no tooltip shows, the hints stay.
 void MainWindowHelpTest::tooltipsAndHintsWhereThePointerIs() {
   Open("TG5.txt", "SIM:TG5", true);
-  WaitForDevice();
+  WaitForDeviceInExpertMode();
   ui::ListControl* list = window_->Table().List();
   QWidget* rows = list->viewport();
   const QString rowText =
@@ -210,7 +170,7 @@ void MainWindowHelpTest::tooltipsAndHintsWhereThePointerIs() {
 // Enter on Quit still asks.
 void MainWindowHelpTest::enterRunsTheFocusedButton() {
   Open("TG5.txt", "SIM:TG5", true);
-  WaitForDevice();
+  WaitForDeviceInExpertMode();
   auto tabTo = [](QWidget* target) {
     for (int i = 0; i < 80 && QApplication::focusWidget() != target; ++i) {
       QWidget* focus = QApplication::focusWidget();
@@ -223,20 +183,17 @@ void MainWindowHelpTest::enterRunsTheFocusedButton() {
     recorder_->Clear();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QCoreApplication::processEvents();
-    return !HasBox(*recorder_, "QUERYENDSESSION") && !HasBox(*recorder_, "QUERYDISCARDCHANGES");
+    return !test::HasBox(*recorder_, "QUERYENDSESSION") &&
+           !test::HasBox(*recorder_, "QUERYDISCARDCHANGES");
   };
   DutLink& link = TheLink();
   // "read": a fresh read of the parameters.
   QVERIFY(tabTo(window_->ControlById(kIdRead)));
   QVERIFY(enter());
   QVERIFY(link.Mode() != MODE_IDLE || !link.ConfigValid());
-  QTRY_VERIFY_WITH_TIMEOUT(link.ConfigValid() && link.Mode() == MODE_IDLE, kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(link.ConfigValid() && link.Mode() == MODE_IDLE, test::kDeviceWaitMs);
   // "write": an Edit value reaches the device.
-  PVar* record = nullptr;
-  for (size_t i = 0; i < CurrentDefinition()->Count() && record == nullptr; ++i) {
-    PVar& candidate = CurrentDefinition()->records[i];
-    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) record = &candidate;
-  }
+  PVar* record = FirstChoice();
   QVERIFY(record != nullptr);
   const int32_t other = record->states[0].value == DeviceValue(record) ? record->states[1].value
                                                                        : record->states[0].value;
@@ -244,13 +201,14 @@ void MainWindowHelpTest::enterRunsTheFocusedButton() {
   window_->UpdateEnabling();
   QVERIFY(tabTo(window_->ControlById(kIdWrite)));
   QVERIFY(enter());
-  QTRY_VERIFY_WITH_TIMEOUT(link.Mode() == MODE_IDLE && DeviceValue(record) == other, kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(link.Mode() == MODE_IDLE && DeviceValue(record) == other,
+                           test::kDeviceWaitMs);
   // "set": the range preset asks before it writes.
   static_cast<QLineEdit*>(window_->ControlById(kIdRangeField))->setText(QStringLiteral("2"));
   QVERIFY(tabTo(window_->ControlById(kIdRangeSet)));
   recorder_->QueueAnswer(MsgAnswer::No);
   QVERIFY(enter());
-  QVERIFY(HasBox(*recorder_, "SIG_QWRITE") || HasBox(*recorder_, "ERRSIG_MAXDISTANCE"));
+  QVERIFY(test::HasBox(*recorder_, "SIG_QWRITE") || test::HasBox(*recorder_, "ERRSIG_MAXDISTANCE"));
   // Enter on Quit is the exit question; the focused button's default is given back.
   QVERIFY(tabTo(window_->ControlById(kIdQuit)));
   recorder_->QueueAnswer(MsgAnswer::No);
@@ -258,7 +216,7 @@ void MainWindowHelpTest::enterRunsTheFocusedButton() {
   // "1 Normal operation": the device goes back to normal operation.
   QVERIFY(tabTo(window_->CommandButton(kIdNormalMode)));
   QVERIFY(enter());
-  QTRY_VERIFY_WITH_TIMEOUT(!link.InConfigMode(), kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!link.InConfigMode(), test::kDeviceWaitMs);
 }
 
 // Expert mode opens the settings dialog first; a stored pseudo-terminal, which the system's list
@@ -282,15 +240,15 @@ void MainWindowHelpTest::unlistedPortSurvivesOk() {
   });
   poll.start(20);
   window_->FirstAction();
-  QTRY_VERIFY_WITH_TIMEOUT(pressed, kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(pressed, test::kDeviceWaitMs);
   poll.stop();
   QCOMPARE(shown, QString::fromStdString(pty));
   QCOMPARE(std::string(CurrentSettings().defaultPortName), pty);
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().InConfigMode(), kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().InConfigMode(), test::kDeviceWaitMs);
   QCOMPARE(TheLink().PortName(), pty);
   QTRY_VERIFY_WITH_TIMEOUT(window_->Status().Status().contains(QString::fromStdString(pty)),
-                           kDeviceWaitMs);
-  QVERIFY(!HasBox(*recorder_, "ERRCOMOPENFAILED"));
+                           test::kDeviceWaitMs);
+  QVERIFY(!test::HasBox(*recorder_, "ERRCOMOPENFAILED"));
   window_.reset();  // the link ends before the pseudo-terminal goes
   server.Stop();
 }
@@ -362,7 +320,7 @@ void MainWindowHelpTest::picturesWithoutClippedTexts() {
   for (const char* port : {"SIM:TG5", "SIM:JOVIX"}) {
     const bool jovix = std::string(port) == "SIM:JOVIX";
     Open(jovix ? "Jovix.txt" : "TG5.txt", port, true);
-    WaitForDevice();
+    WaitForDeviceInExpertMode();
     for (const char* language : {"English", "German"}) {
       Settings settings = CurrentSettings();
       CopyField(settings.language, sizeof settings.language, language);

@@ -28,33 +28,15 @@
 #include "definitions/loader.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
+#include "gui/dialog_fixture.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
 
 using namespace lumo;
 using namespace lumo::gui;
 
-namespace {
-
-constexpr int kDeviceWaitMs = 20000;  // detection, read and write on a loaded machine
-
-std::unique_ptr<ParDef> Definition(const char* file) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
-  return ParseDefinitionFile(in);
-}
-
-bool HasBox(const MessageRecorder& recorder, const char* msgId) {
-  for (const MessageBoxRequest& box : recorder.Boxes()) {
-    if (box.text == MsgText(msgId)) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
   void init();
@@ -83,57 +65,29 @@ class MainWindowTest : public QObject {
  private:
   // Builds the window for the device on port (SIM:TG5 or SIM:JOVIX) with the definition file.
   void Open(const char* definition, const char* port, bool expert = false);
-  void WaitForDevice();
   QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
 
-  std::unique_ptr<test::TempFolder> folder_;
-  std::unique_ptr<MessageRecorder> recorder_;
-  std::unique_ptr<ScopedMessageSink> sink_;
-  std::unique_ptr<MainWindow> window_;
   std::vector<int> quits_;
 };
 
 void MainWindowTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
-  recorder_ = std::make_unique<MessageRecorder>();
-  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+  Init();
   quits_.clear();
 }
 
 void MainWindowTest::cleanup() {
-  window_.reset();
-  sink_.reset();
-  recorder_.reset();
-  folder_.reset();
-  sim::ForgetSimulatedDevices();
+  Cleanup();
 }
 
 void MainWindowTest::Open(const char* definition, const char* port, bool expert) {
-  std::string ini = "[CommSettings]\nDefaultPortName=" + std::string(port) +
-                    "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\nQueryLeaveMode=1\n";
-  StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
-  paths.programFileName = "lumokonf";
-  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
-  paths.startFlags = expert ? kStartExpert : 0;
-  SetCurrentStartupPaths(paths);
-  LoadSettings(paths.settingsFile);
-  SelectLanguageByName(CurrentSettings().language);
-  InitTranslations();
-  sim::SimOptions options = sim::DefaultOptions(
-      std::string(port) == "SIM:JOVIX" ? sim::DeviceKind::Jovix : sim::DeviceKind::Tg5);
-  QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
-  window_ = std::make_unique<MainWindow>();
+  UseSettings("[CommSettings]\nDefaultPortName=" + std::string(port) +
+                  "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\nQueryLeaveMode=1\n",
+              expert ? kStartExpert : 0);
+  const auto kind =
+      std::string(port) == "SIM:JOVIX" ? sim::DeviceKind::Jovix : sim::DeviceKind::Tg5;
+  QVERIFY(sim::PrepareSimulatedDevice(port, sim::DefaultOptions(kind)) != nullptr);
+  ShowWindow(definition);
   window_->SetQuitHook([this](int code) { quits_.push_back(code); });
-  QVERIFY(window_->Initialise(Definition(definition)));
-  window_->show();
-}
-
-void MainWindowTest::WaitForDevice() {
-  window_->FirstAction();
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
-  QCoreApplication::processEvents();
 }
 
 void MainWindowTest::enablingBeforeAndAfterDetection() {
@@ -159,17 +113,9 @@ void MainWindowTest::enablingBeforeAndAfterDetection() {
 void MainWindowTest::writeReachesDevice() {
   Open("TG5.txt", "SIM:TG5");
   WaitForDevice();
-  ParDef* list = CurrentDefinition();
   // The first parameter with at least two states gets another state.
   int row = -1;
-  PVar* record = nullptr;
-  for (size_t i = 0; i < list->Count() && record == nullptr; ++i) {
-    PVar& candidate = list->records[i];
-    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) {
-      record = &candidate;
-      row = static_cast<int>(i);
-    }
-  }
+  PVar* record = FirstChoice(&row);
   QVERIFY(record != nullptr);
   int32_t before = DeviceValue(record);
   int32_t other =
@@ -179,14 +125,14 @@ void MainWindowTest::writeReachesDevice() {
   QString wanted = Cell(row, 2);
   QVERIFY(wanted != Cell(row, 1));
   QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 1), wanted, kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 1), wanted, test::kDeviceWaitMs);
   // The simulated device holds the new value in its memory.
   std::vector<uint8_t> page = sim::SimulatedDevice("SIM:TG5")->Page(record->page);
   QVERIFY(record->offset < page.size());
   QCOMPARE(static_cast<int>(page[record->offset]),
            static_cast<int>(TheLink().CopyDeviceImage().bytes[record->page][record->offset]));
   QCOMPARE(DeviceValue(record), other);
-  QVERIFY(!HasBox(*recorder_, "ERRCONFWRITE"));
+  QVERIFY(!test::HasBox(*recorder_, "ERRCONFWRITE"));
 }
 
 void MainWindowTest::exitQueryRules() {
@@ -194,7 +140,7 @@ void MainWindowTest::exitQueryRules() {
   // No device, no changes: "Really exit?"; No keeps the program running.
   recorder_->QueueAnswer(MsgAnswer::No);
   QTest::keyClick(window_.get(), Qt::Key_Escape);
-  QVERIFY(HasBox(*recorder_, "QUERYENDSESSION"));
+  QVERIFY(test::HasBox(*recorder_, "QUERYENDSESSION"));
   QVERIFY(quits_.empty());
   // Closing through the frame asks the same and ends with code 0.
   recorder_->Clear();
@@ -207,7 +153,7 @@ void MainWindowTest::exitQueryRules() {
   recorder_->QueueAnswer(MsgAnswer::Yes);
   recorder_->QueueAnswer(MsgAnswer::Yes);
   window_->Command(kIdExit);
-  QVERIFY(HasBox(*recorder_, "QUERYLEAVEMODE"));
+  QVERIFY(test::HasBox(*recorder_, "QUERYLEAVEMODE"));
   QCOMPARE(quits_, (std::vector<int>{0, 1}));
   // The leave-on-exit flag was set: stopping the link sends the device back to normal mode.
   window_.reset();
@@ -229,8 +175,8 @@ void MainWindowTest::exitQueryWithChanges() {
   }
   recorder_->QueueAnswer(MsgAnswer::No);
   window_->Command(kIdQuit);
-  QVERIFY(HasBox(*recorder_, "QUERYDISCARDCHANGES"));
-  QVERIFY(!HasBox(*recorder_, "QUERYENDSESSION"));
+  QVERIFY(test::HasBox(*recorder_, "QUERYDISCARDCHANGES"));
+  QVERIFY(!test::HasBox(*recorder_, "QUERYENDSESSION"));
   QVERIFY(quits_.empty());
 }
 
@@ -265,7 +211,7 @@ void MainWindowTest::parameterFileOfWrongType() {
 void MainWindowTest::parameterFileRoundTrip() {
   Open("TG5.txt", "SIM:TG5");
   WaitForDevice();
-  QString saved = QString::fromStdString(folder_->Path() + "saved");
+  QString saved = QString::fromStdString(folder_->path() + "saved");
   FileDialogRequest asked;
   window_->SetFileDialogHook([&](const FileDialogRequest& request) -> std::optional<QString> {
     asked = request;
@@ -275,13 +221,13 @@ void MainWindowTest::parameterFileRoundTrip() {
   QVERIFY(asked.save);
   QCOMPARE(asked.title, QStringLiteral("Save parameter file"));
   QCOMPARE(asked.defaultSuffix, QStringLiteral("par"));
-  QCOMPARE(asked.directory, QString::fromStdString(folder_->Path()));
+  QCOMPARE(asked.directory, QString::fromStdString(folder_->path()));
   QVERIFY(asked.filter.contains(QStringLiteral("*.par *.kfg")));
   window_->Command(kIdLoadFile);
   QVERIFY(!asked.save);
   QCOMPARE(asked.title, QStringLiteral("Open parameter file"));
   // Saved once: the open dialog starts in the program folder too.
-  QCOMPARE(asked.directory, QString::fromStdString(folder_->Path()));
+  QCOMPARE(asked.directory, QString::fromStdString(folder_->path()));
   QCOMPARE(QString::fromStdString(window_->Table().LoadedFile()), saved + QStringLiteral(".par"));
   for (int row = 0; row < window_->Table().List()->RowCount(); ++row) {
     QCOMPARE(Cell(row, 3), Cell(row, 2));
@@ -471,22 +417,22 @@ void MainWindowTest::joystickNegativeCentres() {
   QCOMPARE(Cell(centreX, 2), QStringLiteral("-15"));
   QCOMPARE(Cell(centreY, 2), QStringLiteral("-20"));
   QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("-15"), kDeviceWaitMs);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreY, 1), QStringLiteral("-20"), kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("-15"), test::kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreY, 1), QStringLiteral("-20"), test::kDeviceWaitMs);
   std::vector<uint8_t> page = sim::SimulatedDevice("SIM:JOVIX")->Page(0);
   QCOMPARE(int(page[3]), 0xF1);
   QCOMPARE(int(page[4]), 0xEC);
-  QVERIFY(!HasBox(*recorder_, "ERRCONFWRITE"));
+  QVERIFY(!test::HasBox(*recorder_, "ERRCONFWRITE"));
   // The device took every value: nothing to report.
   for (const MessageBoxRequest& box : recorder_->Boxes()) {
     QVERIFY2(box.text.find("did not take") == std::string::npos, box.text.c_str());
   }
 
-  const QString saved = QString::fromStdString(folder_->Path() + "centres.par");
+  const QString saved = QString::fromStdString(folder_->path() + "centres.par");
   window_->SetFileDialogHook(
       [&](const FileDialogRequest&) -> std::optional<QString> { return saved; });
   QVERIFY(window_->SaveParameterFileCommand());
-  const std::string text = test::TempFolder::Read(saved.toStdString());
+  const std::string text = test::ReadFile(saved.toStdString());
   QVERIFY2(text.find("$(centrex) = -15") != std::string::npos, text.c_str());
   QVERIFY(text.find("$(centrey) = -20") != std::string::npos);
   // Another value in Edit, then the file's values copied back.
@@ -527,10 +473,11 @@ void MainWindowTest::unpluggedAdapterReturns() {
   WaitForDevice();
   sim::UnplugSimulatedAdapter("SIM:TG5");
   QTRY_COMPARE_WITH_TIMEOUT(window_->Status().Status(),
-                            QStringLiteral("adapter unplugged: SIM:TG5"), kDeviceWaitMs);
+                            QStringLiteral("adapter unplugged: SIM:TG5"), test::kDeviceWaitMs);
   QVERIFY(!TheLink().InConfigMode());
   sim::PlugSimulatedAdapter("SIM:TG5");
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
+                           test::kDeviceWaitMs);
   QVERIFY(window_->Status().Status() != QStringLiteral("adapter unplugged: SIM:TG5"));
 }
 
@@ -708,7 +655,7 @@ void MainWindowTest::reportsValuesTheDeviceDidNotTake() {
   window_->UpdateEnabling();
   QCOMPARE(Cell(centreX, 2), QStringLiteral("-15"));
   QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("113"), kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(centreX, 1), QStringLiteral("113"), test::kDeviceWaitMs);
   const std::string expected =
       FillText(MsgText("WRITE_NOTTAKEN"),
                {FillText(MsgText("WRITE_VALUELINE"), {"Centre X", "-15", "113"})});
@@ -719,8 +666,8 @@ void MainWindowTest::reportsValuesTheDeviceDidNotTake() {
         }
         return false;
       }(),
-      kDeviceWaitMs);
-  QVERIFY(!HasBox(*recorder_, "ERRCONFWRITE"));
+      test::kDeviceWaitMs);
+  QVERIFY(!test::HasBox(*recorder_, "ERRCONFWRITE"));
 }
 
 void MainWindowTest::screenshots() {

@@ -19,11 +19,11 @@
 #include "app/startup.h"
 #include "app/translations.h"
 #include "definitions/loader.h"
+#include "gui/dialog_fixture.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "platform/port_watch.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
 
 using namespace lumo;
 using namespace lumo::gui;
@@ -31,11 +31,6 @@ using namespace lumo::gui;
 namespace {
 
 constexpr int kModalWaitMs = 10000;  // a modal window shows up within this
-
-std::unique_ptr<ParDef> Definition(const char* file) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
-  return ParseDefinitionFile(in);
-}
 
 std::vector<PortEntry> TwoPorts() {
   return {{"/dev/ttyUSB0", "FTDI FT232R USB UART (A1B2C3)"},
@@ -82,7 +77,7 @@ void SetSettings(const std::function<void(Settings&)>& change) {
 
 }  // namespace
 
-class SettingsDialogTest : public QObject {
+class SettingsDialogTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
   void init();
@@ -106,57 +101,28 @@ class SettingsDialogTest : public QObject {
   void screenshots();
 
  private:
-  void UsePaths(const std::string& ini);
   void OpenWindow(const char* language, bool expert = false);
-
-  std::unique_ptr<test::TempFolder> folder_;
-  std::unique_ptr<MessageRecorder> recorder_;
-  std::unique_ptr<ScopedMessageSink> sink_;
-  std::unique_ptr<MainWindow> window_;
 };
 
 void SettingsDialogTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
-  recorder_ = std::make_unique<MessageRecorder>();
-  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
-  UsePaths("[Misc]\nLanguage=English\n");
+  Init();
+  UseSettings("[Misc]\nLanguage=English\n");
 }
 
 void SettingsDialogTest::cleanup() {
   ++gTestGeneration;
-  window_.reset();
-  sink_.reset();
-  recorder_.reset();
-  folder_.reset();
-  sim::ForgetSimulatedDevices();
+  Cleanup();
   SetCurrentSettings(DefaultSettings());
 }
 
-void SettingsDialogTest::UsePaths(const std::string& ini) {
-  StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
-  paths.programFileName = "lumokonf";
-  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
-  SetCurrentStartupPaths(paths);
-  LoadSettings(paths.settingsFile);
-  SelectLanguageByName(CurrentSettings().language);
-  InitTranslations();
-}
-
 void SettingsDialogTest::OpenWindow(const char* language, bool expert) {
-  UsePaths(
+  UseSettings(
       "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
       "Language=" +
-      std::string(language) + "\n");
-  StartupPaths paths = CurrentStartupPaths();
-  paths.startFlags = expert ? kStartExpert : 0;
-  SetCurrentStartupPaths(paths);
+          std::string(language) + "\n",
+      expert ? kStartExpert : 0);
   QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
-  window_ = std::make_unique<MainWindow>();
-  window_->SetQuitHook([](int) {});
-  QVERIFY(window_->Initialise(Definition("TG5.txt")));
-  window_->show();
+  ShowWindow("TG5.txt");
   if (expert) return;  // expert mode would open the settings dialog first
   window_->FirstAction();
   QVERIFY(TheLink().Mode() != MODE_OFF);
@@ -225,7 +191,7 @@ void SettingsDialogTest::portListFollowsAdapters() {
   QCOMPARE(dialog.PortBox().currentText(), QStringLiteral("/dev/ttyS0"));
 
   // A stored kernel name is the port of the stable name that leads to it, and no other.
-  const std::string dir = folder_->Path();
+  const std::string dir = folder_->path();
   std::ofstream(dir + "ttyUSB7") << "";
   std::ofstream(dir + "ttyUSB8") << "";
   QVERIFY(::symlink("ttyUSB7", (dir + "usb-Lumo_Adapter_7-if00-port0").c_str()) == 0);
@@ -312,7 +278,7 @@ void SettingsDialogTest::saveWritesLanguageAsListed() {
   dialog.PortBox().setCurrentIndex(0);
   static_cast<QPushButton*>(dialog.ControlById(kSetSave))->click();
   QVERIFY(dialog.isVisible());  // Save leaves the dialog open
-  const std::string file = test::TempFolder::Read(CurrentStartupPaths().settingsFile);
+  const std::string file = test::ReadFile(CurrentStartupPaths().settingsFile);
   QVERIFY(file.find("Language=English") != std::string::npos);
   // Read back without regard to case; "offline" is stored as no port.
   Settings read = DefaultSettings();
@@ -415,7 +381,7 @@ void SettingsDialogTest::lineTraceInExpertMode() {
     QVERIFY(plain.ControlById(kSetVerifyReads)->isHidden());
   }
   OpenWindow("English", true);
-  const std::string trace = folder_->Path() + "line.trace";
+  const std::string trace = folder_->path() + "line.trace";
   bool found = false;
   WhenModal<SettingsDialog>(
       [&trace](SettingsDialog* dialog) {
@@ -505,11 +471,8 @@ void SettingsDialogTest::appdefWithBadDefinition() {
 }
 
 void SettingsDialogTest::appdefSaveDialog() {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/Jovix.txt", std::ios::binary);
-  const std::string definition = folder_->Write(
-      "jovix.txt",
-      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-  const QString target = QString::fromStdString(folder_->Path() + "lumokonf-jovix");
+  const std::string definition = folder_->Write("jovix.txt", test::ReadExample("Jovix.txt"));
+  const QString target = QString::fromStdString(folder_->path() + "lumokonf-jovix");
   bool found = false;
   QStringList seen;
   WhenModal<NewProgramSaveDialog>(
@@ -523,7 +486,7 @@ void SettingsDialogTest::appdefSaveDialog() {
   const int written = RunNewConfigurator(definition);
   QVERIFY(found);
   QCOMPARE(written, 1);
-  QCOMPARE(seen, (QStringList{Msg("NEWAPP_TITLE"), QString::fromStdString(folder_->Path()),
+  QCOMPARE(seen, (QStringList{Msg("NEWAPP_TITLE"), QString::fromStdString(folder_->path()),
                               QStringLiteral("Executable files (*)"), QString()}));
   QVERIFY(QFileInfo(target).isExecutable());
   QCOMPARE(recorder_->Boxes().size(), size_t{1});
@@ -533,8 +496,8 @@ void SettingsDialogTest::appdefSaveDialog() {
 void SettingsDialogTest::helpManual() {
   // The built program finds its manual next to itself.
   const std::string programDir = LUMO_PROGRAM_DIR "/";
-  QCOMPARE(FindHelpFile(folder_->Path(), programDir, "lumokonf"), programDir + "lumokonf.htm");
-  const std::string manual = test::TempFolder::Read(programDir + "lumokonf.htm");
+  QCOMPARE(FindHelpFile(folder_->path(), programDir, "lumokonf"), programDir + "lumokonf.htm");
+  const std::string manual = test::ReadFile(programDir + "lumokonf.htm");
   QVERIFY(manual.find("dialout") != std::string::npos);
   QVERIFY(manual.find("lang=\"de\"") != std::string::npos);
 
@@ -542,7 +505,7 @@ void SettingsDialogTest::helpManual() {
   OpenWindow("English");
   QVERIFY(!window_->MenuAction(kIdHelp)->isEnabled());
   StartupPaths paths = CurrentStartupPaths();
-  paths.helpFile = folder_->Path() + "gone.htm";
+  paths.helpFile = folder_->path() + "gone.htm";
   SetCurrentStartupPaths(paths);
   window_->UpdateEnabling();
   QVERIFY(window_->MenuAction(kIdHelp)->isEnabled());
@@ -588,7 +551,7 @@ void SettingsDialogTest::demoFolderShowsEveryFeature() {
     folder_->Write("lumokonf.ini",
                    "[CommSettings]\r\nDefaultPortName=SIM:TG5\r\nEcho=0\r\n[Misc]\r\n"
                    "PropertiesOnStart=0\r\n");
-    StartupPaths paths = SettlePaths(folder_->Path(), LUMO_PROGRAM_DIR "/lumokonf");
+    StartupPaths paths = SettlePaths(folder_->path(), LUMO_PROGRAM_DIR "/lumokonf");
     paths.startFlags = expert ? kStartExpert : 0;
     SetCurrentStartupPaths(paths);
     LoadSettings(paths.settingsFile);
@@ -597,7 +560,7 @@ void SettingsDialogTest::demoFolderShowsEveryFeature() {
     QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", sim::DefaultOptions(sim::DeviceKind::Tg5)));
     window_ = std::make_unique<MainWindow>();
     window_->SetQuitHook([](int) {});
-    QVERIFY(window_->Initialise(Definition("TG5.txt")));
+    QVERIFY(window_->Initialise(test::ExampleDefinition("TG5.txt")));
     window_->show();
     std::vector<int> buttons = {kIdNormalMode, kIdSelfTest};
     if (expert) buttons.insert(buttons.end(), {kIdPower, kIdSignalTest, kIdFirmware});

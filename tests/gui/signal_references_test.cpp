@@ -18,33 +18,20 @@
 #include "app/translations.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
+#include "gui/dialog_fixture.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "signal/references.h"
 #include "signal/signal_values.h"
 #include "sim/sim_port.h"
-#include "temp_folder.h"
 
 using namespace lumo;
 using namespace lumo::gui;
 
 namespace {
 
-constexpr int kDeviceWaitMs = 20000;  // detection, read and write on a loaded machine
-constexpr int kFactorySw = 3;         // the simulated device's gains: SW 3, HW high
-constexpr uint8_t kGainBits = 0x1F;   // page 1 byte 0: SW in bits 0-3, HW in bit 4
-
-std::unique_ptr<ParDef> Definition(const char* file) {
-  std::ifstream in(std::string(LUMO_EXAMPLES_DIR) + "/" + file, std::ios::binary);
-  return ParseDefinitionFile(in);
-}
-
-bool HasBox(const MessageRecorder& recorder, const char* msgId) {
-  for (const MessageBoxRequest& box : recorder.Boxes()) {
-    if (box.text == MsgText(msgId)) return true;
-  }
-  return false;
-}
+constexpr int kFactorySw = 3;        // the simulated device's gains: SW 3, HW high
+constexpr uint8_t kGainBits = 0x1F;  // page 1 byte 0: SW in bits 0-3, HW in bit 4
 
 QString LabelText(QWidget* widget) {
   auto* label = qobject_cast<QLabel*>(widget);
@@ -70,7 +57,7 @@ void SaveScreenshot(QWidget& widget, const char* name) {
 
 }  // namespace
 
-class SignalReferencesTest : public QObject {
+class SignalReferencesTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
   void init();
@@ -97,52 +84,26 @@ class SignalReferencesTest : public QObject {
   }
   // Runs an in-place edit of the cell with the typed text, ended by Enter.
   void TypeIntoCell(ReferencesDialog& dialog, int column, int row, const QString& text);
-
-  std::unique_ptr<test::TempFolder> folder_;
-  std::unique_ptr<MessageRecorder> recorder_;
-  std::unique_ptr<ScopedMessageSink> sink_;
-  std::unique_ptr<MainWindow> window_;
 };
 
 void SignalReferencesTest::init() {
-  folder_ = std::make_unique<test::TempFolder>();
-  recorder_ = std::make_unique<MessageRecorder>();
-  sink_ = std::make_unique<ScopedMessageSink>(recorder_.get());
+  Init();
 }
 
 void SignalReferencesTest::cleanup() {
-  window_.reset();
-  sink_.reset();
-  recorder_.reset();
-  folder_.reset();
-  sim::ForgetSimulatedDevices();
+  Cleanup();
 }
 
 void SignalReferencesTest::Open(bool fp8) {
-  std::string ini =
+  UseSettings(
       "[CommSettings]\nDefaultPortName=SIM:TG5\nEcho=0\n[Misc]\nPropertiesOnStart=0\n"
-      "Language=English\n";
-  StartupPaths paths;
-  paths.startDir = folder_->Path();
-  paths.programDir = folder_->Path();
-  paths.programFileName = "lumokonf";
-  paths.settingsFile = folder_->Write("lumokonf.ini", ini);
-  paths.startFlags = kStartExpert;
-  SetCurrentStartupPaths(paths);
-  LoadSettings(paths.settingsFile);
-  SelectLanguageByName(CurrentSettings().language);
-  InitTranslations();
+      "Language=English\n",
+      kStartExpert);
   sim::SimOptions options = sim::DefaultOptions(sim::DeviceKind::Tg5);
   options.fp8 = fp8;
   QVERIFY(sim::PrepareSimulatedDevice("SIM:TG5", options));
-  window_ = std::make_unique<MainWindow>();
-  window_->SetQuitHook([](int) {});
-  QVERIFY(window_->Initialise(Definition("TG5.txt")));
-  window_->show();
-  // Expert mode would open the settings first: the link is started directly.
-  QVERIFY(window_->StartLinkOnPort("SIM:TG5"));
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
-  QCoreApplication::processEvents();
+  ShowWindow("TG5.txt");
+  WaitForDeviceInExpertMode();
 }
 
 void SignalReferencesTest::signalTestShowsTheDeviceLive() {
@@ -155,7 +116,7 @@ void SignalReferencesTest::signalTestShowsTheDeviceLive() {
     SignalDialog dialog(window_.get(), TheLink());
     dialog.show();
     QTRY_COMPARE_WITH_TIMEOUT(LabelText(dialog.ControlById(kIdSignalWeakest)), QStringLiteral("80"),
-                              kDeviceWaitMs);
+                              test::kDeviceWaitMs);
     QCOMPARE(LabelText(dialog.ControlById(kIdSignalStrongest)), QStringLiteral("1600"));
     QCOMPARE(LabelText(dialog.ControlById(kIdSignalGain)), QStringLiteral("high gain"));
     QCOMPARE(LabelText(dialog.ControlById(kIdSignalSync)), QStringLiteral("Synchronised"));
@@ -164,7 +125,7 @@ void SignalReferencesTest::signalTestShowsTheDeviceLive() {
     // The device's signal changes: the dialog follows.
     sim::SimulatedDevice("SIM:TG5")->SetSignal({0x02, 0x02, 50, 100});
     QTRY_COMPARE_WITH_TIMEOUT(LabelText(dialog.ControlById(kIdSignalWeakest)),
-                              QStringLiteral("200"), kDeviceWaitMs);
+                              QStringLiteral("200"), test::kDeviceWaitMs);
     QCOMPARE(LabelText(dialog.ControlById(kIdSignalStrongest)), QStringLiteral("400"));
     QCOMPARE(LabelText(dialog.ControlById(kIdSignalGain)), QStringLiteral("low gain"));
     QCOMPARE(LabelText(dialog.ControlById(kIdSignalSync)), QStringLiteral("Not synchronised"));
@@ -185,7 +146,7 @@ void SignalReferencesTest::signalTestShowsTheDeviceLive() {
     sim::SimulatedDevice("SIM:TG5")->SetSignalWander(12);
     QTRY_VERIFY_WITH_TIMEOUT(LabelText(dialog.ControlById(kIdSignalWeakest)) != "200" ||
                                  LabelText(dialog.ControlById(kIdSignalStrongest)) != "400",
-                             kDeviceWaitMs);
+                             test::kDeviceWaitMs);
     const uint16_t moved = TheSignalHistory().Entry(kSignalHistorySize - 1);
     QVERIFY(std::abs((moved & 0xFF) - 50) <= 12 && std::abs((moved >> 8) - 100) <= 12);
     dialog.close();
@@ -227,10 +188,10 @@ void SignalReferencesTest::rangePresetOfTenMetres() {
   recorder_->QueueAnswer(MsgAnswer::Yes);
   window_->Command(kIdRangeSet);
   QCOMPARE(RangeText(), QStringLiteral("10.0"));
-  QVERIFY(HasBox(*recorder_, "SIG_QWRITE"));
+  QVERIFY(test::HasBox(*recorder_, "SIG_QWRITE"));
   // 2000 / 10^2 = 20: byte 20, SW 0; [GainThreshold] 3000 >= 20: HW high.
-  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 20), kDeviceWaitMs);
-  QTRY_COMPARE_WITH_TIMEOUT(DevicePage(1)[0] & kGainBits, 0x10, kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 20), test::kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(DevicePage(1)[0] & kGainBits, 0x10, test::kDeviceWaitMs);
   for (uint8_t b : EditedReferences()) QCOMPARE(b, uint8_t(20));
 }
 
@@ -243,9 +204,9 @@ void SignalReferencesTest::rangePresetWithDecimalComma() {
   QTest::keyClick(window_->ControlById(kIdRangeField), Qt::Key_Return);
   QCOMPARE(RangeText(), QStringLiteral("2.5"));
   // 2000 / 6.25 = 320 = 20 << 4: byte 20, SW 4, HW high.
-  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 20), kDeviceWaitMs);
-  QTRY_COMPARE_WITH_TIMEOUT(DevicePage(1)[0] & kGainBits, 0x14, kDeviceWaitMs);
-  QVERIFY(!HasBox(*recorder_, "ERRSIG_MAXDISTANCE"));
+  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 20), test::kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(DevicePage(1)[0] & kGainBits, 0x14, test::kDeviceWaitMs);
+  QVERIFY(!test::HasBox(*recorder_, "ERRSIG_MAXDISTANCE"));
 }
 
 void SignalReferencesTest::rangePresetTooFarChangesNothing() {
@@ -254,15 +215,15 @@ void SignalReferencesTest::rangePresetTooFarChangesNothing() {
   EditedReferences().fill(7);
   SetRange(QStringLiteral("12"));
   window_->Command(kIdRangeSet);
-  QVERIFY(HasBox(*recorder_, "ERRSIG_MAXDISTANCE"));
-  QVERIFY(!HasBox(*recorder_, "SIG_QWRITE"));
+  QVERIFY(test::HasBox(*recorder_, "ERRSIG_MAXDISTANCE"));
+  QVERIFY(!test::HasBox(*recorder_, "SIG_QWRITE"));
   QCOMPARE(EditedReferences()[0], uint8_t(7));
   // A No to the question changes nothing either.
   recorder_->Clear();
   recorder_->QueueAnswer(MsgAnswer::No);
   SetRange(QStringLiteral("5"));
   window_->Command(kIdRangeSet);
-  QVERIFY(HasBox(*recorder_, "SIG_QWRITE"));
+  QVERIFY(test::HasBox(*recorder_, "SIG_QWRITE"));
   QCOMPARE(EditedReferences()[0], uint8_t(7));
   QCOMPARE(TheLink().Mode(), int32_t(MODE_IDLE));
   QCOMPARE(DevicePage(0), before);
@@ -317,13 +278,13 @@ void SignalReferencesTest::referencesEditAllRowAndWrite() {
   // Unsaved changes: closing asks, and No keeps the dialog open.
   recorder_->QueueAnswer(MsgAnswer::No);
   dialog.done(1);
-  QVERIFY(HasBox(*recorder_, "QUERYDISCARDCHANGES"));
+  QVERIFY(test::HasBox(*recorder_, "QUERYDISCARDCHANGES"));
   QVERIFY(dialog.isVisible());
 
   // Write: the device gets the bytes, DN_WRITEEND reloads, nothing is unsaved any more.
   QVERIFY(dialog.Write());
-  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 44), kDeviceWaitMs);
-  QTRY_VERIFY_WITH_TIMEOUT(!dialog.Editor().Unsaved(), kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 44), test::kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!dialog.Editor().Unsaved(), test::kDeviceWaitMs);
   recorder_->Clear();
   dialog.done(1);
   QVERIFY(recorder_->Boxes().empty());
@@ -414,8 +375,8 @@ void SignalReferencesTest::referencesWithFp8Values() {
   // Written without gains: page 0 changes, page 1 keeps its gain byte.
   const uint8_t gains = DevicePage(1)[0];
   QVERIFY(dialog.Write());
-  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 0xFF), kDeviceWaitMs);
-  QTRY_VERIFY_WITH_TIMEOUT(!dialog.Editor().Unsaved(), kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 0xFF), test::kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!dialog.Editor().Unsaved(), test::kDeviceWaitMs);
   QCOMPARE(DevicePage(1)[0], gains);
 }
 
@@ -428,8 +389,8 @@ void SignalReferencesTest::referencesCloseWhenTheDeviceLeaves() {
   QVERIFY(dialog.Editor().Unsaved());
   // Back to normal operation: the dialog closes without asking about its edits.
   QVERIFY(TheLink().RequestCommand(CMD_LEAVE, 0));
-  QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), kDeviceWaitMs);
-  QVERIFY(!HasBox(*recorder_, "QUERYDISCARDCHANGES"));
+  QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), test::kDeviceWaitMs);
+  QVERIFY(!test::HasBox(*recorder_, "QUERYDISCARDCHANGES"));
 }
 
 int main(int argc, char** argv) {

@@ -11,13 +11,13 @@
 #include "history/history_recorder.h"
 #include "history/history_store.h"
 #include "tests/history/postgres_server.h"
-#include "tests/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
 
 using test::PostgresServer;
-using test::TempFolder;
+using test::TempDir;
 
 constexpr auto kSettle = std::chrono::seconds(30);
 
@@ -93,7 +93,7 @@ class HistoryStoreTest : public ::testing::TestWithParam<HistoryLocation::Kind> 
  protected:
   void SetUp() override {
     if (GetParam() == HistoryLocation::Kind::SqliteFile) {
-      location_ = {HistoryLocation::Kind::SqliteFile, folder_.Path() + "h/history.sqlite"};
+      location_ = {HistoryLocation::Kind::SqliteFile, folder_.path() + "h/history.sqlite"};
       return;
     }
     std::string why;
@@ -116,7 +116,7 @@ class HistoryStoreTest : public ::testing::TestWithParam<HistoryLocation::Kind> 
     return status.Ok() ? std::move(store) : nullptr;
   }
 
-  TempFolder folder_;
+  TempDir folder_;
   PostgresServer* server_ = nullptr;
   HistoryLocation location_;
 };
@@ -211,7 +211,7 @@ TEST_P(HistoryStoreTest, OlderVersionIsUpgradedAndKeepsItsRecords) {
                  " pages_after BYTEA, report_crc BIGINT NOT NULL, file_name TEXT NOT NULL,"
                  " file_crc BIGINT NOT NULL, outcome TEXT NOT NULL,"
                  " failed_page BIGINT NOT NULL, selftest_verdict TEXT NOT NULL);";
-  if (Sqlite()) std::filesystem::create_directories(folder_.Path() + "h");
+  if (Sqlite()) std::filesystem::create_directories(folder_.path() + "h");
   ASSERT_TRUE(Exec(v1));
   ASSERT_TRUE(
       Exec("INSERT INTO unit_record VALUES('old1', '2025-01-02 03:04:05.000', 's', 'o', '3.1',"
@@ -256,7 +256,7 @@ TEST_P(HistoryStoreTest, NewerVersionIsRefusedAndLeftAlone) {
 }
 
 TEST_P(HistoryStoreTest, DatabaseOfOtherDataOrHostileRowsIsRefused) {
-  if (Sqlite()) std::filesystem::create_directories(folder_.Path() + "h");
+  if (Sqlite()) std::filesystem::create_directories(folder_.path() + "h");
   ASSERT_TRUE(Exec("CREATE TABLE unit_record(x INTEGER)"));
   std::unique_ptr<HistoryStore> store;
   EXPECT_EQ(OpenHistoryStore(location_, &store).result, HistoryResult::NotHistory);
@@ -295,19 +295,19 @@ INSTANTIATE_TEST_SUITE_P(Databases, HistoryStoreTest,
                          });
 
 TEST(HistorySqliteFileTest, NotADatabaseIsRefused) {
-  TempFolder folder;
+  TempDir folder;
   std::string file = folder.Write("junk.sqlite", std::string(4096, 'J'));
   std::unique_ptr<HistoryStore> store;
   HistoryStatus status = OpenSqliteHistory(file, &store);
   EXPECT_EQ(status.result, HistoryResult::NotHistory);
   EXPECT_NE(status.message.find("not a unit history"), std::string::npos) << status.message;
-  EXPECT_EQ(TempFolder::Read(file), std::string(4096, 'J'));  // left as it was
+  EXPECT_EQ(lumo::test::ReadFile(file), std::string(4096, 'J'));  // left as it was
 }
 
 // A locked database loses no record: it waits in the queue and arrives when the lock is gone.
 TEST(HistoryRecorderTest, LockedDatabaseRecordWaitsInQueueThenArrives) {
-  TempFolder folder;
-  HistoryLocation location{HistoryLocation::Kind::SqliteFile, folder.Path() + "history.sqlite"};
+  TempDir folder;
+  HistoryLocation location{HistoryLocation::Kind::SqliteFile, folder.path() + "history.sqlite"};
   {
     std::unique_ptr<HistoryStore> made;
     ASSERT_TRUE(OpenSqliteHistory(location.target, &made).Ok());
@@ -352,9 +352,9 @@ double CpuSeconds() {
 
 // A queue record someone damaged is reported and left; the writer does not spin on it.
 TEST(HistoryRecorderTest, DamagedQueueRecordIsReportedWithoutBusyLoop) {
-  TempFolder folder;
-  HistoryLocation location{HistoryLocation::Kind::SqliteFile, folder.Path() + "history.sqlite"};
-  const std::string queueFile = folder.Path() + "queue.sqlite";
+  TempDir folder;
+  HistoryLocation location{HistoryLocation::Kind::SqliteFile, folder.path() + "history.sqlite"};
+  const std::string queueFile = folder.path() + "queue.sqlite";
   {
     std::unique_ptr<HistoryStore> queue;
     ASSERT_TRUE(OpenSqliteHistory(queueFile, &queue).Ok());
@@ -379,10 +379,10 @@ TEST(HistoryRecorderTest, ServerAwayRecordsWaitAndArriveOnce) {
   std::string why;
   PostgresServer* server = Server(&why);
   if (server == nullptr) GTEST_SKIP() << "no PostgreSQL server: " << why;
-  TempFolder folder;
+  TempDir folder;
   ASSERT_TRUE(PgExec(server->Uri(), "CREATE DATABASE queued"));
   HistoryLocation location{HistoryLocation::Kind::Postgres, server->Uri("queued")};
-  const std::string queueFile = folder.Path() + "queue.sqlite";
+  const std::string queueFile = folder.path() + "queue.sqlite";
   HistoryRecorder recorder(location, queueFile);
   auto first =
       Sample(HistoryJob::Line, HistoryOutcome::Done, "TG5 SN 1", "2026-12-08 10:00:00.000");

@@ -10,45 +10,22 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 #include <vector>
 
-#include "../support/temp_dir.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "platform/serial_ports.h"
 #include "sim/sim_port.h"
+#include "tests/support/link_events.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-class Codes : public NotificationSink {
- public:
-  void Notify(LinkEvent event) override {
-    std::lock_guard lock(mutex_);
-    codes_.push_back(event.code);
-    changed_.notify_all();
-  }
-  bool WaitFor(int32_t code, std::chrono::milliseconds limit = 15000ms) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] {
-      bool seen = std::find(codes_.begin(), codes_.end(), code) != codes_.end();
-      if (seen) codes_.clear();
-      return seen;
-    });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<int32_t> codes_;
-};
 
 TEST(AdapterWatch, UnpluggedSimulatedAdapterReturnsAndTheLinkStartsAgain) {
   MessageRecorder messages;
@@ -58,17 +35,18 @@ TEST(AdapterWatch, UnpluggedSimulatedAdapterReturnsAndTheLinkStartsAgain) {
   LinkConfig config;
   config.powerOnDelayMs = 0;
   config.echo = false;
-  Codes codes;
+  test::LinkEvents codes;
   DutLink link;
   AdapterWatch adapter;
   adapter.Remember("SIM:TG5");
   ASSERT_TRUE(link.StartLink("SIM:TG5", &codes, config));
-  ASSERT_TRUE(codes.WaitFor(DN_READY));
+  ASSERT_TRUE(codes.Saw(DN_READY));
 
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
+    size_t mark = codes.Mark();
     sim::UnplugSimulatedAdapter("SIM:TG5");
-    ASSERT_TRUE(codes.WaitFor(DN_PORTFAILED));
+    ASSERT_TRUE(codes.Saw(DN_PORTFAILED, mark));
     adapter.Start();
     EXPECT_EQ(adapter.Back(), "");
     EXPECT_FALSE(Serial_PortExists("SIM:TG5"));
@@ -87,8 +65,9 @@ TEST(AdapterWatch, UnpluggedSimulatedAdapterReturnsAndTheLinkStartsAgain) {
     // Woken by the adapter's return, long before the wait's own limit.
     EXPECT_LT(Clock::now() - start, 3s);
     adapter.Stop();
+    mark = codes.Mark();
     ASSERT_TRUE(link.StartLink(back, &codes, config));
-    ASSERT_TRUE(codes.WaitFor(DN_READY)) << "the device is found at its power-up";
+    ASSERT_TRUE(codes.Saw(DN_READY, mark)) << "the device is found at its power-up";
   }
   link.StopLink();
   sim::ForgetSimulatedDevices();

@@ -5,83 +5,20 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <vector>
 
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
+#include "tests/support/link_events.h"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Records every notification; tests wait for one with a deadline.
-class Recorder : public NotificationSink {
- public:
-  void Notify(LinkEvent event) override {
-    std::lock_guard lock(mutex_);
-    codes_.push_back({event.code, event.value});
-    changed_.notify_all();
-  }
-
-  // Waits until a notification with the code (and value, unless any) arrived after index from.
-  bool WaitFor(int32_t code, std::chrono::milliseconds limit = 8000ms, size_t from = 0) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] {
-      for (size_t i = from; i < codes_.size(); ++i) {
-        if (codes_[i].first == code) return true;
-      }
-      return false;
-    });
-  }
-
-  std::vector<std::pair<int32_t, int32_t>> Events() {
-    std::lock_guard lock(mutex_);
-    return codes_;
-  }
-  size_t Size() {
-    std::lock_guard lock(mutex_);
-    return codes_.size();
-  }
-  // The codes after index from, without the progress reports.
-  std::vector<int32_t> CodesFrom(size_t from) {
-    std::vector<int32_t> out;
-    auto events = Events();
-    for (size_t i = from; i < events.size(); ++i) {
-      if (events[i].first != DN_PROGRESS) out.push_back(events[i].first);
-    }
-    return out;
-  }
-  int32_t ValueOf(int32_t code) {
-    for (auto& [c, v] : Events()) {
-      if (c == code) return v;
-    }
-    return INT32_MIN;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::pair<int32_t, int32_t>> codes_;
-};
-
-bool Contains(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-         haystack.end();
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 8000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using test::Contains;
+using test::WaitUntil;
 
 class LinkTest : public ::testing::Test {
  protected:
@@ -104,12 +41,12 @@ class LinkTest : public ::testing::Test {
   // Starts the link and waits for DN_READY.
   void StartAndDetect(const char* name = "SIM:TG5") {
     ASSERT_TRUE(link_.StartLink(name, &events_, config_));
-    ASSERT_TRUE(events_.WaitFor(DN_READY)) << "no device detected";
+    ASSERT_TRUE(events_.Saw(DN_READY)) << "no device detected";
   }
 
   MessageRecorder messages_;
   ScopedMessageSink scopedSink_{&messages_};
-  Recorder events_;
+  test::LinkEvents events_;
   LinkConfig config_;
   DutLink link_;
 };
@@ -126,15 +63,15 @@ TEST_F(LinkTest, DetectsReadsAllPagesAndReportsInOrder) {
   // A loaded machine may take longer than the default 200 ms from power-on to the prompt.
   link_.SetResetLimit(5000);
   StartAndDetect();
-  std::vector<int32_t> codes = events_.CodesFrom(0);
+  std::vector<int32_t> codes = events_.Codes(0);
   std::vector<int32_t> expected = {DN_NODEVICE,  DN_RESETTIME, DN_FOUND,
                                    DN_READSTART, DN_READDONE,  DN_READY};
   // Presence checks before the device was supplied may add DN_NODEVICE reports at the start.
   codes.erase(std::remove(codes.begin(), codes.end(), DN_NODEVICE), codes.end());
   expected.erase(expected.begin());
   EXPECT_EQ(codes, expected);
-  EXPECT_EQ(events_.ValueOf(DN_READDONE), -1);
-  EXPECT_GE(events_.ValueOf(DN_RESETTIME), 0);
+  EXPECT_EQ(events_.Values(DN_READDONE), std::vector<int32_t>{-1});
+  EXPECT_GE(events_.Values(DN_RESETTIME).at(0), 0);
   EXPECT_EQ(link_.DeviceState(), DEV_VALID);
   EXPECT_EQ(link_.Identity(), "TG5 Lichtgitter SN 004711");
   EXPECT_EQ(link_.FirmwareWord()[0], 4);
@@ -156,11 +93,11 @@ TEST_F(LinkTest, WithoutAutoReadStopsInConfigMode) {
   config_.autoRead = false;
   StartAndDetect();
   EXPECT_EQ(link_.DeviceState(), DEV_CONFIG);
-  EXPECT_FALSE(events_.WaitFor(DN_READSTART, 0ms));
-  size_t mark = events_.Size();
+  EXPECT_FALSE(events_.Saw(DN_READSTART, 0, 0ms));
+  size_t mark = events_.Mark();
   link_.ResetPages(-1);
   ASSERT_TRUE(link_.RequestCommand(CMD_READ, 0));
-  ASSERT_TRUE(events_.WaitFor(DN_READDONE, 8000ms, mark));
+  ASSERT_TRUE(events_.Saw(DN_READDONE, mark));
   EXPECT_TRUE(WaitUntil([&] { return link_.DeviceState() == DEV_VALID; }));
 }
 
@@ -172,12 +109,12 @@ TEST_F(LinkTest, WriteOfOnePageErasesThePairWritesBothAndReadsThemBack) {
   ASSERT_TRUE(link_.AnyPageNeedsWrite());
   uint8_t expected = link_.CopyEditImage().bytes[1][0];
   device->ClearReceived();
-  size_t mark = events_.Size();
+  size_t mark = events_.Mark();
   ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
   EXPECT_FALSE(link_.RequestCommand(CMD_WRITE, 0));  // a second request while one runs
-  ASSERT_TRUE(events_.WaitFor(DN_WRITEEND, 8000ms, mark));
+  ASSERT_TRUE(events_.Saw(DN_WRITEEND, mark));
 
-  std::vector<int32_t> codes = events_.CodesFrom(mark);
+  std::vector<int32_t> codes = events_.Codes(mark);
   std::vector<int32_t> head(codes.begin(), codes.begin() + 5);
   EXPECT_EQ(head, (std::vector<int32_t>{DN_WRITESTART, DN_WRITEOK, DN_READSTART, DN_READDONE,
                                         DN_WRITEEND}));
@@ -200,10 +137,10 @@ TEST_F(LinkTest, NothingToWritePostsNothing) {
   StartAndDetect();
   ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
   device->ClearReceived();
-  size_t mark = events_.Size();
+  size_t mark = events_.Mark();
   ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
-  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE && events_.Size() > mark; }));
-  std::vector<int32_t> codes = events_.CodesFrom(mark);
+  ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE && events_.Mark() > mark; }));
+  std::vector<int32_t> codes = events_.Codes(mark);
   EXPECT_EQ(std::count(codes.begin(), codes.end(), DN_WRITESTART), 0);
   EXPECT_EQ(std::count(codes.begin(), codes.end(), DN_WRITEEND), 0);
   EXPECT_FALSE(Contains(device->Received(), {'e'}));
@@ -215,17 +152,13 @@ TEST_F(LinkTest, RefusedPageWriteReportsThePage) {
   ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
   link_.EditImage([](PageImage& image) { image.bytes[3][5] ^= 0x01; });
   device->RefuseNextWrite();
-  size_t mark = events_.Size();
+  size_t mark = events_.Mark();
   ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
-  ASSERT_TRUE(events_.WaitFor(DN_WRITEEND, 8000ms, mark));
-  auto events = events_.Events();
-  auto failed = std::find_if(events.begin() + static_cast<long>(mark), events.end(),
-                             [](auto& e) { return e.first == DN_WRITEFAILED; });
-  ASSERT_NE(failed, events.end());
-  EXPECT_EQ(failed->second, 2);  // the pair 2/3 is erased, then page 2 is refused
-  EXPECT_EQ(std::count_if(events.begin() + static_cast<long>(mark), events.end(),
-                          [](auto& e) { return e.first == DN_WRITEOK; }),
-            0);
+  ASSERT_TRUE(events_.Saw(DN_WRITEEND, mark));
+  std::vector<int32_t> failed = events_.Values(DN_WRITEFAILED, mark);
+  ASSERT_FALSE(failed.empty());
+  EXPECT_EQ(failed[0], 2);  // the pair 2/3 is erased, then page 2 is refused
+  EXPECT_EQ(events_.Count(DN_WRITEOK, mark), 0);
 }
 
 TEST_F(LinkTest, CommandsNeedConfigurationModeExceptFlash) {
@@ -237,7 +170,7 @@ TEST_F(LinkTest, CommandsNeedConfigurationModeExceptFlash) {
   EXPECT_FALSE(link_.RequestCommand(CMD_WRITE, 0));
   EXPECT_FALSE(link_.RequestCommand(4, 0));
   EXPECT_TRUE(link_.RequestCommand(CMD_FLASH, 0));  // no flash procedure: it fails
-  EXPECT_TRUE(events_.WaitFor(DN_FLASHFAILED));
+  EXPECT_TRUE(events_.Saw(DN_FLASHFAILED));
   ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
   EXPECT_STREQ(link_.StatusMsgId(), "NODEVICE");
 }
@@ -248,19 +181,19 @@ TEST_F(LinkTest, SignalPollDeliversTheFourStatusBytes) {
   Prepare(options);
   StartAndDetect();
   ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
-  size_t mark = events_.Size();
+  size_t mark = events_.Mark();
   ASSERT_TRUE(link_.RequestCommand(CMD_POLLSIGNAL, 0));
-  ASSERT_TRUE(events_.WaitFor(DN_SIGNAL, 8000ms, mark));
-  EXPECT_EQ(events_.ValueOf(DN_SIGNAL), 1);
+  ASSERT_TRUE(events_.Saw(DN_SIGNAL, mark));
+  EXPECT_EQ(events_.Values(DN_SIGNAL, mark).at(0), 1);
   EXPECT_EQ(link_.SignalStatus(), (std::array<uint8_t, 4>{0x02, 0x13, 10, 200}));
 }
 
 TEST_F(LinkTest, SilentDeviceDropsToSearching) {
   Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
   StartAndDetect();
-  size_t mark = events_.Size();
+  size_t mark = events_.Mark();
   sim::SimulatedLine("SIM:TG5")->SetSilent(true);
-  ASSERT_TRUE(events_.WaitFor(DN_NODEVICE, 8000ms, mark));
+  ASSERT_TRUE(events_.Saw(DN_NODEVICE, mark));
   EXPECT_EQ(link_.DeviceState(), DEV_SEARCHING);
   EXPECT_STREQ(link_.StatusMsgId(), "NODEVICE");
 }
@@ -269,10 +202,10 @@ TEST_F(LinkTest, UnpluggedAdapterEndsTheThreadWithPortFailed) {
   Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
   StartAndDetect();
   sim::SimulatedLine("SIM:TG5")->Vanish();
-  ASSERT_TRUE(events_.WaitFor(DN_PORTFAILED));
+  ASSERT_TRUE(events_.Saw(DN_PORTFAILED));
   EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_OFF; }));
   link_.StopLink();
-  EXPECT_TRUE(events_.WaitFor(DN_STOPPED));
+  EXPECT_TRUE(events_.Saw(DN_STOPPED));
   EXPECT_EQ(link_.DeviceState(), DEV_NOPORT);
 }
 
@@ -291,9 +224,9 @@ TEST_F(LinkTest, LeaveCommandReturnsTheDeviceToNormalOperation) {
   auto device = Prepare(sim::DefaultOptions(sim::DeviceKind::Tg5));
   StartAndDetect();
   ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
-  size_t mark = events_.Size();
+  size_t mark = events_.Mark();
   ASSERT_TRUE(link_.RequestCommand(CMD_LEAVE, 0));
-  ASSERT_TRUE(events_.WaitFor(DN_NODEVICE, 8000ms, mark));
+  ASSERT_TRUE(events_.Saw(DN_NODEVICE, mark));
   EXPECT_TRUE(device->WaitForState(sim::DeviceState::Normal, 2000));
   EXPECT_EQ(link_.DeviceState(), DEV_SEARCHING);
 }
@@ -309,7 +242,7 @@ TEST_F(LinkTest, StopNeverHangsOnASilentLine) {
   link_.StopLink();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
   EXPECT_EQ(link_.Mode(), MODE_OFF);
-  EXPECT_TRUE(events_.WaitFor(DN_STOPPED));
+  EXPECT_TRUE(events_.Saw(DN_STOPPED));
 }
 
 TEST_F(LinkTest, EchoLongPagesAndSpeedSwitch) {
@@ -329,10 +262,10 @@ TEST_F(LinkTest, EchoLongPagesAndSpeedSwitch) {
   ASSERT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));
   link_.EditImage([](PageImage& image) { image.bytes[0][99] ^= 0x01; });
   uint8_t expected = link_.CopyEditImage().bytes[0][99];
-  size_t mark = events_.Size();
+  size_t mark = events_.Mark();
   ASSERT_TRUE(link_.RequestCommand(CMD_WRITE, 0));
-  ASSERT_TRUE(events_.WaitFor(DN_WRITEEND, 8000ms, mark));
-  EXPECT_EQ(events_.ValueOf(DN_WRITEFAILED), INT32_MIN);
+  ASSERT_TRUE(events_.Saw(DN_WRITEEND, mark));
+  EXPECT_EQ(events_.Count(DN_WRITEFAILED), 0);
   EXPECT_EQ(device->Page(0)[99], expected);
   EXPECT_TRUE(Contains(device->Received(), {'W', 0x00}));
   EXPECT_TRUE(Contains(device->Received(), {'w', 0x01}));
@@ -353,7 +286,7 @@ TEST_F(LinkTest, DeviceWithoutFirmwareAnnouncesItself) {
   options.firmwarePresent = false;
   Prepare(options);
   ASSERT_TRUE(link_.StartLink("SIM:TG5", &events_, config_));
-  ASSERT_TRUE(events_.WaitFor(DN_NOFIRMWARE));
+  ASSERT_TRUE(events_.Saw(DN_NOFIRMWARE));
   EXPECT_EQ(link_.DeviceState(), DEV_BOOTLOADER);
 }
 

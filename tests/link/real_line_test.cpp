@@ -25,69 +25,20 @@
 #include "selftest/limits.h"
 #include "selftest/selftest.h"
 #include "sim/sim_port.h"
+#include "tests/support/flash_script.h"
+#include "tests/support/link_events.h"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// Every notification with its block; tests wait for one with a deadline.
-class Events : public NotificationSink {
- public:
-  void Notify(LinkEvent event) override {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-    changed_.notify_all();
-  }
-  size_t Mark() {
-    std::lock_guard lock(mutex_);
-    return events_.size();
-  }
-  // The first event after from with one of the codes; code -1 when none came in time.
-  LinkEvent WaitFor(std::initializer_list<int32_t> codes, size_t from,
-                    std::chrono::milliseconds limit = 30000ms) {
-    std::unique_lock lock(mutex_);
-    LinkEvent found;
-    found.code = -1;
-    changed_.wait_for(lock, limit, [&] {
-      for (size_t i = from; i < events_.size(); ++i) {
-        if (std::find(codes.begin(), codes.end(), events_[i].code) == codes.end()) continue;
-        found.code = events_[i].code;
-        found.value = events_[i].value;
-        found.block = std::move(events_[i].block);
-        return true;
-      }
-      return false;
-    });
-    return found;
-  }
-  int Count(int32_t code, size_t from) {
-    std::lock_guard lock(mutex_);
-    int count = 0;
-    for (size_t i = from; i < events_.size(); ++i) count += events_[i].code == code ? 1 : 0;
-    return count;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<LinkEvent> events_;
-};
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20000ms) {
-  const auto end = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
-bool Contains(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-         haystack.end();
-}
+using test::BlockImage;
+using test::Contains;
+using test::PromptScript;
+using test::ScriptedPrompt;
+using test::StreamImage;
+using test::WaitUntil;
 
 // ---- the matrix --------------------------------------------------------------------------------
 
@@ -153,22 +104,6 @@ std::vector<Cell> Cells() {
   return mode != nullptr && std::string(mode) == "full" ? FullCells() : SubsetCells();
 }
 
-std::shared_ptr<FirmwareImage> BlockImage(uint32_t blocks) {
-  auto image = std::make_shared<FirmwareImage>();
-  image->leadByte = 0x5A;
-  image->blockCount = blocks;
-  for (uint32_t i = 0; i < blocks * kFlashBlockSize; ++i)
-    image->data.push_back(static_cast<uint8_t>(i * 7 + 3));
-  return image;
-}
-
-std::shared_ptr<FirmwareImage> StreamImage(uint32_t bytes) {
-  auto image = std::make_shared<FirmwareImage>();
-  image->byteCount = bytes;
-  for (uint32_t i = 0; i < bytes; ++i) image->data.push_back(static_cast<uint8_t>('A' + i % 26));
-  return image;
-}
-
 class LineMatrix : public ::testing::TestWithParam<Cell> {
  protected:
   void SetUp() override {
@@ -195,7 +130,7 @@ class LineMatrix : public ::testing::TestWithParam<Cell> {
 
   MessageRecorder messages_;
   ScopedMessageSink scopedSink_{&messages_};
-  Events events_;
+  test::LinkEvents events_;
   DutLink link_;
   LimitTable table_;
   LimitRulesAdapter adapter_{table_};
@@ -318,22 +253,6 @@ INSTANTIATE_TEST_SUITE_P(RealLine, LineMatrix, ::testing::ValuesIn(Cells()),
 
 // ---- failure paths on the paced line --------------------------------------------------------
 
-// A prompt that answers as the test says once it has been shown.
-struct PromptScript {
-  std::atomic<PromptAnswer> answer{PromptAnswer::None};
-  std::atomic<int> shown{0};
-};
-
-class ScriptedPrompt : public FlashPrompt {
- public:
-  explicit ScriptedPrompt(PromptScript& script) : script_(script) {}
-  void Show(const std::string&, const std::string&) override { ++script_.shown; }
-  PromptAnswer Answer() override { return script_.answer.load(); }
-
- private:
-  PromptScript& script_;
-};
-
 class PacedLink : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -367,7 +286,7 @@ class PacedLink : public ::testing::Test {
 
   MessageRecorder messages_;
   ScopedMessageSink scopedSink_{&messages_};
-  Events events_;
+  test::LinkEvents events_;
   LinkConfig config_;
   DutLink link_;
 };
@@ -447,7 +366,7 @@ TEST_F(PacedLink, CancelledUpdateOfADeviceWithItsOwnSupplyKeepsItInConfiguration
 // ---- reads show only what the device holds ------------------------------------------------
 
 // Reads every page again and answers whether the read was reported done.
-bool ReadAgain(DutLink& link, Events& events) {
+bool ReadAgain(DutLink& link, test::LinkEvents& events) {
   EXPECT_TRUE(WaitUntil([&] { return link.Mode() == MODE_IDLE; }));
   link.ResetPages(-1);
   const size_t mark = events.Mark();

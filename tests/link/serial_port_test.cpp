@@ -26,6 +26,7 @@
 #include "link/port_errors.h"
 #include "platform/message_box.h"
 #include "platform/port_lock.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
@@ -37,20 +38,15 @@ long MsSince(Clock::time_point start) {
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-// Lock files go to a folder of the test's own.
+// Lock files go to a folder of the test's own, removed at exit.
 const std::string& TestRuntimeDir() {
+  static const test::TempDir folder;
   static const std::string dir = [] {
-    char templ[] = "/tmp/lumo-serial-test-XXXXXX";
-    const char* made = ::mkdtemp(templ);
-    std::string path = made ? made : "/tmp";
+    std::string path = folder.path().empty() ? "/tmp/" : folder.path();
+    path.pop_back();
     ::setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
     return path;
   }();
-  // Registered after dir exists, so it runs before dir is destroyed.
-  static const bool cleanup = std::atexit([] {
-                                if (dir != "/tmp") std::filesystem::remove_all(dir);
-                              }) == 0;
-  (void)cleanup;
   return dir;
 }
 
@@ -805,11 +801,9 @@ TEST(SerialLock, SystemWideAndReentrant) {
 class SerialPortList : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/lumo-sysfs-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(templ));
-    root = templ;
+    ASSERT_FALSE(folder.path().empty());
+    root = folder.path().substr(0, folder.path().size() - 1);
   }
-  void TearDown() override { std::filesystem::remove_all(root); }
   void Dir(const std::string& rel) { ::mkdir((root + "/" + rel).c_str(), 0755); }
   void File(const std::string& rel, const std::string& text) {
     std::ofstream(root + "/" + rel, std::ios::binary) << text;
@@ -817,6 +811,7 @@ class SerialPortList : public ::testing::Test {
   void Link(const std::string& target, const std::string& rel) {
     ASSERT_EQ(::symlink(target.c_str(), (root + "/" + rel).c_str()), 0);
   }
+  test::TempDir folder;
   std::string root;
 };
 

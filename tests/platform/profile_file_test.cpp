@@ -6,14 +6,14 @@
 #include <sys/types.h>
 #include <random>
 
-#include "tests/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
 
-using test::TempFolder;
+using test::TempDir;
 
-ProfileFile Loaded(const TempFolder& dir, const std::string& bytes) {
+ProfileFile Loaded(const TempDir& dir, const std::string& bytes) {
   ProfileFile file;
   EXPECT_TRUE(file.Load(dir.Write("p.ini", bytes)));
   return file;
@@ -31,7 +31,7 @@ void CheckGet(const ProfileFile& file, const char* section, const char* key, con
 }
 
 TEST(ProfileFile, ReadingRules) {
-  TempFolder dir;
+  TempDir dir;
   ProfileFile file = Loaded(dir,
                             "Orphan=1\r\n[ Misc ]\r\n  language =  deutsch  \r\n;Echo=7\r\n"
                             "Quoted=\" a b \"\r\nSingle='x'\r\nHalf=\"y\rEmpty=\nNoEquals\n"
@@ -49,7 +49,7 @@ TEST(ProfileFile, ReadingRules) {
 }
 
 TEST(ProfileFile, Numbers) {
-  TempFolder dir;
+  TempDir dir;
   ProfileFile file = Loaded(dir, "[S]\nA=5\nB=abc\nC=\nD= -0x10 \nE=4294967297\nF=12xy\n");
   EXPECT_EQ(file.GetInt("S", "A", 9), 5);
   EXPECT_EQ(file.GetInt("S", "B", 9), 0);
@@ -65,7 +65,7 @@ TEST(ProfileFile, Numbers) {
 }
 
 TEST(ProfileFile, SaveKeepsOtherContentAndAddsWhatIsMissing) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.Write("p.ini", "; top\r\n[A]\r\nKey=old\r\nOther=1\r\n\r\n[B]\r\nX=2");
   ProfileFile file;
   ASSERT_TRUE(file.Load(path));
@@ -73,7 +73,7 @@ TEST(ProfileFile, SaveKeepsOtherContentAndAddsWhatIsMissing) {
   file.Set("A", "Added", "v\r\n[Injected]");  // one line only
   file.Set("C", "Fresh", "3");
   ASSERT_TRUE(file.Save(path));
-  EXPECT_EQ(TempFolder::Read(path),
+  EXPECT_EQ(lumo::test::ReadFile(path),
             "; top\r\n[A]\r\nKey=new\r\nOther=1\r\nAdded=v\r\n\r\n[B]\r\nX=2\r\n\r\n"
             "[C]\r\nFresh=3\r\n");
   EXPECT_EQ(dir.Count(), 1u);  // no temporary file left
@@ -83,25 +83,25 @@ TEST(ProfileFile, SaveKeepsOtherContentAndAddsWhatIsMissing) {
   EXPECT_EQ(file.GetString("S", "K", ""), "1");
   file.Set("S", "K", "2");
   ASSERT_TRUE(file.Save(bom));
-  EXPECT_EQ(TempFolder::Read(bom), "\xEF\xBB\xBF[S]\nK=2\n");
+  EXPECT_EQ(lumo::test::ReadFile(bom), "\xEF\xBB\xBF[S]\nK=2\n");
   std::string lf = dir.Write("lf.ini", "[S]\nK=1\n");  // LF files stay LF files
   ASSERT_TRUE(file.Load(lf));
   file.Set("S", "K", "2");
   ASSERT_TRUE(file.Save(lf));
-  EXPECT_EQ(TempFolder::Read(lf), "[S]\nK=2\n");
-  EXPECT_FALSE(file.Load(dir.Path() + "new.ini"));  // missing: created by the save
+  EXPECT_EQ(lumo::test::ReadFile(lf), "[S]\nK=2\n");
+  EXPECT_FALSE(file.Load(dir.path() + "new.ini"));  // missing: created by the save
   file.Set("S", "K", "v");
-  ASSERT_TRUE(file.Save(dir.Path() + "new.ini"));
-  EXPECT_EQ(TempFolder::Read(dir.Path() + "new.ini"), "[S]\r\nK=v\r\n");
+  ASSERT_TRUE(file.Save(dir.path() + "new.ini"));
+  EXPECT_EQ(lumo::test::ReadFile(dir.path() + "new.ini"), "[S]\r\nK=v\r\n");
 }
 
 TEST(ProfileFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
-  TempFolder dir;
+  TempDir dir;
   ProfileFile file;
   file.Set("S", "K", "v");
-  EXPECT_FALSE(file.Save(dir.Path() + "missing/p.ini"));  // no such folder
-  std::filesystem::create_directory(dir.Path() + "taken.ini");
-  EXPECT_FALSE(file.Save(dir.Path() + "taken.ini"));  // a folder cannot be replaced
+  EXPECT_FALSE(file.Save(dir.path() + "missing/p.ini"));  // no such folder
+  std::filesystem::create_directory(dir.path() + "taken.ini");
+  EXPECT_FALSE(file.Save(dir.path() + "taken.ini"));  // a folder cannot be replaced
   EXPECT_EQ(dir.Count(), 1u);
 
   // A file too large to take in whole is never overwritten.
@@ -111,27 +111,27 @@ TEST(ProfileFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
   EXPECT_FALSE(file.Loadable());
   file.Set("S", "K", "v");
   EXPECT_FALSE(file.Save(path));
-  EXPECT_EQ(TempFolder::Read(path).size(), big.size());
+  EXPECT_EQ(lumo::test::ReadFile(path).size(), big.size());
 }
 
 TEST(ProfileFile, SaveThroughALinkKeepsTheLinkAndTheMode) {
-  TempFolder dir;
+  TempDir dir;
   std::string real = dir.Write("real.ini", "[S]\nK=1\n");
   chmod(real.c_str(), 0640);
-  std::filesystem::create_symlink(real, dir.Path() + "link.ini");
+  std::filesystem::create_symlink(real, dir.path() + "link.ini");
   ProfileFile file;
-  ASSERT_TRUE(file.Load(dir.Path() + "link.ini"));
+  ASSERT_TRUE(file.Load(dir.path() + "link.ini"));
   file.Set("S", "K", "2");
-  ASSERT_TRUE(file.Save(dir.Path() + "link.ini"));
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() + "link.ini"));
-  EXPECT_EQ(TempFolder::Read(real), "[S]\nK=2\n");
+  ASSERT_TRUE(file.Save(dir.path() + "link.ini"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() + "link.ini"));
+  EXPECT_EQ(lumo::test::ReadFile(real), "[S]\nK=2\n");
   struct stat st;
   ASSERT_EQ(stat(real.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST(ProfileFile, HostileBytesDoNotBreakReadingOrSaving) {
-  TempFolder dir;
+  TempDir dir;
   std::mt19937 random(1234);
   std::string junk(200000, '\0');
   for (char& c : junk) c = static_cast<char>(random() & 0xFF);
@@ -147,7 +147,7 @@ TEST(ProfileFile, HostileBytesDoNotBreakReadingOrSaving) {
     ASSERT_TRUE(again.Load(path));
     EXPECT_EQ(again.GetString("Lumo", "Key", ""), "v");
   }
-  std::string fifo = dir.Path() + "fifo.ini";
+  std::string fifo = dir.path() + "fifo.ini";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ProfileFile file;
   EXPECT_FALSE(file.Load(fifo));  // returns at once instead of waiting for a writer

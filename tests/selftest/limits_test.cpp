@@ -11,7 +11,7 @@
 #include "app/startup.h"
 #include "app/translations.h"
 #include "platform/message_box.h"
-#include "tests/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
@@ -335,14 +335,14 @@ TEST_F(EvaluateTest, LongReferenceChainsDoNotExhaustTheStack) {
 // ---- the program's file -------------------------------------------------------------------
 
 TEST_F(LimitsTest, LoadLimitsFileTakesTheStartDirectoryFirst) {
-  test::TempFolder start, install;
-  std::filesystem::create_directories(install.Path() + "bin");
-  std::filesystem::create_directories(install.Path() + "share/lumokonf");
-  test::TempFolder& program = install;
+  test::TempDir start, install;
+  std::filesystem::create_directories(install.path() + "bin");
+  std::filesystem::create_directories(install.path() + "share/lumokonf");
+  test::TempDir& program = install;
   StartupPaths saved = CurrentStartupPaths();
   StartupPaths paths = saved;
-  paths.startDir = start.Path();
-  paths.programDir = install.Path() + "bin/";
+  paths.startDir = start.path();
+  paths.programDir = install.path() + "bin/";
   SetCurrentStartupPaths(paths);
   // A system install keeps the sample rules in the share folder beside bin/.
   install.Write("share/lumokonf/Limits.txt",

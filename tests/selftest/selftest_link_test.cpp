@@ -2,65 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
 
 #include "app/translations.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "selftest/selftest.h"
 #include "sim/sim_port.h"
+#include "tests/support/link_events.h"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Keeps every notification with its block; tests wait for one with a deadline.
-class Events : public NotificationSink {
- public:
-  void Notify(LinkEvent event) override {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-    changed_.notify_all();
-  }
-  int Count(int32_t code, size_t from) {
-    std::lock_guard lock(mutex_);
-    int count = 0;
-    for (size_t i = from; i < events_.size(); ++i) count += events_[i].code == code ? 1 : 0;
-    return count;
-  }
-  size_t Mark() {
-    std::lock_guard lock(mutex_);
-    return events_.size();
-  }
-  // The first event after from with one of the codes; code -1 when none came in time.
-  LinkEvent WaitFor(std::initializer_list<int32_t> codes, size_t from,
-                    std::chrono::milliseconds limit = 20000ms) {
-    std::unique_lock lock(mutex_);
-    LinkEvent found;
-    found.code = -1;
-    changed_.wait_for(lock, limit, [&] {
-      for (size_t i = from; i < events_.size(); ++i) {
-        for (int32_t code : codes) {
-          if (events_[i].code != code) continue;
-          found.code = code;
-          found.value = events_[i].value;
-          found.block = std::move(events_[i].block);
-          return true;
-        }
-      }
-      return false;
-    });
-    return found;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<LinkEvent> events_;
-};
 
 class SelfTestRunTest : public ::testing::Test {
  protected:
@@ -109,7 +63,7 @@ class SelfTestRunTest : public ::testing::Test {
 
   MessageRecorder messages_;
   ScopedMessageSink sink_{&messages_};
-  Events events_;
+  test::LinkEvents events_;
   LinkConfig config_;
   DutLink link_;
   LimitTable table_;

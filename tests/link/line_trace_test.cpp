@@ -2,17 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "../support/temp_dir.h"
 #include "link/dut_link.h"
 #include "link/line_trace.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
+#include "tests/support/link_events.h"
+#include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
@@ -40,25 +39,6 @@ TEST(TraceLine, ShowsDirectionHexAndText) {
   EXPECT_EQ(line.substr(19), ".123  --  x");
 }
 
-class Events : public NotificationSink {
- public:
-  void Notify(LinkEvent event) override {
-    std::lock_guard lock(mutex_);
-    codes_.push_back(event.code);
-    changed_.notify_all();
-  }
-  bool WaitFor(int32_t code, std::chrono::milliseconds limit = 10000ms) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(
-        lock, limit, [&] { return std::find(codes_.begin(), codes_.end(), code) != codes_.end(); });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<int32_t> codes_;
-};
-
 // The position of text at or after from; npos when from is npos or the text is absent.
 size_t Find(const std::string& trace, const std::string& text, size_t from = 0) {
   return from == std::string::npos ? from : trace.find(text, from);
@@ -78,12 +58,12 @@ TEST(LinkTraceFile, ShowsTheWakeUpAndThePageReadsInOrder) {
     ASSERT_TRUE(StartLinkTrace(link, path, err));
     EXPECT_EQ(err, 0);
     EXPECT_EQ(LinkTraceFile(), path);
-    Events events;
+    test::LinkEvents events;
     LinkConfig config;
     config.powerOnDelayMs = 0;
     config.echo = false;
     ASSERT_TRUE(link.StartLink("SIM:TG5", &events, config));
-    ASSERT_TRUE(events.WaitFor(DN_READY));
+    ASSERT_TRUE(events.Saw(DN_READY));
     link.StopLink();
     StopLinkTrace(link);
     EXPECT_EQ(LinkTraceFile(), "");

@@ -1,40 +1,20 @@
 // The command line's "definition" and "appdef" commands, run as separate processes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "../support/temp_dir.h"
+#include "tests/support/cli_run.h"
 
 namespace lumo {
 namespace {
 
 using test::ReadFile;
+using test::RunResult;
 using test::TempDir;
 using test::WriteFile;
-
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs `program` with `args` (already quoted as needed) in the folder `dir`.
-RunResult RunProgram(const TempDir& dir, const std::string& program, const std::string& args) {
-  const std::string command = "cd '" + dir.path() + "' && '" + program + "' " + args + " >'" +
-                              (dir / ".out") + "' 2>'" + (dir / ".err") + "'";
-  int status = std::system(command.c_str());
-  RunResult result;
-  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadFile(dir / ".out");
-  result.err = ReadFile(dir / ".err");
-  std::filesystem::remove(dir / ".out");
-  std::filesystem::remove(dir / ".err");
-  return result;
-}
 
 const char* const kTimeouts =
     "[ReadTimeoutInterval] = (200)\n[ReadTimeoutMultiplier] = (20)\n"
@@ -59,7 +39,7 @@ std::string Definition(const std::string& shownAs =
 
 class CliTest : public ::testing::Test {
  protected:
-  RunResult Cli(const std::string& args) { return RunProgram(dir, LUMO_CLI_PROGRAM, args); }
+  RunResult Cli(const std::string& args) { return test::RunCli(dir, args); }
   TempDir dir;
 };
 
@@ -137,13 +117,15 @@ TEST_F(CliTest, NewProgramUsesItsOwnDefinition) {
   ASSERT_TRUE(std::filesystem::exists(dir / "made"));
 
   TempDir elsewhere;  // no ParDef.txt here
-  RunResult own = RunProgram(elsewhere, dir / "made", "definition --json");
+  test::CliOptions madeProgram;
+  madeProgram.program = dir / "made";
+  RunResult own = test::RunCli(elsewhere, "definition --json", madeProgram);
   ASSERT_EQ(own.exitCode, 0) << own.err;
   EXPECT_EQ(nlohmann::json::parse(own.out)["displayName"], "Zweiter");
 
   // A ParDef.txt in the start directory comes first.
   WriteFile(elsewhere / "ParDef.txt", Definition("Dritter"));
-  RunResult start = RunProgram(elsewhere, dir / "made", "definition --json");
+  RunResult start = test::RunCli(elsewhere, "definition --json", madeProgram);
   ASSERT_EQ(start.exitCode, 0) << start.err;
   EXPECT_EQ(nlohmann::json::parse(start.out)["displayName"], "Dritter");
 }
@@ -162,11 +144,11 @@ TEST_F(CliTest, EveryCommandSpeaksTheChosenLanguage) {
   const std::string english = "Only '.txt' <30kB allowed as parameter definition file!\n";
   const std::string german = "Nur Dateien mit Endung '.txt' und <30kB sind zul\xC3\xA4ssig!\n";
   auto run = [&](const std::string& lang, const std::string& options) {
-    return RunProgram(dir, "env",
-                      "LC_ALL= LC_MESSAGES= LANG=" + lang + " '" + LUMO_CLI_PROGRAM + "' " +
-                          options + " appdef def.dat --out x")
-        .err;
+    test::CliOptions locale;
+    locale.environment = "LC_ALL= LC_MESSAGES= LANG=" + lang;
+    return test::RunCli(dir, options + " appdef def.dat --out x", locale).err;
   };
+
   EXPECT_EQ(run("de_DE.UTF-8", ""), german);  // no settings file: the system's
   EXPECT_EQ(run("en_GB.UTF-8", ""), english);
   EXPECT_EQ(run("de_DE.UTF-8", "--lang en"), english);

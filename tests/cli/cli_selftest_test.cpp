@@ -7,31 +7,15 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "../support/temp_dir.h"
+#include "tests/support/cli_run.h"
 
 namespace lumo {
 namespace {
 
 using test::ReadFile;
+using test::RunResult;
 using test::TempDir;
 using test::WriteFile;
-
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-RunResult Cli(const TempDir& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.path() + "' && '" + LUMO_CLI_PROGRAM + "' " + args +
-                              " >'" + (dir / ".out") + "' 2>'" + (dir / ".err") + "'";
-  int status = std::system(command.c_str());
-  RunResult result;
-  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadFile(dir / ".out");
-  result.err = ReadFile(dir / ".err");
-  return result;
-}
 
 std::string Example(const std::string& name) {
   return std::string(LUMO_EXAMPLES_DIR) + "/" + name;
@@ -39,7 +23,7 @@ std::string Example(const std::string& name) {
 
 TEST(CliLimitsTest, PrintsTheRulesAndTheBlockLength) {
   TempDir dir;
-  RunResult r = Cli(dir, "limits '" + Example("Limits_TG5.txt") + "' --json");
+  RunResult r = test::RunCli(dir, "limits '" + Example("Limits_TG5.txt") + "' --json");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["blockLength"], 39);
@@ -62,20 +46,20 @@ TEST(CliLimitsTest, PrintsTheRulesAndTheBlockLength) {
 TEST(CliLimitsTest, ABadFileGivesTheMessageAndExitOne) {
   TempDir dir;
   WriteFile(dir / "bad.txt", "# comment\n0, -1, 0, 2 \"V\", 2, 3,\n");
-  RunResult r = Cli(dir, "limits bad.txt");
+  RunResult r = test::RunCli(dir, "limits bad.txt");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "Ung\xC3\xBCltiges Zeichen, Komma erwartet!\nZeile: 2\n");
   WriteFile(dir / "noversion.txt", "0, 1, 0, 2, \"V\", 2, 3,\n");
-  r = Cli(dir, "limits noversion.txt --json");
+  r = test::RunCli(dir, "limits noversion.txt --json");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "Die Versionsinfo fehlt in der Definition!\n");
 }
 
 TEST(CliSelfTestTest, LightCurtainPassesWithRulesBeamsAndRestartTime) {
   TempDir dir;
-  RunResult r = Cli(dir, "--echo off selftest --port SIM:TG5 --json --limits '" +
-                             Example("Limits_TG5.txt") + "'");
+  RunResult r = test::RunCli(dir, "--echo off selftest --port SIM:TG5 --json --limits '" +
+                                      Example("Limits_TG5.txt") + "'");
   ASSERT_EQ(r.exitCode, 0) << r.err << r.out;
   auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["version"], 2);
@@ -99,7 +83,7 @@ TEST(CliSelfTestTest, AFailingRuleGivesExitOne) {
             "0, 1, 0, 1, \"Supply\", 100, 200, \"psu\"\n"
             "0, 2, 1, 1, \"Temperature\", 0, 50,\n"
             "0, 9, 38, 1, \"\", 0, 0,\n");
-  RunResult r = Cli(dir, "--echo off selftest --port SIM:TG5 --json");
+  RunResult r = test::RunCli(dir, "--echo off selftest --port SIM:TG5 --json");
   EXPECT_EQ(r.exitCode, 1) << r.err;
   auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["passed"], false);
@@ -113,9 +97,9 @@ TEST(CliSelfTestTest, AFailingRuleGivesExitOne) {
 
 TEST(CliSelfTestTest, JoystickTellsTheOperatorToMoveTheStick) {
   TempDir dir;
-  RunResult r = Cli(dir, "--echo off --lang en --definition '" + Example("Jovix.txt") +
-                             "' selftest --port SIM:JOVIX --calibrate --limits '" +
-                             Example("Limits_Jovix.txt") + "'");
+  RunResult r = test::RunCli(dir, "--echo off --lang en --definition '" + Example("Jovix.txt") +
+                                      "' selftest --port SIM:JOVIX --calibrate --limits '" +
+                                      Example("Limits_Jovix.txt") + "'");
   ASSERT_EQ(r.exitCode, 0) << r.err << r.out;
   EXPECT_NE(r.err.find("Move the joystick to its\nlimits and release slowly..."),
             std::string::npos);

@@ -4,149 +4,31 @@
 // `write --repeat`, its machine-readable logs, the report's checksums and the usage rules.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fcntl.h>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "../support/temp_dir.h"
-
-extern char** environ;
+#include "tests/support/cli_run.h"
 
 namespace lumo {
 namespace {
 
+using test::Lines;
 using test::ReadFile;
+using test::RunCli;
+using test::RunResult;
+using test::Simulator;
 using test::TempDir;
 using test::WriteFile;
 using Clock = std::chrono::steady_clock;
-
-struct RunResult {
-  int exitCode = -1;  // -1: ended by a signal
-  std::string out;
-  std::string err;
-};
-
-RunResult Cli(const TempDir& dir, const std::string& args, int limitSeconds = 120) {
-  const std::string command = "cd '" + dir.path() + "' && timeout " + std::to_string(limitSeconds) +
-                              " '" LUMO_CLI_PROGRAM "' " + args + " >'" + (dir / ".out") + "' 2>'" +
-                              (dir / ".err") + "'";
-  int status = std::system(command.c_str());
-  RunResult result;
-  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadFile(dir / ".out");
-  result.err = ReadFile(dir / ".err");
-  return result;
-}
-
-// lumokonf-cli with ARGS in the background, in dir; standard output to the file "out" or to
-// the write end of a pipe (outFd), standard error to dir/".err".
-class Background {
- public:
-  Background(const TempDir& dir, std::vector<std::string> args, int outFd = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / ".err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (outFd >= 0) {
-      posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-    } else {
-      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir / ".out").c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    }
-    args.insert(args.begin(), LUMO_CLI_PROGRAM);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string cwd = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    if (posix_spawn(&pid_, LUMO_CLI_PROGRAM, &actions, nullptr, argv.data(), environ) != 0)
-      pid_ = -1;
-    std::filesystem::current_path(cwd);
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Background() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  void Signal(int signal) const { kill(pid_, signal); }
-  // The exit status, -1 when a signal ended the process, -2 when it did not end in time.
-  int Wait(std::chrono::seconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -2;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-// `lumokonf-cli --echo on simulate --device tg5 ARGS...`; the pty's path from its first line.
-class Simulator {
- public:
-  explicit Simulator(std::vector<std::string> extra = {}) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<std::string> args = {LUMO_CLI_PROGRAM, "--echo",   "on",
-                                     "simulate",       "--device", "tg5"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, LUMO_CLI_PROGRAM, &actions, nullptr, argv.data(), environ) != 0)
-      pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out_ = fdopen(fds[0], "r");
-    char line[512] = {};
-    if (out_ != nullptr && std::fgets(line, sizeof line, out_) != nullptr) {
-      path_ = line;
-      while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
-    }
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ != nullptr) std::fclose(out_);
-  }
-  const std::string& Path() const { return path_; }
-  std::string Port() const { return " --port '" + path_ + "'"; }
-
- private:
-  pid_t pid_ = -1;
-  FILE* out_ = nullptr;
-  std::string path_;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   size_t at = text.find(from);
@@ -157,7 +39,7 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 // device.par read from the in-process light curtain; changed.par with Maxdefect 3 and beams
 // 1-10;20, so that more than one page pair is written.
 void MakeFiles(const TempDir& dir) {
-  RunResult read = Cli(dir, "--echo off read --port SIM:TG5 --out device.par");
+  RunResult read = RunCli(dir, "--echo off read --port SIM:TG5 --out device.par");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   std::string file = ReadFile(dir / "device.par");
   ASSERT_NE(file.find("$(maxdef) = 2"), std::string::npos) << file;
@@ -185,8 +67,8 @@ bool AwaitText(const std::string& path, const std::string& text, std::chrono::se
 TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds130Or143) {
   TempDir dir;
   MakeFiles(dir);
-  Simulator sim;
-  ASSERT_FALSE(sim.Path().empty());
+  Simulator sim(test::SimulatedTg5());
+  ASSERT_FALSE(sim.path().empty());
   struct Case {
     int signal;
     int twice;
@@ -198,15 +80,16 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
   for (const Case c : {Case{SIGINT, 1, "changed.par", 130, 3, "-10;20"},
                        Case{SIGTERM, 0, "device.par", 143, 2, "-32"}}) {
     std::remove((dir / "w.trace").c_str());
-    Background write(dir, {"--lang", "en", "write", "--port", sim.Path(), "--file", c.file,
-                           "--trace", "w.trace"});
+    test::Process write({LUMO_CLI_PROGRAM, "--lang", "en", "write", "--port", sim.path(), "--file",
+                         c.file, "--trace", "w.trace"},
+                        dir / ".out", dir / ".err", dir.path());
     // The first erase ("e") of a page pair went out: stop now.
     ASSERT_TRUE(AwaitText(dir / "w.trace", "TX  65 ", std::chrono::seconds(30)))
         << ReadFile(dir / "w.trace");
     write.Signal(c.signal);
     if (c.twice) {
       // Two signals sent at once would arrive as one.
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      ASSERT_TRUE(write.WaitTaken(c.signal, std::chrono::seconds(10)));
       write.Signal(c.signal);
     }
     EXPECT_EQ(write.Wait(std::chrono::seconds(60)), c.exitCode) << ReadFile(dir / ".err");
@@ -216,7 +99,7 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
     // The read-back of every page pair was finished before the end.
     EXPECT_NE(ReadFile(dir / "w.trace").find("DN_WRITEEND"), std::string::npos);
 
-    RunResult read = Cli(dir, "read" + sim.Port() + " --json");
+    RunResult read = RunCli(dir, "read" + sim.Port() + " --json");
     ASSERT_EQ(read.exitCode, 0) << read.err;
     auto j = nlohmann::json::parse(read.out);
     EXPECT_EQ(ParameterValue(j, "$(maxdef)"), c.maxdef) << "the whole file was written";
@@ -227,15 +110,14 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
 TEST(CommandLineContract, AClosedOutputPipeNeverAbandonsAUnit) {
   TempDir dir;
   MakeFiles(dir);
-  Simulator sim({"--units", "1"});
-  ASSERT_FALSE(sim.Path().empty());
+  Simulator sim(test::SimulatedTg5({"--units", "1"}));
+  ASSERT_FALSE(sim.path().empty());
   int fds[2];
   // Close-on-exec: the program must not hold the read end itself.
   ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-  Background line(dir,
-                  {"write", "--port", sim.Path(), "--file", "changed.par", "--repeat", "--count",
-                   "1", "--json-progress", "--log", "units.jsonl"},
-                  fds[1]);
+  test::Process line({LUMO_CLI_PROGRAM, "write", "--port", sim.path(), "--file", "changed.par",
+                      "--repeat", "--count", "1", "--json-progress", "--log", "units.jsonl"},
+                     "", dir / ".err", dir.path(), fds[1]);
   close(fds[1]);
   // Like `| head -1`: the first event is read, then the reader goes away.
   char c = 0;
@@ -259,7 +141,7 @@ TEST(CommandLineContract, AFileIsCheckedWholeBeforeThePortOpens) {
   file += "NoSuchName = 3\r\n";
   WriteFile(dir / "bad.par", file);
   // Nothing is written: the port is never opened.
-  RunResult bad = Cli(dir, "--lang en write --port /dev/lumo-no-such-port --file bad.par");
+  RunResult bad = RunCli(dir, "--lang en write --port /dev/lumo-no-such-port --file bad.par");
   EXPECT_EQ(bad.exitCode, 1);
   for (const char* expected : {"$(relsch) = 999: out of range", "$(swap) = sideways: no such state",
                                "NoSuchName = 3: unknown parameter name", "bad.par:"})
@@ -268,16 +150,16 @@ TEST(CommandLineContract, AFileIsCheckedWholeBeforeThePortOpens) {
 
   WriteFile(dir / "abc.par",
             Replaced(ReadFile(dir / "changed.par"), "$(maxdef) = 3", "$(maxdef) = abc"));
-  RunResult abc = Cli(dir, "--lang en write --port SIM:TG5 --file abc.par");
+  RunResult abc = RunCli(dir, "--lang en write --port SIM:TG5 --file abc.par");
   EXPECT_EQ(abc.exitCode, 1) << "a value that is no number is not skipped silently";
   EXPECT_NE(abc.err.find("abc.par:"), std::string::npos) << abc.err;
   EXPECT_NE(abc.err.find("$(maxdef)"), std::string::npos) << abc.err;
 
-  RunResult skip = Cli(dir, "--lang en write --port SIM:TG5 --file bad.par --skip-invalid");
+  RunResult skip = RunCli(dir, "--lang en write --port SIM:TG5 --file bad.par --skip-invalid");
   EXPECT_EQ(skip.exitCode, 0) << skip.err;
   EXPECT_NE(skip.err.find("(skipped)"), std::string::npos) << skip.err;
 
-  RunResult missing = Cli(dir, "--lang en write --port SIM:TG5 --file x.par");
+  RunResult missing = RunCli(dir, "--lang en write --port SIM:TG5 --file x.par");
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("Error opening parameter file 'x.par': No such file"),
             std::string::npos)
@@ -288,9 +170,9 @@ TEST(CommandLineContract, RepeatFailsOnFewerUnitsNoFirstUnitAndUnwritableOutput)
   TempDir dir;
   MakeFiles(dir);
   {
-    Simulator sim({"--units", "1"});
-    RunResult fewer =
-        Cli(dir, "write" + sim.Port() + " --file changed.par --repeat --count 2 --json-progress");
+    Simulator sim(test::SimulatedTg5({"--units", "1"}));
+    RunResult fewer = RunCli(
+        dir, "write" + sim.Port() + " --file changed.par --repeat --count 2 --json-progress");
     EXPECT_EQ(fewer.exitCode, 1) << fewer.err;
     EXPECT_NE(fewer.err.find("stopped after 1 of 2 units"), std::string::npos) << fewer.err;
     int waiting = 0, removed = 0;
@@ -303,16 +185,18 @@ TEST(CommandLineContract, RepeatFailsOnFewerUnitsNoFirstUnitAndUnwritableOutput)
     EXPECT_EQ(removed, 1);
   }
   // The joystick never sends the light curtain's prompt: --timeout bounds the first wait.
+  test::CliOptions shortLimit;
+  shortLimit.limitSeconds = 30;
   auto started = Clock::now();
-  RunResult none =
-      Cli(dir, "--lang en write --port SIM:JOVIX --file changed.par --repeat --timeout 2", 30);
+  RunResult none = RunCli(
+      dir, "--lang en write --port SIM:JOVIX --file changed.par --repeat --timeout 2", shortLimit);
   EXPECT_EQ(none.exitCode, 1) << none.err;
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(20));
   EXPECT_NE(none.err.find("no unit within 2 s"), std::string::npos) << none.err;
 
-  RunResult log = Cli(dir,
-                      "write --port SIM:TG5 --file changed.par --repeat --count 1 --log "
-                      "/dev/full");
+  RunResult log = RunCli(dir,
+                         "write --port SIM:TG5 --file changed.par --repeat --count 1 --log "
+                         "/dev/full");
   EXPECT_EQ(log.exitCode, 1) << log.err;
   EXPECT_NE(log.err.find("Cannot write the log file /dev/full"), std::string::npos) << log.err;
   const std::string full = "cd '" + dir.path() +
@@ -326,9 +210,9 @@ TEST(CommandLineContract, LogsCarryStableNamesNumbersAndStepsInOrder) {
   TempDir dir;
   MakeFiles(dir);
   RunResult run =
-      Cli(dir,
-          "--lang de write --port SIM:TG5 --file changed.par --repeat --count 1 "
-          "--json-progress --log units.csv --flash '" LUMO_EXAMPLES_DIR "/TG5_firmware.tg5'");
+      RunCli(dir,
+             "--lang de write --port SIM:TG5 --file changed.par --repeat --count 1 "
+             "--json-progress --log units.csv --flash '" LUMO_EXAMPLES_DIR "/TG5_firmware.tg5'");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> steps;
   nlohmann::json unit;
@@ -362,7 +246,7 @@ TEST(CommandLineContract, TheValueChecksumOfADeviceEqualsThatOfItsSavedFile) {
   TempDir dir;
   MakeFiles(dir);
   auto checksums = [&](const std::string& args) {
-    RunResult r = Cli(dir, "report " + args);
+    RunResult r = RunCli(dir, "report " + args);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return r.out.substr(r.out.find(": ") + 2);
   };
@@ -379,23 +263,23 @@ TEST(CommandLineContract, TheValueChecksumOfADeviceEqualsThatOfItsSavedFile) {
 
 TEST(CommandLineContract, UsageRules) {
   TempDir dir;
-  RunResult lateOption = Cli(dir, "read --port SIM:JOVIX --timeout 1 --lang de");
+  RunResult lateOption = RunCli(dir, "read --port SIM:JOVIX --timeout 1 --lang de");
   EXPECT_EQ(lateOption.exitCode, 1) << lateOption.err;
   EXPECT_NE(lateOption.err.find("Kein TG5"), std::string::npos) << lateOption.err;
   for (const char* timeout : {"inf", "0", "-1", "1e999", "nan"}) {
-    RunResult r = Cli(dir, std::string("read --port SIM:TG5 --timeout ") + timeout);
+    RunResult r = RunCli(dir, std::string("read --port SIM:TG5 --timeout ") + timeout);
     EXPECT_EQ(r.exitCode, 2) << timeout;
     EXPECT_LT(r.err.size(), 200u) << r.err;
   }
-  EXPECT_EQ(Cli(dir, "write --port SIM:TG5 --file a.par --count 2").exitCode, 2);
-  EXPECT_EQ(Cli(dir, "write --port SIM:TG5 --file a.par --log x.csv").exitCode, 2);
-  RunResult version = Cli(dir, "--version");
+  EXPECT_EQ(RunCli(dir, "write --port SIM:TG5 --file a.par --count 2").exitCode, 2);
+  EXPECT_EQ(RunCli(dir, "write --port SIM:TG5 --file a.par --log x.csv").exitCode, 2);
+  RunResult version = RunCli(dir, "--version");
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out.rfind("lumokonf-cli ", 0), 0u) << version.out;
-  RunResult unknown = Cli(dir, "frobnicate");
+  RunResult unknown = RunCli(dir, "frobnicate");
   EXPECT_EQ(unknown.exitCode, 2);
   EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos) << unknown.err;
-  RunResult help = Cli(dir, "--help");
+  RunResult help = RunCli(dir, "--help");
   for (const char* expected : {"130", "143", "SIGPIPE"})
     EXPECT_NE(help.out.find(expected), std::string::npos) << expected;
 }

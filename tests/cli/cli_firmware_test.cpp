@@ -1,37 +1,24 @@
 // The command line's "firmware" and "flash" commands, run as separate processes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "tests/support/temp_dir.h"
+#include "tests/support/cli_run.h"
 
 namespace lumo {
 namespace {
 
 using test::ReadFile;
+using test::RunResult;
 using test::TempDir;
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the command line tool with args in a fresh folder, standard input empty.
+// Runs the command line tool with args in a fresh folder.
 RunResult RunCli(const std::string& args) {
   TempDir dir;
-  const std::string command = "cd '" + dir.path() + "' && '" LUMO_CLI_PROGRAM "' " + args +
-                              " </dev/null >'" + (dir / ".out") + "' 2>'" + (dir / ".err") + "'";
-  int status = std::system(command.c_str());
-  RunResult result;
-  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadFile(dir / ".out");
-  result.err = ReadFile(dir / ".err");
-  return result;
+  return test::RunCli(dir, args);
 }
 
 const std::string kExamples = LUMO_EXAMPLES_DIR;

@@ -1,9 +1,6 @@
 // write --repeat, report and --trace as separate processes, against `lumokonf-cli simulate` on a
 // pseudo-terminal (with --units: the simulator changes the unit after each one is released).
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,91 +12,23 @@
 #include <thread>
 #include <vector>
 
-#include "../support/temp_dir.h"
-
-extern char** environ;
+#include "tests/support/cli_run.h"
 
 namespace lumo {
 namespace {
 
+using test::Lines;
 using test::ReadFile;
+using test::RunCli;
+using test::RunResult;
+using test::Simulator;
 using test::TempDir;
 using test::WriteFile;
-
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-RunResult Cli(const TempDir& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.path() + "' && timeout 120 '" LUMO_CLI_PROGRAM "' " +
-                              args + " >'" + (dir / ".out") + "' 2>'" + (dir / ".err") + "'";
-  int status = std::system(command.c_str());
-  RunResult result;
-  if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadFile(dir / ".out");
-  result.err = ReadFile(dir / ".err");
-  return result;
-}
-
-// `lumokonf-cli --echo on simulate --device tg5 ARGS...` in the background; the pty's path from
-// its first line of output.
-class Simulator {
- public:
-  explicit Simulator(std::vector<std::string> extra = {}) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<std::string> args = {LUMO_CLI_PROGRAM, "--echo",   "on",
-                                     "simulate",       "--device", "tg5"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, LUMO_CLI_PROGRAM, &actions, nullptr, argv.data(), environ) != 0)
-      pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out_ = fdopen(fds[0], "r");
-    char line[512] = {};
-    if (out_ != nullptr && std::fgets(line, sizeof line, out_) != nullptr) {
-      path_ = line;
-      while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
-    }
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-    if (out_ != nullptr) std::fclose(out_);
-  }
-  std::string Port() const { return " --port '" + path_ + "'"; }
-  const std::string& Path() const { return path_; }
-  bool Ok() const { return !path_.empty(); }
-
- private:
-  pid_t pid_ = -1;
-  FILE* out_ = nullptr;
-  std::string path_;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // A parameter file read from the in-process simulated light curtain, and the same with one
 // parameter changed.
 void MakeParameterFiles(const TempDir& dir) {
-  RunResult read = Cli(dir, "--echo off read --port SIM:TG5 --out device.par");
+  RunResult read = RunCli(dir, "--echo off read --port SIM:TG5 --out device.par");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   std::string file = ReadFile(dir / "device.par");
   std::string changed = file;
@@ -112,12 +41,12 @@ void MakeParameterFiles(const TempDir& dir) {
 TEST(ProductionLine, ProgramsThreeUnitsAndLogsTheOneWithARefusedWriteAsFailed) {
   TempDir dir;
   MakeParameterFiles(dir);
-  Simulator sim({"--units", "3", "--refuse-write", "2"});
-  ASSERT_TRUE(sim.Ok());
+  Simulator sim(test::SimulatedTg5({"--units", "3", "--refuse-write", "2"}));
+  ASSERT_TRUE(!sim.path().empty());
 
-  RunResult run = Cli(dir, "--lang en write" + sim.Port() +
-                               " --file changed.par --repeat --count 3 --log units.csv"
-                               " --json-progress");
+  RunResult run = RunCli(dir, "--lang en write" + sim.Port() +
+                                  " --file changed.par --repeat --count 3 --log units.csv"
+                                  " --json-progress");
   EXPECT_EQ(run.exitCode, 1) << "one unit failed\n" << run.err;
 
   std::vector<std::string> log = Lines(ReadFile(dir / "units.csv"));
@@ -154,9 +83,9 @@ TEST(ProductionLine, WaitsForAnUnpluggedAdapterBetweenUnits) {
   TempDir dir;
   MakeParameterFiles(dir);
   const std::string adapter = dir / "usb-Lumo_Adapter_0001-if00-port0";
-  auto first = std::make_unique<Simulator>();
-  ASSERT_TRUE(first->Ok());
-  ASSERT_EQ(::symlink(first->Path().c_str(), adapter.c_str()), 0);
+  auto first = std::make_unique<Simulator>(test::SimulatedTg5());
+  ASSERT_TRUE(!first->path().empty());
+  ASSERT_EQ(::symlink(first->path().c_str(), adapter.c_str()), 0);
 
   const std::string command = "cd '" + dir.path() +
                               "' && (timeout 120 '" LUMO_CLI_PROGRAM "' --lang en write --port '" +
@@ -180,9 +109,9 @@ TEST(ProductionLine, WaitsForAnUnpluggedAdapterBetweenUnits) {
   ::unlink(adapter.c_str());
   ASSERT_TRUE(waitFor("line.out", "\"event\":\"unplugged\"")) << ReadFile(dir / "line.out");
 
-  Simulator second;
-  ASSERT_TRUE(second.Ok());
-  ASSERT_EQ(::symlink(second.Path().c_str(), adapter.c_str()), 0);
+  Simulator second(test::SimulatedTg5());
+  ASSERT_TRUE(!second.path().empty());
+  ASSERT_EQ(::symlink(second.path().c_str(), adapter.c_str()), 0);
   ASSERT_TRUE(waitFor("line.rc", "\n")) << ReadFile(dir / "line.out") << ReadFile(dir / "line.err");
   EXPECT_EQ(ReadFile(dir / "line.rc"), "0\n") << ReadFile(dir / "line.err");
 
@@ -209,13 +138,13 @@ TEST(ProductionLine, FlashesAndSelfTestsEachUnitAndLogsAFailedUpdateAsFailed) {
   ASSERT_LT(rules.size(), example.size());
   WriteFile(dir / "limits.txt", rules);
   // The second unit refuses the first block of the update.
-  Simulator sim({"--units", "2", "--refuse-write", "2"});
-  ASSERT_TRUE(sim.Ok());
+  Simulator sim(test::SimulatedTg5({"--units", "2", "--refuse-write", "2"}));
+  ASSERT_TRUE(!sim.path().empty());
 
-  RunResult run = Cli(dir, "--lang en write" + sim.Port() +
-                               " --file changed.par --repeat --count 2 --log units.jsonl"
-                               " --json-progress --flash '" LUMO_EXAMPLES_DIR
-                               "/TG5_firmware.tg5' --selftest --limits limits.txt");
+  RunResult run = RunCli(dir, "--lang en write" + sim.Port() +
+                                  " --file changed.par --repeat --count 2 --log units.jsonl"
+                                  " --json-progress --flash '" LUMO_EXAMPLES_DIR
+                                  "/TG5_firmware.tg5' --selftest --limits limits.txt");
   EXPECT_EQ(run.exitCode, 1) << run.err;
 
   std::vector<std::string> log = Lines(ReadFile(dir / "units.jsonl"));
@@ -242,23 +171,23 @@ TEST(ProductionLine, FlashesAndSelfTestsEachUnitAndLogsAFailedUpdateAsFailed) {
   EXPECT_EQ(selfTestEnds, 1);
 
   RunResult badFirmware =
-      Cli(dir, "write" + sim.Port() + " --file changed.par --repeat --flash missing.tg5");
+      RunCli(dir, "write" + sim.Port() + " --file changed.par --repeat --flash missing.tg5");
   EXPECT_EQ(badFirmware.exitCode, 1);
   EXPECT_FALSE(badFirmware.err.empty());
   EXPECT_EQ(badFirmware.out.find("unit"), std::string::npos) << badFirmware.out;
-  RunResult badRules = Cli(
+  RunResult badRules = RunCli(
       dir, "write" + sim.Port() + " --file changed.par --repeat --selftest --limits changed.par");
   EXPECT_EQ(badRules.exitCode, 1);
   EXPECT_FALSE(badRules.err.empty());
-  EXPECT_EQ(Cli(dir, "write" + sim.Port() + " --file changed.par --selftest").exitCode, 2);
+  EXPECT_EQ(RunCli(dir, "write" + sim.Port() + " --file changed.par --selftest").exitCode, 2);
 }
 
 TEST(ConfigurationReport, RendersTheDeviceAndItsChecksumFollowsTheParameters) {
   TempDir dir;
   MakeParameterFiles(dir);
-  Simulator sim;
-  ASSERT_TRUE(sim.Ok());
-  RunResult device = Cli(dir, "--lang en report" + sim.Port() + " --out device.html");
+  Simulator sim(test::SimulatedTg5());
+  ASSERT_TRUE(!sim.path().empty());
+  RunResult device = RunCli(dir, "--lang en report" + sim.Port() + " --out device.html");
   ASSERT_EQ(device.exitCode, 0) << device.err;
   const std::string html = ReadFile(dir / "device.html");
   ASSERT_NE(device.out.find(": "), std::string::npos) << device.out;
@@ -270,7 +199,7 @@ TEST(ConfigurationReport, RendersTheDeviceAndItsChecksumFollowsTheParameters) {
   EXPECT_FALSE(ReadFile(dir / "device.html.tmp").size() > 0);
 
   auto fileChecksum = [&](const std::string& file, const char* lang) {
-    RunResult r = Cli(dir, "report --from " + file + " --out f.html --lang " + lang);
+    RunResult r = RunCli(dir, "report --from " + file + " --out f.html --lang " + lang);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return r.out.substr(r.out.find(": ") + 2);
   };
@@ -279,15 +208,15 @@ TEST(ConfigurationReport, RendersTheDeviceAndItsChecksumFollowsTheParameters) {
   fileChecksum("changed.par", "de");
   EXPECT_NE(ReadFile(dir / "f.html").find("Konfigurationsbericht"), std::string::npos);
 
-  RunResult usage = Cli(dir, "report --out x.html");
+  RunResult usage = RunCli(dir, "report --out x.html");
   EXPECT_EQ(usage.exitCode, 2);
 }
 
 TEST(LineTraceOption, ATraceOfAReadShowsWakeUpAndPages) {
   TempDir dir;
-  Simulator sim;
-  ASSERT_TRUE(sim.Ok());
-  RunResult read = Cli(dir, "read" + sim.Port() + " --trace read.trace");
+  Simulator sim(test::SimulatedTg5());
+  ASSERT_TRUE(!sim.path().empty());
+  RunResult read = RunCli(dir, "read" + sim.Port() + " --trace read.trace");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   const std::string trace = ReadFile(dir / "read.trace");
   size_t wake = trace.find("TX  20 20 20 20 20 20 20 20 20 20 ");
@@ -300,7 +229,7 @@ TEST(LineTraceOption, ATraceOfAReadShowsWakeUpAndPages) {
   }
   EXPECT_NE(trace.find("--  DN_READDONE", at), std::string::npos);
 
-  RunResult bad = Cli(dir, "read" + sim.Port() + " --trace /nonexistent-folder/t.trace");
+  RunResult bad = RunCli(dir, "read" + sim.Port() + " --trace /nonexistent-folder/t.trace");
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.err.find("trace file"), std::string::npos) << bad.err;
 }
