@@ -287,8 +287,9 @@ void MainWindowTest::everyControlRunsItsCommand() {
   Open("TG5.txt", "SIM:TG5", true);
   // Expert mode opens the settings first (FirstAction): the link is started directly.
   QVERIFY(window_->StartLinkOnPort("SIM:TG5"));
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
-  const QString file = QString::fromStdString(folder_->Path() + "controls.par");
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid() && TheLink().Mode() == MODE_IDLE,
+                           test::kDeviceWaitMs);
+  const QString file = QString::fromStdString(folder_->path() + "controls.par");
   QStringList asked;  // the file dialogs' titles
   window_->SetFileDialogHook([&](const FileDialogRequest& request) -> std::optional<QString> {
     asked << request.title;
@@ -345,8 +346,8 @@ void MainWindowTest::everyControlRunsItsCommand() {
   QCOMPARE(Cell(row, 2), Cell(row, 1));
   changeEdit();
   click(kIdRead);
-  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 2), Cell(row, 1), kDeviceWaitMs);
-  QTRY_VERIFY_WITH_TIMEOUT(TheLink().Mode() == MODE_IDLE, kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Cell(row, 2), Cell(row, 1), test::kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(TheLink().Mode() == MODE_IDLE, test::kDeviceWaitMs);
 
   click(kIdSignalTest);
   click(kIdReferences);
@@ -371,12 +372,12 @@ void MainWindowTest::everyControlRunsItsCommand() {
 
   // Normal operation: the device leaves configuration mode, the commands that need it go.
   click(kIdNormalMode);
-  QTRY_VERIFY_WITH_TIMEOUT(!window_->ControlById(kIdRead)->isEnabled(), kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!window_->ControlById(kIdRead)->isEnabled(), test::kDeviceWaitMs);
   QVERIFY(!window_->CommandButton(kIdNormalMode)->isEnabled());
   const bool powered = TheLink().IsPowered();
-  QTRY_VERIFY_WITH_TIMEOUT(window_->CommandButton(kIdPower)->isEnabled(), kDeviceWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(window_->CommandButton(kIdPower)->isEnabled(), test::kDeviceWaitMs);
   click(kIdPower);
-  QTRY_COMPARE_WITH_TIMEOUT(TheLink().IsPowered(), !powered, kDeviceWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(TheLink().IsPowered(), !powered, test::kDeviceWaitMs);
 }
 
 void MainWindowTest::enterInBeamFieldDeactivates() {
