@@ -168,10 +168,10 @@ std::string DeviceStatusLine(DutLink& link) {
   return line;
 }
 
-DeviceSession::DeviceSession(DutLink& link) : link_(link) {}
+DeviceSession::DeviceSession(DutLink& link, SessionEnd end) : link_(link), end_(end) {}
 
 DeviceSession::~DeviceSession() {
-  if (started_) Stop(true);
+  if (started_) Stop(end_ == SessionEnd::Leave);
 }
 
 void DeviceSession::Notify(LinkEvent event) {
@@ -198,13 +198,21 @@ bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
       return false;
     }
   }
+  // The trace ends with a link that did not start.
+  struct TraceUntilStarted {
+    DutLink& link;
+    bool started = false;
+    ~TraceUntilStarted() {
+      if (!started) StopLinkTrace(link);
+    }
+  } trace{link_};
   if (!link_.StartLink(port, this, config)) {
-    StopLinkTrace(link_);
     uint32_t error = Serial_GetLastError();
     PrintError(std::string(MsgText("ERRCOMOPENFAILED")) + " (" + port + ": " +
                OpenFailureReason(error, port) + ")");
     return false;
   }
+  trace.started = true;
   started_ = true;
   return true;
 }

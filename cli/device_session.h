@@ -51,9 +51,17 @@ std::string FormatMsg(const char* msgId, std::initializer_list<std::string> args
 // Prints a message the way the program's message boxes do (standard error, UTF-8).
 void PrintError(const std::string& text);
 
+// What a session's end does with a device still in configuration mode.
+enum class SessionEnd {
+  Leave,  // gives it back to normal operation
+  Stay,   // leaves it as it is (the caller gave its units back itself)
+};
+
+// The link runs, and the line trace (--trace) is written, from a successful Start until Stop or
+// the session's end, whichever comes first.
 class DeviceSession : public NotificationSink {
  public:
-  explicit DeviceSession(DutLink& link);
+  explicit DeviceSession(DutLink& link, SessionEnd end = SessionEnd::Leave);
   ~DeviceSession() override;
 
   // Starts the link on the port; false (message printed) when it cannot be opened.
@@ -83,6 +91,7 @@ class DeviceSession : public NotificationSink {
 
  private:
   DutLink& link_;
+  SessionEnd end_;
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::deque<LinkEvent> events_;
