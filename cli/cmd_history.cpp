@@ -23,6 +23,7 @@
 #include "history/history_recorder.h"
 #include "platform/cp1252.h"
 #include "platform/file_system.h"
+#include "platform/text.h"
 
 namespace lumo::cli {
 namespace {

@@ -24,6 +24,7 @@
 #include "files/parameter_file.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
+#include "platform/text.h"
 
 namespace lumo::cli {
 namespace {

@@ -12,6 +12,7 @@
 //   AddTraceOption        the --trace FILE option of a command that opens a port: the session
 //                         then writes the line trace (link/line_trace.h) while the link runs
 //   AddTimeoutOption      the --timeout SECONDS option: a positive, finite number
+//   LocalTimeText         the local time now, as the logs and reports write it
 #pragma once
 
 #include <chrono>
@@ -82,6 +83,8 @@ class DeviceSession : public NotificationSink {
   bool WaitIdle(std::chrono::milliseconds limit);
   // The next notification, waiting up to the limit; false when none came.
   bool Next(LinkEvent& event, std::chrono::milliseconds limit);
+  // The next notification before the deadline; false when none came by then.
+  bool NextBefore(std::chrono::steady_clock::time_point end, LinkEvent& event);
   // Stops the link; with leave, the device goes back to normal operation first.
   void Stop(bool leave = true);
 
@@ -110,6 +113,9 @@ std::string DeviceBeamText(DutLink& link, BeamStates* states = nullptr);
 // The status line as the desktop program's status bar shows it: identity and port, and for a
 // light curtain the firmware word.
 std::string DeviceStatusLine(DutLink& link);
+
+// The local time now, in a strftime format.
+std::string LocalTimeText(const char* format);
 
 // Milliseconds of a --timeout given in seconds.
 std::chrono::milliseconds TimeoutOption(double seconds);

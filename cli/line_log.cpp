@@ -1,12 +1,11 @@
 #include "cli/line_log.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <iostream>
 
 #include "cli/stop_signal.h"
+#include "platform/text.h"
 
 namespace lumo::cli {
 
@@ -31,15 +30,6 @@ double MeanSeconds(const LineTotals& totals) {
 
 LineJson FirmwareJson(const int (&firmware)[2]) {
   return LineJson::array({firmware[0], firmware[1]});
-}
-
-std::string LocalTimeNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
 }
 
 LineJson UnitJson(const UnitRecord& unit) {
@@ -67,9 +57,8 @@ LineJson UnitJson(const UnitRecord& unit) {
 LogFormat LogFormatFor(const std::string& path) {
   auto dot = path.rfind('.');
   if (dot == std::string::npos) return LogFormat::JsonLines;
-  std::string ext = path.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext == "csv" ? LogFormat::Csv : LogFormat::JsonLines;
+  return EqualNoCase(std::string_view(path).substr(dot + 1), "csv") ? LogFormat::Csv
+                                                                    : LogFormat::JsonLines;
 }
 
 std::string CsvHeader() {

@@ -11,7 +11,7 @@
 //   LogFormatFor / LogLine     CSV for "*.csv", JSON lines otherwise; one line per unit
 //   CsvHeader                  the CSV file's first line
 //   UnitJson / FirmwareJson    the unit as one JSON object (log line and progress event)
-//   LocalTimeNow               "YYYY-MM-DD HH:MM:SS", the local time a unit was found
+//   kUnitTimeFormat            "YYYY-MM-DD HH:MM:SS", the local time a unit was found
 //   LineTotals / LineSummary   units, passed, failed by reason, mean time per unit
 //   SummaryJson                the totals as the progress summary event
 //   UnitLog                    the log file, appended to, one flushed line per unit
@@ -64,7 +64,7 @@ std::string LogLine(const UnitRecord& unit, LogFormat format);
 // in the language of the run (for people; never needed to read the values).
 LineJson UnitJson(const UnitRecord& unit);
 LineJson FirmwareJson(const int (&firmware)[2]);
-std::string LocalTimeNow();
+constexpr const char* kUnitTimeFormat = "%Y-%m-%d %H:%M:%S";
 
 struct LineTotals {
   int units = 0;

@@ -170,7 +170,7 @@ void ReportWaiting(LineProgress& progress, int next, const std::string& port) {
 // The unit as it was found, before its first step: its record's first fields.
 UnitRecord FoundUnit(DutLink& link, LineProgress& progress, int next) {
   UnitRecord unit;
-  unit.time = LocalTimeNow();
+  unit.time = LocalTimeText(kUnitTimeFormat);
   unit.port = link.PortName();
   unit.identity = Cp1252ToUtf8(link.Identity());
   auto firmware = link.FirmwareWord();

@@ -16,6 +16,7 @@
 #include "platform/cp1252.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
+#include "platform/text.h"
 #include "selftest/limits.h"
 #include "selftest/selftest.h"
 
@@ -44,13 +45,9 @@ class AdoptingSink : public MessageSink {
   MessageSink* next_;
 };
 
-std::string Utf8(const std::string& text) {
-  return Cp1252ToUtf8(text);
-}
-
 // A name as the log shows it: without the "&" that marks a hotkey.
 std::string ShownName(const std::string& name) {
-  return Utf8(WithoutHotkeyMarks(name));
+  return Cp1252ToUtf8(WithoutHotkeyMarks(name));
 }
 
 // One unit's run on the open session.
@@ -96,25 +93,30 @@ class UnitRun {
     return Fail(step, detail);
   }
 
-  // Waits for the end of a read or write: endCode ends it; a failure code records its page.
-  Wait Await(int32_t endCode, int& failedPage, bool writing) {
+  // What a failed page does to a wait.
+  enum class OnFailedPage {
+    EndsRead,   // DN_READFAILED or DN_WRITEFAILED ends it at once (a read)
+    EndsWrite,  // DN_WRITEFAILED ends it at once (the pages' writing; DN_WRITEOK is its end)
+    Noted,      // either is noted, the wait goes on to endCode (the read-back after a write)
+  };
+
+  // Waits for the end of a read or write: endCode ends it; a failure records its page.
+  Wait Await(int32_t endCode, int& failedPage, OnFailedPage onFailed) {
     auto end = Clock::now() + limit_;
     bool failed = false;
     for (;;) {
-      auto now = Clock::now();
       LinkEvent event;
-      if (now >= end) return Wait::TimedOut;
-      if (!session_.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)))
-        return Wait::TimedOut;
+      if (!session_.NextBefore(end, event)) return Wait::TimedOut;
       switch (event.code) {
         case DN_PROGRESS:
           if (event.value > 0) progress_.Percent(event.value);
           break;
         case DN_READFAILED:
         case DN_WRITEFAILED:
+          if (onFailed == OnFailedPage::EndsWrite && event.code != DN_WRITEFAILED) break;
           if (!failed) failedPage = event.value;
           failed = true;
-          if (!writing) return Wait::Failed;
+          if (onFailed != OnFailedPage::Noted) return Wait::Failed;
           break;
         case DN_PORTFAILED:
           return Wait::PortFailed;
@@ -133,11 +135,8 @@ class UnitRun {
   Wait AwaitConfigMode() {
     auto end = Clock::now() + limit_;
     for (;;) {
-      auto now = Clock::now();
       LinkEvent event;
-      if (now >= end) return Wait::TimedOut;
-      if (!session_.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)))
-        return Wait::TimedOut;
+      if (!session_.NextBefore(end, event)) return Wait::TimedOut;
       if (event.code == DN_PORTFAILED) return Wait::PortFailed;
       if (event.code == DN_NOFIRMWARE) return Wait::Failed;
       if (event.code == DN_READY && link_.InConfigMode()) return Wait::Done;
@@ -186,7 +185,7 @@ class UnitRun {
     progress_.Step("restart", true);
     Wait back = AwaitConfigMode();
     if (back != Wait::Done) return FailWait("restart", back, "no answer after the update");
-    unit_.identity = Utf8(link_.Identity());
+    unit_.identity = Cp1252ToUtf8(link_.Identity());
     auto word = link_.FirmwareWord();
     unit_.firmware[0] = word[0];
     unit_.firmware[1] = word[1];
@@ -248,11 +247,8 @@ class UnitRun {
     const auto end =
         Clock::now() + std::chrono::milliseconds(std::max(resetRule.max, 0)) + kRestartReportSlack;
     for (;;) {
-      auto now = Clock::now();
       LinkEvent event;
-      if (now >= end ||
-          !session_.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)))
-        return -1;
+      if (!session_.NextBefore(end, event)) return -1;
       if (event.code == DN_RESETTIME) {
         if (event.value >= 0) AwaitConfigMode();
         return event.value;
@@ -287,7 +283,7 @@ class UnitRun {
       link_.ResetPages(-1);
       if (!session_.Request(CMD_READ, 0, limit_)) return Fail("read", "device not ready");
       int page = -1;
-      Wait wait = Await(DN_READDONE, page, false);
+      Wait wait = Await(DN_READDONE, page, OnFailedPage::EndsRead);
       if (wait != Wait::Done) return FailWait("read", wait, "page " + std::to_string(page));
     }
     session_.WaitIdle(limit_);
@@ -318,7 +314,7 @@ class UnitRun {
     }
     link_.EditImage([](PageImage& image) { image = Images().edit; });
     unit_.values = StableValues(def);
-    if (lightCurtain_) unit_.beams = Utf8(FormatRangeText(beams_, range_));
+    if (lightCurtain_) unit_.beams = Cp1252ToUtf8(FormatRangeText(beams_, range_));
     return true;
   }
 
@@ -332,52 +328,23 @@ class UnitRun {
     }
     if (!session_.Request(CMD_WRITE, 0, limit_)) return Fail("write", "device not ready");
     int page = -1;
-    Wait wait = AwaitWrite(page);
+    Wait wait = Await(DN_WRITEOK, page, OnFailedPage::EndsWrite);
     if (wait != Wait::Done) {
       if (wait == Wait::Failed) {
         // The link reads the pages back after a failed write too: the device as it is now.
         int ignored = -1;
-        Await(DN_WRITEEND, ignored, true);
+        Await(DN_WRITEEND, ignored, OnFailedPage::Noted);
       }
       return FailWait("write", wait, "page " + std::to_string(page));
     }
     progress_.Step("write", false);
     progress_.Step("readback", true);
-    wait = Await(DN_WRITEEND, page, true);
+    wait = Await(DN_WRITEEND, page, OnFailedPage::Noted);
     if (wait != Wait::Done) return FailWait("readback", wait, "page " + std::to_string(page));
     session_.WaitIdle(limit_);
     TakeDeviceImages(link_);
     progress_.Step("readback", false);
     return true;
-  }
-
-  // Waits for the end of the pages' writing (before the read-back): Done after DN_WRITEOK.
-  Wait AwaitWrite(int& failedPage) {
-    auto end = Clock::now() + limit_;
-    for (;;) {
-      auto now = Clock::now();
-      LinkEvent event;
-      if (now >= end) return Wait::TimedOut;
-      if (!session_.Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now)))
-        return Wait::TimedOut;
-      switch (event.code) {
-        case DN_PROGRESS:
-          if (event.value > 0) progress_.Percent(event.value);
-          break;
-        case DN_WRITEOK:
-          return Wait::Done;
-        case DN_WRITEFAILED:
-          failedPage = event.value;
-          return Wait::Failed;
-        case DN_PORTFAILED:
-          return Wait::PortFailed;
-        case DN_NODEVICE:
-          if (!link_.InConfigMode()) return Wait::Gone;
-          break;
-        default:
-          break;
-      }
-    }
   }
 
   bool Verify() {
@@ -410,7 +377,7 @@ std::string SelfTestFailures(const LimitTable& table, const BeamValues& beams) {
     text += item;
   };
   for (const LimitRule* rule : ShownRules(table)) {
-    if (!rule->passed) add(Utf8(rule->description));
+    if (!rule->passed) add(Cp1252ToUtf8(rule->description));
   }
   for (const BeamRow& row : BeamRows(table, beams)) {
     for (const BeamCell& cell : row.cells) {
@@ -472,8 +439,9 @@ std::vector<StableValue> StableValues(ParDef* def) {
   std::vector<StableValue> values;
   for (const PVar& record : def->records) {
     if (!record.fileValid || record.bracketed || record.constant) continue;
-    values.push_back({Utf8(WithoutHotkeyMarks(record.name)), record.fileValue,
-                      ShownName(NameCellText(def, &record)), Utf8(EditCellText(def, &record))});
+    values.push_back({Cp1252ToUtf8(WithoutHotkeyMarks(record.name)), record.fileValue,
+                      ShownName(NameCellText(def, &record)),
+                      Cp1252ToUtf8(EditCellText(def, &record))});
   }
   return values;
 }
@@ -488,13 +456,13 @@ std::string VerifyWritten(ParDef* def, bool lightCurtain, const BeamStates& beam
       std::string text = record.editValid ? NotTakenLine(def, &record, record.editValue)
                                           : NotValidLine(def, &record, record.fileValue);
       PrintError(text);
-      text = Utf8(text);
+      text = Cp1252ToUtf8(text);
       if (first.empty()) first = text;
     }
   }
   if (lightCurtain &&
       ConfigChanged(beams, range, link.CopyDeviceImage(), layout, link.ConfigValid())) {
-    std::string text = Utf8(WithoutHotkeyMarks(MsgText("KONFRAYMOD")));
+    std::string text = Cp1252ToUtf8(WithoutHotkeyMarks(MsgText("KONFRAYMOD")));
     PrintError(text);
     if (first.empty()) first = text;
   }

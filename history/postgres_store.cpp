@@ -15,6 +15,7 @@
 
 #include "history/history_schema.h"
 #include "history/history_store.h"
+#include "platform/text.h"
 
 namespace lumo {
 
@@ -57,13 +58,7 @@ bool ByteaFromText(const char* text, int length, std::string* out) {
 }
 
 bool NumberFromText(const char* text, int64_t* out) {
-  if (text == nullptr || *text == '\0') return false;
-  char* end = nullptr;
-  errno = 0;
-  long long value = std::strtoll(text, &end, 10);
-  if (errno != 0 || *end != '\0') return false;
-  *out = value;
-  return true;
+  return text != nullptr && ReadInteger(text, *out);
 }
 
 class PostgresStore : public HistoryStore {

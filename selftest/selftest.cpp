@@ -8,6 +8,7 @@
 #include "app/translations.h"
 #include "files/parameter_file.h"
 #include "platform/clock.h"
+#include "platform/text.h"
 
 namespace lumo {
 namespace {

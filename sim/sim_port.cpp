@@ -3,8 +3,7 @@
 #include "platform/port_watch.h"
 
 #include "app/settings.h"
-
-#include <strings.h>
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,7 +35,7 @@ const SimName* FindSimName(const std::string& name) {
   if (i == std::string::npos) return nullptr;
   std::string rest = name.substr(i);
   for (const auto& row : kSimNames)
-    if (strcasecmp(rest.c_str(), row.name) == 0) return &row;
+    if (EqualNoCase(rest, row.name)) return &row;
   return nullptr;
 }
 
