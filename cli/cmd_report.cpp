@@ -63,7 +63,8 @@ bool FromDevice(const ReportArgs& args, ReportData& data) {
   data.rows = CollectRows(CurrentDefinition(), false);
   const PageImage image = link.CopyDeviceImage();
   std::vector<int> lengths(kLastParameterPage + 1, -1);
-  for (int p = kFirstParameterPage; p <= kLastParameterPage; ++p) lengths[p] = link.PageLength(p);
+  for (int p = kFirstParameterPage; p <= kLastParameterPage; ++p)
+    lengths[static_cast<size_t>(p)] = link.PageLength(p);
   data.checksum = PagesChecksum(image, lengths);
   const std::string beamText = lightCurtain ? DeviceBeamText(link) : std::string();
   // What a file saved from this device carries: the values the Edit column takes from it.

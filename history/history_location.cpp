@@ -45,8 +45,8 @@ std::string DefaultHistoryFile() {
 std::string DefaultQueueFile(const std::string& uri) {
   // One queue per server: the name carries a hash of the URI without its password.
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (unsigned char c : MaskedLocation(uri)) {
-    hash ^= c;
+  for (char c : MaskedLocation(uri)) {
+    hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ull;
   }
   char text[24];

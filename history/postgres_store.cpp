@@ -83,7 +83,7 @@ class PostgresStore : public HistoryStore {
     int formats[history_schema::kColumnCount];
     std::string numbers[history_schema::kColumnCount];
     for (int i = 0; i < history_schema::kColumnCount; ++i) {
-      const Cell& cell = cells[i];
+      const Cell& cell = cells[static_cast<size_t>(i)];
       formats[i] = 0;
       lengths[i] = 0;
       if (cell.null) {
@@ -129,7 +129,7 @@ class PostgresStore : public HistoryStore {
     const int rows = PQntuples(r);
     for (int row = 0; row < rows; ++row) {
       for (int i = 0; i < history_schema::kColumnCount; ++i) {
-        Cell& cell = cells[i];
+        Cell& cell = cells[static_cast<size_t>(i)];
         cell = Cell{};
         cell.null = PQgetisnull(r, row, i) != 0;
         if (cell.null) continue;

@@ -267,7 +267,9 @@ int SimLine::InQueue(int& count) {
 int SimLine::Purge() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (vanished_) return EIO;
-  toProgram_.erase(toProgram_.begin(), toProgram_.begin() + AvailableLocked(Clock::now()));
+  // What is available is never more than the queue holds.
+  const auto available = static_cast<std::ptrdiff_t>(AvailableLocked(Clock::now()));
+  toProgram_.erase(toProgram_.begin(), toProgram_.begin() + available);
   return 0;
 }
 
