@@ -6,6 +6,7 @@
 #   LUMO_CI_SANITIZERS=1 ./test.sh   (what CI runs) the plain run, then the core and command line
 #                        tests with AddressSanitizer and UndefinedBehaviorSanitizer (desktop
 #                        program off, build-ci-asan/)
+#   LUMO_WERROR=ON ./test.sh   every warning stops the build (CI sets it)
 set -euo pipefail
 if [ "${1:-}" = "--sanitizers" ]; then
   shift
@@ -22,7 +23,7 @@ fi
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 SANITIZE="${LUMO_SANITIZE:-}"
 BUILD_DIR="$ROOT/build"
-CMAKE_ARGS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+CMAKE_ARGS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DLUMO_WERROR=${LUMO_WERROR:-OFF}")
 if [ -n "$SANITIZE" ]; then
   BUILD_DIR="$ROOT/build-${SANITIZE//,/-}"
   CMAKE_ARGS+=("-DLUMO_SANITIZE=$SANITIZE")

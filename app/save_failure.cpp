@@ -3,20 +3,9 @@
 #include <cstring>
 
 #include "app/translations.h"
+#include "platform/text.h"
 
 namespace lumo {
-
-namespace {
-
-// "%s" of a translated text replaced by `arg`.
-std::string Filled(const char* format, const std::string& arg) {
-  std::string text = format != nullptr ? format : "";
-  size_t mark = text.find("%s");
-  if (mark != std::string::npos) text.replace(mark, 2, arg);
-  return text;
-}
-
-}  // namespace
 
 std::string SaveFailureText(const char* headMsgId, const ReplaceResult& result) {
   std::string text = MsgText(headMsgId);
@@ -24,7 +13,7 @@ std::string SaveFailureText(const char* headMsgId, const ReplaceResult& result) 
     case ReplaceError::None:
       return text;
     case ReplaceError::FolderNotWritable:
-      return text + "\n" + Filled(MsgText("ERRSAVE_FOLDER"), PathForText(result.folder));
+      return text + "\n" + FillText(MsgText("ERRSAVE_FOLDER"), {PathForText(result.folder)});
     case ReplaceError::CannotCreate:
       // The temporary file is made in the folder: a missing folder is the reason to name.
       return text + "\n" + PathForText(result.folder) + ": " + std::strerror(result.savedErrno);

@@ -29,10 +29,6 @@ struct DefinitionArgs {
   bool json = false;
 };
 
-std::string Utf8(const char* text) {
-  return Cp1252ToUtf8(text != nullptr ? text : "");
-}
-
 std::string Hex32(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", value);
@@ -42,14 +38,16 @@ std::string Hex32(uint32_t value) {
 Json RecordJson(const PVar& r) {
   Json states = Json::array();
   for (const PState& s : r.states) {
-    states.push_back({{"value", s.value}, {"name", Utf8(s.name)}, {"default", s.isDefault != 0}});
+    states.push_back(
+        {{"value", s.value}, {"name", Cp1252ToUtf8(s.name)}, {"default", s.isDefault != 0}});
   }
   Json limits = nullptr;
   if (r.hasLimits) limits = {{"min", r.minimum}, {"max", r.maximum}};
   Json reference = nullptr;
-  if (r.hasReference) reference = {{"name", Utf8(r.refName)}, {"operator", std::string(1, r.op)}};
-  return {{"name", Utf8(r.name)},
-          {"description", Utf8(r.description)},
+  if (r.hasReference)
+    reference = {{"name", Cp1252ToUtf8(r.refName)}, {"operator", std::string(1, r.op)}};
+  return {{"name", Cp1252ToUtf8(r.name)},
+          {"description", Cp1252ToUtf8(r.description)},
           {"page", r.page},
           {"offset", r.offset},
           {"mask", r.mask},
@@ -69,9 +67,9 @@ Json MacroJson(const TranslationRow& row) {
   Json texts = Json::array();
   for (const Translation& t : row.tr) {
     if (t.lang == kLangNeutral) break;
-    texts.push_back({{"languageId", t.lang}, {"text", Utf8(t.text)}});
+    texts.push_back({{"languageId", t.lang}, {"text", Cp1252ToUtf8(t.text)}});
   }
-  return {{"name", Utf8(row.msgId)}, {"texts", texts}};
+  return {{"name", Cp1252ToUtf8(row.msgId)}, {"texts", texts}};
 }
 
 void PrintJson(const ParDef& def, int type) {
@@ -80,7 +78,7 @@ void PrintJson(const ParDef& def, int type) {
   Json macros = Json::array();
   for (const TranslationRow& row : def.macros) macros.push_back(MacroJson(row));
   Json out = {{"deviceType", type},
-              {"displayName", Utf8(DisplayName(&def, type))},
+              {"displayName", Cp1252ToUtf8(DisplayName(&def, type))},
               {"records", records},
               {"macros", macros}};
   std::cout << out.dump(2) << "\n";
@@ -88,22 +86,23 @@ void PrintJson(const ParDef& def, int type) {
 
 // One record on one line: index, name, address, flags, then its value rules.
 void PrintRecordLine(int index, const PVar& r) {
-  std::cout << index << "\t" << Utf8(r.name);
+  std::cout << index << "\t" << Cp1252ToUtf8(r.name);
   const bool textSetting = IsTextSettingName(r.name);
   if (r.constant) {
     std::cout << " = (" << r.constantValue << ")";
   } else if (textSetting) {
-    std::cout << " = \"" << Utf8(r.description) << "\"";
+    std::cout << " = \"" << Cp1252ToUtf8(r.description) << "\"";
   } else {
     std::cout << " = " << (r.isSigned ? "s " : "") << int{r.page} << ":" << int{r.offset} << ":"
               << Hex32(r.mask) << ":" << int{r.rShift};
   }
-  if (!textSetting && r.description[0] != '\0') std::cout << "  \"" << Utf8(r.description) << "\"";
-  if (r.hasReference) std::cout << "  " << r.op << "(" << Utf8(r.refName) << ")";
+  if (!textSetting && r.description[0] != '\0')
+    std::cout << "  \"" << Cp1252ToUtf8(r.description) << "\"";
+  if (r.hasReference) std::cout << "  " << r.op << "(" << Cp1252ToUtf8(r.refName) << ")";
   if (r.editValid) std::cout << "  default " << r.editValue;
   if (r.hasLimits) std::cout << "  {" << r.minimum << ".." << r.maximum << "}";
   for (const PState& s : r.states) {
-    std::cout << "  " << (s.isDefault ? "*" : "") << s.value << ":" << Utf8(s.name);
+    std::cout << "  " << (s.isDefault ? "*" : "") << s.value << ":" << Cp1252ToUtf8(s.name);
   }
   std::cout << "\n";
 }
@@ -113,16 +112,16 @@ void PrintText(const ParDef& def, int type) {
             << (type == kDeviceUnknown ? std::string("unknown")
                                        : std::to_string(type) + " (" + DeviceTypeName(type) + ")")
             << "\n"
-            << "Display name: " << Utf8(DisplayName(&def, type)) << "\n"
+            << "Display name: " << Cp1252ToUtf8(DisplayName(&def, type)) << "\n"
             << "Records: " << def.records.size() << "\n";
   int index = 0;
   for (const PVar& r : def.records) PrintRecordLine(index++, r);
   std::cout << "Macros: " << def.macros.size() << "\n";
   for (const TranslationRow& row : def.macros) {
-    std::cout << Utf8(row.msgId);
+    std::cout << Cp1252ToUtf8(row.msgId);
     for (const Translation& t : row.tr) {
       if (t.lang == kLangNeutral) break;
-      std::cout << "\t" << t.lang << ":\"" << Utf8(t.text) << "\"";
+      std::cout << "\t" << t.lang << ":\"" << Cp1252ToUtf8(t.text) << "\"";
     }
     std::cout << "\n";
   }

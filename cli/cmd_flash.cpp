@@ -77,7 +77,8 @@ class ProgressBar {
   void Set(int percent) {
     if (!shown_) return;
     percent = std::clamp(percent, 0, 100);
-    int filled = percent * kBarWidth / 100;
+    // percent is clamped to 0..100 above: both parts of the bar have a length from 0 up.
+    const auto filled = static_cast<size_t>(percent * kBarWidth / 100);
     std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
                  std::string(kBarWidth - filled, '.').c_str(), percent);
     std::fflush(stderr);

@@ -23,6 +23,7 @@
 #include "history/history_recorder.h"
 #include "platform/cp1252.h"
 #include "platform/file_system.h"
+#include "platform/text.h"
 
 namespace lumo::cli {
 namespace {
@@ -74,7 +75,10 @@ std::string CsvText(const std::string& text) {
 // A stored text as the terminal may show it: no control characters from someone's database.
 std::string Printable(const std::string& text) {
   std::string out;
-  for (unsigned char c : text) out += c < 0x20 || c == 0x7f ? ' ' : static_cast<char>(c);
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += byte < 0x20 || byte == 0x7f ? ' ' : c;
+  }
   return out;
 }
 

@@ -18,6 +18,7 @@
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
 #include "platform/cp1252.h"
+#include "platform/text.h"
 
 namespace lumo::cli {
 namespace {
@@ -31,10 +32,6 @@ struct ReadArgs {
   bool verify = false;
   double timeoutSeconds = 10;
 };
-
-std::string Utf8(const std::string& text) {
-  return Cp1252ToUtf8(text);
-}
 
 int RunRead(const ReadArgs& args, const GlobalOptions& options) {
   if (!PrepareProgram(options)) return kExitFailed;
@@ -74,27 +71,28 @@ int RunRead(const ReadArgs& args, const GlobalOptions& options) {
     for (const PVar& record : def->records) {
       if (record.bracketed) continue;
       int32_t value = DeviceValue(&record);
-      parameters.push_back({{"name", Utf8(record.name)},
+      parameters.push_back({{"name", Cp1252ToUtf8(record.name)},
                             {"value", value == NoValue ? Json(nullptr) : Json(value)},
-                            {"text", Utf8(DeviceCellText(def, &record, true))}});
+                            {"text", Cp1252ToUtf8(DeviceCellText(def, &record, true))}});
     }
     auto firmware = link.FirmwareWord();
-    Json out = {{"identity", Utf8(link.Identity())},
+    Json out = {{"identity", Cp1252ToUtf8(link.Identity())},
                 {"firmware", {firmware[0], firmware[1]}},
                 {"deviceType", DeviceType()},
                 {"port", link.PortName()},
                 {"parameters", parameters},
-                {"beams", lightCurtain ? Json(Utf8(beams)) : Json(nullptr)}};
+                {"beams", lightCurtain ? Json(Cp1252ToUtf8(beams)) : Json(nullptr)}};
     std::cout << out.dump(2) << "\n";
   } else {
-    std::cout << Utf8(DeviceStatusLine(link)) << "\n";
+    std::cout << Cp1252ToUtf8(DeviceStatusLine(link)) << "\n";
     for (const PVar& record : def->records) {
       if (record.bracketed) continue;
-      std::cout << Utf8(WithoutHotkeyMarks(NameCellText(def, &record))) << "\t"
-                << Utf8(DeviceCellText(def, &record, true)) << "\n";
+      std::cout << Cp1252ToUtf8(WithoutHotkeyMarks(NameCellText(def, &record))) << "\t"
+                << Cp1252ToUtf8(DeviceCellText(def, &record, true)) << "\n";
     }
     if (lightCurtain)
-      std::cout << Utf8(WithoutHotkeyMarks(MsgText("KONFRAY"))) << "\t" << Utf8(beams) << "\n";
+      std::cout << Cp1252ToUtf8(WithoutHotkeyMarks(MsgText("KONFRAY"))) << "\t"
+                << Cp1252ToUtf8(beams) << "\n";
   }
   session.Stop(true);
   return kExitOk;

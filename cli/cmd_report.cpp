@@ -10,7 +10,6 @@
 // device and the file saved from it show the same one. The page replaces the target whole
 // (ReplaceFile: links followed, permissions kept, the old file intact on failure).
 #include <cstdio>
-#include <ctime>
 #include "app/save_failure.h"
 #include "app/translations.h"
 #include "cli/command.h"
@@ -20,6 +19,7 @@
 #include "definitions/setup.h"
 #include "platform/cp1252.h"
 #include "platform/file_system.h"
+#include "platform/text.h"
 
 namespace lumo::cli {
 namespace {
@@ -40,21 +40,12 @@ struct ReportArgs {
   double timeoutSeconds = 10;
 };
 
-std::string LocalDateTime() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-  return text;
-}
-
 ReportData CommonData() {
   ReportData data;
   data.lang = CurrentLanguage() == kLangGerman ? ReportLang::German : ReportLang::English;
   data.deviceType = DeviceTypeName(DeviceType());
   data.displayName = Cp1252ToUtf8(DeviceDisplayName());
-  data.dateTime = LocalDateTime();
+  data.dateTime = LocalTimeText("%Y-%m-%d %H:%M");
   data.columnName = Cp1252ToUtf8(WithoutHotkeyMarks(MsgText("PARCOLNAME")));
   data.columnValue = Cp1252ToUtf8(MsgText("PARCOLDEVICE"));
   return data;
@@ -72,7 +63,8 @@ bool FromDevice(const ReportArgs& args, ReportData& data) {
   data.rows = CollectRows(CurrentDefinition(), false);
   const PageImage image = link.CopyDeviceImage();
   std::vector<int> lengths(kLastParameterPage + 1, -1);
-  for (int p = kFirstParameterPage; p <= kLastParameterPage; ++p) lengths[p] = link.PageLength(p);
+  for (int p = kFirstParameterPage; p <= kLastParameterPage; ++p)
+    lengths[static_cast<size_t>(p)] = link.PageLength(p);
   data.checksum = PagesChecksum(image, lengths);
   const std::string beamText = lightCurtain ? DeviceBeamText(link) : std::string();
   // What a file saved from this device carries: the values the Edit column takes from it.

@@ -67,10 +67,6 @@ class InterruptGuard {
   struct sigaction previous_ {};
 };
 
-std::string Utf8(const std::string& text) {
-  return Cp1252ToUtf8(text);
-}
-
 bool LoadRules(const SelfTestArgs& args) {
   if (args.limits.empty()) {
     if (LoadLimitsFile(kLimitsFileName)) return true;
@@ -152,11 +148,11 @@ void PrintJson(DutLink& link, const LimitTable& table, const BeamValues& beams, 
   Json rules = Json::array();
   for (const LimitRule* rule : ShownRules(table)) {
     rules.push_back({{"number", rule->number},
-                     {"description", Utf8(rule->description)},
+                     {"description", Cp1252ToUtf8(rule->description)},
                      {"value", ValueJson(rule->value)},
                      {"min", rule->min},
                      {"max", rule->max},
-                     {"hint", Utf8(rule->hint)},
+                     {"hint", Cp1252ToUtf8(rule->hint)},
                      {"passed", rule->passed}});
   }
   Json beamList = Json::array();
@@ -171,7 +167,7 @@ void PrintJson(DutLink& link, const LimitTable& table, const BeamValues& beams, 
   }
   const LimitRule* reset = ResetRule(table);
   const auto firmware = link.FirmwareWord();
-  Json out = {{"identity", Utf8(link.Identity())},
+  Json out = {{"identity", Cp1252ToUtf8(link.Identity())},
               {"port", link.PortName()},
               {"firmware", {firmware[0], firmware[1]}},
               {"version", version != nullptr ? Json(version->value) : Json(nullptr)},
@@ -183,15 +179,16 @@ void PrintJson(DutLink& link, const LimitTable& table, const BeamValues& beams, 
 }
 
 void PrintText(const LimitTable& table, const BeamValues& beams, bool passed) {
-  std::cout << Utf8(MsgText("ST_COLDESC")) << "\t" << Utf8(MsgText("ST_COLVALUE")) << "\t"
-            << Utf8(MsgText("ST_COLINFO")) << "\n";
+  std::cout << Cp1252ToUtf8(MsgText("ST_COLDESC")) << "\t" << Cp1252ToUtf8(MsgText("ST_COLVALUE"))
+            << "\t" << Cp1252ToUtf8(MsgText("ST_COLINFO")) << "\n";
   for (const LimitRule* rule : ShownRules(table)) {
-    std::cout << Utf8(RuleCellText(table, *rule, 0)) << "\t" << Utf8(RuleCellText(table, *rule, 1))
-              << "\t" << Utf8(RuleCellText(table, *rule, 2)) << "\t"
+    std::cout << Cp1252ToUtf8(RuleCellText(table, *rule, 0)) << "\t"
+              << Cp1252ToUtf8(RuleCellText(table, *rule, 1)) << "\t"
+              << Cp1252ToUtf8(RuleCellText(table, *rule, 2)) << "\t"
               << (rule->passed ? "passed" : "FAILED") << "\n";
   }
   for (const BeamRow& row : BeamRows(table, beams)) {
-    std::cout << Utf8(row.label);
+    std::cout << Cp1252ToUtf8(row.label);
     for (const BeamCell& cell : row.cells) {
       if (!cell.present) continue;
       std::cout << "\t" << (cell.text.empty() ? std::to_string(cell.value) : cell.text)
@@ -224,7 +221,7 @@ int RunSelfTestCommand(const SelfTestArgs& args, const GlobalOptions& options) {
       link.SetAbortRequest(false);
       // A terminal is told that the test runs (it takes a few seconds, longer with a restart).
       if (::isatty(STDERR_FILENO) == 1)
-        std::fprintf(stderr, "Self-test of %s running...\n", Utf8(link.Identity()).c_str());
+        std::fprintf(stderr, "Self-test of %s running...\n", Cp1252ToUtf8(link.Identity()).c_str());
       const char command = args.calibrate ? kCalibrateCommand : kSelfTestCommand;
       if (!session.Request(CMD_SELFTEST, static_cast<uint8_t>(command), limit)) {
         PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));

@@ -15,7 +15,6 @@
 // ends. --refuse-write K (repeatable) makes unit K refuse its first page write.
 #include <pthread.h>
 #include <signal.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +32,7 @@
 #include "cli/command.h"
 #include "cli/device_session.h"
 #include "platform/message_box.h"
+#include "platform/text.h"
 #include "sim/pty_server.h"
 #include "sim/sim_device.h"
 
@@ -168,9 +168,8 @@ class TracePrinter {
 };
 
 int RunSimulate(const SimulateArgs& args, const GlobalOptions& global) {
-  sim::SimOptions options =
-      sim::DefaultOptions(strcasecmp(args.device.c_str(), "jovix") == 0 ? sim::DeviceKind::Jovix
-                                                                        : sim::DeviceKind::Tg5);
+  sim::SimOptions options = sim::DefaultOptions(
+      EqualNoCase(args.device, "jovix") ? sim::DeviceKind::Jovix : sim::DeviceKind::Tg5);
   options.firmwarePresent = !args.noFirmware;
   options.pace = args.pacing == "on";
   // Without --echo the interface echoes as the settings say, like the program that opens it.

@@ -24,6 +24,7 @@
 #include "files/parameter_file.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
+#include "platform/text.h"
 
 namespace lumo::cli {
 namespace {
@@ -158,13 +159,13 @@ int RunWrite(const WriteArgs& args, const GlobalOptions& options) {
 
   // Every value of the file, and the beams, must read back as written.
   int mismatches = 0;
-  for (const PVar& record : def->records) {
-    if (!record.fileValid || record.bracketed || record.constant) continue;
-    if (!record.editValid) {
-      PrintError(NotValidLine(def, &record, record.fileValue));
+  for (const PVar& parameter : def->records) {
+    if (!parameter.fileValid || parameter.bracketed || parameter.constant) continue;
+    if (!parameter.editValid) {
+      PrintError(NotValidLine(def, &parameter, parameter.fileValue));
       ++mismatches;
-    } else if (DeviceValue(&record) != record.editValue) {
-      PrintError(NotTakenLine(def, &record, record.editValue));
+    } else if (DeviceValue(&parameter) != parameter.editValue) {
+      PrintError(NotTakenLine(def, &parameter, parameter.editValue));
       ++mismatches;
     }
   }

@@ -7,6 +7,7 @@
 
 #include "definitions/cell_text.h"
 #include "platform/cp1252.h"
+#include "platform/text.h"
 
 namespace lumo::cli {
 
@@ -79,16 +80,12 @@ const LabelRow kLabels[] = {
     {ReportLabelId::NotRead, "not read", "nicht gelesen"},
 };
 
-std::string Utf8(const std::string& text) {
-  return Cp1252ToUtf8(text);
-}
-
 std::string LimitsText(const ParDef* def, const PVar& record) {
   if (!record.states.empty()) {
     std::string text;
     for (const PState& state : record.states) {
       if (!text.empty()) text += ", ";
-      text += std::to_string(state.value) + " = " + Utf8(DisplayText(def, state.name));
+      text += std::to_string(state.value) + " = " + Cp1252ToUtf8(DisplayText(def, state.name));
     }
     return text;
   }
@@ -169,14 +166,14 @@ std::vector<ReportRow> CollectRows(const ParDef* def, bool fromFile) {
   for (const PVar& record : def->records) {
     if (record.bracketed) continue;
     ReportRow row;
-    row.name = Utf8(WithoutHotkeyMarks(NameCellText(def, &record)));
+    row.name = Cp1252ToUtf8(WithoutHotkeyMarks(NameCellText(def, &record)));
     if (fromFile) {
       if (record.fileValid) row.value = record.fileValue;
-      row.text = Utf8(FileCellText(def, &record));
+      row.text = Cp1252ToUtf8(FileCellText(def, &record));
     } else {
       int32_t value = DeviceValue(&record);
       if (value != NoValue) row.value = value;
-      row.text = Utf8(DeviceCellText(def, &record, true));
+      row.text = Cp1252ToUtf8(DeviceCellText(def, &record, true));
     }
     row.limits = LimitsText(def, record);
     rows.push_back(std::move(row));

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <thread>
 
@@ -19,6 +20,7 @@
 #include "link/serial_port.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
+#include "platform/text.h"
 
 namespace lumo::cli {
 
@@ -47,6 +49,15 @@ std::string FormatMsg(const char* msgId, std::initializer_list<std::string> args
 
 void PrintError(const std::string& text) {
   std::fprintf(stderr, "%s\n", Cp1252ToUtf8(text).c_str());
+}
+
+std::string LocalTimeText(const char* format) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, format, &local);
+  return text;
 }
 
 std::chrono::milliseconds TimeoutOption(double seconds) {
@@ -168,10 +179,10 @@ std::string DeviceStatusLine(DutLink& link) {
   return line;
 }
 
-DeviceSession::DeviceSession(DutLink& link) : link_(link) {}
+DeviceSession::DeviceSession(DutLink& link, SessionEnd end) : link_(link), end_(end) {}
 
 DeviceSession::~DeviceSession() {
-  if (started_) Stop(true);
+  if (started_) Stop(end_ == SessionEnd::Leave);
 }
 
 void DeviceSession::Notify(LinkEvent event) {
@@ -190,6 +201,11 @@ bool DeviceSession::Next(LinkEvent& event, std::chrono::milliseconds limit) {
   return true;
 }
 
+bool DeviceSession::NextBefore(std::chrono::steady_clock::time_point end, LinkEvent& event) {
+  auto now = std::chrono::steady_clock::now();
+  return now < end && Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now));
+}
+
 bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
   if (!TraceFile().empty() && LinkTraceFile() != TraceFile()) {
     int err = 0;
@@ -198,13 +214,21 @@ bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
       return false;
     }
   }
+  // The trace ends with a link that did not start.
+  struct TraceUntilStarted {
+    DutLink& link;
+    bool started = false;
+    ~TraceUntilStarted() {
+      if (!started) StopLinkTrace(link);
+    }
+  } trace{link_};
   if (!link_.StartLink(port, this, config)) {
-    StopLinkTrace(link_);
     uint32_t error = Serial_GetLastError();
     PrintError(std::string(MsgText("ERRCOMOPENFAILED")) + " (" + port + ": " +
                OpenFailureReason(error, port) + ")");
     return false;
   }
+  trace.started = true;
   started_ = true;
   return true;
 }
@@ -218,12 +242,10 @@ bool DeviceSession::StartAndRead(const std::string& port, std::chrono::milliseco
 }
 
 bool DeviceSession::WaitForDevice(std::chrono::milliseconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
+  const auto end = std::chrono::steady_clock::now() + limit;
   for (;;) {
-    auto now = std::chrono::steady_clock::now();
     LinkEvent event;
-    if (now >= end ||
-        !Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now))) {
+    if (!NextBefore(end, event)) {
       PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
       return false;
     }
@@ -270,10 +292,8 @@ bool DeviceSession::WaitForParameters(std::chrono::milliseconds limit) {
     return false;
   }
   for (;;) {
-    auto now = std::chrono::steady_clock::now();
     LinkEvent event;
-    if (now >= end ||
-        !Next(event, std::chrono::duration_cast<std::chrono::milliseconds>(end - now))) {
+    if (!NextBefore(end, event)) {
       PrintError(FormatMsg("NODEVICE", {DeviceDisplayName()}));
       return false;
     }

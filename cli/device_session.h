@@ -12,6 +12,7 @@
 //   AddTraceOption        the --trace FILE option of a command that opens a port: the session
 //                         then writes the line trace (link/line_trace.h) while the link runs
 //   AddTimeoutOption      the --timeout SECONDS option: a positive, finite number
+//   LocalTimeText         the local time now, as the logs and reports write it
 #pragma once
 
 #include <chrono>
@@ -51,9 +52,17 @@ std::string FormatMsg(const char* msgId, std::initializer_list<std::string> args
 // Prints a message the way the program's message boxes do (standard error, UTF-8).
 void PrintError(const std::string& text);
 
+// What a session's end does with a device still in configuration mode.
+enum class SessionEnd {
+  Leave,  // gives it back to normal operation
+  Stay,   // leaves it as it is (the caller gave its units back itself)
+};
+
+// The link runs, and the line trace (--trace) is written, from a successful Start until Stop or
+// the session's end, whichever comes first.
 class DeviceSession : public NotificationSink {
  public:
-  explicit DeviceSession(DutLink& link);
+  explicit DeviceSession(DutLink& link, SessionEnd end = SessionEnd::Leave);
   ~DeviceSession() override;
 
   // Starts the link on the port; false (message printed) when it cannot be opened.
@@ -74,6 +83,8 @@ class DeviceSession : public NotificationSink {
   bool WaitIdle(std::chrono::milliseconds limit);
   // The next notification, waiting up to the limit; false when none came.
   bool Next(LinkEvent& event, std::chrono::milliseconds limit);
+  // The next notification before the deadline; false when none came by then.
+  bool NextBefore(std::chrono::steady_clock::time_point end, LinkEvent& event);
   // Stops the link; with leave, the device goes back to normal operation first.
   void Stop(bool leave = true);
 
@@ -83,6 +94,7 @@ class DeviceSession : public NotificationSink {
 
  private:
   DutLink& link_;
+  SessionEnd end_;
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::deque<LinkEvent> events_;
@@ -101,6 +113,9 @@ std::string DeviceBeamText(DutLink& link, BeamStates* states = nullptr);
 // The status line as the desktop program's status bar shows it: identity and port, and for a
 // light curtain the firmware word.
 std::string DeviceStatusLine(DutLink& link);
+
+// The local time now, in a strftime format.
+std::string LocalTimeText(const char* format);
 
 // Milliseconds of a --timeout given in seconds.
 std::chrono::milliseconds TimeoutOption(double seconds);

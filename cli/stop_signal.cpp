@@ -34,13 +34,30 @@ extern "C" void OnStopSignal(int signal) {
 
 }  // namespace
 
-void InstallStopSignals() {
+namespace {
+
+void InstallStopHandlers(struct sigaction* previousInt, struct sigaction* previousTerm) {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, previousInt);
+  sigaction(SIGTERM, &action, previousTerm);
+}
+
+}  // namespace
+
+void InstallStopSignals() {
+  InstallStopHandlers(nullptr, nullptr);
+}
+
+StopSignalScope::StopSignalScope() {
+  InstallStopHandlers(&previousInt_, &previousTerm_);
+}
+
+StopSignalScope::~StopSignalScope() {
+  sigaction(SIGINT, &previousInt_, nullptr);
+  sigaction(SIGTERM, &previousTerm_, nullptr);
 }
 
 void IgnoreBrokenPipe() {

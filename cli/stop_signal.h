@@ -10,6 +10,8 @@
 //
 //   IgnoreBrokenPipe     SIGPIPE ignored for the whole process (main, first thing)
 //   InstallStopSignals   handlers for SIGINT and SIGTERM (a command that must not be cut off)
+//   StopSignalScope      the same handlers for as long as the scope lasts, the previous ones back
+//                        at its end
 //   StopRequested        a stop signal came
 //   StopSignal           which (0: none)
 //   StopExitCode         128 + the signal: 130 for SIGINT, 143 for SIGTERM
@@ -20,6 +22,8 @@
 //   OutputFailureText    why, in words ("" while it did not fail)
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 namespace lumo::cli {
@@ -29,6 +33,19 @@ constexpr int kExitTerminated = 143;   // 128 + SIGTERM
 
 void IgnoreBrokenPipe();
 void InstallStopSignals();
+// Installs the stop handlers; its end puts back what SIGINT and SIGTERM did before. A stop that
+// came meanwhile stays noted (StopRequested, ExitAfterStop).
+class StopSignalScope {
+ public:
+  StopSignalScope();
+  StopSignalScope(const StopSignalScope&) = delete;
+  StopSignalScope& operator=(const StopSignalScope&) = delete;
+  ~StopSignalScope();
+
+ private:
+  struct sigaction previousInt_ {};
+  struct sigaction previousTerm_ {};
+};
 bool StopRequested();
 int StopSignal();
 int StopExitCode();

@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "app/translations.h"
+#include "platform/text.h"
 
 namespace lumo {
 
@@ -57,19 +58,6 @@ std::string EditCellText(const ParDef* list, const PVar* record) {
 std::string FileCellText(const ParDef* list, const PVar* record) {
   if (record == nullptr || !record->fileValid) return kUnknownText;
   return ValueText(list, record, record->fileValue, false);
-}
-
-std::string WithoutHotkeyMarks(const std::string& name) {
-  std::string out;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (name[i] == '&' && i + 1 < name.size() && name[i + 1] == '&') {
-      out += '&';
-      ++i;
-    } else if (name[i] != '&') {
-      out += name[i];
-    }
-  }
-  return out;
 }
 
 std::string PlainName(const ParDef* list, const PVar* record) {

@@ -6,7 +6,7 @@
 //   FileCellText     the same for the File value
 //   NameCellText     the parameter's name as shown (a macro translated)
 //   PlainName        the same without the "&" that marks a hotkey ("&&" as one "&"), as a
-//                    terminal or a message shows it
+//                    terminal or a message shows it (WithoutHotkeyMarks, platform/text.h)
 //   NotTakenLine     "<name>: written <value>, read back <device>" in the current language
 //   NotValidLine     "<name>: <value> is not a valid value, not written"
 //   ValuesToWrite    the records a parameter write changes (valid Edit value that differs from
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "definitions/pardef.h"
+#include "platform/text.h"
 
 namespace lumo {
 
@@ -25,7 +26,6 @@ std::string NameCellText(const ParDef* list, const PVar* record);
 std::string DeviceCellText(const ParDef* list, const PVar* record, bool deviceReadValid);
 std::string EditCellText(const ParDef* list, const PVar* record);
 std::string FileCellText(const ParDef* list, const PVar* record);
-std::string WithoutHotkeyMarks(const std::string& name);
 std::string PlainName(const ParDef* list, const PVar* record);
 // written: the value that was written (a state's shown name or "%d"); the read-back side is the
 // Device value.

@@ -11,6 +11,7 @@
 #include "definitions/definition.h"
 #include "definitions/loader.h"
 #include "platform/message_box.h"
+#include "platform/text.h"
 
 namespace lumo {
 
@@ -155,7 +156,7 @@ int DeviceTypeOf(const char* text) {
   }
   // Over the part's length: the part must be a prefix of the name, or the whole name.
   auto matches = [&](const char* name) {
-    return length <= std::strlen(name) && strncasecmp(part, name, length) == 0;
+    return StartsWithNoCase(name, std::string_view(part, length));
   };
   if (matches("Jovix")) return kDeviceJovix;
   if (matches("TG5")) return kDeviceTG5;

@@ -1,6 +1,5 @@
 #include "files/parameter_file.h"
 
-#include <strings.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include "definitions/setup.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
+#include "platform/text.h"
 
 namespace lumo {
 
@@ -96,22 +96,6 @@ void ClearFileValues(ParDef* list) {
 
 }  // namespace
 
-std::string FillText(const char* format, std::initializer_list<std::string> args,
-                     size_t maxLength) {
-  std::string out;
-  auto next = args.begin();
-  for (const char* p = format != nullptr ? format : ""; *p != '\0'; ++p) {
-    if (p[0] == '%' && (p[1] == 's' || p[1] == 'd') && next != args.end()) {
-      out += *next++;
-      ++p;
-    } else {
-      out += *p;
-    }
-  }
-  if (maxLength > 0 && out.size() > maxLength) out.resize(maxLength);
-  return out;
-}
-
 bool WriteParameterFile(const ParDef* list, int deviceType, const std::string& beamText,
                         std::ostream& out) {
   if (list == nullptr) return false;
@@ -171,7 +155,7 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
     std::string name = Normalized(line.substr(0, eq));
     std::string value = Normalized(line.substr(eq + 1));
 
-    if (strcasecmp(name.c_str(), kBeamKey) == 0) {
+    if (EqualNoCase(name, kBeamKey)) {
       if (programType != 1) {
         fatal = MsgText("ERRKFG_NOBEAMCONF");
         break;
@@ -192,7 +176,7 @@ bool ReadParameterFile(const ParameterFileTarget& target, std::istream& in) {
       }
       continue;
     }
-    if (strcasecmp(name.c_str(), kDeviceKey) == 0) {
+    if (EqualNoCase(name, kDeviceKey)) {
       fileType = DeviceTypeOf(value.c_str());
       fileTypeText = Unquoted(value);
       if (fileType == -1) fatal = MsgText("ERRKFG_UNKNOWNDUT");

@@ -24,6 +24,7 @@
 
 #include "definitions/pardef.h"
 #include "files/beam_config.h"
+#include "platform/text.h"  // FillText for the file's messages
 
 namespace lumo {
 
@@ -80,9 +81,5 @@ bool SaveParameterFile(const std::string& path, const ParDef* list, int deviceTy
 
 // Opens and reads a file; "ERRKFG_OPEN" when it cannot be opened.
 bool LoadParameterFile(const std::string& path, const ParameterFileTarget& target);
-
-// "%s" and "%d" of a translated text filled in order with the given texts, cut to maxLength.
-std::string FillText(const char* format, std::initializer_list<std::string> args,
-                     size_t maxLength = 0);
 
 }  // namespace lumo

@@ -1,7 +1,6 @@
 #include "firmware/firmware_file.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include "app/translations.h"
 #include "files/parameter_file.h"
 #include "platform/message_box.h"
+#include "platform/text.h"
 
 namespace lumo {
 
@@ -47,7 +47,7 @@ bool HasBlockExtension(const std::string& path) {
   size_t slash = path.find_last_of('/');
   size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-  return strcasecmp(path.c_str() + dot, kBlockExtension) == 0;
+  return EqualNoCase(std::string_view(path).substr(dot), kBlockExtension);
 }
 
 int DigitValue(int c) {

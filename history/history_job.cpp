@@ -36,7 +36,8 @@ HistoryRecord LinkJobRecord(DutLink& link, int deviceType, HistoryJob job,
     const PageImage image = link.CopyDeviceImage();
     record.pagesAfter = PageBytes(image);
     std::vector<int> lengths(kLastParameterPage + 1, -1);
-    for (int p = 0; p <= kLastParameterPage; ++p) lengths[p] = link.PageLength(p);
+    for (int p = 0; p <= kLastParameterPage; ++p)
+      lengths[static_cast<size_t>(p)] = link.PageLength(p);
     record.reportCrc = PagesChecksum(image, lengths);
   }
   return record;

@@ -1,19 +1,14 @@
 // Where the unit history goes: off, a SQLite file, a PostgreSQL server.
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "history/history_store.h"
+#include "platform/text.h"
 
 namespace lumo {
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string Trimmed(const std::string& text) {
   size_t begin = text.find_first_not_of(" \t\r\n");
@@ -36,10 +31,9 @@ std::string DataFolder() {
 
 HistoryLocation ParseHistoryLocation(const std::string& text) {
   const std::string trimmed = Trimmed(text);
-  const std::string lower = Lower(trimmed);
-  if (lower == "off") return {HistoryLocation::Kind::Off, ""};
+  if (EqualNoCase(trimmed, "off")) return {HistoryLocation::Kind::Off, ""};
   if (trimmed.empty()) return {HistoryLocation::Kind::SqliteFile, DefaultHistoryFile()};
-  if (lower.rfind("postgresql://", 0) == 0 || lower.rfind("postgres://", 0) == 0)
+  if (StartsWithNoCase(trimmed, "postgresql://") || StartsWithNoCase(trimmed, "postgres://"))
     return {HistoryLocation::Kind::Postgres, trimmed};
   return {HistoryLocation::Kind::SqliteFile, trimmed};
 }
@@ -51,8 +45,8 @@ std::string DefaultHistoryFile() {
 std::string DefaultQueueFile(const std::string& uri) {
   // One queue per server: the name carries a hash of the URI without its password.
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (unsigned char c : MaskedLocation(uri)) {
-    hash ^= c;
+  for (char c : MaskedLocation(uri)) {
+    hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ull;
   }
   char text[24];

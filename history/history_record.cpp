@@ -11,6 +11,8 @@
 #include <ctime>
 #include <random>
 
+#include "platform/text.h"
+
 namespace lumo {
 
 namespace {
@@ -49,8 +51,11 @@ bool AllDigits(const std::string& text, size_t from, size_t count) {
   return true;
 }
 
+// A number of a few digits (AllDigits checked them).
 int Number(const std::string& text, size_t from, size_t count) {
-  return std::atoi(text.substr(from, count).c_str());
+  int64_t value = 0;
+  ReadInteger(std::string_view(text).substr(from, count), value);
+  return static_cast<int>(value);
 }
 
 }  // namespace

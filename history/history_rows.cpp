@@ -58,14 +58,14 @@ bool RecordFromCells(const std::vector<Cell>& cells, HistoryRecord* r, std::stri
     *why = "wrong number of columns";
     return false;
   }
-  for (int i = 0; i < kColumnCount; ++i) {
+  for (size_t i = 0; i < cells.size(); ++i) {
     if (cells[i].text.size() > kHistoryTextLimit) {
       *why = std::string("column ") + kHistoryColumns[i].name + " is too long";
       return false;
     }
   }
-  auto text = [&](int i) { return cells[i].null ? std::string() : cells[i].text; };
-  auto number = [&](int i, int64_t low, int64_t high, int64_t* out) {
+  auto text = [&](size_t i) { return cells[i].null ? std::string() : cells[i].text; };
+  auto number = [&](size_t i, int64_t low, int64_t high, int64_t* out) {
     if (cells[i].null || cells[i].number < low || cells[i].number > high) {
       *why = std::string("column ") + kHistoryColumns[i].name + " holds no valid number";
       return false;
@@ -73,7 +73,7 @@ bool RecordFromCells(const std::vector<Cell>& cells, HistoryRecord* r, std::stri
     *out = cells[i].number;
     return true;
   };
-  auto pages = [&](int i, std::vector<uint8_t>* out) {
+  auto pages = [&](size_t i, std::vector<uint8_t>* out) {
     out->clear();
     if (cells[i].null || cells[i].text.empty()) return true;
     if (cells[i].text.size() != kHistoryPageBytes) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "definitions/cell_text.h"
+#include "platform/text.h"
 
 namespace lumo {
 

@@ -15,6 +15,7 @@
 
 #include "history/history_schema.h"
 #include "history/history_store.h"
+#include "platform/text.h"
 
 namespace lumo {
 
@@ -57,13 +58,7 @@ bool ByteaFromText(const char* text, int length, std::string* out) {
 }
 
 bool NumberFromText(const char* text, int64_t* out) {
-  if (text == nullptr || *text == '\0') return false;
-  char* end = nullptr;
-  errno = 0;
-  long long value = std::strtoll(text, &end, 10);
-  if (errno != 0 || *end != '\0') return false;
-  *out = value;
-  return true;
+  return text != nullptr && ReadInteger(text, *out);
 }
 
 class PostgresStore : public HistoryStore {
@@ -88,7 +83,7 @@ class PostgresStore : public HistoryStore {
     int formats[history_schema::kColumnCount];
     std::string numbers[history_schema::kColumnCount];
     for (int i = 0; i < history_schema::kColumnCount; ++i) {
-      const Cell& cell = cells[i];
+      const Cell& cell = cells[static_cast<size_t>(i)];
       formats[i] = 0;
       lengths[i] = 0;
       if (cell.null) {
@@ -134,7 +129,7 @@ class PostgresStore : public HistoryStore {
     const int rows = PQntuples(r);
     for (int row = 0; row < rows; ++row) {
       for (int i = 0; i < history_schema::kColumnCount; ++i) {
-        Cell& cell = cells[i];
+        Cell& cell = cells[static_cast<size_t>(i)];
         cell = Cell{};
         cell.null = PQgetisnull(r, row, i) != 0;
         if (cell.null) continue;

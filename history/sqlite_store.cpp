@@ -101,7 +101,7 @@ class SqliteStore : public HistoryStore {
     sqlite3_clear_bindings(s);
     auto cells = history_schema::RecordCells(record);
     for (int i = 0; i < history_schema::kColumnCount; ++i) {
-      const Cell& cell = cells[i];
+      const Cell& cell = cells[static_cast<size_t>(i)];
       int rc = SQLITE_OK;
       if (cell.null) {
         rc = sqlite3_bind_null(s, i + 1);
@@ -146,7 +146,8 @@ class SqliteStore : public HistoryStore {
     }
     std::vector<Cell> cells(history_schema::kColumnCount);
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      for (int i = 0; i < history_schema::kColumnCount; ++i) ReadCell(s, i, &cells[i]);
+      for (int i = 0; i < history_schema::kColumnCount; ++i)
+        ReadCell(s, i, &cells[static_cast<size_t>(i)]);
       HistoryRecord record;
       std::string why;
       if (!history_schema::RecordFromCells(cells, &record, &why))

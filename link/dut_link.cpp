@@ -523,10 +523,11 @@ void DutLink::ResetPages(int page) {
   std::lock_guard lock(imagesMutex_);
   for (int p = 0; p < kPageCount; ++p) {
     if (page != -1 && p != page) continue;
-    pageState_[p] = PAGE_NONE;
+    const auto slot = static_cast<size_t>(p);
+    pageState_[slot] = PAGE_NONE;
     if (p >= profile_.firstPage && p <= profile_.lastPage) {
-      pageState_[p] = PAGE_TOREAD;
-      pageLength_[p] = -1;
+      pageState_[slot] = PAGE_TOREAD;
+      pageLength_[slot] = -1;
     }
   }
 }
@@ -534,12 +535,13 @@ void DutLink::ResetPages(int page) {
 bool DutLink::PageNeedsRead(int page) const {
   if (page < 0 || page >= kPageCount) return false;
   std::lock_guard lock(imagesMutex_);
-  return pageState_[page] == PAGE_TOREAD;
+  return pageState_[static_cast<size_t>(page)] == PAGE_TOREAD;
 }
 
 bool DutLink::PageNeedsWriteLocked(int page) const {
   if (page < 0 || page >= kPageCount) return false;
-  switch (pageState_[page]) {
+  const auto slot = static_cast<size_t>(page);
+  switch (pageState_[slot]) {
     case PAGE_NONE:
       return false;
     case PAGE_TOREAD:
@@ -547,10 +549,15 @@ bool DutLink::PageNeedsWriteLocked(int page) const {
     case PAGE_READ:
       break;
   }
-  int length = pageLength_[page];
+  int length = pageLength_[slot];
   if (length < 0) return false;
   return !std::equal(editImage_.bytes[page], editImage_.bytes[page] + length,
                      deviceImage_.bytes[page]);
+}
+
+PageState DutLink::PageStateLocked(int page) const {
+  if (page < 0 || page >= kPageCount) return PAGE_NONE;
+  return pageState_[static_cast<size_t>(page)];
 }
 
 bool DutLink::PageNeedsWrite(int page) const {
@@ -567,21 +574,20 @@ int32_t DutLink::NeededPagesInRange(bool forWrite) const {
   std::lock_guard lock(imagesMutex_);
   int32_t count = 0;
   for (int p = profile_.firstPage; p <= profile_.lastPage; ++p) {
-    if (forWrite ? PageNeedsWriteLocked(p) : pageState_[p] == PAGE_TOREAD) ++count;
+    if (forWrite ? PageNeedsWriteLocked(p) : PageStateLocked(p) == PAGE_TOREAD) ++count;
   }
   return count;
 }
 
 PageState DutLink::PageStateOf(int page) const {
-  if (page < 0 || page >= kPageCount) return PAGE_NONE;
   std::lock_guard lock(imagesMutex_);
-  return pageState_[page];
+  return PageStateLocked(page);
 }
 
 int DutLink::PageLength(int page) const {
   if (page < 0 || page >= kPageCount) return -1;
   std::lock_guard lock(imagesMutex_);
-  return pageLength_[page];
+  return pageLength_[static_cast<size_t>(page)];
 }
 
 PageImage DutLink::CopyDeviceImage() const {

@@ -283,6 +283,8 @@ class DutLink {
   bool SendBytes(const void* data, int length);
   int32_t NeededPagesInRange(bool forWrite) const;
   bool PageNeedsWriteLocked(int page) const;
+  // A page's state (PAGE_NONE outside 0..kPageCount-1); imagesMutex_ held.
+  PageState PageStateLocked(int page) const;
   void SetProgress(int percent);
   bool SleepUnlessStopping(uint32_t ms);
   bool WaitCycleByte(uint8_t& byte);

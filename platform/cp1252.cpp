@@ -106,6 +106,10 @@ std::string Utf8ToCp1252(std::string_view text) {
   return out;
 }
 
+std::string Cp1252ToUtf8(const char* text) {
+  return Cp1252ToUtf8(std::string_view(text != nullptr ? text : ""));
+}
+
 std::string Cp1252ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 4);

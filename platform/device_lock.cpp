@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "platform/serial_ports.h"
+#include "platform/text.h"
 
 namespace lumo {
 namespace {
@@ -118,11 +119,15 @@ pid_t ReadLockPid(const std::string& lockPath) {
     }
   }
   buffer[n] = '\0';
-  char* end = nullptr;
-  long pid = std::strtol(buffer, &end, 10);
-  if (end == buffer || pid <= 0 || pid > 0x7FFFFFFF) return 0;
-  while (*end == ' ' || *end == '\n' || *end == '\r' || *end == '\t') ++end;
-  return *end == '\0' ? static_cast<pid_t>(pid) : 0;
+  // The text form: the number, right-aligned in blanks, and a line end.
+  std::string_view text(buffer);
+  const size_t first = text.find_first_not_of(" \t\n\v\f\r");
+  const size_t last = text.find_last_not_of(" \t\n\r");
+  if (first == std::string_view::npos || last < first) return 0;
+  int64_t pid = 0;
+  if (!ReadInteger(text.substr(first, last - first + 1), pid) || pid <= 0 || pid > 0x7FFFFFFF)
+    return 0;
+  return static_cast<pid_t>(pid);
 }
 
 DeviceLockFile::~DeviceLockFile() {
@@ -205,9 +210,8 @@ PortHolder FindPortHolder(const std::string& devicePath, const std::string& proc
   DIR* proc = ::opendir(procRoot.c_str());
   if (!proc) return holder;
   while (dirent* entry = ::readdir(proc)) {
-    char* end = nullptr;
-    long pid = std::strtol(entry->d_name, &end, 10);
-    if (pid <= 0 || *end != '\0') continue;
+    int64_t pid = 0;
+    if (!ReadInteger(entry->d_name, pid) || pid <= 0) continue;
     std::string fdDir = procRoot + "/" + entry->d_name + "/fd";
     DIR* fds = ::opendir(fdDir.c_str());
     if (!fds) continue;  // another user's process: the system hides its descriptors

@@ -14,6 +14,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/text.h"
+
 namespace lumo {
 namespace {
 
@@ -74,9 +76,8 @@ bool Exists(const std::string& path) {
 int UartType(const std::string& sysTty, const std::string& devPath) {
   std::string text = ReadAttribute(sysTty + "/type");
   if (!text.empty()) {
-    char* end = nullptr;
-    long type = std::strtol(text.c_str(), &end, 10);
-    if (end && *end == '\0' && type >= 0 && type < INT_MAX) return static_cast<int>(type);
+    int64_t type = 0;
+    if (ReadInteger(text, type) && type >= 0 && type < INT_MAX) return static_cast<int>(type);
     return -1;
   }
   int fd = ::open(devPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

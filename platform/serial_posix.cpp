@@ -147,14 +147,14 @@ class PosixSerial : public SerialDriver {
     termios2 tio{};
     if (int err = Ioctl(fd_, TCGETS2, &tio)) return err;
     MakeRaw(tio);
-    tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
     tio.c_cflag |= DataBitsFlag(line.dataBits);
     // One and a half stop bits are not expressible here; POSIX allows two in their place.
     if (line.stopBits != 0) tio.c_cflag |= CSTOPB;
     tio.c_cflag |= ParityFlags(line.parity);
-    tio.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY);
+    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY);
     if (line.parityCheck) tio.c_iflag |= INPCK;
-    tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+    tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
     const tcflag_t code = BaudCode(line.baudRate);
     tio.c_cflag |= code | (code << IBSHIFT);
     tio.c_ospeed = line.baudRate;
@@ -315,10 +315,10 @@ class PosixSerial : public SerialDriver {
 
  private:
   static void MakeRaw(termios2& tio) {
-    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                     IXANY | IMAXBEL | IUCLC);
-    tio.c_oflag &= ~OPOST;
-    tio.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY | IMAXBEL | IUCLC);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag |= CREAD | CLOCAL;
     tio.c_cc[VMIN] = 1;  // with O_NONBLOCK: no data is EAGAIN, end of file means hang-up
     tio.c_cc[VTIME] = 0;
@@ -432,10 +432,10 @@ std::unique_ptr<SerialDriver> OpenPosixSerial(const std::string& path, int& err)
 
   termios2 raw = saved;
   tcflag_t keep = raw.c_cflag;
-  raw.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                   IXANY | IMAXBEL | IUCLC | INPCK);
-  raw.c_oflag &= ~OPOST;
-  raw.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+  raw.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY | IMAXBEL | IUCLC | INPCK);
+  raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
   raw.c_cflag = (keep & ~CRTSCTS) | CREAD | CLOCAL;
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;

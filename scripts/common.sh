@@ -33,9 +33,9 @@ lumo_build() {
   # Compiled objects are cached by ccache, shared by every checkout of the repository on this
   # machine (paths are taken relative to the checkout's folder).
   export CCACHE_BASEDIR="$ROOT"
-  if [ ! -f "$BUILD_DIR/build.ninja" ]; then
-    cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
-      "${CMAKE_ARGS[@]}"
-  fi
+  # Configured every time: a folder made with other settings (LUMO_WERROR, the build type)
+  # takes the ones asked for now.
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
+    "${CMAKE_ARGS[@]}" >/dev/null
   cmake --build "$BUILD_DIR" ${TARGETS:+--target "${TARGETS[@]}"}
 }

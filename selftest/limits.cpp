@@ -16,6 +16,7 @@
 #include "link/serial_port.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
+#include "platform/text.h"
 
 namespace lumo {
 namespace {

@@ -8,6 +8,7 @@
 #include "app/translations.h"
 #include "files/parameter_file.h"
 #include "platform/clock.h"
+#include "platform/text.h"
 
 namespace lumo {
 namespace {
@@ -39,7 +40,9 @@ void CopyBeams(const LimitRule& rule, const std::vector<uint8_t>& block, BeamVal
   if (rule.position < 0) count = 0;
   const int64_t available = static_cast<int64_t>(block.size()) - rule.position;
   count = static_cast<int>(std::clamp<int64_t>(available, 0, count));
-  for (int i = 0; i < count; ++i) beams.value[i] = block[static_cast<size_t>(rule.position) + i];
+  // count is 0 for a negative position, so the position is a valid index from here.
+  for (size_t i = 0; i < static_cast<size_t>(count); ++i)
+    beams.value[i] = block[static_cast<size_t>(rule.position) + i];
   beams.count = count;
 }
 
@@ -49,7 +52,7 @@ bool BeamPassed(const LimitRule& blockRule, uint8_t value) {
 
 bool AllBeamsPassed(const LimitRule& blockRule, const BeamValues& beams) {
   for (int i = 0; i < beams.count; ++i) {
-    if (!BeamPassed(blockRule, beams.value[i])) return false;
+    if (!BeamPassed(blockRule, beams.value[static_cast<size_t>(i)])) return false;
   }
   return true;
 }
@@ -77,9 +80,9 @@ int32_t ExtractValue(const std::vector<uint8_t>& block, int32_t position, int32_
     return NoValue;
   uint32_t value = 0;
   for (int i = 0; i < size; ++i) {
-    value |= static_cast<uint32_t>(block[static_cast<size_t>(position) + i]) << (8 * i);
+    value |= static_cast<uint32_t>(block[static_cast<size_t>(position + i)]) << (8 * i);
   }
-  const uint8_t highest = block[static_cast<size_t>(position) + size - 1];
+  const uint8_t highest = block[static_cast<size_t>(position + size - 1)];
   if (isSigned && size < kMaxValueBytes && (highest & 0x80) != 0) {
     value |= ~0u << (8 * size);
   }
@@ -160,8 +163,9 @@ std::vector<const LimitRule*> ShownRules(const LimitTable& table) {
   std::vector<const LimitRule*> rows;
   Walk(table, [&](const LimitRule& rule) {
     if (rule.row < 0) return;
-    if (static_cast<size_t>(rule.row) >= rows.size()) rows.resize(rule.row + 1u, nullptr);
-    rows[rule.row] = &rule;
+    const auto row = static_cast<size_t>(rule.row);
+    if (row >= rows.size()) rows.resize(row + 1, nullptr);
+    rows[row] = &rule;
   });
   rows.erase(std::remove(rows.begin(), rows.end(), nullptr), rows.end());
   return rows;
@@ -206,12 +210,13 @@ std::vector<BeamRow> BeamRows(const LimitTable& table, const BeamValues& beams) 
     row.label = FillText(MsgText("ST_ROWRAY"), {std::to_string(r * kBeamsPerRow + 1),
                                                 std::to_string(r * kBeamsPerRow + kBeamsPerRow)});
     for (int c = 0; c < kBeamsPerRow; ++c) {
-      BeamCell& cell = row.cells[c];
+      BeamCell& cell = row.cells[static_cast<size_t>(c)];
       cell.beam = r * kBeamsPerRow + c;
       if (cell.beam >= count) continue;
       cell.present = true;
-      cell.value = beams.value[cell.beam];
-      cell.passed = BeamPassed(*blockRule, beams.value[cell.beam]);
+      const uint8_t value = beams.value[static_cast<size_t>(cell.beam)];
+      cell.value = value;
+      cell.passed = BeamPassed(*blockRule, value);
       if (baseRule == nullptr) continue;
       if (baseRule->value == NoValue) {
         cell.text = "NoValue (" + std::to_string(cell.value) + ")";

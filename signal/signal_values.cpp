@@ -85,8 +85,11 @@ BarPixels BarSpan(int width, uint16_t entry) {
 }
 
 Rgb BarColour(int age) {
-  const auto redGreen = static_cast<uint8_t>((kColourTop - kRedGreenStep * age) & kLowByte);
-  const auto blue = static_cast<uint8_t>((kColourTop - kBlueStep * age) & kLowByte);
+  // The low byte of the difference, wrapping as the two's complement does for an old bar.
+  const auto redGreen =
+      static_cast<uint8_t>(static_cast<unsigned>(kColourTop - kRedGreenStep * age) & kLowByte);
+  const auto blue =
+      static_cast<uint8_t>(static_cast<unsigned>(kColourTop - kBlueStep * age) & kLowByte);
   return {redGreen, redGreen, blue};
 }
 

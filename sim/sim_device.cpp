@@ -308,8 +308,10 @@ void SimDevice::Erase() {
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (int p = page; p <= page + 1 && p < kPageCount; ++p)
-      std::fill(memory_[p].begin(), memory_[p].end(), 0xFF);
+    for (int p = page; p <= page + 1 && p < kPageCount; ++p) {
+      auto& cells = memory_[static_cast<size_t>(p)];
+      std::fill(cells.begin(), cells.end(), 0xFF);
+    }
   }
   // The flash is busy erasing: what arrives meanwhile is lost, as on the device.
   Discard(Options().eraseMs);
@@ -591,16 +593,16 @@ bool SimDevice::WaitForState(DeviceState state, int timeoutMs) const {
 std::vector<uint8_t> SimDevice::Page(int page) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (page < 0 || page >= kPageCount) return {};
-  return memory_[page];
+  return memory_[static_cast<size_t>(page)];
 }
 
 void SimDevice::SetPage(int page, const std::vector<uint8_t>& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (page < 0 || page >= kPageCount || bytes.empty() || bytes.size() > kMaxPageLength) return;
+  auto& cells = memory_[static_cast<size_t>(page)];
   if (options_.longPages) {
-    memory_[page] = bytes;
+    cells = bytes;
   } else {
-    auto& cells = memory_[page];
     std::copy_n(bytes.begin(), std::min(bytes.size(), cells.size()), cells.begin());
   }
 }

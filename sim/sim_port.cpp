@@ -3,8 +3,7 @@
 #include "platform/port_watch.h"
 
 #include "app/settings.h"
-
-#include <strings.h>
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,7 +35,7 @@ const SimName* FindSimName(const std::string& name) {
   if (i == std::string::npos) return nullptr;
   std::string rest = name.substr(i);
   for (const auto& row : kSimNames)
-    if (strcasecmp(rest.c_str(), row.name) == 0) return &row;
+    if (EqualNoCase(rest, row.name)) return &row;
   return nullptr;
 }
 
@@ -268,7 +267,9 @@ int SimLine::InQueue(int& count) {
 int SimLine::Purge() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (vanished_) return EIO;
-  toProgram_.erase(toProgram_.begin(), toProgram_.begin() + AvailableLocked(Clock::now()));
+  // What is available is never more than the queue holds.
+  const auto available = static_cast<std::ptrdiff_t>(AvailableLocked(Clock::now()));
+  toProgram_.erase(toProgram_.begin(), toProgram_.begin() + available);
   return 0;
 }
 

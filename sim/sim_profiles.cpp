@@ -120,16 +120,16 @@ std::vector<std::vector<uint8_t>> FactoryMemory(const SimOptions& options) {
   std::vector<std::vector<uint8_t>> pages(kPageCount,
                                           std::vector<uint8_t>(kShortPageLength, kErased));
   if (options.kind == DeviceKind::Jovix) {
-    for (const auto& p : kJovixParameters) pages[0][p.offset] = p.value;
+    for (const auto& p : kJovixParameters) pages[0][static_cast<size_t>(p.offset)] = p.value;
     return pages;
   }
-  const int beams =
-      options.longPages ? std::clamp<int>(options.beamCount, 1, kMaxPageLength) : kShortPageLength;
+  const auto beams = static_cast<size_t>(
+      options.longPages ? std::clamp<int>(options.beamCount, 1, kMaxPageLength) : kShortPageLength);
   pages[0].assign(beams, 0);
-  for (int b = 0; b < beams; ++b)
+  for (size_t b = 0; b < beams; ++b)
     pages[0][b] = static_cast<uint8_t>(kReferenceBase + b % kReferenceSpread);
   if (options.longPages) std::fill(pages[2].begin(), pages[2].end(), 0);
-  for (int b = 1; b <= beams; ++b) {
+  for (size_t b = 1; b <= beams; ++b) {
     if (options.longPages)
       pages[2][(b - 1) % kShortPageLength] |= static_cast<uint8_t>(1u << ((b - 1) / 32));
     else
@@ -137,7 +137,8 @@ std::vector<std::vector<uint8_t>> FactoryMemory(const SimOptions& options) {
   }
   pages[3][0] = static_cast<uint8_t>(beams > 255 ? 255 : beams);
   pages[3][1] = 1;
-  for (const auto& row : kTg5Settings) pages[row.page][row.offset] = row.value;
+  for (const auto& row : kTg5Settings)
+    pages[static_cast<size_t>(row.page)][static_cast<size_t>(row.offset)] = row.value;
   return pages;
 }
 

@@ -10,18 +10,15 @@
 #include <QStyleOption>
 #include <algorithm>
 
+#include "platform/text.h"
+
 namespace lumo::ui {
 
 namespace {
 
-// The text as drawn: a single "&" marks the hotkey and takes no room.
+// The text as drawn: a single "&" marks the hotkey and takes no room ("&&" draws one "&").
 QString WithoutHotkeyMark(const QString& text) {
-  QString shown;
-  for (int i = 0; i < text.size(); ++i) {
-    if (text[i] == QLatin1Char('&') && i + 1 < text.size()) ++i;
-    shown += text[i];
-  }
-  return shown;
+  return QString::fromStdString(WithoutHotkeyMarks(text.toStdString()));
 }
 
 int WidestLine(const QFontMetrics& metrics, const QString& text) {

@@ -17,6 +17,7 @@ TEST(Cp1252, ConvertsEveryRangeToUtf8) {
   EXPECT_EQ(Cp1252ToUtf8("\xA0\xFF"), "\xC2\xA0\xC3\xBF");
   EXPECT_EQ(Cp1252ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
   EXPECT_EQ(Cp1252ToUtf8(""), "");
+  EXPECT_EQ(Cp1252ToUtf8(static_cast<const char*>(nullptr)), "");  // a missing C text
 }
 
 }  // namespace

@@ -325,6 +325,8 @@ class ListControlTest : public QObject {
     QCOMPARE(ToCp1252(QStringLiteral(u"Ger\u00E4t \u20AC\u2026\u0178")),
              std::string("Ger\xE4t \x80\x85\x9F"));
     QCOMPARE(ToCp1252(QStringLiteral(u"\u2713\u0100")), std::string("??"));  // no byte for them
+    // One character, one mark: a character beyond the first 64K is two UTF-16 units.
+    QCOMPARE(ToCp1252(QStringLiteral(u"a\U0001F600b")), std::string("a?b"));
   }
 
   void ShortenedPaths() {
