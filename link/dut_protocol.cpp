@@ -267,11 +267,12 @@ bool DutLink::FetchPage(int page, bool longPages, uint8_t* data, int& length) {
 // equal, since a byte corrupted on its way has no checksum to show it.
 bool DutLink::ReadPage(int page) {
   if (page < 0 || page >= kPageCount) return false;
+  const size_t slot = static_cast<size_t>(page);
   bool longPages;
   {
     std::lock_guard lock(imagesMutex_);
-    if (pageState_[page] == PAGE_NONE) return true;
-    pageState_[page] = PAGE_TOREAD;
+    if (pageState_[slot] == PAGE_NONE) return true;
+    pageState_[slot] = PAGE_TOREAD;
     longPages = HasBits(firmware_[0], kLongPagesBits);
   }
   const bool verify = verifyReads_.load() || readBackVerify_;
@@ -291,21 +292,22 @@ bool DutLink::ReadPage(int page) {
   std::lock_guard lock(imagesMutex_);
   if (!ok) {
     // What was received is not taken into the images: they keep what was read whole.
-    pageLength_[page] = -1;
+    pageLength_[slot] = -1;
     return false;
   }
   std::copy(data, data + length, deviceImage_.bytes[page]);
   std::copy(data, data + length, editImage_.bytes[page]);
-  pageState_[page] = PAGE_READ;
-  pageLength_[page] = static_cast<int16_t>(length);
+  pageState_[slot] = PAGE_READ;
+  pageLength_[slot] = static_cast<int16_t>(length);
   return true;
 }
 
 bool DutLink::ErasePagePair(int page) {
   if (page < 0 || page >= kPageCount) return false;
+  const size_t slot = static_cast<size_t>(page);
   {
     std::lock_guard lock(imagesMutex_);
-    for (int p = page; p <= page + 1 && p < kPageCount; ++p) {
+    for (size_t p = slot; p <= slot + 1 && p < kPageCount; ++p) {
       if (pageState_[p] != PAGE_NONE) pageState_[p] = PAGE_TOREAD;
     }
   }
@@ -315,7 +317,7 @@ bool DutLink::ErasePagePair(int page) {
   uint8_t answer = 0;
   if (!Serial_GetChar(&port_, &answer, config_.timeouts.efResult)) {
     std::lock_guard lock(imagesMutex_);
-    pageLength_[page] = -1;
+    pageLength_[slot] = -1;
     return false;
   }
   return answer == kAck;
@@ -329,14 +331,15 @@ uint8_t PageChecksum(int page, const uint8_t* data, int length) {
 
 bool DutLink::WritePage(int page) {
   if (page < 0 || page >= kPageCount) return false;
+  const size_t slot = static_cast<size_t>(page);
   uint8_t data[kPageSize];
   int length;
   {
     std::lock_guard lock(imagesMutex_);
-    if (pageState_[page] == PAGE_NONE) return true;
-    length = pageLength_[page];
+    if (pageState_[slot] == PAGE_NONE) return true;
+    length = pageLength_[slot];
     if (length < 0) return false;
-    pageState_[page] = PAGE_TOREAD;
+    pageState_[slot] = PAGE_TOREAD;
     std::copy(editImage_.bytes[page], editImage_.bytes[page] + length, data);
   }
   uint8_t request[2] = {
@@ -350,7 +353,7 @@ bool DutLink::WritePage(int page) {
   bool got = Serial_GetChar(&port_, &answer, config_.timeouts.wfResult);
   if (got && answer == kAck) return true;
   std::lock_guard lock(imagesMutex_);
-  pageLength_[page] = -1;
+  pageLength_[slot] = -1;
   return false;
 }
 
@@ -358,7 +361,7 @@ bool DutLink::PollSignal() {
   uint8_t command = kCmdSignal;
   DiscardWaiting();
   SendBytes(&command, 1);
-  for (int i = 0; i < 4; ++i) {
+  for (size_t i = 0; i < signal_.size(); ++i) {
     uint8_t byte = 0;
     if (!Serial_GetChar(&port_, &byte, config_.timeouts.tr)) return false;
     std::lock_guard lock(imagesMutex_);

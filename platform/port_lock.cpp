@@ -1,7 +1,6 @@
 #include "platform/port_lock.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +10,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+
+#include "platform/text.h"
 
 namespace lumo {
 
@@ -91,7 +92,7 @@ PortLock::Entry* EntryFor(const std::string& lockName) {
 // A simulated device lives inside each process that names it: another process's "SIM:TG5" is
 // another device, so its lock keeps only this process's threads apart.
 bool InProcessOnly(const std::string& portName) {
-  return portName.size() >= 4 && strncasecmp(portName.c_str(), "SIM:", 4) == 0;
+  return StartsWithNoCase(portName, "SIM:");
 }
 
 int OpenAndLock(const std::string& path) {
