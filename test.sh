@@ -17,7 +17,9 @@ if [ "${1:-}" = "--sanitizers" ]; then
 fi
 if [ "${LUMO_CI_SANITIZERS:-}" = 1 ]; then
   LUMO_CI_SANITIZERS= "$0" "$@"
-  LUMO_CI_SANITIZERS= LUMO_SANITIZE=address,undefined LUMO_GUI=OFF "$0" "$@"
+  # The plain run gates the warnings: under the sanitizers GCC's -Wmaybe-uninitialized misfires
+  # inside the standard library (std::regex), so that stage does not stop on warnings.
+  LUMO_CI_SANITIZERS= LUMO_SANITIZE=address,undefined LUMO_GUI=OFF LUMO_WERROR=OFF "$0" "$@"
   exit 0
 fi
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
