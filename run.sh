@@ -27,7 +27,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "Demo folder (settings, saved files): $DEMO_DIR"
   echo "Also try: ./run.sh -exp (expert mode), $BUILD_DIR/cli/lumokonf-cli --help"
   cd "$DEMO_DIR"
-  exec "$BUILD_DIR/app/gui/lumokonf" "$@"
+  exec "$BUILD_DIR/gui/lumokonf" "$@"
 fi
 echo "No display found: reading the simulated light curtain through lumokonf-cli."
 exec "$BUILD_DIR/cli/lumokonf-cli" read --port SIM:TG5 "$@"

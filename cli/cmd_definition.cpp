@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "cli/command.h"
 #include "definitions/definition.h"
 #include "definitions/loader.h"

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "cli/command.h"
 #include "firmware/firmware_file.h"
 

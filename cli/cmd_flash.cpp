@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
 #include "cli/history_session.h"

@@ -13,8 +13,8 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "app/save_failure.h"
-#include "app/translations.h"
+#include "base/save_failure.h"
+#include "base/translations.h"
 #include "cli/command.h"
 #include "cli/config_report.h"
 #include "cli/device_session.h"

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
 #include "definitions/setup.h"

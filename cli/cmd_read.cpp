@@ -10,7 +10,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
 #include "cli/history_session.h"

@@ -10,8 +10,8 @@
 // device and the file saved from it show the same one. The page replaces the target whole
 // (ReplaceFile: links followed, permissions kept, the old file intact on failure).
 #include <cstdio>
-#include "app/save_failure.h"
-#include "app/translations.h"
+#include "base/save_failure.h"
+#include "base/translations.h"
 #include "cli/command.h"
 #include "cli/config_report.h"
 #include "cli/device_session.h"

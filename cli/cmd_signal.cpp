@@ -7,7 +7,7 @@
 #include <iostream>
 #include <thread>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
 #include "cli/stop_signal.h"

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <thread>
 
-#include "app/settings.h"
-#include "app/startup.h"
-#include "app/translations.h"
+#include "base/settings.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"

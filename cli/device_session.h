@@ -5,7 +5,7 @@
 //   LineEchoes            whether the interface echoes: --echo, else the settings' Echo
 //   PrepareProgram        paths, settings (lumokonf.ini), language, translation tables, the
 //                         device definition and its setup; false after its message was shown
-//   LinkConfigFromProgram (link/link_config.h) the link's settings from definition and settings
+//   LinkConfigFromProgram (session/link_config.h) the link's settings from definition and settings
 //   DeviceSession         start the link on a port, wait for the device, take notifications,
 //                         give the device back to normal operation at the end
 //   FormatMsg             a translated message with "%s"/"%d" filled in
@@ -24,7 +24,7 @@
 #include "cli/command.h"
 #include "files/beam_config.h"
 #include "link/dut_link.h"
-#include "link/link_config.h"
+#include "session/link_config.h"
 
 namespace lumo::cli {
 

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <memory>
 
-#include "app/history_setting.h"
-#include "app/startup.h"
+#include "session/history_setting.h"
+#include "base/program_paths.h"
 #include "cli/config_report.h"
 #include "definitions/setup.h"
 #include "history/history_job.h"

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "platform/text.h"
 
 namespace lumo {

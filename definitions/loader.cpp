@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "app/startup.h"
-#include "app/translations.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/builtin_definition.h"
 #include "definitions/definition.h"
 #include "platform/file_system.h"
@@ -14,11 +14,6 @@
 namespace lumo {
 
 namespace {
-
-std::string WithSeparator(std::string dir) {
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  return dir;
-}
 
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
@@ -53,17 +48,12 @@ std::unique_ptr<ParDef> ParseDefinitionFile(std::istream& file) {
 }
 
 DefinitionPlaces CurrentDefinitionPlaces() {
+  // The same places the settings and help files are looked for in, so that a program file
+  // replaced while it runs (an update) still finds the definition embedded in it.
   DefinitionPlaces places;
-  char buffer[PATH_MAX];
-  if (::getcwd(buffer, sizeof buffer) != nullptr) places.startDirectory = WithSeparator(buffer);
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n > 0) {
-    buffer[n] = '\0';
-    places.programFile = buffer;
-    std::size_t slash = places.programFile.rfind('/');
-    if (slash != std::string::npos)
-      places.programDirectory = places.programFile.substr(0, slash + 1);
-  }
+  places.startDirectory = CurrentDirectory();
+  places.programFile = ProgramFilePath();
+  SplitProgramPath(places.programFile, &places.programDirectory, nullptr);
   places.builtInText = BuiltInDefinitionText();
   return places;
 }

@@ -41,7 +41,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/translations.h"
+#include "base/translations.h"
 
 namespace lumo {
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/startup.h"
-#include "app/translations.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/definition.h"
 #include "definitions/loader.h"
 #include "platform/message_box.h"

@@ -10,9 +10,9 @@
 #include <sstream>
 #include <vector>
 
-#include "app/save_failure.h"
-#include "app/startup.h"
-#include "app/translations.h"
+#include "base/save_failure.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/definition.h"
 #include "definitions/embedded.h"
 #include "definitions/loader.h"

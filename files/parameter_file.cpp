@@ -8,8 +8,8 @@
 #include <ostream>
 #include <sstream>
 
-#include "app/save_failure.h"
-#include "app/translations.h"
+#include "base/save_failure.h"
+#include "base/translations.h"
 #include "definitions/scan.h"
 #include "definitions/setup.h"
 #include "platform/file_system.h"

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <new>
 
-#include "app/startup.h"
-#include "app/translations.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "files/parameter_file.h"
 #include "platform/message_box.h"
 #include "platform/text.h"

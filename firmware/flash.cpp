@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"

@@ -3,7 +3,7 @@
 // functions only add the reading and the replacing of the file around the same code.
 #include <cstring>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/profile_file.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "definitions/scan.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "link/serial_port.h"
 #include "platform/device_lock.h"
 #include "sim/sim_port.h"

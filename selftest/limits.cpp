@@ -7,8 +7,8 @@
 #include <new>
 #include <utility>
 
-#include "app/startup.h"
-#include "app/translations.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/loader.h"
 #include "definitions/scan.h"
 #include "definitions/setup.h"

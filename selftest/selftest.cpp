@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "files/parameter_file.h"
 #include "platform/clock.h"
 #include "platform/text.h"

@@ -2,7 +2,7 @@
 
 #include "platform/port_watch.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/text.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 #include "definitions/loader.h"
-#include "app/translations.h"
+#include "base/translations.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "../support/temp_dir.h"
-#include "app/translations.h"
+#include "base/translations.h"
 #include "definitions/definition.h"
 #include "definitions/embedded.h"
 #include "definitions/loader.h"

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "../support/temp_dir.h"
-#include "app/translations.h"
+#include "base/translations.h"
 #include "definitions/definition.h"
 #include "platform/message_box.h"
 

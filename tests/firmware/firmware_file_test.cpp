@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
-#include "app/translations.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "platform/message_box.h"
 #include "tests/support/temp_dir.h"
 

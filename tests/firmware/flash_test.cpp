@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
 #include "tests/support/flash_script.h"

@@ -14,10 +14,10 @@
 #include <sstream>
 #include <string>
 
-#include "app/gui/main_window.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "app/translations.h"
+#include "gui/main_window.h"
+#include "base/settings.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/loader.h"
 #include "definitions/pardef.h"
 #include "definitions/setup.h"

@@ -6,8 +6,8 @@
 #include <QtTest>
 #include <cstdio>
 
-#include "app/gui/firmware_dialog.h"
-#include "app/gui/flash_prompt_window.h"
+#include "gui/firmware_dialog.h"
+#include "gui/flash_prompt_window.h"
 #include "dialog_fixture.h"
 
 using namespace lumo;

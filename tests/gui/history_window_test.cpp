@@ -8,11 +8,11 @@
 #include <fstream>
 #include <memory>
 
-#include "app/gui/history_dialog.h"
-#include "app/gui/main_window.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "app/translations.h"
+#include "gui/history_dialog.h"
+#include "gui/main_window.h"
+#include "base/settings.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/cell_text.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"

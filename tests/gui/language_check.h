@@ -19,9 +19,9 @@
 #include <QWidget>
 #include <set>
 
-#include "app/gui/gui_text.h"
-#include "app/translations.h"
-#include "ui/list_control.h"
+#include "gui/gui_text.h"
+#include "base/translations.h"
+#include "gui/widgets/list_control.h"
 
 namespace lumo::test {
 

@@ -9,12 +9,12 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "app/gui/about_box.h"
-#include "app/gui/firmware_dialog.h"
-#include "app/gui/references_dialog.h"
-#include "app/gui/selftest_dialog.h"
-#include "app/gui/settings_dialog.h"
-#include "app/gui/signal_dialog.h"
+#include "gui/about_box.h"
+#include "gui/firmware_dialog.h"
+#include "gui/references_dialog.h"
+#include "gui/selftest_dialog.h"
+#include "gui/settings_dialog.h"
+#include "gui/signal_dialog.h"
 #include "dialog_fixture.h"
 #include "language_check.h"
 #include "selftest/limits.h"

@@ -17,11 +17,11 @@
 #include <fstream>
 #include <memory>
 
-#include "app/gui/main_window.h"
-#include "app/gui/settings_dialog.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "app/translations.h"
+#include "gui/main_window.h"
+#include "gui/settings_dialog.h"
+#include "base/settings.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/cell_text.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"

@@ -7,7 +7,7 @@
 #include <QToolTip>
 #include <QtTest>
 
-#include "app/gui/selftest_dialog.h"
+#include "gui/selftest_dialog.h"
 #include "dialog_fixture.h"
 
 using namespace lumo;

@@ -11,13 +11,13 @@
 #include <iterator>
 #include <memory>
 
-#include "app/gui/about_box.h"
-#include "app/gui/appdef_dialog.h"
-#include "app/gui/main_window.h"
-#include "app/gui/settings_dialog.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "app/translations.h"
+#include "gui/about_box.h"
+#include "gui/appdef_dialog.h"
+#include "gui/main_window.h"
+#include "gui/settings_dialog.h"
+#include "base/settings.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/loader.h"
 #include "gui/dialog_fixture.h"
 #include "link/dut_link.h"

@@ -10,12 +10,12 @@
 #include <fstream>
 #include <memory>
 
-#include "app/gui/main_window.h"
-#include "app/gui/references_dialog.h"
-#include "app/gui/signal_dialog.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "app/translations.h"
+#include "gui/main_window.h"
+#include "gui/references_dialog.h"
+#include "gui/signal_dialog.h"
+#include "base/settings.h"
+#include "base/program_paths.h"
+#include "base/translations.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
 #include "gui/dialog_fixture.h"

@@ -27,7 +27,7 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "ui/list_control.h"
+#include "gui/widgets/list_control.h"
 
 namespace lumo::test {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "firmware/flash.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"

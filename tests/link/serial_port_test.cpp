@@ -22,7 +22,7 @@
 #include <future>
 #include <thread>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "link/port_errors.h"
 #include "platform/message_box.h"
 #include "platform/port_lock.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "link/port_errors.h"
 #include "link/serial_port.h"
 #include "platform/device_lock.h"

@@ -21,8 +21,8 @@
 #include <string>
 
 #include "../support/temp_dir.h"
-#include "app/settings.h"
-#include "app/translations.h"
+#include "base/settings.h"
+#include "base/translations.h"
 #include "definitions/definition.h"
 #include "files/new_configurator.h"
 #include "files/parameter_file.h"

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <fstream>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "selftest/selftest.h"

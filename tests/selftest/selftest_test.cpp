@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "platform/message_box.h"
 #include "sim/sim_profiles.h"
 

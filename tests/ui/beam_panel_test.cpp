@@ -7,11 +7,11 @@
 #include <fstream>
 #include <memory>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "definitions/definition.h"
 #include "definitions/setup.h"
 #include "platform/message_box.h"
-#include "ui/beam_panel.h"
+#include "gui/widgets/beam_panel.h"
 #include "ui_test_main.h"
 
 using lumo::kBeamActive;

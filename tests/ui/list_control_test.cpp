@@ -11,8 +11,8 @@
 #include <QVBoxLayout>
 #include <functional>
 
-#include "ui/list_control.h"
-#include "ui/qt_text.h"
+#include "gui/widgets/list_control.h"
+#include "gui/widgets/qt_text.h"
 #include "ui_test_main.h"
 
 using lumo::ui::ListControl;

@@ -10,7 +10,7 @@
 
 #include "definitions/definition.h"
 #include "platform/message_box.h"
-#include "ui/parameter_table.h"
+#include "gui/widgets/parameter_table.h"
 #include "ui_test_main.h"
 
 using lumo::GetRecord;

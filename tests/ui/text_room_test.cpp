@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "ui/text_room.h"
+#include "gui/widgets/text_room.h"
 #include "ui_test_main.h"
 
 using lumo::ui::GrowForText;

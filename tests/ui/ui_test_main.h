@@ -6,7 +6,7 @@
 #include <QMouseEvent>
 #include <QTest>
 
-#include "app/translations.h"
+#include "base/translations.h"
 
 #define LUMO_UI_TEST_MAIN(TestClass)                      \
   int main(int argc, char** argv) {                       \

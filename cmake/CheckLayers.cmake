@@ -1,0 +1,90 @@
+# The layer check (CTest "layers.includes"): every #include of the core, the front ends and the
+# build tools names a header of its own folder or of a layer below its own, as the drawing at the
+# top of ARCHITECTURE.md shows them, and the drawing's core layers are the ones the build links.
+#
+#   cmake -DSOURCE_DIR=<tree> -DCORE_LAYERS=<the build's layers, lowest first, "|"-separated>
+#         -P CheckLayers.cmake
+#
+# The drawing is the fenced block after the line "<!-- layers -->": one layer per line, the
+# highest first, folders separated by blanks, a description after "#".
+
+file(STRINGS "${SOURCE_DIR}/ARCHITECTURE.md" _lines)
+set(_state 0)  # 0: before the mark, 1: before the fence, 2: in the block
+set(_layers)
+foreach(_line IN LISTS _lines)
+  if(_state EQUAL 0)
+    if(_line MATCHES "^<!-- layers -->")
+      set(_state 1)
+    endif()
+  elseif(_state EQUAL 1)
+    if(_line MATCHES "^```")
+      set(_state 2)
+    endif()
+  elseif(_line MATCHES "^```")
+    break()
+  else()
+    string(REGEX REPLACE "#.*" "" _folders "${_line}")
+    string(STRIP "${_folders}" _folders)
+    if(NOT _folders STREQUAL "")
+      string(REGEX REPLACE "[ \t]+" " " _folders "${_folders}")
+      list(PREPEND _layers "${_folders}")
+    endif()
+  endif()
+endforeach()
+if(NOT _state EQUAL 2 OR NOT _layers)
+  message(FATAL_ERROR "ARCHITECTURE.md has no layer drawing (a fenced block after \"<!-- layers -->\")")
+endif()
+
+# The drawing's lowest layers are the core the build links, layer for layer.
+string(REPLACE "|" ";" CORE_LAYERS "${CORE_LAYERS}")
+list(LENGTH CORE_LAYERS _core_count)
+list(SUBLIST _layers 0 ${_core_count} _drawn_core)
+if(NOT _drawn_core STREQUAL CORE_LAYERS)
+  message(FATAL_ERROR "The drawing's core layers (${_drawn_core}) are not the build's (${CORE_LAYERS})")
+endif()
+
+# Every folder's layer index, and each folder's files.
+set(_level 0)
+set(_errors 0)
+set(_folders_all)
+foreach(_layer IN LISTS _layers)
+  string(REPLACE " " ";" _in_layer "${_layer}")
+  foreach(_dir IN LISTS _in_layer)
+    if(NOT IS_DIRECTORY "${SOURCE_DIR}/${_dir}")
+      message(SEND_ERROR "The drawing names ${_dir}/, which does not exist")
+      math(EXPR _errors "${_errors} + 1")
+    endif()
+    set(_level_of_${_dir} ${_level})
+    list(APPEND _folders_all ${_dir})
+  endforeach()
+  math(EXPR _level "${_level} + 1")
+endforeach()
+
+set(_checked 0)
+foreach(_dir IN LISTS _folders_all)
+  file(GLOB _sources "${SOURCE_DIR}/${_dir}/*.h" "${SOURCE_DIR}/${_dir}/*.cpp")
+  foreach(_source IN LISTS _sources)
+    file(RELATIVE_PATH _name "${SOURCE_DIR}" "${_source}")
+    file(STRINGS "${_source}" _includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(_include IN LISTS _includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" _header "${_include}")
+      math(EXPR _checked "${_checked} + 1")
+      get_filename_component(_target_dir "${_header}" DIRECTORY)
+      if(_target_dir STREQUAL _dir)
+        continue()
+      endif()
+      if(NOT DEFINED _level_of_${_target_dir})
+        message(SEND_ERROR "${_name}: #include \"${_header}\" names no layer of the drawing")
+        math(EXPR _errors "${_errors} + 1")
+      elseif(NOT _level_of_${_target_dir} LESS _level_of_${_dir})
+        message(SEND_ERROR "${_name}: #include \"${_header}\": ${_target_dir}/ is not below ${_dir}/")
+        math(EXPR _errors "${_errors} + 1")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(_errors GREATER 0)
+  message(FATAL_ERROR "${_errors} include(s) against the layers of ARCHITECTURE.md")
+endif()
+message(STATUS "${_checked} includes follow the layers of ARCHITECTURE.md")

@@ -1,0 +1,3 @@
+#pragma once
+#include "side/side.h"  // sideways
+#include "low/up.h"  // its own folder

@@ -1,0 +1,2 @@
+#pragma once
+#include "low/up.h"  // down: allowed
