@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <thread>
 
 #include "base/settings.h"
@@ -21,13 +20,12 @@
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
+#include "session/program_setup.h"
 
 namespace lumo::cli {
 
 namespace {
 
-// The desktop program's name: the command line tool reads its settings file.
-constexpr const char* kDesktopProgramName = "lumokonf";
 constexpr auto kPollStep = std::chrono::milliseconds(10);
 
 // The --trace file of the command being run ("" for none).
@@ -86,60 +84,25 @@ void AddTraceOption(CLI::App* command, GlobalOptions& options) {
                       "write every byte on the line and the link's events to FILE");
 }
 
+namespace {
+
+ProgramChoices ChoicesOf(const GlobalOptions& options) {
+  return ProgramChoices{options.language, options.echo, options.definitionFile};
+}
+
+}  // namespace
+
 void SelectCommandLanguage(const GlobalOptions& options) {
-  if (options.language == "en") {
-    SelectLanguage(kLangEnglish);
-  } else if (options.language == "de") {
-    SelectLanguage(kLangGerman);
-  } else {
-    Settings settings = DefaultSettings();
-    ReadSettingsFile(SettleStartupPaths(kDesktopProgramName).settingsFile, &settings);
-    SelectLanguageByName(settings.language);  // "NEUTRAL": the system's language
-  }
-  InitTranslations();
+  SelectProgramLanguage(ChoicesOf(options));
 }
 
 bool LineEchoes(const GlobalOptions& options) {
-  if (options.echo == "on") return true;
-  if (options.echo == "off") return false;
-  Settings settings = DefaultSettings();
-  ReadSettingsFile(SettleStartupPaths(kDesktopProgramName).settingsFile, &settings);
-  return settings.echo != 0;
+  return SettingsEcho(ChoicesOf(options));
 }
 
 bool PrepareProgram(const GlobalOptions& options) {
   TraceFile() = options.traceFile;
-  StartupPaths paths = SettleStartupPaths(kDesktopProgramName);
-  SetCurrentStartupPaths(paths);
-  LoadSettings(paths.settingsFile);
-  Settings settings = CurrentSettings();
-  if (options.echo == "on") settings.echo = 1;
-  if (options.echo == "off") settings.echo = 0;
-  SetCurrentSettings(settings);
-  if (options.language == "en") {
-    SelectLanguage(kLangEnglish);
-  } else if (options.language == "de") {
-    SelectLanguage(kLangGerman);
-  } else {
-    SelectLanguageByName(settings.language);
-  }
-  InitTranslations();
-
-  std::unique_ptr<ParDef> definition;
-  if (!options.definitionFile.empty()) {
-    std::ifstream in(options.definitionFile, std::ios::binary);
-    if (!in) {
-      ShowMessage(MsgKind::Error, MsgText("ERRPVAR_OPEN"), MsgText("PARDEF_OPEN"));
-      return false;
-    }
-    definition = ParseDefinitionFile(in);
-  } else {
-    definition = LoadDefinition();
-  }
-  if (definition == nullptr || !SetupWithDefinition(std::move(definition))) return false;
-  TitleParts title = TitleForDisplayName(DisplayName(CurrentDefinition(), DeviceType()));
-  SetApplicationTitle(title.applicationTitle);
-  return true;
+  return lumo::PrepareProgram(ChoicesOf(options));
 }
 
 std::string DeviceDisplayName() {

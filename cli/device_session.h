@@ -3,8 +3,9 @@
 //
 //   SelectCommandLanguage the language of a command's messages (--lang, settings, system)
 //   LineEchoes            whether the interface echoes: --echo, else the settings' Echo
-//   PrepareProgram        paths, settings (lumokonf.ini), language, translation tables, the
-//                         device definition and its setup; false after its message was shown
+//   PrepareProgram        the program's state as the desktop program has it (session/
+//                         program_setup.h) from the options, and the command's --trace file;
+//                         false after its message was shown
 //   LinkConfigFromProgram (session/link_config.h) the link's settings from definition and settings
 //   DeviceSession         start the link on a port, wait for the device, take notifications,
 //                         give the device back to normal operation at the end
