@@ -91,8 +91,7 @@ void SetupCheckCommand(CommandContext& context) {
       "check",
       "check a serial line step by step: port, permission, holder, DTR, echo, boot "
       "time, identity; what to do next");
-  sub->add_option("--port", args->port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
-      ->required();
+  AddPortOption(sub, args->port);
   sub->add_flag("--json", args->json, "print one JSON object");
   AddTimeoutOption(sub, args->timeoutSeconds);
   GlobalOptions* options = &context.options;

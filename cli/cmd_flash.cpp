@@ -191,8 +191,7 @@ int RunFlash(const FlashArgs& args, const GlobalOptions& options) {
 void SetupFlashCommand(CommandContext& context) {
   auto args = std::make_shared<FlashArgs>();
   CLI::App* sub = context.app.add_subcommand("flash", "update the device's firmware");
-  sub->add_option("--port", args->port, "serial port (COM1, /dev/ttyUSB0, SIM:TG5, ...)")
-      ->required();
+  AddPortOption(sub, args->port);
   sub->add_option("file", args->file, "firmware file (.tg5 block file or .bfl stream file)")
       ->required();
   AddTimeoutOption(sub, args->timeout);

@@ -101,8 +101,7 @@ int RunRead(const ReadArgs& args, const GlobalOptions& options) {
 void SetupReadCommand(CommandContext& context) {
   auto args = std::make_shared<ReadArgs>();
   CLI::App* sub = context.app.add_subcommand("read", "read a device's parameters and print them");
-  sub->add_option("--port", args->port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
-      ->required();
+  AddPortOption(sub, args->port);
   sub->add_option("--out", args->out, "save the device's values as a parameter file");
   sub->add_flag("--json", args->json, "print one JSON object");
   sub->add_flag("--verify", args->verify,

@@ -256,8 +256,7 @@ void SetupSelfTestCommand(CommandContext& context) {
       "selftest",
       "run the device's self-test (a few seconds; with a restart-time rule the supply is cut and "
       "the restart awaited up to the rule's maximum + 3 s; the joystick waits for its stick)");
-  sub->add_option("--port", args->port, "serial port (COM1, /dev/ttyUSB0, SIM:TG5, ...)")
-      ->required();
+  AddPortOption(sub, args->port);
   sub->add_flag("--calibrate", args->calibrate, "self calibration and test (\"c\")");
   sub->add_option("--limits", args->limits, "rules file (default: Limits.txt)");
   sub->add_flag("--json", args->json, "print one JSON object");

@@ -76,8 +76,7 @@ int RunSignal(const SignalArgs& args, const GlobalOptions& options) {
 void SetupSignalCommand(CommandContext& context) {
   auto args = std::make_shared<SignalArgs>();
   CLI::App* sub = context.app.add_subcommand("signal", "show the light curtain's signal live");
-  sub->add_option("--port", args->port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
-      ->required();
+  AddPortOption(sub, args->port);
   sub->add_option("--count", args->count,
                   "number of samples; 0 (the default): until interrupted (Ctrl-C, exit 130)")
       ->check(CLI::NonNegativeNumber);

@@ -188,8 +188,7 @@ void SetupWriteCommand(CommandContext& context) {
   auto args = std::make_shared<WriteArgs>();
   CLI::App* sub =
       context.app.add_subcommand("write", "write a parameter file into a device and verify it");
-  sub->add_option("--port", args->port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
-      ->required();
+  AddPortOption(sub, args->port);
   sub->add_option("--file", args->file, "parameter file (.par, .kfg)")->required();
   AddTimeoutOption(sub, args->timeoutSeconds);
   CLI::Option* repeat =

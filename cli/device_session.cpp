@@ -79,6 +79,11 @@ void AddTimeoutOption(CLI::App* command, double& seconds, const std::string& wha
   command->add_option("--timeout", seconds, what + " (default 10)")->check(positiveFinite);
 }
 
+void AddPortOption(CLI::App* command, std::string& port) {
+  command->add_option("--port", port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
+      ->required();
+}
+
 void AddTraceOption(CLI::App* command, GlobalOptions& options) {
   command->add_option("--trace", options.traceFile,
                       "write every byte on the line and the link's events to FILE");

@@ -12,6 +12,7 @@
 //   FormatMsg             a translated message with "%s"/"%d" filled in
 //   AddTraceOption        the --trace FILE option of a command that opens a port: the session
 //                         then writes the line trace (link/line_trace.h) while the link runs
+//   AddPortOption         the --port NAME option of a command that needs a device
 //   AddTimeoutOption      the --timeout SECONDS option: a positive, finite number
 //   LocalTimeText         the local time now, as the logs and reports write it
 #pragma once
@@ -41,6 +42,8 @@ bool LineEchoes(const GlobalOptions& options);
 bool PrepareProgram(const GlobalOptions& options);
 
 void AddTraceOption(CLI::App* command, GlobalOptions& options);
+// --port NAME, required: the serial port of the device.
+void AddPortOption(CLI::App* command, std::string& port);
 // --timeout SECONDS (default 10): anything but a positive, finite number is wrong usage.
 void AddTimeoutOption(CLI::App* command, double& seconds,
                       const std::string& what = "seconds to wait for the device");

@@ -317,21 +317,8 @@ void BeamPanel::DrawCell(int column, int row, QPainter& painter, const QRect& re
     background = pal.color(QPalette::Highlight);
     foreground = pal.color(QPalette::HighlightedText);
   }
-  painter.fillRect(rect, background);
-  if (column == kColState) qDrawShadePanel(&painter, rect, pal, true, 1);
-  QFont font = painter.font();
-  font.setItalic(italic);
-  painter.setFont(font);
-  painter.setPen(foreground);
-  painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine,
-                   painter.fontMetrics().elidedText(text, Qt::ElideRight, rect.width()));
-  if (focused) {
-    QStyleOptionFocusRect option;
-    option.initFrom(&list_);
-    option.rect = rect.adjusted(1, 1, -1, -1);
-    option.backgroundColor = background;
-    list_.style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, &list_);
-  }
+  PaintCell(list_, painter, rect, text,
+            CellLook{background, foreground, italic, column == kColState, focused});
 }
 
 // ---- commands ----

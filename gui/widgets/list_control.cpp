@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStyleOptionFocusRect>
+#include <qdrawutil.h>
 #include <algorithm>
 
 namespace lumo::ui {
@@ -346,37 +347,31 @@ void ListControl::ReportPress(Press press, QMouseEvent* event) {
 }
 
 void ListControl::mousePressEvent(QMouseEvent* event) {
-  switch (event->button()) {
-    case Qt::LeftButton:
-      ReportPress(Press::LeftDown, event);
-      break;
-    case Qt::RightButton:
-      ReportPress(Press::RightDown, event);
-      break;
-    case Qt::MiddleButton:
-      ReportPress(Press::MiddleDown, event);
-      break;
-    default:
-      break;
-  }
-  event->accept();
+  ReportButton(event, false);
 }
 
 void ListControl::mouseDoubleClickEvent(QMouseEvent* event) {
+  ReportButton(event, true);
+}
+
+void ListControl::ReportButton(QMouseEvent* event, bool doubleClick) {
   // Each press of a double click is reported: the second one as a double click (left) or as one
-  // more press (right, middle).
-  switch (event->button()) {
-    case Qt::LeftButton:
-      ReportPress(Press::LeftDouble, event);
-      break;
-    case Qt::RightButton:
-      ReportPress(Press::RightDown, event);
-      break;
-    case Qt::MiddleButton:
-      ReportPress(Press::MiddleDown, event);
-      break;
-    default:
-      break;
+  // more press (right, middle). Other buttons report nothing.
+  struct ButtonRow {
+    Qt::MouseButton button;
+    Press press;
+    Press secondOfDouble;
+  };
+  // button            press              second press of a double click
+  static constexpr ButtonRow kButtonRows[] = {
+      {Qt::LeftButton, Press::LeftDown, Press::LeftDouble},
+      {Qt::RightButton, Press::RightDown, Press::RightDown},
+      {Qt::MiddleButton, Press::MiddleDown, Press::MiddleDown},
+  };
+  for (const ButtonRow& row : kButtonRows) {
+    if (row.button == event->button()) {
+      ReportPress(doubleClick ? row.secondOfDouble : row.press, event);
+    }
   }
   event->accept();
 }
@@ -570,6 +565,28 @@ QString ListControl::ShortenPath(const QString& text, const QFontMetrics& metric
   }
   const QString name = cut >= 0 ? text.mid(cut + 1) : text;
   return metrics.elidedText(name, Qt::ElideRight, std::max(width, 0));
+}
+
+void PaintCell(const ListControl& list, QPainter& painter, const QRect& rect, const QString& text,
+               const CellLook& look) {
+  const QPalette& pal = list.palette();
+  painter.fillRect(rect, look.background);
+  if (look.sunken) qDrawShadePanel(&painter, rect, pal, true, 1);
+  QFont font = painter.font();
+  font.setItalic(look.italic);
+  painter.setFont(font);
+  painter.setPen(look.foreground);
+  const QRect textRect = rect.adjusted(look.margin, 0, -look.margin, 0);
+  painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine | look.textFlags,
+                   painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width(),
+                                                    look.textFlags));
+  if (look.focused) {
+    QStyleOptionFocusRect option;
+    option.initFrom(&list);
+    option.rect = rect.adjusted(1, 1, -1, -1);
+    option.backgroundColor = look.background;
+    list.style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, &list);
+  }
 }
 
 }  // namespace lumo::ui

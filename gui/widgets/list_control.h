@@ -31,9 +31,12 @@
 //   OpenEditField, OpenDropDown, RunEditLoop, Editor, CloseEditor
 //   HoverColumn, HoverRow, ResetHover
 //   ShortenPath            a path shortened in the middle to fit a width (header texts)
+//   PaintCell              an owner's cell as the owners paint theirs: colours, italic, sunken
+//                          frame, the text centred and cut with "...", the focus frame
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QPointer>
 #include <QString>
 #include <functional>
@@ -173,6 +176,8 @@ class ListControl : public QAbstractScrollArea {
   int ColumnLeft(int index) const;
   int TotalWidth() const;
   void ReportPress(Press press, QMouseEvent* event);
+  // A mouse button press or double click as the press of the callbacks (or none).
+  void ReportButton(QMouseEvent* event, bool doubleClick);
   bool HandleKey(QKeyEvent* event);
   void MoveTo(int column, int row);
   void ReportLeave();
@@ -196,5 +201,20 @@ class ListControl : public QAbstractScrollArea {
   QPointer<QWidget> editor_;
   std::function<void()> placeCheck_;  // while an edit loop runs: cancel when the cell moved
 };
+
+// How an owner's OnDrawCell paints a cell: filled with the background, an editable cell sunken,
+// the text in the foreground colour (italic for a value that differs from the device's),
+// centred, cut with "..." to the room left by the margin; the focus frame on the focused cell.
+struct CellLook {
+  QColor background;
+  QColor foreground;
+  bool italic = false;
+  bool sunken = false;
+  bool focused = false;
+  int textFlags = 0;  // added to the drawing's flags, e.g. Qt::TextShowMnemonic
+  int margin = 0;     // room left free at the left and right edge
+};
+void PaintCell(const ListControl& list, QPainter& painter, const QRect& rect, const QString& text,
+               const CellLook& look);
 
 }  // namespace lumo::ui

@@ -311,25 +311,11 @@ void ParameterTable::DrawCell(int column, int row, QPainter& painter, const QRec
       foreground = pal.color(QPalette::HighlightedText);
     }
   }
-  painter.fillRect(rect, background);
-  if (column == kColEdit) qDrawShadePanel(&painter, rect, pal, true, 1);
-  QFont font = painter.font();
-  font.setItalic(italic);
-  painter.setFont(font);
-  painter.setPen(foreground);
   // A name's "&" underlines its hotkey.
-  const QRect textRect = rect.adjusted(2, 0, -2, 0);
-  const int mnemonic = column == kColName ? Qt::TextShowMnemonic : 0;
-  painter.drawText(
-      textRect, Qt::AlignCenter | Qt::TextSingleLine | mnemonic,
-      painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width(), mnemonic));
-  if (focused) {
-    QStyleOptionFocusRect option;
-    option.initFrom(&list_);
-    option.rect = rect.adjusted(1, 1, -1, -1);
-    option.backgroundColor = background;
-    list_.style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, &list_);
-  }
+  CellLook look{background, foreground, italic, column == kColEdit, focused};
+  look.textFlags = column == kColName ? Qt::TextShowMnemonic : 0;
+  look.margin = 2;
+  PaintCell(list_, painter, rect, text, look);
 }
 
 // ---- hover and arrow buttons ----
