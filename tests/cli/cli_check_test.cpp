@@ -13,11 +13,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::RunCli;
-using test::RunResult;
-using test::Simulator;
-using test::TempDir;
+using namespace test;
 
 nlohmann::json Step(const nlohmann::json& report, const std::string& name) {
   for (const auto& s : report["steps"]) {

@@ -11,10 +11,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::RunResult;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 
 const char* const kTimeouts =
     "[ReadTimeoutInterval] = (200)\n[ReadTimeoutMultiplier] = (20)\n"

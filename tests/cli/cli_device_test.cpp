@@ -16,12 +16,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::RunCli;
-using test::RunResult;
-using test::Simulator;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 
 nlohmann::json Parameter(const nlohmann::json& read, const std::string& name) {
   for (const auto& p : read["parameters"]) {

@@ -17,13 +17,7 @@
 namespace lumo {
 namespace {
 
-using test::Lines;
-using test::ReadFile;
-using test::RunCli;
-using test::RunResult;
-using test::Simulator;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 
 // A parameter file read from the in-process simulated light curtain, and the same with one
 // parameter changed.
@@ -94,12 +88,7 @@ TEST(ProductionLine, WaitsForAnUnpluggedAdapterBetweenUnits) {
                               " >line.out 2>line.err; echo $? >line.rc) &";
   ASSERT_EQ(std::system(command.c_str()), 0);
   auto waitFor = [&](const std::string& file, const std::string& text) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (ReadFile(dir / file).find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return AwaitText(dir / file, text, std::chrono::seconds(60));
   };
   ASSERT_TRUE(waitFor("line.out", "\"event\":\"removed\",\"unit\":1"))
       << ReadFile(dir / "line.out") << ReadFile(dir / "line.err");

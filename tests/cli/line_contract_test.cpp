@@ -21,13 +21,7 @@
 namespace lumo {
 namespace {
 
-using test::Lines;
-using test::ReadFile;
-using test::RunCli;
-using test::RunResult;
-using test::Simulator;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 using Clock = std::chrono::steady_clock;
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -52,16 +46,6 @@ int ParameterValue(const nlohmann::json& read, const std::string& name) {
   for (const auto& p : read["parameters"])
     if (p["name"] == name) return p["value"];
   return -1;
-}
-
-// Waits until the file holds the text (the line trace shows what went over the line).
-bool AwaitText(const std::string& path, const std::string& text, std::chrono::seconds limit) {
-  const auto end = Clock::now() + limit;
-  while (Clock::now() < end) {
-    if (ReadFile(path).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
 }
 
 TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds130Or143) {

@@ -18,9 +18,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 
 // ---- Filtered text ----
 

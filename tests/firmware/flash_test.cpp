@@ -22,12 +22,7 @@ namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
-using test::BlockImage;
-using test::ContainsText;
-using test::PromptScript;
-using test::ScriptedPrompt;
-using test::StreamImage;
-using test::WaitUntil;
+using namespace test;
 
 // The outcome of a flash run started after index from: DN_FLASHOK, DN_FLASHFAILED or DN_FLASHEND;
 // -1 when none came within the limit.
@@ -202,7 +197,7 @@ TEST_F(FlashTest, NoDevicePromptCancelledEndsQuietly) {
   ASSERT_TRUE(WaitUntil([&] { return link_.IsPowered(); }));
   size_t from = events_.Mark();
   ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
-  ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
+  ASSERT_TRUE(script_.WaitShown(1));
   {
     std::lock_guard lock(script_.mutex);
     EXPECT_EQ(script_.title, "Firmware Update");
@@ -212,7 +207,7 @@ TEST_F(FlashTest, NoDevicePromptCancelledEndsQuietly) {
   EXPECT_FALSE(RequestFlash(link_, StreamImage(8)));
   script_.answer = PromptAnswer::Cancel;
   EXPECT_EQ(WaitOutcome(events_, from), DN_FLASHEND);
-  EXPECT_TRUE(WaitUntil([&] { return script_.alive.load() == 0; }));
+  EXPECT_TRUE(script_.WaitGone());
   EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "!\r\n"));
   EXPECT_TRUE(messages_.Boxes().empty());
   EXPECT_EQ(device->FlashCount(), 0);
@@ -237,17 +232,17 @@ TEST_F(FlashTest, AnAdapterUnpluggedDuringTheDotsFailsTheUpdate) {
   Start(sim::DeviceKind::Jovix, false, -1);
   size_t from = events_.Mark();
   ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
-  ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
+  ASSERT_TRUE(script_.WaitShown(1));
   Line()->Vanish();
   EXPECT_EQ(WaitOutcome(events_, from, 5000ms), DN_FLASHFAILED);
-  EXPECT_TRUE(WaitUntil([&] { return script_.alive.load() == 0; }));
+  EXPECT_TRUE(script_.WaitGone());
 }
 
 TEST_F(FlashTest, StoppingTheLinkEndsAWaitingPrompt) {
   Start(sim::DeviceKind::Jovix, false, -1);
   size_t from = events_.Mark();
   ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
-  ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
+  ASSERT_TRUE(script_.WaitShown(1));
   auto begin = std::chrono::steady_clock::now();
   link_.StopLink();
   // StopLink lets a command run for 5 s before it asks the thread to end.

@@ -33,12 +33,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using test::BlockImage;
-using test::Contains;
-using test::PromptScript;
-using test::ScriptedPrompt;
-using test::StreamImage;
-using test::WaitUntil;
+using namespace test;
 
 // ---- the matrix --------------------------------------------------------------------------------
 
@@ -349,7 +344,7 @@ TEST_F(PacedLink, CancelledUpdateOfADeviceWithItsOwnSupplyKeepsItInConfiguration
   ASSERT_TRUE(RequestFlash(link_, StreamImage(64)));
   // Switching DTR off does not silence this device: the user is asked to switch it off and on,
   // and cancels.
-  ASSERT_TRUE(WaitUntil([&] { return script.shown.load() > 0; }));
+  ASSERT_TRUE(script.WaitShown(1));
   script.answer = PromptAnswer::Cancel;
   EXPECT_EQ(events_.WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, mark).code, DN_FLASHEND);
   EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));

@@ -31,9 +31,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 
 constexpr rlim_t kSizeLimitBytes = 16;  // smaller than any file the savers write
 constexpr const char* kOldContents = "old contents, which must survive\r\n";
