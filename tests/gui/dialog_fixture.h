@@ -158,6 +158,23 @@ class DialogFixture {
 
   int Result() const { return result_; }
 
+  // The settings' language changed to name and the window told, as the settings dialog does.
+  void SwitchLanguage(const char* name) {
+    Settings settings = CurrentSettings();
+    CopyField(settings.language, sizeof settings.language, name);
+    SetCurrentSettings(settings);
+    window_->LanguageChanged();
+  }
+
+  // The Edit value of a parameter with states set to a state the device does not hold; returns
+  // that value.
+  static int32_t EditAnotherState(PVar* record) {
+    const int32_t other = record->states[0].value == DeviceValue(record) ? record->states[1].value
+                                                                         : record->states[0].value;
+    SetEdit(record, other);
+    return other;
+  }
+
   // The first parameter of the current definition with at least two states, and its row in the
   // table; null when there is none.
   static PVar* FirstChoice(int* row = nullptr) {

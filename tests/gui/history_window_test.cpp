@@ -78,9 +78,7 @@ void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
   PVar* record = FirstChoice(&row);
   QVERIFY(record != nullptr);
   const QString original = Cell(row, 1);
-  const int32_t before = DeviceValue(record);
-  SetEdit(record,
-          record->states[0].value == before ? record->states[1].value : record->states[0].value);
+  EditAnotherState(record);
   window_->UpdateEnabling();
   const QString written = Cell(row, 2);
   QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);

@@ -173,10 +173,7 @@ void LanguagesTest::everyWindowInBothLanguages() {
   OpenExpert();
   MainWindow& main = *fixture_.window_;
   for (LangId language : {kLangEnglish, kLangGerman}) {
-    Settings settings = CurrentSettings();
-    CopyField(settings.language, sizeof settings.language, LanguageName(language));
-    SetCurrentSettings(settings);
-    main.LanguageChanged();
+    fixture_.SwitchLanguage(LanguageName(language));
     Check(main, language, "lang_main");
     {
       SettingsDialog dialog(nullptr, nullptr, OnePort);
@@ -230,10 +227,7 @@ void LanguagesTest::joystickWindowInBothLanguages() {
   MainWindow& main = *fixture_.window_;
   QVERIFY(main.CommandButton(kIdSelfCalibration) != nullptr);
   for (LangId language : {kLangEnglish, kLangGerman}) {
-    Settings settings = CurrentSettings();
-    CopyField(settings.language, sizeof settings.language, LanguageName(language));
-    SetCurrentSettings(settings);
-    main.LanguageChanged();
+    fixture_.SwitchLanguage(LanguageName(language));
     // The hint of the row with the focus, in the new language.
     QCOMPARE(main.Status().Hint(),
              QString::fromLatin1(language == kLangEnglish

@@ -195,9 +195,7 @@ void MainWindowHelpTest::enterRunsTheFocusedButton() {
   // "write": an Edit value reaches the device.
   PVar* record = FirstChoice();
   QVERIFY(record != nullptr);
-  const int32_t other = record->states[0].value == DeviceValue(record) ? record->states[1].value
-                                                                       : record->states[0].value;
-  SetEdit(record, other);
+  const int32_t other = EditAnotherState(record);
   window_->UpdateEnabling();
   QVERIFY(tabTo(window_->ControlById(kIdWrite)));
   QVERIFY(enter());
@@ -322,10 +320,7 @@ void MainWindowHelpTest::picturesWithoutClippedTexts() {
     Open(jovix ? "Jovix.txt" : "TG5.txt", port, true);
     WaitForDeviceInExpertMode();
     for (const char* language : {"English", "German"}) {
-      Settings settings = CurrentSettings();
-      CopyField(settings.language, sizeof settings.language, language);
-      SetCurrentSettings(settings);
-      window_->LanguageChanged();
+      SwitchLanguage(language);
       QCoreApplication::processEvents();
       const QStringList faults = LayoutFaults(window_.get());
       QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral(" | "))));
@@ -345,10 +340,7 @@ void MainWindowHelpTest::picturesWithoutClippedTexts() {
     }
     if (x11 && !jovix) {
       // English again; the pointer rests on the first parameter row.
-      Settings settings = CurrentSettings();
-      CopyField(settings.language, sizeof settings.language, "English");
-      SetCurrentSettings(settings);
-      window_->LanguageChanged();
+      SwitchLanguage("English");
       SetTooltips(true);
       ui::ListControl* list = window_->Table().List();
       const QPoint at = list->CellRect(ui::ParameterTable::kColName, 2).center();

@@ -69,6 +69,14 @@ void WhenModal(std::function<void(T*)> act, bool* found) {
   QTimer::singleShot(0, [poll] { (*poll)(); });
 }
 
+// Runs the window's settings command; act gets the dialog once it is up. False: it never came.
+bool OpenSettings(MainWindow& window, std::function<void(SettingsDialog*)> act) {
+  bool found = false;
+  WhenModal<SettingsDialog>(std::move(act), &found);
+  window.Command(kIdSettings);
+  return found;
+}
+
 void SetSettings(const std::function<void(Settings&)>& change) {
   Settings settings = CurrentSettings();
   change(settings);
@@ -289,15 +297,11 @@ void SettingsDialogTest::saveWritesLanguageAsListed() {
 
 void SettingsDialogTest::offlineStopsTheLink() {
   OpenWindow("English");
-  bool found = false;
-  WhenModal<SettingsDialog>(
+  QVERIFY(OpenSettings(*window_,
       [](SettingsDialog* dialog) {
         dialog->PortBox().setCurrentIndex(0);
         static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+      }));
   QCOMPARE(TheLink().Mode(), static_cast<int32_t>(MODE_OFF));
   QCOMPARE(window_->Status().Status(), Msg("NOCOMPORT"));
   QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string());
@@ -306,15 +310,11 @@ void SettingsDialogTest::offlineStopsTheLink() {
 
 void SettingsDialogTest::typedPortFromMainWindow() {
   OpenWindow("English");
-  bool found = false;
-  WhenModal<SettingsDialog>(
+  QVERIFY(OpenSettings(*window_,
       [](SettingsDialog* dialog) {
         dialog->PortBox().setEditText(QStringLiteral("/nonexistent/ttyLUMO7"));
         static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+      }));
   QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string("/nonexistent/ttyLUMO7"));
   // The port was tried: a plain notice captioned with the application title.
   std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
@@ -332,16 +332,12 @@ void SettingsDialogTest::germanToEnglishRetranslatesWindow() {
   QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("&Datei"));
   QWidget* copy = window_->ControlById(kIdCopyDevice);
   QCOMPARE(static_cast<QPushButton*>(copy)->text(), QStringLiteral("Kopieren &L ->"));
-  bool found = false;
-  WhenModal<SettingsDialog>(
+  QVERIFY(OpenSettings(*window_,
       [](SettingsDialog* dialog) {
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Einstellungen"));
         dialog->LanguageList().setCurrentIndex(0);
         static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+      }));
   // The change arrives as a posted event.
   QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
   QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("File"));
@@ -356,16 +352,12 @@ void SettingsDialogTest::germanToEnglishRetranslatesWindow() {
 void SettingsDialogTest::batchSurvivesLanguageChange() {
   OpenWindow("German", true);
   QCOMPARE(CurrentSettings().batch, kBatchOffered);
-  bool found = false;
-  WhenModal<SettingsDialog>(
+  QVERIFY(OpenSettings(*window_,
       [](SettingsDialog* dialog) {
         dialog->CheckBox(kSetBatch)->setChecked(true);
         dialog->LanguageList().setCurrentIndex(0);
         static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+      }));
   QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
   QVERIFY(window_->windowTitle().endsWith(QStringLiteral("Batch programming")));
   QCOMPARE(CurrentSettings().batch, kBatchOffered | kBatchOn);
@@ -382,8 +374,7 @@ void SettingsDialogTest::lineTraceInExpertMode() {
   }
   OpenWindow("English", true);
   const std::string trace = folder_->path() + "line.trace";
-  bool found = false;
-  WhenModal<SettingsDialog>(
+  QVERIFY(OpenSettings(*window_,
       [&trace](SettingsDialog* dialog) {
         auto* field = static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile));
         QVERIFY(field->isVisible());
@@ -396,24 +387,16 @@ void SettingsDialogTest::lineTraceInExpertMode() {
         QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
         QVERIFY(dialog->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/settings_expert.png")));
         static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+      }));
   QCOMPARE(std::string(CurrentSettings().traceFile), trace);
   QCOMPARE(CurrentSettings().verifyReads, uint8_t{1});
   QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid(), 20000);
-  found = false;
-  WhenModal<SettingsDialog>(
+  QVERIFY(OpenSettings(*window_,
       [](SettingsDialog* dialog) {
         static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile))->clear();
         static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);  // stops the trace: the file is complete
-  QVERIFY(found);
-  std::ifstream in(trace);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      }));  // stops the trace: the file is complete
+  const std::string text = test::ReadFile(trace);
   QVERIFY2(text.find("open SIM:TG5") != std::string::npos, text.c_str());
   QVERIFY(text.find("  RX  ") != std::string::npos);
   QVERIFY(text.find("DN_FOUND") != std::string::npos);
