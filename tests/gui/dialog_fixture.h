@@ -198,3 +198,14 @@ class DialogFixture {
 };
 
 }  // namespace lumo::test
+
+// The entry of a window test: the offscreen platform unless one is named (QT_QPA_PLATFORM=xcb
+// under an X server shows real fonts, focus and tooltips), a runtime folder of its own.
+#define LUMO_GUI_TEST_MAIN(TestClass)                                                          \
+  int main(int argc, char** argv) {                                                            \
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen"); \
+    lumo::test::PrivateRuntimeFolder runtime;                                                  \
+    QApplication app(argc, argv);                                                              \
+    TestClass test;                                                                            \
+    return QTest::qExec(&test, argc, argv);                                                    \
+  }

@@ -239,14 +239,6 @@ void LanguagesTest::joystickWindowInBothLanguages() {
   QVERIFY(fixture_.recorder_->Boxes().empty());
 }
 
-int main(int argc, char** argv) {
-  // Offscreen unless a platform is named (QT_QPA_PLATFORM=xcb under an X server draws with the
-  // server's fonts and resolution).
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  test::PrivateRuntimeFolder runtime;
-  QApplication app(argc, argv);
-  LanguagesTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(LanguagesTest)
 
 #include "languages_test.moc"

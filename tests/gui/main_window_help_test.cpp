@@ -80,7 +80,7 @@ QString DialogText(int id) {
 class MainWindowHelpTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
-  void init();
+  void init() { Init(); }
   void cleanup();
   void tooltipsAndHintsWhereThePointerIs();
   void enterRunsTheFocusedButton();
@@ -90,13 +90,7 @@ class MainWindowHelpTest : public QObject, private test::DialogFixture {
 
  private:
   void Open(const char* definition, const std::string& port, bool expert);
-
-  test::PrivateRuntimeFolder runtime_;  // the port locks of this process alone
 };
-
-void MainWindowHelpTest::init() {
-  Init();
-}
 
 void MainWindowHelpTest::cleanup() {
   Cleanup();
@@ -363,12 +357,6 @@ void MainWindowHelpTest::picturesWithoutClippedTexts() {
   }
 }
 
-int main(int argc, char** argv) {
-  // Offscreen unless a platform is asked for (a real X server shows real focus and tooltips).
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  MainWindowHelpTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(MainWindowHelpTest)
 
 #include "main_window_help_test.moc"

@@ -39,8 +39,11 @@ using namespace lumo::gui;
 class MainWindowTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
-  void init();
-  void cleanup();
+  void init() {
+    Init();
+    quits_.clear();
+  }
+  void cleanup() { Cleanup(); }
   void enablingBeforeAndAfterDetection();
   void writeReachesDevice();
   void exitQueryRules();
@@ -70,15 +73,6 @@ class MainWindowTest : public QObject, private test::DialogFixture {
 
   std::vector<int> quits_;
 };
-
-void MainWindowTest::init() {
-  Init();
-  quits_.clear();
-}
-
-void MainWindowTest::cleanup() {
-  Cleanup();
-}
 
 void MainWindowTest::Open(const char* definition, const char* port, bool expert) {
   window_.reset();  // a window opened before goes with its simulated device
@@ -654,11 +648,6 @@ void MainWindowTest::screenshots() {
   QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_jovix.png")));
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  MainWindowTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(MainWindowTest)
 
 #include "main_window_test.moc"

@@ -278,12 +278,6 @@ void SelfTestDialogTest::joystickWindowClosedWhileWaiting() {
   QVERIFY(fixture_.recorder_->Boxes().empty());
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  PrivateRuntimeFolder runtime;
-  QApplication app(argc, argv);
-  SelfTestDialogTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(SelfTestDialogTest)
 
 #include "selftest_dialog_test.moc"

@@ -576,11 +576,6 @@ void SettingsDialogTest::screenshots() {
   QVERIFY(about.grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/about_box.png")));
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  SettingsDialogTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(SettingsDialogTest)
 
 #include "settings_dialog_test.moc"

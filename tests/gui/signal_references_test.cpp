@@ -60,8 +60,8 @@ void SaveScreenshot(QWidget& widget, const char* name) {
 class SignalReferencesTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
-  void init();
-  void cleanup();
+  void init() { Init(); }
+  void cleanup() { Cleanup(); }
   void signalTestShowsTheDeviceLive();
   void failedPollLeavesTheHistory();
   void rangePresetOfTenMetres();
@@ -85,14 +85,6 @@ class SignalReferencesTest : public QObject, private test::DialogFixture {
   // Runs an in-place edit of the cell with the typed text, ended by Enter.
   void TypeIntoCell(ReferencesDialog& dialog, int column, int row, const QString& text);
 };
-
-void SignalReferencesTest::init() {
-  Init();
-}
-
-void SignalReferencesTest::cleanup() {
-  Cleanup();
-}
 
 void SignalReferencesTest::Open(bool fp8) {
   UseSettings(
@@ -393,11 +385,6 @@ void SignalReferencesTest::referencesCloseWhenTheDeviceLeaves() {
   QVERIFY(!test::HasBox(*recorder_, "QUERYDISCARDCHANGES"));
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  SignalReferencesTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(SignalReferencesTest)
 
 #include "signal_references_test.moc"
