@@ -208,15 +208,10 @@ TEST(LineTraceOption, ATraceOfAReadShowsWakeUpAndPages) {
   RunResult read = RunCli(dir, "read" + sim.Port() + " --trace read.trace");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   const std::string trace = ReadFile(dir / "read.trace");
-  size_t wake = trace.find("TX  20 20 20 20 20 20 20 20 20 20 ");
+  // The order of wake-up and page reads is the link trace's own test; here the option reaches it.
+  const size_t wake = trace.find("TX  20 20 20 20 20 20 20 20 20 20 ");
   ASSERT_NE(wake, std::string::npos) << trace;
-  size_t at = wake;
-  for (const char* request :
-       {"TX  72 04 ", "TX  72 03 ", "TX  72 02 ", "TX  72 01 ", "TX  72 00 "}) {
-    at = trace.find(request, at);
-    ASSERT_NE(at, std::string::npos) << request << "\n" << trace;
-  }
-  EXPECT_NE(trace.find("--  DN_READDONE", at), std::string::npos);
+  EXPECT_NE(trace.find("--  DN_READDONE", wake), std::string::npos) << trace;
 
   RunResult bad = RunCli(dir, "read" + sim.Port() + " --trace /nonexistent-folder/t.trace");
   EXPECT_EQ(bad.exitCode, 1);

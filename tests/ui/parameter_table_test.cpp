@@ -125,10 +125,7 @@ class ParameterTableTest : public QObject {
     table_->SetCommandButtons(&buttons_[0], &buttons_[1], &buttons_[2], &buttons_[3], &buttons_[4],
                               &buttons_[5]);
     table_->PlaceCommandButtons();
-    window_.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window_));
-    window_.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window_));
+    QVERIFY(ShowActive(window_));
   }
 
   void cleanupTestCase() { lumo::BindImages(nullptr); }
