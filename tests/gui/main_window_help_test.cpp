@@ -338,15 +338,20 @@ void MainWindowHelpTest::picturesWithoutClippedTexts() {
       SetTooltips(true);
       ui::ListControl* list = window_->Table().List();
       const QPoint at = list->CellRect(ui::ParameterTable::kColName, 2).center();
-      QCursor::setPos(list->viewport()->mapToGlobal(at + QPoint(3, 0)));
-      QTest::qWait(50);
-      QCursor::setPos(list->viewport()->mapToGlobal(at));
-      QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
       const QString expected = FromCp1252(
           DisplayText(CurrentDefinition(), GetRecord(CurrentDefinition(), 2)->description));
+      // Two positions in the row: the server reports the first as a move (the hint shows it)
+      // before the second one rests there.
+      QCursor::setPos(list->viewport()->mapToGlobal(at + QPoint(3, 0)));
+      QTRY_COMPARE_WITH_TIMEOUT(window_->Status().Hint(), expected, 5000);
+      QCursor::setPos(list->viewport()->mapToGlobal(at));
+      QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
       QCOMPARE(QToolTip::text(), expected);
       QCOMPARE(window_->Status().Hint(), expected);
-      QTest::qWait(200);
+      // The picture is taken from the screen: the tooltip's window has to be drawn there.
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->inherits("QTipLabel")) QVERIFY(QTest::qWaitForWindowExposed(top));
+      }
       const QRect area = window_->frameGeometry().adjusted(-2, -2, 60, 40);
       QVERIFY(window_->screen()
                   ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
