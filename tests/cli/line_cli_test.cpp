@@ -19,19 +19,6 @@ namespace {
 
 using namespace test;
 
-// A parameter file read from the in-process simulated light curtain, and the same with one
-// parameter changed.
-void MakeParameterFiles(const TempDir& dir) {
-  RunResult read = RunCli(dir, "--echo off read --port SIM:TG5 --out device.par");
-  ASSERT_EQ(read.exitCode, 0) << read.err;
-  std::string file = ReadFile(dir / "device.par");
-  std::string changed = file;
-  size_t at = changed.find("$(maxdef) = 2");
-  ASSERT_NE(at, std::string::npos) << file;
-  changed.replace(at, 13, "$(maxdef) = 3");
-  WriteFile(dir / "changed.par", changed);
-}
-
 TEST(ProductionLine, ProgramsThreeUnitsAndLogsTheOneWithARefusedWriteAsFailed) {
   TempDir dir;
   MakeParameterFiles(dir);

@@ -15,7 +15,7 @@
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
 #include "tests/support/flash_script.h"
-#include "tests/support/link_events.h"
+#include "tests/support/sim_link.h"
 #include "tests/support/temp_dir.h"
 
 namespace lumo {
@@ -31,18 +31,12 @@ int32_t WaitOutcome(test::LinkEvents& events, size_t from,
   return events.WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, from, limit).code;
 }
 
-class FlashTest : public ::testing::Test {
+class FlashTest : public SimLinkTest<> {
  protected:
   void SetUp() override {
-    SelectLanguage(kLangEnglish);
-    sim::ForgetSimulatedDevices();
+    SimLinkTest::SetUp();
     config_.powerOnDelayMs = 0;
-    config_.echo = false;
     InstallFlashProcedure(link_, [this] { return std::make_unique<ScriptedPrompt>(script_); });
-  }
-  void TearDown() override {
-    link_.StopLink();
-    sim::ForgetSimulatedDevices();
   }
 
   const char* Name() const { return config_.deviceType == 2 ? "SIM:JOVIX" : "SIM:TG5"; }
@@ -73,12 +67,7 @@ class FlashTest : public ::testing::Test {
     return WaitOutcome(events_, from);
   }
 
-  MessageRecorder messages_;
-  ScopedMessageSink scopedSink_{&messages_};
-  test::LinkEvents events_;
   PromptScript script_;
-  LinkConfig config_;
-  DutLink link_;
 };
 
 // ---- block dialogue ---------------------------------------------------------------------------

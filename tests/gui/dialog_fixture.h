@@ -31,13 +31,6 @@ namespace lumo::test {
 
 constexpr int kDeviceWaitMs = 20000;  // detection and exchanges on a loaded machine
 
-// The text with the first occurrence of from replaced by to (unchanged when from is missing).
-inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
-
 inline bool HasBox(const MessageRecorder& recorder, const char* msgId) {
   for (const MessageBoxRequest& box : recorder.Boxes()) {
     if (box.text == MsgText(msgId)) return true;

@@ -26,7 +26,7 @@
 #include "selftest/selftest.h"
 #include "sim/sim_port.h"
 #include "tests/support/flash_script.h"
-#include "tests/support/link_events.h"
+#include "tests/support/sim_link.h"
 
 namespace lumo {
 namespace {
@@ -99,16 +99,8 @@ std::vector<Cell> Cells() {
   return mode != nullptr && std::string(mode) == "full" ? FullCells() : SubsetCells();
 }
 
-class LineMatrix : public ::testing::TestWithParam<Cell> {
+class LineMatrix : public SimLinkTest<::testing::TestWithParam<Cell>> {
  protected:
-  void SetUp() override {
-    SelectLanguage(kLangEnglish);
-    sim::ForgetSimulatedDevices();
-  }
-  void TearDown() override {
-    link_.StopLink();
-    sim::ForgetSimulatedDevices();
-  }
 
   // Milliseconds since the mark, for the cell's line.
   static long Ms(Clock::time_point since) {
@@ -123,10 +115,6 @@ class LineMatrix : public ::testing::TestWithParam<Cell> {
     return mark;
   }
 
-  MessageRecorder messages_;
-  ScopedMessageSink scopedSink_{&messages_};
-  test::LinkEvents events_;
-  DutLink link_;
   LimitTable table_;
   LimitRulesAdapter adapter_{table_};
 };
@@ -248,17 +236,11 @@ INSTANTIATE_TEST_SUITE_P(RealLine, LineMatrix, ::testing::ValuesIn(Cells()),
 
 // ---- failure paths on the paced line --------------------------------------------------------
 
-class PacedLink : public ::testing::Test {
+class PacedLink : public SimLinkTest<> {
  protected:
   void SetUp() override {
-    SelectLanguage(kLangEnglish);
-    sim::ForgetSimulatedDevices();
+    SimLinkTest::SetUp();
     config_.baudRate = 9600;
-    config_.echo = false;
-  }
-  void TearDown() override {
-    link_.StopLink();
-    sim::ForgetSimulatedDevices();
   }
   std::shared_ptr<sim::SimDevice> Start(sim::SimOptions options, const char* port = "SIM:TG5") {
     options.homeBaud = config_.baudRate;
@@ -278,12 +260,6 @@ class PacedLink : public ::testing::Test {
     EXPECT_EQ(events_.WaitFor({DN_WRITEEND}, mark).code, DN_WRITEEND);
     return outcome.code == DN_WRITEFAILED ? outcome.value : -1;
   }
-
-  MessageRecorder messages_;
-  ScopedMessageSink scopedSink_{&messages_};
-  test::LinkEvents events_;
-  LinkConfig config_;
-  DutLink link_;
 };
 
 TEST_F(PacedLink, EraseRefusedOrUnansweredFailsThePairAndKeepsTheDevice) {

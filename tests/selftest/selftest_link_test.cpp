@@ -11,24 +11,19 @@
 #include "platform/message_box.h"
 #include "selftest/selftest.h"
 #include "sim/sim_port.h"
-#include "tests/support/link_events.h"
+#include "tests/support/sim_link.h"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
 
-class SelfTestRunTest : public ::testing::Test {
+class SelfTestRunTest : public test::SimLinkTest<> {
  protected:
+  SelfTestRunTest() : SimLinkTest(kLangGerman) {}
   void SetUp() override {
-    SelectLanguage(kLangGerman);
-    sim::ForgetSimulatedDevices();
+    SimLinkTest::SetUp();
     config_.powerOnDelayMs = 0;
-    config_.echo = false;
-  }
-  void TearDown() override {
-    link_.StopLink();
-    sim::ForgetSimulatedDevices();
   }
 
   // Reads the sample rules, starts the link on the simulated device and waits for it.
@@ -61,11 +56,6 @@ class SelfTestRunTest : public ::testing::Test {
     return events_.WaitFor({DN_SELFTESTDATA, DN_SELFTESTFAILED}, mark);
   }
 
-  MessageRecorder messages_;
-  ScopedMessageSink sink_{&messages_};
-  test::LinkEvents events_;
-  LinkConfig config_;
-  DutLink link_;
   LimitTable table_;
   LimitRulesAdapter adapter_{table_};
   std::shared_ptr<sim::SimDevice> device_;

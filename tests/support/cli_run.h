@@ -6,6 +6,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -49,6 +51,15 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+// The entry of a JSON list whose field key holds value (a check's step, a read's parameter);
+// null when there is none.
+inline nlohmann::json Entry(const nlohmann::json& list, const char* key, const std::string& value) {
+  for (const auto& entry : list) {
+    if (entry.contains(key) && entry[key] == value) return entry;
+  }
+  return nullptr;
 }
 
 // Waits until the file's content satisfies done (false: not within the limit). The file is written
@@ -88,6 +99,16 @@ inline RunResult RunCli(const TempDir& dir, const std::string& args,
   std::filesystem::remove(dir / ".out", ignored);
   std::filesystem::remove(dir / ".err", ignored);
   return result;
+}
+
+// device.par, read from the in-process simulated light curtain, and changed.par: the same with
+// Maxdefect 3 (the device holds 2).
+inline void MakeParameterFiles(const TempDir& dir) {
+  RunResult read = RunCli(dir, "--echo off read --port SIM:TG5 --out device.par");
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  const std::string file = ReadFile(dir / "device.par");
+  ASSERT_NE(file.find("$(maxdef) = 2"), std::string::npos) << file;
+  WriteFile(dir / "changed.par", Replaced(file, "$(maxdef) = 2", "$(maxdef) = 3"));
 }
 
 // `lumokonf-cli ARGS...` (global options, "simulate" and its own) in the background; the pty's
