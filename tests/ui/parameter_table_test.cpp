@@ -97,14 +97,15 @@ class ParameterTableTest : public QObject {
     start();
     QVERIFY(L()->Editor() == nullptr || !L()->Editor()->isVisible());
   }
-  void TypeInto(int row, const QString& text) {
+  // F2 on the row's Edit cell, the text typed over the field, then the key that ends the edit.
+  void TypeInto(int row, const QString& text, Qt::Key end = Qt::Key_Return) {
     L()->SelectCell(ParameterTable::kColEdit, row);
     Edit([&] { QTest::keyClick(L(), Qt::Key_F2); },
-         [text](QWidget* e) {
+         [text, end](QWidget* e) {
            auto* field = qobject_cast<QLineEdit*>(e);
            if (field == nullptr) return;
            field->setText(text);
-           QTest::keyClick(field, Qt::Key_Return);
+           QTest::keyClick(field, end);
          });
   }
 
@@ -299,21 +300,11 @@ class ParameterTableTest : public QObject {
     check(kLevel, "255", true, 255);
     QCOMPARE(Text(ParameterTable::kColEdit, kCount), QStringLiteral("???"));
     // Up ends the edit as accepted and moves up.
-    L()->SelectCell(ParameterTable::kColEdit, kLevel);
-    Edit([&] { QTest::keyClick(L(), Qt::Key_F2); },
-         [](QWidget* e) {
-           static_cast<QLineEdit*>(e)->setText(QStringLiteral("9"));
-           QTest::keyClick(e, Qt::Key_Up);
-         });
+    TypeInto(kLevel, QStringLiteral("9"), Qt::Key_Up);
     QCOMPARE(R(kLevel)->editValue, 9);
     QCOMPARE(L()->CurrentRow(), int(kCount));
     // Escape cancels: the value stays.
-    L()->SelectCell(ParameterTable::kColEdit, kLevel);
-    Edit([&] { QTest::keyClick(L(), Qt::Key_F2); },
-         [](QWidget* e) {
-           static_cast<QLineEdit*>(e)->setText(QStringLiteral("1"));
-           QTest::keyClick(e, Qt::Key_Escape);
-         });
+    TypeInto(kLevel, QStringLiteral("1"), Qt::Key_Escape);
     QCOMPARE(R(kLevel)->editValue, 9);
   }
 
