@@ -96,11 +96,12 @@ class DialogFixture {
   }
 
   // The window for port (SIM:TG5 or SIM:JOVIX) with the definition; limits: the rules file's
-  // text ("" for none).
+  // text ("" for none); flags: the start flags (kStartExpert).
   void Open(const char* definition, const char* port, const sim::SimOptions& options,
-            const std::string& limits) {
+            const std::string& limits, int flags = 0) {
     UseSettings("[CommSettings]\nDefaultPortName=" + std::string(port) +
-                "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n");
+                    "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n",
+                flags);
     if (!limits.empty()) folder_->Write("Limits.txt", limits);
     QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
     ShowWindow(definition);

@@ -219,11 +219,12 @@ void LanguagesTest::everyWindowInBothLanguages() {
   QVERIFY(fixture_.recorder_->Boxes().empty());
 }
 
-// The joystick's narrower main window with its own buttons, menus and small status font.
+// The joystick's narrower main window with its own buttons, menus and small status font, in
+// expert mode (every button it has).
 void LanguagesTest::joystickWindowInBothLanguages() {
   fixture_.Open("Jovix.txt", "SIM:JOVIX", sim::DefaultOptions(sim::DeviceKind::Jovix),
-                test::ReadExample("Limits_Jovix.txt"));
-  fixture_.WaitForDevice();
+                test::ReadExample("Limits_Jovix.txt"), kStartExpert);
+  fixture_.WaitForDeviceInExpertMode();
   MainWindow& main = *fixture_.window_;
   QVERIFY(main.CommandButton(kIdSelfCalibration) != nullptr);
   for (LangId language : {kLangEnglish, kLangGerman}) {
