@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QTimer>
 #include <QtTest>
 #include <fstream>
@@ -36,6 +38,23 @@ inline bool HasBox(const MessageRecorder& recorder, const char* msgId) {
     if (box.text == MsgText(msgId)) return true;
   }
   return false;
+}
+
+// The user's setting "show tooltips".
+inline void SetTooltips(bool on) {
+  Settings settings = CurrentSettings();
+  settings.enableToolTips = on ? 1 : 0;
+  SetCurrentSettings(settings);
+}
+
+// The tooltip a widget shows when the pointer rests at a point of it (empty: none; "?" when an
+// earlier one never went).
+inline QString TooltipAt(QWidget* widget, const QPoint& at) {
+  QToolTip::hideText();
+  if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000)) return QStringLiteral("?");
+  QHelpEvent event(QEvent::ToolTip, at, widget->mapToGlobal(at));
+  QApplication::sendEvent(widget, &event);
+  return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 
 inline QString ScreenshotPath(const char* name) {

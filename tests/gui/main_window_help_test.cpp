@@ -36,20 +36,8 @@ using namespace lumo::gui;
 
 namespace {
 
-void SetTooltips(bool on) {
-  Settings settings = CurrentSettings();
-  settings.enableToolTips = on ? 1 : 0;
-  SetCurrentSettings(settings);
-}
-
-// The tooltip the window shows when the pointer rests at a point of widget.
-QString Tooltip(QWidget* widget, const QPoint& at) {
-  QToolTip::hideText();
-  if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000)) return QStringLiteral("?");
-  QHelpEvent event(QEvent::ToolTip, at, widget->mapToGlobal(at));
-  QApplication::sendEvent(widget, &event);
-  return QToolTip::isVisible() ? QToolTip::text() : QString();
-}
+using test::SetTooltips;
+using test::TooltipAt;
 
 void SendEnter(QWidget* widget) {
   const QPoint at = widget->rect().center();
@@ -129,14 +117,14 @@ void MainWindowHelpTest::tooltipsAndHintsWhereThePointerIs() {
     const QPoint nameCell = list->CellRect(ui::ParameterTable::kColName, 0).center();
     SendMove(rows, nameCell);
     QCOMPARE(window_->Status().Hint(), rowText);
-    QCOMPARE(Tooltip(rows, nameCell), expectRow);
+    QCOMPARE(TooltipAt(rows, nameCell), expectRow);
     // The Device cell's copy arrow: its own text, in the hint too; back on the row, the row's.
     SendMove(rows, list->CellRect(ui::ParameterTable::kColDevice, 0).center());
     QToolButton* arrow = window_->Table().ArrowButton();
     QVERIFY(arrow != nullptr);
     SendEnter(arrow);
     QCOMPARE(window_->Status().Hint(), copyText);
-    QCOMPARE(Tooltip(arrow, arrow->rect().center()), on ? copyText : QString());
+    QCOMPARE(TooltipAt(arrow, arrow->rect().center()), on ? copyText : QString());
     SendLeave(arrow);
     QCOMPARE(window_->Status().Hint(), rowText);
     // The beam panel's buttons.
@@ -148,13 +136,13 @@ void MainWindowHelpTest::tooltipsAndHintsWhereThePointerIs() {
       window_->Status().SetHint(QString());
       SendEnter(button);
       QCOMPARE(window_->Status().Hint(), text);
-      QCOMPARE(Tooltip(button, button->rect().center()), on ? text : QString());
+      QCOMPARE(TooltipAt(button, button->rect().center()), on ? text : QString());
     }
     // A control without a text of its own still gets the window's: the read button.
     QWidget* read = window_->ControlById(kIdRead);
     SendEnter(read);
     QCOMPARE(window_->Status().Hint(), DialogText(kIdRead));
-    QCOMPARE(Tooltip(read, read->rect().center()), on ? DialogText(kIdRead) : QString());
+    QCOMPARE(TooltipAt(read, read->rect().center()), on ? DialogText(kIdRead) : QString());
   }
 }
 
