@@ -102,7 +102,6 @@ class SettingsDialogTest : public QObject, private test::DialogFixture {
   void lineTraceInExpertMode();
   void aboutBoxTexts();
   void splashPasses();
-  void appdefWithBadDefinition();
   void appdefSaveDialog();
   void helpManual();
   void demoFolderShowsEveryFeature();
@@ -437,20 +436,6 @@ void SettingsDialogTest::splashPasses() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     QVERIFY(dynamic_cast<SplashWindow*>(widget) == nullptr);
   }
-}
-
-void SettingsDialogTest::appdefWithBadDefinition() {
-  // Page 9 does not exist: the parser stops at line 2.
-  const std::string definition =
-      folder_->Write("broken.txt", "[DUT] = \"Jovix\"\n$(x) = \"X\", 9:0, {0..5}\n");
-  bool found = false;
-  WhenModal<QDialog>([](QDialog* dialog) { dialog->reject(); }, &found);
-  QCOMPARE(RunNewConfigurator(definition), 0);
-  QVERIFY(!found);  // no save dialog
-  std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
-  QCOMPARE(boxes.size(), size_t{1});
-  QCOMPARE(boxes[0].kind, MsgKind::Error);
-  QVERIFY2(boxes[0].text.find(MsgText("ERRPVAR_3")) != std::string::npos, boxes[0].text.c_str());
 }
 
 void SettingsDialogTest::appdefSaveDialog() {
