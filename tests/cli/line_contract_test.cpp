@@ -28,8 +28,9 @@ using Clock = std::chrono::steady_clock;
 // is written.
 void MakeFiles(const TempDir& dir) {
   MakeParameterFiles(dir);
-  WriteFile(dir / "changed.par", Replaced(ReadFile(dir / "changed.par"), "Strahlenkonfiguration = -32",
-                                          "Strahlenkonfiguration = 1-10 ; 20"));
+  WriteFile(dir / "changed.par",
+            Replaced(ReadFile(dir / "changed.par"), "Strahlenkonfiguration = -32",
+                     "Strahlenkonfiguration = 1-10 ; 20"));
 }
 
 TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds130Or143) {
@@ -70,7 +71,8 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
     RunResult read = RunCli(dir, "read" + sim.Port() + " --json");
     ASSERT_EQ(read.exitCode, 0) << read.err;
     auto j = nlohmann::json::parse(read.out);
-    EXPECT_EQ(Entry(j["parameters"], "name", "$(maxdef)")["value"], c.maxdef) << "the whole file was written";
+    EXPECT_EQ(Entry(j["parameters"], "name", "$(maxdef)")["value"], c.maxdef)
+        << "the whole file was written";
     EXPECT_EQ(j["beams"], c.beams);
   }
 }

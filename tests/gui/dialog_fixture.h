@@ -7,8 +7,8 @@
 #include <QDialog>
 #include <QDir>
 #include <QHelpEvent>
-#include <QToolTip>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 #include <fstream>
 #include <functional>
@@ -214,11 +214,11 @@ class DialogFixture {
 
 // The entry of a window test: the offscreen platform unless one is named (QT_QPA_PLATFORM=xcb
 // under an X server shows real fonts, focus and tooltips), a runtime folder of its own.
-#define LUMO_GUI_TEST_MAIN(TestClass)                                                          \
-  int main(int argc, char** argv) {                                                            \
+#define LUMO_GUI_TEST_MAIN(TestClass)                                                           \
+  int main(int argc, char** argv) {                                                             \
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen"); \
-    lumo::test::PrivateRuntimeFolder runtime;                                                  \
-    QApplication app(argc, argv);                                                              \
-    TestClass test;                                                                            \
-    return QTest::qExec(&test, argc, argv);                                                    \
+    lumo::test::PrivateRuntimeFolder runtime;                                                   \
+    QApplication app(argc, argv);                                                               \
+    TestClass test;                                                                             \
+    return QTest::qExec(&test, argc, argv);                                                     \
   }

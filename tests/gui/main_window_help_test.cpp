@@ -277,8 +277,8 @@ void MainWindowHelpTest::tooltipPicture() {
   SetTooltips(true);
   ui::ListControl* list = window_->Table().List();
   const QPoint at = list->CellRect(ui::ParameterTable::kColName, 2).center();
-  const QString expected = FromCp1252(
-      DisplayText(CurrentDefinition(), GetRecord(CurrentDefinition(), 2)->description));
+  const QString expected =
+      FromCp1252(DisplayText(CurrentDefinition(), GetRecord(CurrentDefinition(), 2)->description));
   // Two positions in the row: the server reports the first as a move (the hint shows it) before
   // the second one rests there.
   QCursor::setPos(list->viewport()->mapToGlobal(at + QPoint(3, 0)));

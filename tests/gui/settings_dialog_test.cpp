@@ -296,11 +296,10 @@ void SettingsDialogTest::saveWritesLanguageAsListed() {
 
 void SettingsDialogTest::offlineStopsTheLink() {
   OpenWindow("English");
-  QVERIFY(OpenSettings(*window_,
-      [](SettingsDialog* dialog) {
-        dialog->PortBox().setCurrentIndex(0);
-        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
-      }));
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    dialog->PortBox().setCurrentIndex(0);
+    static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   QCOMPARE(TheLink().Mode(), static_cast<int32_t>(MODE_OFF));
   QCOMPARE(window_->Status().Status(), Msg("NOCOMPORT"));
   QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string());
@@ -309,11 +308,10 @@ void SettingsDialogTest::offlineStopsTheLink() {
 
 void SettingsDialogTest::typedPortFromMainWindow() {
   OpenWindow("English");
-  QVERIFY(OpenSettings(*window_,
-      [](SettingsDialog* dialog) {
-        dialog->PortBox().setEditText(QStringLiteral("/nonexistent/ttyLUMO7"));
-        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      }));
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    dialog->PortBox().setEditText(QStringLiteral("/nonexistent/ttyLUMO7"));
+    static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string("/nonexistent/ttyLUMO7"));
   // The port was tried: a plain notice captioned with the application title.
   std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
@@ -331,12 +329,11 @@ void SettingsDialogTest::germanToEnglishRetranslatesWindow() {
   QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("&Datei"));
   QWidget* copy = window_->ControlById(kIdCopyDevice);
   QCOMPARE(static_cast<QPushButton*>(copy)->text(), QStringLiteral("Kopieren &L ->"));
-  QVERIFY(OpenSettings(*window_,
-      [](SettingsDialog* dialog) {
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Einstellungen"));
-        dialog->LanguageList().setCurrentIndex(0);
-        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
-      }));
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Einstellungen"));
+    dialog->LanguageList().setCurrentIndex(0);
+    static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   // The change arrives as a posted event.
   QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
   QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("File"));
@@ -351,12 +348,11 @@ void SettingsDialogTest::germanToEnglishRetranslatesWindow() {
 void SettingsDialogTest::batchSurvivesLanguageChange() {
   OpenWindow("German", true);
   QCOMPARE(CurrentSettings().batch, kBatchOffered);
-  QVERIFY(OpenSettings(*window_,
-      [](SettingsDialog* dialog) {
-        dialog->CheckBox(kSetBatch)->setChecked(true);
-        dialog->LanguageList().setCurrentIndex(0);
-        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      }));
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    dialog->CheckBox(kSetBatch)->setChecked(true);
+    dialog->LanguageList().setCurrentIndex(0);
+    static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
   QVERIFY(window_->windowTitle().endsWith(QStringLiteral("Batch programming")));
   QCOMPARE(CurrentSettings().batch, kBatchOffered | kBatchOn);
@@ -373,28 +369,26 @@ void SettingsDialogTest::lineTraceInExpertMode() {
   }
   OpenWindow("English", true);
   const std::string trace = folder_->path() + "line.trace";
-  QVERIFY(OpenSettings(*window_,
-      [&trace](SettingsDialog* dialog) {
-        auto* field = static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile));
-        QVERIFY(field->isVisible());
-        // The stored simulated port is selected, so Ok keeps it.
-        QVERIFY(dialog->PortBox().currentText().startsWith(QStringLiteral("SIM:TG5")));
-        field->setText(QString::fromStdString(trace));
-        auto* verify = static_cast<QCheckBox*>(dialog->ControlById(kSetVerifyReads));
-        QVERIFY(verify->isVisible() && !verify->isChecked());
-        verify->setChecked(true);
-        QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
-        QVERIFY(dialog->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/settings_expert.png")));
-        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      }));
+  QVERIFY(OpenSettings(*window_, [&trace](SettingsDialog* dialog) {
+    auto* field = static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile));
+    QVERIFY(field->isVisible());
+    // The stored simulated port is selected, so Ok keeps it.
+    QVERIFY(dialog->PortBox().currentText().startsWith(QStringLiteral("SIM:TG5")));
+    field->setText(QString::fromStdString(trace));
+    auto* verify = static_cast<QCheckBox*>(dialog->ControlById(kSetVerifyReads));
+    QVERIFY(verify->isVisible() && !verify->isChecked());
+    verify->setChecked(true);
+    QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
+    QVERIFY(dialog->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/settings_expert.png")));
+    static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   QCOMPARE(std::string(CurrentSettings().traceFile), trace);
   QCOMPARE(CurrentSettings().verifyReads, uint8_t{1});
   QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid(), 20000);
-  QVERIFY(OpenSettings(*window_,
-      [](SettingsDialog* dialog) {
-        static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile))->clear();
-        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      }));  // stops the trace: the file is complete
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile))->clear();
+    static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+  }));  // stops the trace: the file is complete
   const std::string text = test::ReadFile(trace);
   QVERIFY2(text.find("open SIM:TG5") != std::string::npos, text.c_str());
   QVERIFY(text.find("  RX  ") != std::string::npos);

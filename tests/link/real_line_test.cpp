@@ -101,7 +101,6 @@ std::vector<Cell> Cells() {
 
 class LineMatrix : public SimLinkTest<::testing::TestWithParam<Cell>> {
  protected:
-
   // Milliseconds since the mark, for the cell's line.
   static long Ms(Clock::time_point since) {
     return static_cast<long>(
