@@ -379,7 +379,9 @@ TEST(ReferenceDefinitions, LightCurtain) {
   ASSERT_EQ(def->macros.size(), 34u);
   for (size_t i = 0; i < def->macros.size(); ++i) {
     const TranslationRow& row = def->macros[i];
-    if (i > 0) EXPECT_LT(std::string(def->macros[i - 1].msgId), row.msgId);
+    if (i > 0) {
+      EXPECT_LT(std::string(def->macros[i - 1].msgId), row.msgId);
+    }
     EXPECT_TRUE(row.tr[0].lang == kLangGerman && row.tr[1].lang == kLangEnglish && !row.tr[2].lang);
   }
   SelectLanguage(kLangEnglish);
