@@ -115,20 +115,6 @@ TEST_F(Translations, BuiltInRowsAreWellFormed) {
   check(TooltipRows(), 0, "tooltip");
 }
 
-TEST_F(Translations, GermanLettersAreSingleBytes) {
-  SelectLanguage(kLangGerman);
-  EXPECT_EQ(Msg("PARCOLDEVICE"), "Ger\xE4t");
-  EXPECT_EQ(std::string(MenuText(109)),
-            "&\xDC"
-            "ber...");
-  EXPECT_EQ(Msg("ERRMEMORY"), "Nicht gen\xFCgend Arbeitsspeicher!");
-  EXPECT_EQ(Msg("ERRFLASH_HUGEHEXFILE"), "Die Hexdatei ist zu gro\xDF!\nZeile: %d");
-  EXPECT_EQ(Msg("SIG_QWRITE"),
-            "Dies wird die im Lichtgitter gespeicherten Kalibrierdaten \xFC"
-            "berschreiben!\n"
-            "Fortsetzen?");
-}
-
 // --- Row order and duplicate report -----------------------------------------------------------
 
 TEST_F(Translations, DuplicatesAreReportedWithTheirKeyAndTheCheckGoesOn) {

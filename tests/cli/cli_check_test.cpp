@@ -13,18 +13,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::RunCli;
-using test::RunResult;
-using test::Simulator;
-using test::TempDir;
-
-nlohmann::json Step(const nlohmann::json& report, const std::string& name) {
-  for (const auto& s : report["steps"]) {
-    if (s["step"] == name) return s;
-  }
-  return nullptr;
-}
+using namespace test;
 
 // The pty has no DTR: the simulator supplies the device a second after the open, so the prompt
 // comes that second plus the boot time after the open.
@@ -51,12 +40,12 @@ TEST(CliCheck, EchoVerdictsAndBootTimesOnThePtySimulator) {
     EXPECT_EQ(report["echo"], c.interfaceEcho);
     EXPECT_EQ(report["settingFits"], fits);
     EXPECT_EQ(report["dtr"], false);
-    EXPECT_EQ(Step(report, "dtr")["verdict"], "note");
+    EXPECT_EQ(Entry(report["steps"], "step", "dtr")["verdict"], "note");
     ASSERT_TRUE(report["bootMs"].is_number()) << run.out;
     EXPECT_GE(report["bootMs"].get<int>(), 1000 + c.bootMs - 50) << run.out;
     EXPECT_LT(report["bootMs"].get<int>(), 1000 + c.bootMs + 800) << run.out;
     EXPECT_EQ(report["firmware"][0], 4);
-    EXPECT_EQ(Step(report, "presence")["verdict"], "ok");
+    EXPECT_EQ(Entry(report["steps"], "step", "presence")["verdict"], "ok");
   }
 }
 

@@ -16,19 +16,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::RunCli;
-using test::RunResult;
-using test::Simulator;
-using test::TempDir;
-using test::WriteFile;
-
-nlohmann::json Parameter(const nlohmann::json& read, const std::string& name) {
-  for (const auto& p : read["parameters"]) {
-    if (p["name"] == name) return p;
-  }
-  return nullptr;
-}
+using namespace test;
 
 // Without --echo, a simulator and the program that opens its terminal take the echo from the
 // same settings file (Echo, on by default), so they agree as the README runs them.
@@ -58,8 +46,8 @@ TEST(CliDevice, ReadWriteAndReadBackAgainstTheSimulatedLightCurtain) {
   EXPECT_EQ(j["deviceType"], 1);
   EXPECT_EQ(j["beams"], "-32");
   EXPECT_EQ(j["firmware"][0], 4);
-  EXPECT_EQ(Parameter(j, "$(maxdef)")["value"], 2);
-  EXPECT_EQ(Parameter(j, "$(swap)")["text"], "swapped");
+  EXPECT_EQ(Entry(j["parameters"], "name", "$(maxdef)")["value"], 2);
+  EXPECT_EQ(Entry(j["parameters"], "name", "$(swap)")["text"], "swapped");
 
   std::string file = ReadFile(dir / "device.par");
   ASSERT_NE(file.find("[DUT] = \"TG5\"\r\n"), std::string::npos);
@@ -77,8 +65,8 @@ TEST(CliDevice, ReadWriteAndReadBackAgainstTheSimulatedLightCurtain) {
   read = RunCli(dir, "read" + port + " --json");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   j = nlohmann::json::parse(read.out);
-  EXPECT_EQ(Parameter(j, "$(maxdef)")["value"], 3);
-  EXPECT_EQ(Parameter(j, "$(swap)")["value"], 0);
+  EXPECT_EQ(Entry(j["parameters"], "name", "$(maxdef)")["value"], 3);
+  EXPECT_EQ(Entry(j["parameters"], "name", "$(swap)")["value"], 0);
   EXPECT_EQ(j["beams"], "-10;20");
 
   RunResult signal = RunCli(dir, "signal" + port + " --count 2");

@@ -11,9 +11,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::RunResult;
-using test::TempDir;
+using namespace test;
 
 // Runs the command line tool with args in a fresh folder.
 RunResult RunCli(const std::string& args) {

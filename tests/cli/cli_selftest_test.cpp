@@ -12,10 +12,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::RunResult;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 
 std::string Example(const std::string& name) {
   return std::string(LUMO_EXAMPLES_DIR) + "/" + name;

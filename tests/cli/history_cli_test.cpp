@@ -17,10 +17,7 @@
 namespace lumo {
 namespace {
 
-using test::PostgresServer;
-using test::RunResult;
-using test::Simulator;
-using test::TempDir;
+using namespace test;
 
 // The program in the folder, with its own data folder (the default history and queues).
 RunResult Cli(const TempDir& dir, const std::string& args) {
@@ -115,12 +112,10 @@ TEST(HistoryCliTest, ServerStoppedDuringALineRunGetsEveryUnitOnce) {
                        "' --file unit.par --repeat --count " + std::to_string(kUnits) +
                        " --log units.jsonl");
   });
-  auto logged = [&] { return CountLines(lumo::test::ReadFile(dir.path() + "units.jsonl")); };
   auto waitFor = [&](size_t units) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (logged() < units && std::chrono::steady_clock::now() < end)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return logged() >= units;
+    return AwaitFile(
+        dir / "units.jsonl", [&](const std::string& log) { return CountLines(log) >= units; },
+        std::chrono::seconds(120));
   };
   bool stopped = waitFor(1) && server.Stop();
   bool resumed = waitFor(3) && server.Resume();

@@ -17,26 +17,7 @@
 namespace lumo {
 namespace {
 
-using test::Lines;
-using test::ReadFile;
-using test::RunCli;
-using test::RunResult;
-using test::Simulator;
-using test::TempDir;
-using test::WriteFile;
-
-// A parameter file read from the in-process simulated light curtain, and the same with one
-// parameter changed.
-void MakeParameterFiles(const TempDir& dir) {
-  RunResult read = RunCli(dir, "--echo off read --port SIM:TG5 --out device.par");
-  ASSERT_EQ(read.exitCode, 0) << read.err;
-  std::string file = ReadFile(dir / "device.par");
-  std::string changed = file;
-  size_t at = changed.find("$(maxdef) = 2");
-  ASSERT_NE(at, std::string::npos) << file;
-  changed.replace(at, 13, "$(maxdef) = 3");
-  WriteFile(dir / "changed.par", changed);
-}
+using namespace test;
 
 TEST(ProductionLine, ProgramsThreeUnitsAndLogsTheOneWithARefusedWriteAsFailed) {
   TempDir dir;
@@ -94,12 +75,7 @@ TEST(ProductionLine, WaitsForAnUnpluggedAdapterBetweenUnits) {
                               " >line.out 2>line.err; echo $? >line.rc) &";
   ASSERT_EQ(std::system(command.c_str()), 0);
   auto waitFor = [&](const std::string& file, const std::string& text) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (ReadFile(dir / file).find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return AwaitText(dir / file, text, std::chrono::seconds(60));
   };
   ASSERT_TRUE(waitFor("line.out", "\"event\":\"removed\",\"unit\":1"))
       << ReadFile(dir / "line.out") << ReadFile(dir / "line.err");
@@ -219,15 +195,10 @@ TEST(LineTraceOption, ATraceOfAReadShowsWakeUpAndPages) {
   RunResult read = RunCli(dir, "read" + sim.Port() + " --trace read.trace");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   const std::string trace = ReadFile(dir / "read.trace");
-  size_t wake = trace.find("TX  20 20 20 20 20 20 20 20 20 20 ");
+  // The order of wake-up and page reads is the link trace's own test; here the option reaches it.
+  const size_t wake = trace.find("TX  20 20 20 20 20 20 20 20 20 20 ");
   ASSERT_NE(wake, std::string::npos) << trace;
-  size_t at = wake;
-  for (const char* request :
-       {"TX  72 04 ", "TX  72 03 ", "TX  72 02 ", "TX  72 01 ", "TX  72 00 "}) {
-    at = trace.find(request, at);
-    ASSERT_NE(at, std::string::npos) << request << "\n" << trace;
-  }
-  EXPECT_NE(trace.find("--  DN_READDONE", at), std::string::npos);
+  EXPECT_NE(trace.find("--  DN_READDONE", wake), std::string::npos) << trace;
 
   RunResult bad = RunCli(dir, "read" + sim.Port() + " --trace /nonexistent-folder/t.trace");
   EXPECT_EQ(bad.exitCode, 1);

@@ -21,47 +21,16 @@
 namespace lumo {
 namespace {
 
-using test::Lines;
-using test::ReadFile;
-using test::RunCli;
-using test::RunResult;
-using test::Simulator;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 using Clock = std::chrono::steady_clock;
 
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
-
-// device.par read from the in-process light curtain; changed.par with Maxdefect 3 and beams
-// 1-10;20, so that more than one page pair is written.
+// MakeParameterFiles, and beams 1-10;20 in changed.par besides, so that more than one page pair
+// is written.
 void MakeFiles(const TempDir& dir) {
-  RunResult read = RunCli(dir, "--echo off read --port SIM:TG5 --out device.par");
-  ASSERT_EQ(read.exitCode, 0) << read.err;
-  std::string file = ReadFile(dir / "device.par");
-  ASSERT_NE(file.find("$(maxdef) = 2"), std::string::npos) << file;
-  file = Replaced(file, "$(maxdef) = 2", "$(maxdef) = 3");
-  file = Replaced(file, "Strahlenkonfiguration = -32", "Strahlenkonfiguration = 1-10 ; 20");
-  WriteFile(dir / "changed.par", file);
-}
-
-int ParameterValue(const nlohmann::json& read, const std::string& name) {
-  for (const auto& p : read["parameters"])
-    if (p["name"] == name) return p["value"];
-  return -1;
-}
-
-// Waits until the file holds the text (the line trace shows what went over the line).
-bool AwaitText(const std::string& path, const std::string& text, std::chrono::seconds limit) {
-  const auto end = Clock::now() + limit;
-  while (Clock::now() < end) {
-    if (ReadFile(path).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
+  MakeParameterFiles(dir);
+  WriteFile(dir / "changed.par",
+            Replaced(ReadFile(dir / "changed.par"), "Strahlenkonfiguration = -32",
+                     "Strahlenkonfiguration = 1-10 ; 20"));
 }
 
 TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds130Or143) {
@@ -102,7 +71,8 @@ TEST(CommandLineContract, ASignalDuringAWriteFinishesItsPagesAndReadBackThenEnds
     RunResult read = RunCli(dir, "read" + sim.Port() + " --json");
     ASSERT_EQ(read.exitCode, 0) << read.err;
     auto j = nlohmann::json::parse(read.out);
-    EXPECT_EQ(ParameterValue(j, "$(maxdef)"), c.maxdef) << "the whole file was written";
+    EXPECT_EQ(Entry(j["parameters"], "name", "$(maxdef)")["value"], c.maxdef)
+        << "the whole file was written";
     EXPECT_EQ(j["beams"], c.beams);
   }
 }

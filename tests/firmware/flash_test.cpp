@@ -15,19 +15,14 @@
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
 #include "tests/support/flash_script.h"
-#include "tests/support/link_events.h"
+#include "tests/support/sim_link.h"
 #include "tests/support/temp_dir.h"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
-using test::BlockImage;
-using test::ContainsText;
-using test::PromptScript;
-using test::ScriptedPrompt;
-using test::StreamImage;
-using test::WaitUntil;
+using namespace test;
 
 // The outcome of a flash run started after index from: DN_FLASHOK, DN_FLASHFAILED or DN_FLASHEND;
 // -1 when none came within the limit.
@@ -36,18 +31,12 @@ int32_t WaitOutcome(test::LinkEvents& events, size_t from,
   return events.WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, from, limit).code;
 }
 
-class FlashTest : public ::testing::Test {
+class FlashTest : public SimLinkTest<> {
  protected:
   void SetUp() override {
-    SelectLanguage(kLangEnglish);
-    sim::ForgetSimulatedDevices();
+    SimLinkTest::SetUp();
     config_.powerOnDelayMs = 0;
-    config_.echo = false;
     InstallFlashProcedure(link_, [this] { return std::make_unique<ScriptedPrompt>(script_); });
-  }
-  void TearDown() override {
-    link_.StopLink();
-    sim::ForgetSimulatedDevices();
   }
 
   const char* Name() const { return config_.deviceType == 2 ? "SIM:JOVIX" : "SIM:TG5"; }
@@ -78,12 +67,7 @@ class FlashTest : public ::testing::Test {
     return WaitOutcome(events_, from);
   }
 
-  MessageRecorder messages_;
-  ScopedMessageSink scopedSink_{&messages_};
-  test::LinkEvents events_;
   PromptScript script_;
-  LinkConfig config_;
-  DutLink link_;
 };
 
 // ---- block dialogue ---------------------------------------------------------------------------
@@ -202,7 +186,7 @@ TEST_F(FlashTest, NoDevicePromptCancelledEndsQuietly) {
   ASSERT_TRUE(WaitUntil([&] { return link_.IsPowered(); }));
   size_t from = events_.Mark();
   ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
-  ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
+  ASSERT_TRUE(script_.WaitShown(1));
   {
     std::lock_guard lock(script_.mutex);
     EXPECT_EQ(script_.title, "Firmware Update");
@@ -212,7 +196,7 @@ TEST_F(FlashTest, NoDevicePromptCancelledEndsQuietly) {
   EXPECT_FALSE(RequestFlash(link_, StreamImage(8)));
   script_.answer = PromptAnswer::Cancel;
   EXPECT_EQ(WaitOutcome(events_, from), DN_FLASHEND);
-  EXPECT_TRUE(WaitUntil([&] { return script_.alive.load() == 0; }));
+  EXPECT_TRUE(script_.WaitGone());
   EXPECT_FALSE(ContainsText(Line()->ProgramSent(), "!\r\n"));
   EXPECT_TRUE(messages_.Boxes().empty());
   EXPECT_EQ(device->FlashCount(), 0);
@@ -237,17 +221,17 @@ TEST_F(FlashTest, AnAdapterUnpluggedDuringTheDotsFailsTheUpdate) {
   Start(sim::DeviceKind::Jovix, false, -1);
   size_t from = events_.Mark();
   ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
-  ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
+  ASSERT_TRUE(script_.WaitShown(1));
   Line()->Vanish();
   EXPECT_EQ(WaitOutcome(events_, from, 5000ms), DN_FLASHFAILED);
-  EXPECT_TRUE(WaitUntil([&] { return script_.alive.load() == 0; }));
+  EXPECT_TRUE(script_.WaitGone());
 }
 
 TEST_F(FlashTest, StoppingTheLinkEndsAWaitingPrompt) {
   Start(sim::DeviceKind::Jovix, false, -1);
   size_t from = events_.Mark();
   ASSERT_TRUE(RequestFlash(link_, StreamImage(40)));
-  ASSERT_TRUE(WaitUntil([&] { return script_.shown.load() == 1; }));
+  ASSERT_TRUE(script_.WaitShown(1));
   auto begin = std::chrono::steady_clock::now();
   link_.StopLink();
   // StopLink lets a command run for 5 s before it asks the thread to end.

@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QHelpEvent>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 #include <fstream>
 #include <functional>
@@ -31,18 +33,28 @@ namespace lumo::test {
 
 constexpr int kDeviceWaitMs = 20000;  // detection and exchanges on a loaded machine
 
-// The text with the first occurrence of from replaced by to (unchanged when from is missing).
-inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
-
 inline bool HasBox(const MessageRecorder& recorder, const char* msgId) {
   for (const MessageBoxRequest& box : recorder.Boxes()) {
     if (box.text == MsgText(msgId)) return true;
   }
   return false;
+}
+
+// The user's setting "show tooltips".
+inline void SetTooltips(bool on) {
+  Settings settings = CurrentSettings();
+  settings.enableToolTips = on ? 1 : 0;
+  SetCurrentSettings(settings);
+}
+
+// The tooltip a widget shows when the pointer rests at a point of it (empty: none; "?" when an
+// earlier one never went).
+inline QString TooltipAt(QWidget* widget, const QPoint& at) {
+  QToolTip::hideText();
+  if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000)) return QStringLiteral("?");
+  QHelpEvent event(QEvent::ToolTip, at, widget->mapToGlobal(at));
+  QApplication::sendEvent(widget, &event);
+  return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 
 inline QString ScreenshotPath(const char* name) {
@@ -103,11 +115,12 @@ class DialogFixture {
   }
 
   // The window for port (SIM:TG5 or SIM:JOVIX) with the definition; limits: the rules file's
-  // text ("" for none).
+  // text ("" for none); flags: the start flags (kStartExpert).
   void Open(const char* definition, const char* port, const sim::SimOptions& options,
-            const std::string& limits) {
+            const std::string& limits, int flags = 0) {
     UseSettings("[CommSettings]\nDefaultPortName=" + std::string(port) +
-                "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n");
+                    "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\n",
+                flags);
     if (!limits.empty()) folder_->Write("Limits.txt", limits);
     QVERIFY(sim::PrepareSimulatedDevice(port, options) != nullptr);
     ShowWindow(definition);
@@ -158,6 +171,23 @@ class DialogFixture {
 
   int Result() const { return result_; }
 
+  // The settings' language changed to name and the window told, as the settings dialog does.
+  void SwitchLanguage(const char* name) {
+    Settings settings = CurrentSettings();
+    CopyField(settings.language, sizeof settings.language, name);
+    SetCurrentSettings(settings);
+    window_->LanguageChanged();
+  }
+
+  // The Edit value of a parameter with states set to a state the device does not hold; returns
+  // that value.
+  static int32_t EditAnotherState(PVar* record) {
+    const int32_t other = record->states[0].value == DeviceValue(record) ? record->states[1].value
+                                                                         : record->states[0].value;
+    SetEdit(record, other);
+    return other;
+  }
+
   // The first parameter of the current definition with at least two states, and its row in the
   // table; null when there is none.
   static PVar* FirstChoice(int* row = nullptr) {
@@ -181,3 +211,14 @@ class DialogFixture {
 };
 
 }  // namespace lumo::test
+
+// The entry of a window test: the offscreen platform unless one is named (QT_QPA_PLATFORM=xcb
+// under an X server shows real fonts, focus and tooltips), a runtime folder of its own.
+#define LUMO_GUI_TEST_MAIN(TestClass)                                                           \
+  int main(int argc, char** argv) {                                                             \
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen"); \
+    lumo::test::PrivateRuntimeFolder runtime;                                                   \
+    QApplication app(argc, argv);                                                               \
+    TestClass test;                                                                             \
+    return QTest::qExec(&test, argc, argv);                                                     \
+  }

@@ -227,12 +227,6 @@ void FirmwareDialogTest::promptCancelledEndsQuietly() {
   QTRY_VERIFY_WITH_TIMEOUT(OpenFlashPromptWindow() == nullptr, kDeviceWaitMs);
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  PrivateRuntimeFolder runtime;
-  QApplication app(argc, argv);
-  FirmwareDialogTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(FirmwareDialogTest)
 
 #include "firmware_dialog_test.moc"

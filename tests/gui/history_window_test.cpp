@@ -38,8 +38,8 @@ int64_t Records(const std::string& file) {
 class HistoryWindowTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
-  void init();
-  void cleanup();
+  void init() { Init(); }
+  void cleanup() { Cleanup(); }
   void jobsAreRecordedShownAndCopied();
   void statusBarSaysHowManyWait();
 
@@ -47,14 +47,6 @@ class HistoryWindowTest : public QObject, private test::DialogFixture {
   void Open(const std::string& database);
   QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
 };
-
-void HistoryWindowTest::init() {
-  Init();
-}
-
-void HistoryWindowTest::cleanup() {
-  Cleanup();
-}
 
 void HistoryWindowTest::Open(const std::string& database) {
   UseSettings(
@@ -78,9 +70,7 @@ void HistoryWindowTest::jobsAreRecordedShownAndCopied() {
   PVar* record = FirstChoice(&row);
   QVERIFY(record != nullptr);
   const QString original = Cell(row, 1);
-  const int32_t before = DeviceValue(record);
-  SetEdit(record,
-          record->states[0].value == before ? record->states[1].value : record->states[0].value);
+  EditAnotherState(record);
   window_->UpdateEnabling();
   const QString written = Cell(row, 2);
   QTest::mouseClick(window_->ControlById(kIdWrite), Qt::LeftButton);
@@ -129,10 +119,5 @@ void HistoryWindowTest::statusBarSaysHowManyWait() {
   QCOMPARE(test::ReadFile(junk), std::string(4096, 'j'));
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  HistoryWindowTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(HistoryWindowTest)
 #include "history_window_test.moc"

@@ -173,10 +173,7 @@ void LanguagesTest::everyWindowInBothLanguages() {
   OpenExpert();
   MainWindow& main = *fixture_.window_;
   for (LangId language : {kLangEnglish, kLangGerman}) {
-    Settings settings = CurrentSettings();
-    CopyField(settings.language, sizeof settings.language, LanguageName(language));
-    SetCurrentSettings(settings);
-    main.LanguageChanged();
+    fixture_.SwitchLanguage(LanguageName(language));
     Check(main, language, "lang_main");
     {
       SettingsDialog dialog(nullptr, nullptr, OnePort);
@@ -222,18 +219,16 @@ void LanguagesTest::everyWindowInBothLanguages() {
   QVERIFY(fixture_.recorder_->Boxes().empty());
 }
 
-// The joystick's narrower main window with its own buttons, menus and small status font.
+// The joystick's narrower main window with its own buttons, menus and small status font, in
+// expert mode (every button it has).
 void LanguagesTest::joystickWindowInBothLanguages() {
   fixture_.Open("Jovix.txt", "SIM:JOVIX", sim::DefaultOptions(sim::DeviceKind::Jovix),
-                test::ReadExample("Limits_Jovix.txt"));
-  fixture_.WaitForDevice();
+                test::ReadExample("Limits_Jovix.txt"), kStartExpert);
+  fixture_.WaitForDeviceInExpertMode();
   MainWindow& main = *fixture_.window_;
   QVERIFY(main.CommandButton(kIdSelfCalibration) != nullptr);
   for (LangId language : {kLangEnglish, kLangGerman}) {
-    Settings settings = CurrentSettings();
-    CopyField(settings.language, sizeof settings.language, LanguageName(language));
-    SetCurrentSettings(settings);
-    main.LanguageChanged();
+    fixture_.SwitchLanguage(LanguageName(language));
     // The hint of the row with the focus, in the new language.
     QCOMPARE(main.Status().Hint(),
              QString::fromLatin1(language == kLangEnglish
@@ -245,14 +240,6 @@ void LanguagesTest::joystickWindowInBothLanguages() {
   QVERIFY(fixture_.recorder_->Boxes().empty());
 }
 
-int main(int argc, char** argv) {
-  // Offscreen unless a platform is named (QT_QPA_PLATFORM=xcb under an X server draws with the
-  // server's fonts and resolution).
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  test::PrivateRuntimeFolder runtime;
-  QApplication app(argc, argv);
-  LanguagesTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(LanguagesTest)
 
 #include "languages_test.moc"

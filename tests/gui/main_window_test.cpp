@@ -39,8 +39,11 @@ using namespace lumo::gui;
 class MainWindowTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
-  void init();
-  void cleanup();
+  void init() {
+    Init();
+    quits_.clear();
+  }
+  void cleanup() { Cleanup(); }
   void enablingBeforeAndAfterDetection();
   void writeReachesDevice();
   void exitQueryRules();
@@ -63,23 +66,17 @@ class MainWindowTest : public QObject, private test::DialogFixture {
   void screenshots();
 
  private:
-  // Builds the window for the device on port (SIM:TG5 or SIM:JOVIX) with the definition file.
+  // Builds the window for the device on port (SIM:TG5 or SIM:JOVIX) with the definition file,
+  // in place of one built before.
   void Open(const char* definition, const char* port, bool expert = false);
   QString Cell(int row, int column) { return window_->Table().List()->CellText(column, row); }
 
   std::vector<int> quits_;
 };
 
-void MainWindowTest::init() {
-  Init();
-  quits_.clear();
-}
-
-void MainWindowTest::cleanup() {
-  Cleanup();
-}
-
 void MainWindowTest::Open(const char* definition, const char* port, bool expert) {
+  window_.reset();  // a window opened before goes with its simulated device
+  sim::ForgetSimulatedDevices();
   UseSettings("[CommSettings]\nDefaultPortName=" + std::string(port) +
                   "\nEcho=0\n[Misc]\nPropertiesOnStart=0\nLanguage=English\nQueryLeaveMode=1\n",
               expert ? kStartExpert : 0);
@@ -117,10 +114,7 @@ void MainWindowTest::writeReachesDevice() {
   int row = -1;
   PVar* record = FirstChoice(&row);
   QVERIFY(record != nullptr);
-  int32_t before = DeviceValue(record);
-  int32_t other =
-      record->states[0].value == before ? record->states[1].value : record->states[0].value;
-  SetEdit(record, other);
+  const int32_t other = EditAnotherState(record);
   window_->UpdateEnabling();
   QString wanted = Cell(row, 2);
   QVERIFY(wanted != Cell(row, 1));
@@ -165,14 +159,8 @@ void MainWindowTest::exitQueryRules() {
 void MainWindowTest::exitQueryWithChanges() {
   Open("TG5.txt", "SIM:TG5");
   WaitForDevice();
-  ParDef* list = CurrentDefinition();
-  for (PVar& record : list->records) {
-    if (!IsBracketed(&record) && record.states.size() >= 2) {
-      SetEdit(&record, record.states[0].value == DeviceValue(&record) ? record.states[1].value
-                                                                      : record.states[0].value);
-      break;
-    }
-  }
+  QVERIFY(FirstChoice() != nullptr);
+  EditAnotherState(FirstChoice());
   recorder_->QueueAnswer(MsgAnswer::No);
   window_->Command(kIdQuit);
   QVERIFY(test::HasBox(*recorder_, "QUERYDISCARDCHANGES"));
@@ -183,13 +171,8 @@ void MainWindowTest::exitQueryWithChanges() {
 void MainWindowTest::joystickQuitsWithoutQuestion() {
   Open("Jovix.txt", "SIM:JOVIX");
   WaitForDevice();
-  for (PVar& record : CurrentDefinition()->records) {
-    if (!IsBracketed(&record) && record.states.size() >= 2) {
-      SetEdit(&record, record.states[0].value == DeviceValue(&record) ? record.states[1].value
-                                                                      : record.states[0].value);
-      break;
-    }
-  }
+  QVERIFY(FirstChoice() != nullptr);
+  EditAnotherState(FirstChoice());
   QTest::keyClick(window_.get(), Qt::Key_Escape);
   QVERIFY(recorder_->Boxes().empty());
   QCOMPARE(quits_, std::vector<int>{1});
@@ -247,8 +230,6 @@ void MainWindowTest::commandButtonCaptions() {
   QVERIFY(window_->CommandButton(kIdPower)->isVisibleTo(window_.get()));
   QVERIFY(window_->windowTitle().contains(QStringLiteral("Batch programming")));
   QVERIFY(window_->windowTitle().startsWith(QStringLiteral("Lumo-Konf V3.2 TG5")));
-  window_.reset();
-  sim::ForgetSimulatedDevices();
   Open("Jovix.txt", "SIM:JOVIX");
   QCOMPARE(window_->CommandButton(kIdSelfCalibration)->text(),
            QStringLiteral("&3 Self calibration"));
@@ -274,8 +255,6 @@ void MainWindowTest::menusFollowTheRules() {
   emit window_->MenuAction(kIdLoadConfig)->hovered();
   QCOMPARE(window_->Status().Hint(), QStringLiteral("Load parameter file"));
   // Expert mode keeps the Signal test item.
-  window_.reset();
-  sim::ForgetSimulatedDevices();
   Open("TG5.txt", "SIM:TG5", true);
   QVERIFY(window_->MenuAction(kIdMenuSelfTest) != nullptr);
   QVERIFY(window_->MenuAction(kIdSignalTest) != nullptr);
@@ -323,19 +302,10 @@ void MainWindowTest::everyControlRunsItsCommand() {
   // Copy file, copy device and read (which copies by itself): each brings back an Edit value
   // changed before it.
   int row = -1;
-  PVar* record = nullptr;
-  for (size_t i = 0; i < CurrentDefinition()->Count() && record == nullptr; ++i) {
-    PVar& candidate = CurrentDefinition()->records[i];
-    if (!IsBracketed(&candidate) && candidate.states.size() >= 2) {
-      record = &candidate;
-      row = static_cast<int>(i);
-    }
-  }
+  PVar* record = FirstChoice(&row);
   QVERIFY(record != nullptr);
   auto changeEdit = [&] {
-    const int32_t now = DeviceValue(record);
-    SetEdit(record,
-            record->states[0].value == now ? record->states[1].value : record->states[0].value);
+    EditAnotherState(record);
     QVERIFY(Cell(row, 2) != Cell(row, 1));
   };
   changeEdit();
@@ -507,10 +477,7 @@ void MainWindowTest::germanTextsAreTranslated() {
     plain.remove(digit);
     return english.count(plain) != 0 && german.count(plain) == 0;
   };
-  Settings settings = CurrentSettings();
-  CopyField(settings.language, sizeof settings.language, "German");
-  SetCurrentSettings(settings);
-  window_->LanguageChanged();
+  SwitchLanguage("German");
   QStringList found;
   for (QWidget* widget : window_->findChildren<QWidget*>()) {
     if (!widget->isVisibleTo(window_.get())) continue;
@@ -635,10 +602,7 @@ void MainWindowTest::languageChangeKeepsOneSetOfMenus() {
   };
   const auto count = pullDowns();
   for (const char* language : {"German", "English", "German"}) {
-    Settings settings = CurrentSettings();
-    CopyField(settings.language, sizeof settings.language, language);
-    SetCurrentSettings(settings);
-    window_->LanguageChanged();
+    SwitchLanguage(language);
     QCOMPARE(pullDowns(), count);
   }
   QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("&Datei"));
@@ -677,8 +641,6 @@ void MainWindowTest::screenshots() {
   WaitForDevice();
   int tg5Width = window_->width();
   QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_tg5.png")));
-  window_.reset();
-  sim::ForgetSimulatedDevices();
   Open("Jovix.txt", "SIM:JOVIX");
   WaitForDevice();
   // The joystick's window ends after the parameter frame.
@@ -686,11 +648,6 @@ void MainWindowTest::screenshots() {
   QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_jovix.png")));
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  MainWindowTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(MainWindowTest)
 
 #include "main_window_test.moc"

@@ -39,14 +39,8 @@ int RowOf(ui::ListControl& list, const QString& prefix) {
 
 // The tooltip a widget shows at a point, with the user's tooltips switched on or off.
 QString Tooltip(QWidget* widget, const QPoint& at, bool enabled) {
-  Settings settings = CurrentSettings();
-  settings.enableToolTips = enabled ? 1 : 0;
-  SetCurrentSettings(settings);
-  QToolTip::hideText();
-  if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000)) return QStringLiteral("?");
-  QHelpEvent event(QEvent::ToolTip, at, widget->mapToGlobal(at));
-  QApplication::sendEvent(widget, &event);
-  return QToolTip::isVisible() ? QToolTip::text() : QString();
+  SetTooltips(enabled);
+  return TooltipAt(widget, at);
 }
 
 sim::SimOptions Options(sim::DeviceKind kind) {
@@ -278,12 +272,6 @@ void SelfTestDialogTest::joystickWindowClosedWhileWaiting() {
   QVERIFY(fixture_.recorder_->Boxes().empty());
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  PrivateRuntimeFolder runtime;
-  QApplication app(argc, argv);
-  SelfTestDialogTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(SelfTestDialogTest)
 
 #include "selftest_dialog_test.moc"

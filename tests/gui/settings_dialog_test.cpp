@@ -69,6 +69,14 @@ void WhenModal(std::function<void(T*)> act, bool* found) {
   QTimer::singleShot(0, [poll] { (*poll)(); });
 }
 
+// Runs the window's settings command; act gets the dialog once it is up. False: it never came.
+bool OpenSettings(MainWindow& window, std::function<void(SettingsDialog*)> act) {
+  bool found = false;
+  WhenModal<SettingsDialog>(std::move(act), &found);
+  window.Command(kIdSettings);
+  return found;
+}
+
 void SetSettings(const std::function<void(Settings&)>& change) {
   Settings settings = CurrentSettings();
   change(settings);
@@ -94,7 +102,6 @@ class SettingsDialogTest : public QObject, private test::DialogFixture {
   void lineTraceInExpertMode();
   void aboutBoxTexts();
   void splashPasses();
-  void appdefWithBadDefinition();
   void appdefSaveDialog();
   void helpManual();
   void demoFolderShowsEveryFeature();
@@ -289,15 +296,10 @@ void SettingsDialogTest::saveWritesLanguageAsListed() {
 
 void SettingsDialogTest::offlineStopsTheLink() {
   OpenWindow("English");
-  bool found = false;
-  WhenModal<SettingsDialog>(
-      [](SettingsDialog* dialog) {
-        dialog->PortBox().setCurrentIndex(0);
-        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    dialog->PortBox().setCurrentIndex(0);
+    static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   QCOMPARE(TheLink().Mode(), static_cast<int32_t>(MODE_OFF));
   QCOMPARE(window_->Status().Status(), Msg("NOCOMPORT"));
   QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string());
@@ -306,15 +308,10 @@ void SettingsDialogTest::offlineStopsTheLink() {
 
 void SettingsDialogTest::typedPortFromMainWindow() {
   OpenWindow("English");
-  bool found = false;
-  WhenModal<SettingsDialog>(
-      [](SettingsDialog* dialog) {
-        dialog->PortBox().setEditText(QStringLiteral("/nonexistent/ttyLUMO7"));
-        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    dialog->PortBox().setEditText(QStringLiteral("/nonexistent/ttyLUMO7"));
+    static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   QCOMPARE(std::string(CurrentSettings().defaultPortName), std::string("/nonexistent/ttyLUMO7"));
   // The port was tried: a plain notice captioned with the application title.
   std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
@@ -332,16 +329,11 @@ void SettingsDialogTest::germanToEnglishRetranslatesWindow() {
   QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("&Datei"));
   QWidget* copy = window_->ControlById(kIdCopyDevice);
   QCOMPARE(static_cast<QPushButton*>(copy)->text(), QStringLiteral("Kopieren &L ->"));
-  bool found = false;
-  WhenModal<SettingsDialog>(
-      [](SettingsDialog* dialog) {
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Einstellungen"));
-        dialog->LanguageList().setCurrentIndex(0);
-        static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Einstellungen"));
+    dialog->LanguageList().setCurrentIndex(0);
+    static_cast<QAbstractButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   // The change arrives as a posted event.
   QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
   QCOMPARE(window_->MenuAction(kIdMenuFile)->text(), QStringLiteral("File"));
@@ -356,16 +348,11 @@ void SettingsDialogTest::germanToEnglishRetranslatesWindow() {
 void SettingsDialogTest::batchSurvivesLanguageChange() {
   OpenWindow("German", true);
   QCOMPARE(CurrentSettings().batch, kBatchOffered);
-  bool found = false;
-  WhenModal<SettingsDialog>(
-      [](SettingsDialog* dialog) {
-        dialog->CheckBox(kSetBatch)->setChecked(true);
-        dialog->LanguageList().setCurrentIndex(0);
-        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    dialog->CheckBox(kSetBatch)->setChecked(true);
+    dialog->LanguageList().setCurrentIndex(0);
+    static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   QTRY_COMPARE(CurrentLanguage(), kLangEnglish);
   QVERIFY(window_->windowTitle().endsWith(QStringLiteral("Batch programming")));
   QCOMPARE(CurrentSettings().batch, kBatchOffered | kBatchOn);
@@ -382,38 +369,27 @@ void SettingsDialogTest::lineTraceInExpertMode() {
   }
   OpenWindow("English", true);
   const std::string trace = folder_->path() + "line.trace";
-  bool found = false;
-  WhenModal<SettingsDialog>(
-      [&trace](SettingsDialog* dialog) {
-        auto* field = static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile));
-        QVERIFY(field->isVisible());
-        // The stored simulated port is selected, so Ok keeps it.
-        QVERIFY(dialog->PortBox().currentText().startsWith(QStringLiteral("SIM:TG5")));
-        field->setText(QString::fromStdString(trace));
-        auto* verify = static_cast<QCheckBox*>(dialog->ControlById(kSetVerifyReads));
-        QVERIFY(verify->isVisible() && !verify->isChecked());
-        verify->setChecked(true);
-        QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
-        QVERIFY(dialog->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/settings_expert.png")));
-        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);
-  QVERIFY(found);
+  QVERIFY(OpenSettings(*window_, [&trace](SettingsDialog* dialog) {
+    auto* field = static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile));
+    QVERIFY(field->isVisible());
+    // The stored simulated port is selected, so Ok keeps it.
+    QVERIFY(dialog->PortBox().currentText().startsWith(QStringLiteral("SIM:TG5")));
+    field->setText(QString::fromStdString(trace));
+    auto* verify = static_cast<QCheckBox*>(dialog->ControlById(kSetVerifyReads));
+    QVERIFY(verify->isVisible() && !verify->isChecked());
+    verify->setChecked(true);
+    QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
+    QVERIFY(dialog->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/settings_expert.png")));
+    static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+  }));
   QCOMPARE(std::string(CurrentSettings().traceFile), trace);
   QCOMPARE(CurrentSettings().verifyReads, uint8_t{1});
   QTRY_VERIFY_WITH_TIMEOUT(TheLink().ConfigValid(), 20000);
-  found = false;
-  WhenModal<SettingsDialog>(
-      [](SettingsDialog* dialog) {
-        static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile))->clear();
-        static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
-      },
-      &found);
-  window_->Command(kIdSettings);  // stops the trace: the file is complete
-  QVERIFY(found);
-  std::ifstream in(trace);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  QVERIFY(OpenSettings(*window_, [](SettingsDialog* dialog) {
+    static_cast<QLineEdit*>(dialog->ControlById(kSetTraceFile))->clear();
+    static_cast<QPushButton*>(dialog->ControlById(kSetOk))->click();
+  }));  // stops the trace: the file is complete
+  const std::string text = test::ReadFile(trace);
   QVERIFY2(text.find("open SIM:TG5") != std::string::npos, text.c_str());
   QVERIFY(text.find("  RX  ") != std::string::npos);
   QVERIFY(text.find("DN_FOUND") != std::string::npos);
@@ -454,20 +430,6 @@ void SettingsDialogTest::splashPasses() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     QVERIFY(dynamic_cast<SplashWindow*>(widget) == nullptr);
   }
-}
-
-void SettingsDialogTest::appdefWithBadDefinition() {
-  // Page 9 does not exist: the parser stops at line 2.
-  const std::string definition =
-      folder_->Write("broken.txt", "[DUT] = \"Jovix\"\n$(x) = \"X\", 9:0, {0..5}\n");
-  bool found = false;
-  WhenModal<QDialog>([](QDialog* dialog) { dialog->reject(); }, &found);
-  QCOMPARE(RunNewConfigurator(definition), 0);
-  QVERIFY(!found);  // no save dialog
-  std::vector<MessageBoxRequest> boxes = recorder_->Boxes();
-  QCOMPARE(boxes.size(), size_t{1});
-  QCOMPARE(boxes[0].kind, MsgKind::Error);
-  QVERIFY2(boxes[0].text.find(MsgText("ERRPVAR_3")) != std::string::npos, boxes[0].text.c_str());
 }
 
 void SettingsDialogTest::appdefSaveDialog() {
@@ -593,11 +555,6 @@ void SettingsDialogTest::screenshots() {
   QVERIFY(about.grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/about_box.png")));
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  SettingsDialogTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(SettingsDialogTest)
 
 #include "settings_dialog_test.moc"

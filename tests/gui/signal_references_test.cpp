@@ -60,12 +60,11 @@ void SaveScreenshot(QWidget& widget, const char* name) {
 class SignalReferencesTest : public QObject, private test::DialogFixture {
   Q_OBJECT
  private slots:
-  void init();
-  void cleanup();
+  void init() { Init(); }
+  void cleanup() { Cleanup(); }
   void signalTestShowsTheDeviceLive();
   void failedPollLeavesTheHistory();
-  void rangePresetOfTenMetres();
-  void rangePresetWithDecimalComma();
+  void rangePresetsWriteTheReferences();
   void rangePresetTooFarChangesNothing();
   void referencesEditAllRowAndWrite();
   void referencesReconstructedEditAndClipboard();
@@ -85,14 +84,6 @@ class SignalReferencesTest : public QObject, private test::DialogFixture {
   // Runs an in-place edit of the cell with the typed text, ended by Enter.
   void TypeIntoCell(ReferencesDialog& dialog, int column, int row, const QString& text);
 };
-
-void SignalReferencesTest::init() {
-  Init();
-}
-
-void SignalReferencesTest::cleanup() {
-  Cleanup();
-}
 
 void SignalReferencesTest::Open(bool fp8) {
   UseSettings(
@@ -182,7 +173,7 @@ void SignalReferencesTest::failedPollLeavesTheHistory() {
   QVERIFY(dialog.PollTimerActive());
 }
 
-void SignalReferencesTest::rangePresetOfTenMetres() {
+void SignalReferencesTest::rangePresetsWriteTheReferences() {
   Open();
   SetRange(QStringLiteral("10"));
   recorder_->QueueAnswer(MsgAnswer::Yes);
@@ -193,19 +184,17 @@ void SignalReferencesTest::rangePresetOfTenMetres() {
   QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 20), test::kDeviceWaitMs);
   QTRY_COMPARE_WITH_TIMEOUT(DevicePage(1)[0] & kGainBits, 0x10, test::kDeviceWaitMs);
   for (uint8_t b : EditedReferences()) QCOMPARE(b, uint8_t(20));
-}
 
-void SignalReferencesTest::rangePresetWithDecimalComma() {
-  Open();
+  // A decimal comma; Enter in the field applies the preset (and does not start the exit query).
   SetRange(QStringLiteral("2,5"));
   recorder_->QueueAnswer(MsgAnswer::Yes);
-  // Enter in the field applies the preset (and does not start the exit query).
+  QTRY_COMPARE_WITH_TIMEOUT(TheLink().Mode(), int32_t(MODE_IDLE), test::kDeviceWaitMs);
   window_->ControlById(kIdRangeField)->setFocus();
   QTest::keyClick(window_->ControlById(kIdRangeField), Qt::Key_Return);
   QCOMPARE(RangeText(), QStringLiteral("2.5"));
   // 2000 / 6.25 = 320 = 20 << 4: byte 20, SW 4, HW high.
-  QTRY_VERIFY_WITH_TIMEOUT(AllBytesAre(DevicePage(0), 20), test::kDeviceWaitMs);
   QTRY_COMPARE_WITH_TIMEOUT(DevicePage(1)[0] & kGainBits, 0x14, test::kDeviceWaitMs);
+  QVERIFY(AllBytesAre(DevicePage(0), 20));
   QVERIFY(!test::HasBox(*recorder_, "ERRSIG_MAXDISTANCE"));
 }
 
@@ -393,11 +382,6 @@ void SignalReferencesTest::referencesCloseWhenTheDeviceLeaves() {
   QVERIFY(!test::HasBox(*recorder_, "QUERYDISCARDCHANGES"));
 }
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  SignalReferencesTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+LUMO_GUI_TEST_MAIN(SignalReferencesTest)
 
 #include "signal_references_test.moc"

@@ -26,19 +26,14 @@
 #include "selftest/selftest.h"
 #include "sim/sim_port.h"
 #include "tests/support/flash_script.h"
-#include "tests/support/link_events.h"
+#include "tests/support/sim_link.h"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using test::BlockImage;
-using test::Contains;
-using test::PromptScript;
-using test::ScriptedPrompt;
-using test::StreamImage;
-using test::WaitUntil;
+using namespace test;
 
 // ---- the matrix --------------------------------------------------------------------------------
 
@@ -104,17 +99,8 @@ std::vector<Cell> Cells() {
   return mode != nullptr && std::string(mode) == "full" ? FullCells() : SubsetCells();
 }
 
-class LineMatrix : public ::testing::TestWithParam<Cell> {
+class LineMatrix : public SimLinkTest<::testing::TestWithParam<Cell>> {
  protected:
-  void SetUp() override {
-    SelectLanguage(kLangEnglish);
-    sim::ForgetSimulatedDevices();
-  }
-  void TearDown() override {
-    link_.StopLink();
-    sim::ForgetSimulatedDevices();
-  }
-
   // Milliseconds since the mark, for the cell's line.
   static long Ms(Clock::time_point since) {
     return static_cast<long>(
@@ -128,10 +114,6 @@ class LineMatrix : public ::testing::TestWithParam<Cell> {
     return mark;
   }
 
-  MessageRecorder messages_;
-  ScopedMessageSink scopedSink_{&messages_};
-  test::LinkEvents events_;
-  DutLink link_;
   LimitTable table_;
   LimitRulesAdapter adapter_{table_};
 };
@@ -253,17 +235,11 @@ INSTANTIATE_TEST_SUITE_P(RealLine, LineMatrix, ::testing::ValuesIn(Cells()),
 
 // ---- failure paths on the paced line --------------------------------------------------------
 
-class PacedLink : public ::testing::Test {
+class PacedLink : public SimLinkTest<> {
  protected:
   void SetUp() override {
-    SelectLanguage(kLangEnglish);
-    sim::ForgetSimulatedDevices();
+    SimLinkTest::SetUp();
     config_.baudRate = 9600;
-    config_.echo = false;
-  }
-  void TearDown() override {
-    link_.StopLink();
-    sim::ForgetSimulatedDevices();
   }
   std::shared_ptr<sim::SimDevice> Start(sim::SimOptions options, const char* port = "SIM:TG5") {
     options.homeBaud = config_.baudRate;
@@ -283,12 +259,6 @@ class PacedLink : public ::testing::Test {
     EXPECT_EQ(events_.WaitFor({DN_WRITEEND}, mark).code, DN_WRITEEND);
     return outcome.code == DN_WRITEFAILED ? outcome.value : -1;
   }
-
-  MessageRecorder messages_;
-  ScopedMessageSink scopedSink_{&messages_};
-  test::LinkEvents events_;
-  LinkConfig config_;
-  DutLink link_;
 };
 
 TEST_F(PacedLink, EraseRefusedOrUnansweredFailsThePairAndKeepsTheDevice) {
@@ -349,7 +319,7 @@ TEST_F(PacedLink, CancelledUpdateOfADeviceWithItsOwnSupplyKeepsItInConfiguration
   ASSERT_TRUE(RequestFlash(link_, StreamImage(64)));
   // Switching DTR off does not silence this device: the user is asked to switch it off and on,
   // and cancels.
-  ASSERT_TRUE(WaitUntil([&] { return script.shown.load() > 0; }));
+  ASSERT_TRUE(script.WaitShown(1));
   script.answer = PromptAnswer::Cancel;
   EXPECT_EQ(events_.WaitFor({DN_FLASHOK, DN_FLASHFAILED, DN_FLASHEND}, mark).code, DN_FLASHEND);
   EXPECT_TRUE(WaitUntil([&] { return link_.Mode() == MODE_IDLE; }));

@@ -13,9 +13,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 
 // ---- Texts and paths ----
 

@@ -31,9 +31,7 @@
 namespace lumo {
 namespace {
 
-using test::ReadFile;
-using test::TempDir;
-using test::WriteFile;
+using namespace test;
 
 constexpr rlim_t kSizeLimitBytes = 16;  // smaller than any file the savers write
 constexpr const char* kOldContents = "old contents, which must survive\r\n";
@@ -188,16 +186,19 @@ TEST_F(SaveFailureTest, FullFileSystemKeepsTheOldFiles) {
   umount2(folder.c_str(), MNT_DETACH);
 }
 
-TEST_F(SaveFailureTest, NeverWritesOverTheRunningProgramByAnotherName) {
-  // A symbolic link and a relative path to the running program are the program too.
+TEST_F(SaveFailureTest, NeverWritesOverTheRunningProgramByAnyName) {
+  // The running program's own path, a symbolic link to it and a relative path.
   const std::string self = std::filesystem::read_symlink("/proc/self/exe");
   const std::string before = ReadFile(self);
+  EXPECT_FALSE(WriteNewConfigurator(self, dir_ / "def.txt"));
+  ASSERT_EQ(messages_.Boxes().size(), 1u);
+  EXPECT_EQ(messages_.Boxes()[0].text, "Error writing new configurator!");
   std::filesystem::create_symlink(self, dir_ / "alias");
   EXPECT_FALSE(WriteNewConfigurator(dir_ / "alias", dir_ / "def.txt"));
   const std::string relative =
       std::filesystem::relative(self, std::filesystem::current_path()).string();
   EXPECT_FALSE(WriteNewConfigurator(relative, dir_ / "def.txt"));
-  EXPECT_EQ(messages_.Boxes().size(), 2u);
+  EXPECT_EQ(messages_.Boxes().size(), 3u);
   EXPECT_EQ(ReadFile(self), before);
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "alias"));
 }

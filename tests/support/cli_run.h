@@ -6,8 +6,11 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +20,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -48,6 +53,35 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The entry of a JSON list whose field key holds value (a check's step, a read's parameter);
+// null when there is none.
+inline nlohmann::json Entry(const nlohmann::json& list, const char* key, const std::string& value) {
+  for (const auto& entry : list) {
+    if (entry.contains(key) && entry[key] == value) return entry;
+  }
+  return nullptr;
+}
+
+// Waits until the file's content satisfies done (false: not within the limit). The file is written
+// by another process, so reading it again every few milliseconds is the only way to see it change.
+inline bool AwaitFile(const std::string& path, const std::function<bool(const std::string&)>& done,
+                      std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done(ReadFile(path))) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// Waits until the file holds the text (a progress line, a trace entry, an exit status).
+inline bool AwaitText(const std::string& path, const std::string& text,
+                      std::chrono::milliseconds limit) {
+  return AwaitFile(
+      path, [&](const std::string& content) { return content.find(text) != std::string::npos; },
+      limit);
+}
+
 // Runs `lumokonf-cli ARGS` (ARGS quoted as the shell needs) in the folder, standard input from
 // /dev/null unless ARGS redirects it.
 inline RunResult RunCli(const TempDir& dir, const std::string& args,
@@ -65,6 +99,16 @@ inline RunResult RunCli(const TempDir& dir, const std::string& args,
   std::filesystem::remove(dir / ".out", ignored);
   std::filesystem::remove(dir / ".err", ignored);
   return result;
+}
+
+// device.par, read from the in-process simulated light curtain, and changed.par: the same with
+// Maxdefect 3 (the device holds 2).
+inline void MakeParameterFiles(const TempDir& dir) {
+  RunResult read = RunCli(dir, "--echo off read --port SIM:TG5 --out device.par");
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  const std::string file = ReadFile(dir / "device.par");
+  ASSERT_NE(file.find("$(maxdef) = 2"), std::string::npos) << file;
+  WriteFile(dir / "changed.par", Replaced(file, "$(maxdef) = 2", "$(maxdef) = 3"));
 }
 
 // `lumokonf-cli ARGS...` (global options, "simulate" and its own) in the background; the pty's
@@ -154,7 +198,8 @@ class Process {
   void Signal(int signal) const { kill(pid_, signal); }
 
   // Waits until the process has taken the signal (it is no longer pending there): one sent
-  // after this is delivered again, not merged into the first.
+  // after this is delivered again, not merged into the first. The kernel announces no such
+  // change, so /proc is read again every millisecond.
   bool WaitTaken(int signal, std::chrono::milliseconds limit) const {
     const uint64_t bit = uint64_t{1} << (signal - 1);
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -174,19 +219,19 @@ class Process {
     return false;
   }
 
-  // The exit status; -1 when a signal ended the process, -2 when it did not end in time.
+  // The exit status; -1 when a signal ended the process, -2 when it did not end in time. The
+  // wait ends when the process does: its pidfd becomes readable then.
   int Wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (pid_ > 0) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      if (std::chrono::steady_clock::now() > end) return -2;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -2;
+    if (pid_ <= 0) return -2;
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    if (fd < 0) return -2;
+    pollfd ended{fd, POLLIN, 0};
+    const int ready = ::poll(&ended, 1, static_cast<int>(limit.count()));
+    ::close(fd);
+    int status = 0;
+    if (ready != 1 || waitpid(pid_, &status, WNOHANG) != pid_) return -2;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
  private:

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -38,22 +40,40 @@ struct PromptScript {
   std::atomic<int> shown{0};
   std::atomic<int> alive{0};  // prompts made and not yet destroyed
   std::mutex mutex;
+  std::condition_variable changed;  // shown or alive changed (under mutex)
   std::string title, text;
+
+  // Waits until the prompt has been shown this often; ends as soon as it has.
+  bool WaitShown(int times, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, limit, [&] { return shown.load() >= times; });
+  }
+  // Waits until every prompt made has been destroyed.
+  bool WaitGone(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, limit, [&] { return alive.load() == 0; });
+  }
 };
 
 class ScriptedPrompt : public FlashPrompt {
  public:
-  explicit ScriptedPrompt(PromptScript& script) : script_(script) { ++script_.alive; }
-  ~ScriptedPrompt() override { --script_.alive; }
+  explicit ScriptedPrompt(PromptScript& script) : script_(script) { Count(script_.alive, +1); }
+  ~ScriptedPrompt() override { Count(script_.alive, -1); }
   void Show(const std::string& title, const std::string& text) override {
     std::lock_guard lock(script_.mutex);
     script_.title = title;
     script_.text = text;
     ++script_.shown;
+    script_.changed.notify_all();
   }
   PromptAnswer Answer() override { return script_.answer.load(); }
 
  private:
+  void Count(std::atomic<int>& counter, int step) {
+    std::lock_guard lock(script_.mutex);
+    counter += step;
+    script_.changed.notify_all();
+  }
   PromptScript& script_;
 };
 

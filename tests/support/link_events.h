@@ -24,6 +24,8 @@ namespace lumo::test {
 constexpr std::chrono::milliseconds kLinkWait{30000};
 
 // Calls condition every few milliseconds until it holds (true) or the limit has passed (false).
+// For state that announces no change (the link's mode, a simulated device's counters); what comes
+// as a notification is waited for with LinkEvents::WaitFor, which ends on its arrival.
 inline bool WaitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds limit = kLinkWait) {
   const auto end = std::chrono::steady_clock::now() + limit;

@@ -21,6 +21,13 @@ inline std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The text with the first occurrence of from replaced by to (unchanged when from is missing).
+inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
 class TempDir {
  public:
   TempDir() {

@@ -83,10 +83,7 @@ class BeamPanelTest : public QObject {
     reference_.setGeometry(100, 450, 80, 24);
     panel_->Attach(lumo::CurrentDefinition(), &access_);
     panel_->SetDeviceControls({&reference_});
-    window_.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window_));
-    window_.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window_));
+    QVERIFY(ShowActive(window_));
   }
 
   void cleanupTestCase() {

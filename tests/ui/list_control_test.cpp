@@ -109,10 +109,7 @@ class ListControlTest : public QObject {
     window_.resize(320, 260);
     other_ = new QPushButton(QStringLiteral("other"), &window_);
     other_->setGeometry(250, 0, 60, 30);
-    window_.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window_));
-    window_.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window_));
+    QVERIFY(ShowActive(window_));
   }
 
   void AttachSelectsFirstCell() {

@@ -97,14 +97,15 @@ class ParameterTableTest : public QObject {
     start();
     QVERIFY(L()->Editor() == nullptr || !L()->Editor()->isVisible());
   }
-  void TypeInto(int row, const QString& text) {
+  // F2 on the row's Edit cell, the text typed over the field, then the key that ends the edit.
+  void TypeInto(int row, const QString& text, Qt::Key end = Qt::Key_Return) {
     L()->SelectCell(ParameterTable::kColEdit, row);
     Edit([&] { QTest::keyClick(L(), Qt::Key_F2); },
-         [text](QWidget* e) {
+         [text, end](QWidget* e) {
            auto* field = qobject_cast<QLineEdit*>(e);
            if (field == nullptr) return;
            field->setText(text);
-           QTest::keyClick(field, Qt::Key_Return);
+           QTest::keyClick(field, end);
          });
   }
 
@@ -125,10 +126,7 @@ class ParameterTableTest : public QObject {
     table_->SetCommandButtons(&buttons_[0], &buttons_[1], &buttons_[2], &buttons_[3], &buttons_[4],
                               &buttons_[5]);
     table_->PlaceCommandButtons();
-    window_.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window_));
-    window_.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window_));
+    QVERIFY(ShowActive(window_));
   }
 
   void cleanupTestCase() { lumo::BindImages(nullptr); }
@@ -302,21 +300,11 @@ class ParameterTableTest : public QObject {
     check(kLevel, "255", true, 255);
     QCOMPARE(Text(ParameterTable::kColEdit, kCount), QStringLiteral("???"));
     // Up ends the edit as accepted and moves up.
-    L()->SelectCell(ParameterTable::kColEdit, kLevel);
-    Edit([&] { QTest::keyClick(L(), Qt::Key_F2); },
-         [](QWidget* e) {
-           static_cast<QLineEdit*>(e)->setText(QStringLiteral("9"));
-           QTest::keyClick(e, Qt::Key_Up);
-         });
+    TypeInto(kLevel, QStringLiteral("9"), Qt::Key_Up);
     QCOMPARE(R(kLevel)->editValue, 9);
     QCOMPARE(L()->CurrentRow(), int(kCount));
     // Escape cancels: the value stays.
-    L()->SelectCell(ParameterTable::kColEdit, kLevel);
-    Edit([&] { QTest::keyClick(L(), Qt::Key_F2); },
-         [](QWidget* e) {
-           static_cast<QLineEdit*>(e)->setText(QStringLiteral("1"));
-           QTest::keyClick(e, Qt::Key_Escape);
-         });
+    TypeInto(kLevel, QStringLiteral("1"), Qt::Key_Escape);
     QCOMPARE(R(kLevel)->editValue, 9);
   }
 

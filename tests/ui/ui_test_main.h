@@ -20,6 +20,15 @@
     return QTest::qExec(&test, argc, argv);               \
   }
 
+// Shows the window and makes it the active one (keys and focus reach it); false when the
+// platform never did.
+inline bool ShowActive(QWidget& window) {
+  window.show();
+  if (!QTest::qWaitForWindowExposed(&window)) return false;
+  window.activateWindow();
+  return QTest::qWaitForWindowActive(&window);
+}
+
 // Saves a widget's picture under the build folder's screenshots/.
 inline bool SaveScreenshot(QWidget& widget, const QString& name) {
   QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
