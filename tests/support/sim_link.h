@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/translations.h"
+#include "base/translations.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"
