@@ -1,10 +1,14 @@
 #include "definitions/loader.h"
+
+#include "base/program_paths.h"
 #include "base/translations.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -18,6 +22,7 @@ namespace lumo {
 namespace {
 
 using test::TempDir;
+using test::ReadFile;
 using test::WriteFile;
 
 std::string Definition(const std::string& shownAs) {
@@ -155,6 +160,29 @@ TEST_F(LoaderTest, AFailingReadIsReportedNotThrown) {
   auto boxes = recorder.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Unable to open parameter definition file!");
+}
+
+// A program file replaced while the program runs (an update): /proc/self/exe then names
+// "<path> (deleted)", and the search must still look at <path>, where the new program with its
+// embedded definition now is. The test runs a copy of this executable that replaces its own file.
+TEST(LoaderPlaces, AProgramReplacedWhileItRunsIsStillLookedAtByItsPath) {
+  const std::string self = ProgramFilePath();
+  if (std::getenv("LUMO_REPLACE_SELF") != nullptr) {
+    ASSERT_EQ(std::remove(self.c_str()), 0);
+    WriteFile(self, "the new program");
+    DefinitionPlaces places = CurrentDefinitionPlaces();
+    EXPECT_EQ(places.programFile, self);
+    EXPECT_EQ(places.programDirectory + "copy", self);
+    return;
+  }
+  TempDir dir;
+  const std::string copy = dir.path() + "copy";
+  std::filesystem::copy_file(self, copy);
+  std::filesystem::permissions(copy, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  const std::string command = "LUMO_REPLACE_SELF=1 '" + copy +
+                              "' --gtest_filter=LoaderPlaces.* >'" + dir.path() + "out' 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(dir.path() + "out");
 }
 
 }  // namespace
