@@ -12,7 +12,7 @@
 #include "definitions/setup.h"
 #include "platform/message_box.h"
 #include "gui/widgets/beam_panel.h"
-#include "ui_test_main.h"
+#include "widget_test_main.h"
 
 using lumo::kBeamActive;
 using lumo::kBeamInactive;

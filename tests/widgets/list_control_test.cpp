@@ -13,7 +13,7 @@
 
 #include "gui/widgets/list_control.h"
 #include "gui/widgets/qt_text.h"
-#include "ui_test_main.h"
+#include "widget_test_main.h"
 
 using lumo::ui::ListControl;
 

@@ -7,7 +7,7 @@
 #include <QPushButton>
 
 #include "gui/widgets/text_room.h"
-#include "ui_test_main.h"
+#include "widget_test_main.h"
 
 using lumo::ui::GrowForText;
 using lumo::ui::WidthForText;

@@ -11,7 +11,7 @@
 #include "definitions/definition.h"
 #include "platform/message_box.h"
 #include "gui/widgets/parameter_table.h"
-#include "ui_test_main.h"
+#include "widget_test_main.h"
 
 using lumo::GetRecord;
 using lumo::ParDef;
