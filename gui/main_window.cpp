@@ -863,16 +863,6 @@ bool MainWindow::event(QEvent* event) {
   return QDialog::event(event);
 }
 
-int MainWindow::ControlIdOf(const QWidget* widget) const {
-  for (const auto& [id, control] : controls_) {
-    if (control == widget) return id;
-  }
-  for (const auto& [id, button] : commandButtons_) {
-    if (button == widget) return id;
-  }
-  return 0;
-}
-
 QString MainWindow::TooltipFor(const QWidget* widget) const {
   const char* text = TooltipText(100, [&](uint32_t id) {
     QWidget* control = ControlById(static_cast<int>(id));

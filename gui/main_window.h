@@ -243,7 +243,6 @@ class MainWindow : public QDialog {
   bool ShowTooltip(QWidget* widget, const QHelpEvent& help);
   bool AnswersOwnTooltip(const QWidget* widget) const;
   QString HintFor(const QWidget* widget) const;
-  int ControlIdOf(const QWidget* widget) const;
   QString TooltipFor(const QWidget* widget) const;
   void OpenSettings();
   void OpenSelfTest();
