@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "link/port_errors.h"
+#include "platform/port_provider.h"
 #include "platform/serial_ports.h"
-#include "sim/sim_port.h"
 
 namespace lumo {
 namespace {
@@ -145,7 +145,7 @@ class Checker {
   }
 
   bool CheckPort() {
-    if (IsSimulatedPortName(options_.port)) {
+    if (IsInProcessPort(options_.port)) {
       Add("port", CheckVerdict::Ok, "a simulated device in this program");
       return true;
     }

@@ -6,7 +6,7 @@
 #include "app/translations.h"
 #include "link/serial_port.h"
 #include "platform/device_lock.h"
-#include "sim/sim_port.h"
+#include "platform/port_provider.h"
 
 namespace lumo {
 namespace {
@@ -64,7 +64,7 @@ const char* FailureText(OpenFailure failure, bool german) {
 
 // "The port is in use by picocom (process 4242)." for a device whose holder can be seen.
 std::string HolderText(const std::string& portName, bool german) {
-  if (portName.empty() || IsSimulatedPortName(portName)) return std::string();
+  if (portName.empty() || IsPrefixedPortName(portName)) return std::string();
   char normalized[kSapiNameCapacity];
   bool ok = Serial_NormalizeName(portName.c_str(), normalized, sizeof normalized, true);
   std::string path = ok ? Serial_DevicePath(normalized) : std::string();

@@ -20,6 +20,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/translations.h"
+#include "platform/serial_driver.h"
 #include "sim/sim_port.h"
 
 namespace {
@@ -43,6 +44,10 @@ int main(int argc, char** argv) {
     }
   }
   QApplication application(argc, argv);
+  // The ports this program knows: the device files and the simulated devices, which echo when
+  // the Echo setting says the line does.
+  lumo::RegisterSerialDevicePorts();
+  lumo::RegisterSimulatedPorts([] { return lumo::CurrentSettings().echo != 0; });
   lumo::gui::QtMessageSink messages;
   lumo::ScopedMessageSink installed(&messages);
 

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -22,10 +23,13 @@
 #include <future>
 #include <thread>
 
+#include "app/settings.h"
 #include "app/translations.h"
 #include "link/port_errors.h"
 #include "platform/message_box.h"
 #include "platform/port_lock.h"
+#include "platform/port_provider.h"
+#include "sim/sim_port.h"
 #include "tests/support/temp_dir.h"
 
 namespace lumo {
@@ -91,7 +95,7 @@ TEST(SerialNames, NormalisedAsTheLayerKeepsThem) {
   EXPECT_EQ(Norm("/dev/MyPort"), "/dev/MyPort");
   EXPECT_EQ(Norm(" sim:tg5"), "SIM:TG5");
   EXPECT_EQ(Norm("Sim:Jovix", false), "SIM:JOVIX");
-  EXPECT_EQ(Norm("sim:other"), "\\\\.\\SIM");
+  EXPECT_EQ(Norm("sim:other"), "SIM:OTHER");
   EXPECT_EQ(Norm("COM1", true, 8), "<fail>");
   EXPECT_EQ(Norm("COM1", true, 9), "\\\\.\\COM1");
   EXPECT_EQ(Norm(nullptr), "<fail>");
@@ -270,6 +274,117 @@ class SerialScripted : public ::testing::Test {
   ScriptedDriver::Script script;
   SapiPort port{kSapiDeclare};
 };
+
+// The layer opens every port through the provider registry and knows none by name.
+class SerialProviders : public ::testing::Test {
+ protected:
+  void SetUp() override { TestRuntimeDir(); }
+  void TearDown() override {
+    UnregisterPortProvider("TEST:");
+    // The providers the test program starts with.
+    RegisterSerialDevicePorts();
+    RegisterSimulatedPorts([] { return CurrentSettings().echo != 0; });
+  }
+  // A provider that opens scripted drivers for the names in present, failing with openErr.
+  PortProvider Provider(const char* prefix, bool inProcess) {
+    PortProvider provider;
+    provider.prefix = prefix;
+    provider.inProcess = inProcess;
+    provider.open = [this](const std::string& name, int& err) -> std::unique_ptr<SerialDriver> {
+      opened.push_back(name);
+      err = openErr;
+      if (err != 0) return nullptr;
+      return std::make_unique<ScriptedDriver>(&script);
+    };
+    provider.list = [this] {
+      std::vector<SerialPortInfo> ports;
+      for (const std::string& name : present) {
+        SerialPortInfo info;
+        info.path = name;
+        info.description = "test port " + name;
+        ports.push_back(info);
+      }
+      return ports;
+    };
+    provider.exists = [this](const std::string& name) {
+      return std::find(present.begin(), present.end(), name) != present.end();
+    };
+    return provider;
+  }
+  ScriptedDriver::Script script;
+  std::vector<std::string> present;
+  std::vector<std::string> opened;  // what the providers were asked to open, in order
+  int openErr = 0;
+};
+
+TEST_F(SerialProviders, PrefixedProviderOpensListsAndLocksItsOwnNames) {
+  present = {"TEST:A"};
+  RegisterPortProvider(Provider("test:", true));
+  EXPECT_EQ(Norm(" test:a"), "TEST:A");
+  EXPECT_TRUE(Serial_PortExists("Test:A"));
+  EXPECT_FALSE(Serial_PortExists("TEST:B"));
+  EXPECT_TRUE(IsInProcessPort("test:a"));
+  EXPECT_FALSE(IsInProcessPort("/dev/ttyS0"));
+
+  SAPI_DECLARE(port);
+  ASSERT_EQ(Serial_Open(&port, "test:a"), 1);
+  EXPECT_STREQ(port.name, "TEST:A");
+  SAPI_DECLARE(other);
+  EXPECT_TRUE(Fails(Serial_Open(&other, "TEST:B"), kSapiErrBadArguments));
+  EXPECT_EQ(opened, std::vector<std::string>{"TEST:A"});
+  EXPECT_EQ(Serial_Close(&port), 1);
+
+  // Listed after the machine's ports, with the provider's description.
+  const std::vector<SerialPortInfo> ports = ListSerialPorts();
+  auto it =
+      std::find_if(ports.begin(), ports.end(), [](const auto& p) { return p.path == "TEST:A"; });
+  ASSERT_NE(it, ports.end());
+  EXPECT_EQ(it->description, "test port TEST:A");
+  EXPECT_TRUE(std::none_of(it, ports.end(), [](const auto& p) { return p.path[0] == '/'; }));
+
+  // Registering the prefix again replaces the provider; its open failure is the layer's error.
+  openErr = EBUSY;
+  RegisterPortProvider(Provider("TEST:", false));
+  EXPECT_FALSE(IsInProcessPort("TEST:A"));
+  EXPECT_TRUE(Fails(Serial_Open(&port, "TEST:A"), EBUSY));
+}
+
+TEST_F(SerialProviders, OtherNamesReachTheDeviceProviderAsPaths) {
+  present = {"/dev/fake0"};
+  RegisterPortProvider(Provider("", false));
+  SAPI_DECLARE(port);
+  ASSERT_EQ(Serial_Open(&port, " /dev/fake0 "), 1);
+  EXPECT_EQ(Serial_Close(&port), 1);
+  // No provider has the prefix "TEST:": the name is the device provider's, and no path.
+  EXPECT_TRUE(Fails(Serial_Open(&port, "test:a"), kSapiErrBadArguments));
+  EXPECT_FALSE(Serial_PortExists("/dev/fake1"));
+  EXPECT_EQ(opened, std::vector<std::string>{"/dev/fake0"});
+
+  // Without a device provider no device path exists.
+  UnregisterPortProvider("");
+  EXPECT_FALSE(Serial_PortExists("/dev/fake0"));
+  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/fake0"), kSapiErrBadArguments));
+}
+
+// The simulated devices are a provider the program registers, with the echo default it passes.
+TEST_F(SerialProviders, SimulatedPortsExistOnlyWhenRegistered) {
+  sim::ForgetSimulatedDevices();
+  UnregisterPortProvider(kSimulatedPortPrefix);
+  EXPECT_FALSE(Serial_PortExists("SIM:TG5"));
+  EXPECT_FALSE(IsInProcessPort("SIM:TG5"));
+  SAPI_DECLARE(port);
+  EXPECT_TRUE(Fails(Serial_Open(&port, "SIM:TG5"), kSapiErrBadArguments));
+
+  for (bool echo : {true, false}) {
+    RegisterSimulatedPorts([echo] { return echo; });
+    EXPECT_TRUE(IsInProcessPort("sim:tg5"));
+    ASSERT_EQ(Serial_Open(&port, "sim:tg5"), 1) << echo;
+    ASSERT_NE(sim::SimulatedDevice("SIM:TG5"), nullptr);
+    EXPECT_EQ(sim::SimulatedDevice("SIM:TG5")->Options().echo, echo);
+    EXPECT_EQ(Serial_Close(&port), 1);
+    sim::ForgetSimulatedDevices();
+  }
+}
 
 TEST_F(SerialScripted, SetOutputsSwitchesOnlyWhatChanges) {
   EXPECT_STREQ(port.name, "\\\\.\\FAKE1");
