@@ -495,6 +495,7 @@ class PrivateLockFolder {
 }  // namespace lumo
 
 int main(int argc, char** argv) {
+  using namespace lumo;
   // The ports this program knows: the device files and the simulated devices, which echo when
   // the Echo setting says the line does.
   RegisterSerialDevicePorts();
