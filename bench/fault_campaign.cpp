@@ -34,8 +34,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/settings.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
+#include "platform/serial_driver.h"
 #include "sim/sim_port.h"
 
 namespace lumo {
@@ -440,6 +442,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [CYCLES] [SEED]\n", argv[0]);
     return 2;
   }
+  // The ports this program knows: the device files and the simulated devices, which echo when
+  // the Echo setting says the line does.
+  lumo::RegisterSerialDevicePorts();
+  lumo::RegisterSimulatedPorts([] { return lumo::CurrentSettings().echo != 0; });
   std::printf("seed: %u\n", seed);
   lumo::Watchdog watchdog;
   lumo::Campaign campaign(seed);

@@ -35,9 +35,11 @@
 
 #include <time.h>
 
+#include "base/settings.h"
 #include "firmware/flash.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
+#include "platform/serial_driver.h"
 #include "sim/sim_port.h"
 
 namespace lumo {
@@ -494,6 +496,10 @@ class PrivateLockFolder {
 
 int main(int argc, char** argv) {
   using namespace lumo;
+  // The ports this program knows: the device files and the simulated devices, which echo when
+  // the Echo setting says the line does.
+  RegisterSerialDevicePorts();
+  RegisterSimulatedPorts([] { return CurrentSettings().echo != 0; });
   // The port lock is system-wide by port name, also for the simulated ports, which live in this
   // process: other programs using "SIM:TG5" or "SIM:JOVIX" at the same time (test runs) would
   // hold this benchmark's line for seconds. A lock folder of its own keeps the figures clean.

@@ -5,12 +5,15 @@
 #include <cstdio>
 #include <iostream>
 
+#include "base/settings.h"
 #include "cli/command.h"
 #include "cli/device_session.h"
 #include "cli/history_session.h"
 #include "cli/stop_signal.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
+#include "platform/serial_driver.h"
+#include "sim/sim_port.h"
 
 namespace lumo::cli {
 
@@ -64,6 +67,10 @@ std::string CommandNames(CLI::App& app) {
 int main(int argc, char** argv) {
   using namespace lumo::cli;
   IgnoreBrokenPipe();
+  // The ports this program knows: the device files and the simulated devices, which echo when
+  // the Echo setting says the line does.
+  lumo::RegisterSerialDevicePorts();
+  lumo::RegisterSimulatedPorts([] { return lumo::CurrentSettings().echo != 0; });
   CLI::App app{"Lumo-Konf command line: configure light curtains and joystick controllers"};
   app.require_subcommand(1);
   // Options of the program are accepted after the command too ("read --port X --lang de").

@@ -11,11 +11,13 @@
 #include <mutex>
 #include <thread>
 
+#include "base/settings.h"
 #include "firmware/firmware_file.h"
 #include "firmware/flash.h"
 #include "link/dut_link.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/serial_driver.h"
 #include "sim/sim_port.h"
 
 namespace lumo::fuzz {
@@ -483,9 +485,20 @@ class RecordingDriver : public SerialDriver {
   bool dtr_ = false;
 };
 
+// The harness is a program of its own (fuzz target, replay, test): it has the simulated ports, so
+// that kTapePortName is an in-process port, echoing as the Echo setting says.
+void RegisterHarnessPorts() {
+  static const bool registered = [] {
+    RegisterSimulatedPorts([] { return CurrentSettings().echo != 0; });
+    return true;
+  }();
+  (void)registered;
+}
+
 }  // namespace
 
 TapeRun RunTape(const uint8_t* data, size_t size) {
+  RegisterHarnessPorts();
   TapeRun run;
   const Header h = ReadHeader(data, size);
   DutLink link;
@@ -501,10 +514,11 @@ TapeRun RunTape(const uint8_t* data, size_t size) {
 
 std::vector<uint8_t> RecordTape(const std::string& simPort, const std::vector<uint8_t>& header,
                                 TapeRun* recorded) {
+  RegisterHarnessPorts();
   std::vector<uint8_t> tape = header;
   const Header h = ReadHeader(header.data(), header.size());
   int err = 0;
-  std::unique_ptr<SerialDriver> sim = OpenSimulatedPort(simPort, err);
+  std::unique_ptr<SerialDriver> sim = OpenSimulatedPort(simPort, CurrentSettings().echo != 0, err);
   if (sim == nullptr) return {};
   auto owned = std::make_unique<RecordingDriver>(std::move(sim));
   RecordingDriver& recorder = *owned;

@@ -12,15 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "base/program_paths.h"
+#include "base/settings.h"
+#include "base/translations.h"
 #include "gui/about_box.h"
 #include "gui/appdef_dialog.h"
+#include "gui/desktop_start.h"
 #include "gui/main_window.h"
 #include "gui/qt_language.h"
 #include "gui/qt_message_sink.h"
-#include "base/settings.h"
-#include "base/program_paths.h"
-#include "gui/desktop_start.h"
-#include "base/translations.h"
+#include "platform/serial_driver.h"
 #include "sim/sim_port.h"
 
 namespace {
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
     }
   }
   QApplication application(argc, argv);
+  // The ports this program knows: the device files and the simulated devices, which echo when
+  // the Echo setting says the line does.
+  lumo::RegisterSerialDevicePorts();
+  lumo::RegisterSimulatedPorts([] { return lumo::CurrentSettings().echo != 0; });
   lumo::gui::QtMessageSink messages;
   lumo::ScopedMessageSink installed(&messages);
 

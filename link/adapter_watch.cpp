@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "link/serial_port.h"
+#include "platform/port_provider.h"
 #include "platform/serial_ports.h"
-#include "sim/sim_port.h"
 
 namespace lumo {
 namespace {
@@ -13,9 +13,10 @@ namespace {
 // stable name) may come back behind the same link.
 constexpr const char* kPtyFolder = "/dev/pts/";
 
-// The device file a port name opens ("" for a simulated port or a name that is none).
+// The device file a port name opens ("" for a provider's own name, e.g. a simulated port, or a
+// name that is none).
 std::string DevicePathOf(const std::string& portName) {
-  if (IsSimulatedPortName(portName)) return std::string();
+  if (IsPrefixedPortName(portName)) return std::string();
   char normalized[kSapiNameCapacity];
   if (!Serial_NormalizeName(portName.c_str(), normalized, sizeof normalized, true))
     return std::string();

@@ -2,11 +2,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 #include "base/translations.h"
 #include "link/serial_port.h"
 #include "platform/device_lock.h"
-#include "sim/sim_port.h"
+#include "platform/port_provider.h"
 
 namespace lumo {
 namespace {
@@ -33,38 +34,41 @@ OpenFailure Classify(uint32_t error) {
   }
 }
 
-bool German() {
-  LangId lang = CurrentLanguage();
-  if (lang == kLangNeutral) lang = SystemLanguage();
-  return lang == kLangGerman;
-}
-
-const char* FailureText(OpenFailure failure, bool german) {
+// The message row of a failure; nullptr for one without its own text.
+const char* FailureMsgId(OpenFailure failure) {
   switch (failure) {
     case OpenFailure::InUse:
-      return german ? "Der Port wird von einem anderen Programm benutzt."
-                    : "The port is in use by another program.";
+      return "ERRPORT_INUSE";
     case OpenFailure::NoPermission:
-      return german ? "Keine Berechtigung f\xFCr den Port. Den Benutzer in die Gruppe \"dialout\" "
-                      "aufnehmen (sudo usermod -aG dialout $USER) und neu anmelden."
-                    : "No permission to open the port. Add the user to the group \"dialout\" "
-                      "(sudo usermod -aG dialout $USER), then log in again.";
+      return "ERRPORT_NOPERMISSION";
     case OpenFailure::NoSuchPort:
-      return german ? "Diesen Port gibt es nicht (Adapter eingesteckt?)."
-                    : "There is no such port (is the adapter plugged in?).";
+      return "ERRPORT_NOSUCHPORT";
     case OpenFailure::AlreadyOpen:
-      return german ? "Der Port ist in diesem Programm schon ge\xF6"
-                      "ffnet."
-                    : "The port is already open in this program.";
+      return "ERRPORT_ALREADYOPEN";
     case OpenFailure::Other:
       return nullptr;
   }
   return nullptr;
 }
 
+// format with each "%s" replaced by the next of args (by nothing when they have run out).
+std::string Fill(const char* format, std::initializer_list<std::string> args) {
+  std::string out;
+  auto next = args.begin();
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (p[0] == '%' && p[1] == 's') {
+      if (next != args.end()) out += *next++;
+      ++p;
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
 // "The port is in use by picocom (process 4242)." for a device whose holder can be seen.
-std::string HolderText(const std::string& portName, bool german) {
-  if (portName.empty() || IsSimulatedPortName(portName)) return std::string();
+std::string HolderText(const std::string& portName) {
+  if (portName.empty() || IsPrefixedPortName(portName)) return std::string();
   char normalized[kSapiNameCapacity];
   bool ok = Serial_NormalizeName(portName.c_str(), normalized, sizeof normalized, true);
   std::string path = ok ? Serial_DevicePath(normalized) : std::string();
@@ -72,9 +76,7 @@ std::string HolderText(const std::string& portName, bool german) {
   PortHolder holder = FindPortHolder(path);
   if (holder.pid <= 0) return std::string();
   std::string program = holder.program.empty() ? "?" : holder.program;
-  std::string pid = std::to_string(holder.pid);
-  return german ? "Der Port wird von " + program + " (Prozess " + pid + ") benutzt."
-                : "The port is in use by " + program + " (process " + pid + ").";
+  return Fill(MsgText("ERRPORT_INUSEBY"), {program, std::to_string(holder.pid)});
 }
 
 }  // namespace
@@ -82,11 +84,10 @@ std::string HolderText(const std::string& portName, bool german) {
 std::string PortOpenFailureText(uint32_t error, const std::string& portName) {
   const OpenFailure failure = Classify(error);
   if (failure == OpenFailure::InUse) {
-    std::string named = HolderText(portName, German());
+    std::string named = HolderText(portName);
     if (!named.empty()) return named;
   }
-  const char* text = FailureText(failure, German());
-  if (text != nullptr) return text;
+  if (const char* msgId = FailureMsgId(failure)) return MsgText(msgId);
   return std::strerror(static_cast<int>(error));
 }
 

@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/port_lock.h"
-#include "sim/sim_port.h"
+#include "platform/port_provider.h"
 
 namespace lumo {
 namespace {
@@ -21,15 +21,6 @@ constexpr const char* kComName = "COM";
 constexpr const char* kTtySPrefix = "/dev/ttyS";
 // Highest COM number mapped onto a ttyS device.
 constexpr unsigned long kMaxComNumber = 4096;
-// Simulated devices: the name as the layer keeps it, and the description of the port list.
-struct SimulatedPortRow {
-  const char* name;
-  const char* description;
-};
-constexpr SimulatedPortRow kSimulatedPorts[] = {
-    {"SIM:TG5", "Simulated TG5 light curtain"},
-    {"SIM:JOVIX", "Simulated Jovix joystick controller"},
-};
 
 constexpr const char* kSapiCaption = "Serial API";
 constexpr const char* kUndeclaredText =
@@ -111,13 +102,6 @@ void ResetRecord(SapiPort* port) {
   port->echo = 0;
   port->appliedTimeouts = SapiTimeouts{};
   port->countsSeen = LineErrorCounts{};
-}
-
-bool IsSimulatedName(const std::string& name) {
-  for (const auto& row : kSimulatedPorts) {
-    if (name == row.name) return true;
-  }
-  return false;
 }
 
 // Reads the driver's error counters and queue; ORs the new error events into the record.
@@ -287,7 +271,7 @@ int Serial_NormalizeName(const char* text, char* out, size_t capacity, bool with
     for (char& c : word) {
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
-    if (IsSimulatedName(word)) {
+    if (IsPrefixedPortName(word)) {
       name = word;
     } else {
       name = withPrefix ? kDevicePrefix + rest : rest;
@@ -330,21 +314,16 @@ bool Serial_PortExists(const char* name) {
   bool ok = name && Serial_NormalizeName(name, normalized, sizeof normalized, false);
   SetError(saved);
   if (!ok) return false;
-  if (IsSimulatedName(normalized)) return sim::SimulatedAdapterPresent(normalized);
-  if (normalized[0] == '/') return IsTerminalDevice(normalized);
+  const std::optional<PortProvider> provider = PortProviderFor(normalized);
+  if (!provider || !provider->exists) return false;
+  if (!provider->prefix.empty() || normalized[0] == '/') return provider->exists(normalized);
+  // A COM name stands for a UART that answers, not only a device file the kernel made.
   std::string path = Serial_DevicePath(normalized);
   return !path.empty() && SerialHardwareExists(path);
 }
 
 std::vector<SerialPortInfo> ListSerialPorts() {
-  std::vector<SerialPortInfo> ports = ListSerialHardware();
-  for (const auto& row : kSimulatedPorts) {
-    SerialPortInfo info;
-    info.path = row.name;
-    info.description = row.description;
-    ports.push_back(std::move(info));
-  }
-  return ports;
+  return ListProvidedPorts();
 }
 
 int Serial_EnumPorts(char* out, uint32_t capacity, uint32_t* needed) {
@@ -381,10 +360,16 @@ int Serial_Open(SapiPort* port, const char* name) {
     SetError(kSapiErrBadArguments);
     return 0;
   }
+  const std::optional<PortProvider> provider = PortProviderFor(port->name);
+  if (!provider || !provider->open) {
+    SetError(kSapiErrBadArguments);
+    return 0;
+  }
+  // The device provider opens device paths; a prefixed provider its own names.
+  const std::string target =
+      provider->prefix.empty() ? Serial_DevicePath(port->name) : RecordName(port);
   int err = 0;
-  std::unique_ptr<SerialDriver> driver = IsSimulatedName(port->name)
-                                             ? OpenSimulatedPort(port->name, err)
-                                             : OpenPosixSerial(Serial_DevicePath(port->name), err);
+  std::unique_ptr<SerialDriver> driver = provider->open(target, err);
   if (!driver) return Result(err != 0 ? err : EIO);
   return AttachDriver(port, std::move(driver));
 }

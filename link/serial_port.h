@@ -21,8 +21,10 @@
 // Any other value is an errno value from the device (EBUSY: the port is in use, EIO: gone).
 //
 // Port names: "COM1", "com12:", "\\.\COM3" are normalised to "\\.\COMn" and open /dev/ttyS<n-1>;
-// a name beginning with "/" is a device path used as written (blanks around it removed);
-// "SIM:TG5" and "SIM:JOVIX" (any case) open a simulated device in this process.
+// a name beginning with "/" is a device path used as written (blanks around it removed); a name
+// beginning with a registered provider's prefix (platform/port_provider.h; "SIM:" when the
+// program registered the simulated devices) is that provider's, kept in upper case. A port is
+// opened through the provider owning its name; the device provider gets the device path.
 //
 //   SAPI_DECLARE          declare a record in its initial state
 //   Serial_GetLastError   the calling thread's last-error code

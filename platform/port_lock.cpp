@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/port_provider.h"
 #include "platform/text.h"
 
 namespace lumo {
@@ -89,10 +90,11 @@ PortLock::Entry* EntryFor(const std::string& lockName) {
   return slot.get();
 }
 
-// A simulated device lives inside each process that names it: another process's "SIM:TG5" is
-// another device, so its lock keeps only this process's threads apart.
+// An in-process port (a simulated device) lives inside each process that names it: another
+// process's port of that name is another device, so its lock keeps only this process's threads
+// apart.
 bool InProcessOnly(const std::string& portName) {
-  return StartsWithNoCase(portName, "SIM:");
+  return IsInProcessPort(portName);
 }
 
 int OpenAndLock(const std::string& path) {

@@ -5,8 +5,8 @@
 // acquisition in a thread also takes flock(LOCK_EX) on a lock file of that name in the runtime
 // lock folder; the innermost release gives it up. A crashed process never leaves the lock held:
 // the kernel drops a flock with the last descriptor. When the lock folder cannot be used the
-// lock still serialises the threads of this process; so does the lock of a simulated port
-// ("SIM:..."), whose device exists only inside the process.
+// lock still serialises the threads of this process; so does the lock of an in-process port (a
+// simulated device, platform/port_provider.h), whose device exists only inside the process.
 //
 //   PortLockName     the lock's name for a port name ("\\.\COM1" -> "SerialMutex___._COM1")
 //   PortLockFolder   the folder of the lock files ($XDG_RUNTIME_DIR, /run/lock or /tmp based)

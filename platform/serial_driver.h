@@ -3,7 +3,8 @@
 // The port layer owns the Windows-like semantics (five timeouts, echo check, last-error codes,
 // the per-port lock); a driver only moves bytes and switches lines. Two implementations:
 //   platform/serial_posix.cpp   a tty device file through termios (real ports and ptys)
-//   sim/                        the in-process simulated devices ("SIM:TG5", "SIM:JOVIX")
+//   sim/sim_port.h              the in-process simulated devices
+// Both reach the port layer through the provider registry (platform/port_provider.h).
 //
 // Every call returns 0 on success or a positive errno value. ENOTTY from SetDtr, SetRts,
 // SetBreak or GetErrorCounts means "not supported by this device" (a pty has no modem lines and
@@ -81,5 +82,10 @@ class SerialDriver {
 // serial programs use (platform/device_lock.h, removed again on close), then flock and TIOCEXCL.
 // Sets err on failure (EBUSY when another program holds the port).
 std::unique_ptr<SerialDriver> OpenPosixSerial(const std::string& path, int& err);
+
+// Registers the tty device files as the port provider for device paths
+// (platform/port_provider.h): open through OpenPosixSerial, the list of serial hardware, any
+// terminal device exists.
+void RegisterSerialDevicePorts();
 
 }  // namespace lumo

@@ -21,6 +21,7 @@
 #include <chrono>
 
 #include "platform/device_lock.h"
+#include "platform/port_provider.h"
 #include "platform/serial_driver.h"
 
 namespace lumo {
@@ -454,6 +455,14 @@ std::unique_ptr<SerialDriver> OpenPosixSerial(const std::string& path, int& err)
   unsigned major = ::major(st.st_rdev);
   bool pty = major >= kPtySlaveMajorFirst && major <= kPtySlaveMajorLast;
   return std::make_unique<PosixSerial>(guard.Release(), wakeFd, pty, saved, std::move(lockFile));
+}
+
+void RegisterSerialDevicePorts() {
+  PortProvider provider;
+  provider.open = [](const std::string& path, int& err) { return OpenPosixSerial(path, err); };
+  provider.list = [] { return ListSerialHardware(); };
+  provider.exists = [](const std::string& path) { return IsTerminalDevice(path); };
+  RegisterPortProvider(std::move(provider));
 }
 
 }  // namespace lumo

@@ -1,8 +1,7 @@
 #include "sim/sim_port.h"
 
+#include "platform/port_provider.h"
 #include "platform/port_watch.h"
-
-#include "base/settings.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -20,14 +19,15 @@ constexpr uint8_t kMaxStopBitsCode = 2;
 constexpr uint8_t kMaxParityCode = 4;
 constexpr size_t kQueueCapacity = 16384;  // bytes a driver buffer holds each way
 
-// Simulated port names and the device each stands for.
+// The simulated ports: each name begins with kSimulatedPortPrefix.
 struct SimName {
-  const char* name;
-  DeviceKind kind;
+  const char* name;         // as the port layer keeps it
+  DeviceKind kind;          // the device behind it
+  const char* description;  // in the port list
 };
 constexpr SimName kSimNames[] = {
-    {"SIM:TG5", DeviceKind::Tg5},
-    {"SIM:JOVIX", DeviceKind::Jovix},
+    {"SIM:TG5", DeviceKind::Tg5, "Simulated TG5 light curtain"},
+    {"SIM:JOVIX", DeviceKind::Jovix, "Simulated Jovix joystick controller"},
 };
 
 const SimName* FindSimName(const std::string& name) {
@@ -510,7 +510,8 @@ bool IsSimulatedPortName(const std::string& name) {
   return sim::FindSimName(name) != nullptr;
 }
 
-std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, int& err) {
+std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, bool echoDefault,
+                                                int& err) {
   const sim::SimName* simName = sim::FindSimName(name);
   if (simName == nullptr) {
     err = ENOENT;
@@ -528,9 +529,9 @@ std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, int& er
   }
   if (!entry.device) {
     // A device nobody prepared sits behind an interface that returns what was sent exactly when
-    // the program's Echo setting expects it to, so the simulated port works either way.
+    // the program expects it to (echoDefault: its Echo setting), so the port works either way.
     sim::SimOptions fresh = sim::DefaultOptions(simName->kind);
-    fresh.echo = CurrentSettings().echo != 0;
+    fresh.echo = echoDefault;
     entry.device = std::make_shared<sim::SimDevice>(fresh);
   }
   const sim::SimOptions options = entry.device->Options();
@@ -541,6 +542,27 @@ std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, int& er
   entry.line->SetDtr(true);
   err = 0;
   return std::make_unique<sim::SimSerialDriver>(entry.line, entry.device);
+}
+
+void RegisterSimulatedPorts(std::function<bool()> echoDefault) {
+  PortProvider provider;
+  provider.prefix = kSimulatedPortPrefix;
+  provider.inProcess = true;
+  provider.open = [echoDefault](const std::string& name, int& err) {
+    return OpenSimulatedPort(name, echoDefault && echoDefault(), err);
+  };
+  provider.list = [] {
+    std::vector<SerialPortInfo> ports;
+    for (const auto& row : sim::kSimNames) {
+      SerialPortInfo info;
+      info.path = row.name;
+      info.description = row.description;
+      ports.push_back(std::move(info));
+    }
+    return ports;
+  };
+  provider.exists = [](const std::string& name) { return sim::SimulatedAdapterPresent(name); };
+  RegisterPortProvider(std::move(provider));
 }
 
 }  // namespace lumo

@@ -16,6 +16,7 @@
 //
 //   IsSimulatedPortName    "SIM:TG5" / "SIM:JOVIX" in any case
 //   OpenSimulatedPort      a SerialDriver on the named device
+//   RegisterSimulatedPorts the simulated ports as a port provider (the program's main decides)
 //   sim::PrepareSimulatedDevice  a fresh device with given options for the next open
 //   sim::SimulatedDevice / SimulatedLine  what the last open of a name reaches (tests)
 //   sim::ForgetSimulatedDevices          drop every device (factory state on the next open)
@@ -32,6 +33,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,12 +45,22 @@
 
 namespace lumo {
 
+// Every simulated port name begins with this.
+inline constexpr const char* kSimulatedPortPrefix = "SIM:";
+
 // True for "SIM:TG5" and "SIM:JOVIX" in any case (after leading blanks).
 bool IsSimulatedPortName(const std::string& name);
 
 // Opens a simulated device as a serial driver; nullptr with err set (ENOENT for an unknown
-// simulated name, EBUSY when it is open already) on failure.
-std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, int& err);
+// simulated name, ENODEV while its adapter is unplugged, EBUSY when it is open already) on
+// failure. A device nobody prepared is made with the echo option echoDefault.
+std::unique_ptr<SerialDriver> OpenSimulatedPort(const std::string& name, bool echoDefault,
+                                                int& err);
+
+// Registers the simulated ports as the provider of the names beginning with "SIM:", in-process
+// (platform/port_provider.h). echoDefault is asked at each open of a device nobody prepared
+// (the program passes its Echo setting; empty: no echo).
+void RegisterSimulatedPorts(std::function<bool()> echoDefault);
 
 namespace sim {
 

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -22,10 +23,13 @@
 #include <future>
 #include <thread>
 
+#include "base/settings.h"
 #include "base/translations.h"
 #include "link/port_errors.h"
 #include "platform/message_box.h"
 #include "platform/port_lock.h"
+#include "platform/port_provider.h"
+#include "sim/sim_port.h"
 #include "tests/support/temp_dir.h"
 
 namespace lumo {
@@ -63,20 +67,46 @@ std::string Norm(const char* text, bool prefix = true, size_t capacity = kSapiNa
   return Serial_NormalizeName(text, out, capacity, prefix) ? std::string(out) : "<fail>";
 }
 
-// A failed open says what to do about it, in the program's language.
+// A failed open says what to do about it, in the program's language, with the same bytes in
+// both languages as ever (the texts come from the translation tables).
 TEST(SerialNames, OpenFailureTextsSayWhatToDo) {
+  struct Row {
+    uint32_t error;
+    const char* english;
+    const char* german;
+  };
+  const Row rows[] = {
+      {EBUSY, "The port is in use by another program.",
+       "Der Port wird von einem anderen Programm benutzt."},
+      {EWOULDBLOCK, "The port is in use by another program.",
+       "Der Port wird von einem anderen Programm benutzt."},
+      {EACCES,
+       "No permission to open the port. Add the user to the group \"dialout\" (sudo usermod -aG "
+       "dialout $USER), then log in again.",
+       "Keine Berechtigung f\xFCr den Port. Den Benutzer in die Gruppe \"dialout\" aufnehmen "
+       "(sudo usermod -aG dialout $USER) und neu anmelden."},
+      {EPERM,
+       "No permission to open the port. Add the user to the group \"dialout\" (sudo usermod -aG "
+       "dialout $USER), then log in again.",
+       "Keine Berechtigung f\xFCr den Port. Den Benutzer in die Gruppe \"dialout\" aufnehmen "
+       "(sudo usermod -aG dialout $USER) und neu anmelden."},
+      {ENOENT, "There is no such port (is the adapter plugged in?).",
+       "Diesen Port gibt es nicht (Adapter eingesteckt?)."},
+      {kSapiErrBadArguments, "There is no such port (is the adapter plugged in?).",
+       "Diesen Port gibt es nicht (Adapter eingesteckt?)."},
+      {kSapiErrAlreadyOpen, "The port is already open in this program.",
+       "Der Port ist in diesem Programm schon ge\xF6"
+       "ffnet."},
+  };
   const LangId saved = CurrentLanguage();
-  SelectLanguage(kLangEnglish);
-  EXPECT_NE(PortOpenFailureText(EACCES).find("group \"dialout\""), std::string::npos);
-  EXPECT_NE(PortOpenFailureText(EPERM).find("dialout"), std::string::npos);
-  EXPECT_NE(PortOpenFailureText(EBUSY).find("in use by another program"), std::string::npos);
-  EXPECT_NE(PortOpenFailureText(EWOULDBLOCK).find("in use"), std::string::npos);
-  EXPECT_NE(PortOpenFailureText(ENOENT).find("no such port"), std::string::npos);
-  EXPECT_NE(PortOpenFailureText(kSapiErrAlreadyOpen).find("already open"), std::string::npos);
+  for (const Row& row : rows) {
+    SelectLanguage(kLangEnglish);
+    EXPECT_EQ(PortOpenFailureText(row.error), row.english) << row.error;
+    SelectLanguage(kLangGerman);
+    EXPECT_EQ(PortOpenFailureText(row.error), row.german) << row.error;
+  }
+  // Without a text of its own: the system's words.
   EXPECT_EQ(PortOpenFailureText(EIO), std::strerror(EIO));
-  SelectLanguage(kLangGerman);
-  EXPECT_NE(PortOpenFailureText(EACCES).find("Gruppe \"dialout\""), std::string::npos);
-  EXPECT_NE(PortOpenFailureText(EBUSY).find("anderen Programm"), std::string::npos);
   SelectLanguage(saved);
 }
 
@@ -91,7 +121,7 @@ TEST(SerialNames, NormalisedAsTheLayerKeepsThem) {
   EXPECT_EQ(Norm("/dev/MyPort"), "/dev/MyPort");
   EXPECT_EQ(Norm(" sim:tg5"), "SIM:TG5");
   EXPECT_EQ(Norm("Sim:Jovix", false), "SIM:JOVIX");
-  EXPECT_EQ(Norm("sim:other"), "\\\\.\\SIM");
+  EXPECT_EQ(Norm("sim:other"), "SIM:OTHER");
   EXPECT_EQ(Norm("COM1", true, 8), "<fail>");
   EXPECT_EQ(Norm("COM1", true, 9), "\\\\.\\COM1");
   EXPECT_EQ(Norm(nullptr), "<fail>");
@@ -270,6 +300,117 @@ class SerialScripted : public ::testing::Test {
   ScriptedDriver::Script script;
   SapiPort port{kSapiDeclare};
 };
+
+// The layer opens every port through the provider registry and knows none by name.
+class SerialProviders : public ::testing::Test {
+ protected:
+  void SetUp() override { TestRuntimeDir(); }
+  void TearDown() override {
+    UnregisterPortProvider("TEST:");
+    // The providers the test program starts with.
+    RegisterSerialDevicePorts();
+    RegisterSimulatedPorts([] { return CurrentSettings().echo != 0; });
+  }
+  // A provider that opens scripted drivers for the names in present, failing with openErr.
+  PortProvider Provider(const char* prefix, bool inProcess) {
+    PortProvider provider;
+    provider.prefix = prefix;
+    provider.inProcess = inProcess;
+    provider.open = [this](const std::string& name, int& err) -> std::unique_ptr<SerialDriver> {
+      opened.push_back(name);
+      err = openErr;
+      if (err != 0) return nullptr;
+      return std::make_unique<ScriptedDriver>(&script);
+    };
+    provider.list = [this] {
+      std::vector<SerialPortInfo> ports;
+      for (const std::string& name : present) {
+        SerialPortInfo info;
+        info.path = name;
+        info.description = "test port " + name;
+        ports.push_back(info);
+      }
+      return ports;
+    };
+    provider.exists = [this](const std::string& name) {
+      return std::find(present.begin(), present.end(), name) != present.end();
+    };
+    return provider;
+  }
+  ScriptedDriver::Script script;
+  std::vector<std::string> present;
+  std::vector<std::string> opened;  // what the providers were asked to open, in order
+  int openErr = 0;
+};
+
+TEST_F(SerialProviders, PrefixedProviderOpensListsAndLocksItsOwnNames) {
+  present = {"TEST:A"};
+  RegisterPortProvider(Provider("test:", true));
+  EXPECT_EQ(Norm(" test:a"), "TEST:A");
+  EXPECT_TRUE(Serial_PortExists("Test:A"));
+  EXPECT_FALSE(Serial_PortExists("TEST:B"));
+  EXPECT_TRUE(IsInProcessPort("test:a"));
+  EXPECT_FALSE(IsInProcessPort("/dev/ttyS0"));
+
+  SAPI_DECLARE(port);
+  ASSERT_EQ(Serial_Open(&port, "test:a"), 1);
+  EXPECT_STREQ(port.name, "TEST:A");
+  SAPI_DECLARE(other);
+  EXPECT_TRUE(Fails(Serial_Open(&other, "TEST:B"), kSapiErrBadArguments));
+  EXPECT_EQ(opened, std::vector<std::string>{"TEST:A"});
+  EXPECT_EQ(Serial_Close(&port), 1);
+
+  // Listed after the machine's ports, with the provider's description.
+  const std::vector<SerialPortInfo> ports = ListSerialPorts();
+  auto it =
+      std::find_if(ports.begin(), ports.end(), [](const auto& p) { return p.path == "TEST:A"; });
+  ASSERT_NE(it, ports.end());
+  EXPECT_EQ(it->description, "test port TEST:A");
+  EXPECT_TRUE(std::none_of(it, ports.end(), [](const auto& p) { return p.path[0] == '/'; }));
+
+  // Registering the prefix again replaces the provider; its open failure is the layer's error.
+  openErr = EBUSY;
+  RegisterPortProvider(Provider("TEST:", false));
+  EXPECT_FALSE(IsInProcessPort("TEST:A"));
+  EXPECT_TRUE(Fails(Serial_Open(&port, "TEST:A"), EBUSY));
+}
+
+TEST_F(SerialProviders, OtherNamesReachTheDeviceProviderAsPaths) {
+  present = {"/dev/fake0"};
+  RegisterPortProvider(Provider("", false));
+  SAPI_DECLARE(port);
+  ASSERT_EQ(Serial_Open(&port, " /dev/fake0 "), 1);
+  EXPECT_EQ(Serial_Close(&port), 1);
+  // No provider has the prefix "TEST:": the name is the device provider's, and no path.
+  EXPECT_TRUE(Fails(Serial_Open(&port, "test:a"), kSapiErrBadArguments));
+  EXPECT_FALSE(Serial_PortExists("/dev/fake1"));
+  EXPECT_EQ(opened, std::vector<std::string>{"/dev/fake0"});
+
+  // Without a device provider no device path exists.
+  UnregisterPortProvider("");
+  EXPECT_FALSE(Serial_PortExists("/dev/fake0"));
+  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/fake0"), kSapiErrBadArguments));
+}
+
+// The simulated devices are a provider the program registers, with the echo default it passes.
+TEST_F(SerialProviders, SimulatedPortsExistOnlyWhenRegistered) {
+  sim::ForgetSimulatedDevices();
+  UnregisterPortProvider(kSimulatedPortPrefix);
+  EXPECT_FALSE(Serial_PortExists("SIM:TG5"));
+  EXPECT_FALSE(IsInProcessPort("SIM:TG5"));
+  SAPI_DECLARE(port);
+  EXPECT_TRUE(Fails(Serial_Open(&port, "SIM:TG5"), kSapiErrBadArguments));
+
+  for (bool echo : {true, false}) {
+    RegisterSimulatedPorts([echo] { return echo; });
+    EXPECT_TRUE(IsInProcessPort("sim:tg5"));
+    ASSERT_EQ(Serial_Open(&port, "sim:tg5"), 1) << echo;
+    ASSERT_NE(sim::SimulatedDevice("SIM:TG5"), nullptr);
+    EXPECT_EQ(sim::SimulatedDevice("SIM:TG5")->Options().echo, echo);
+    EXPECT_EQ(Serial_Close(&port), 1);
+    sim::ForgetSimulatedDevices();
+  }
+}
 
 TEST_F(SerialScripted, SetOutputsSwitchesOnlyWhatChanges) {
   EXPECT_STREQ(port.name, "\\\\.\\FAKE1");

@@ -31,7 +31,7 @@ class Wire {
     options.bootDelayMs = 10;
     device = PrepareSimulatedDevice(name, options);
     int err = -1;
-    port = OpenSimulatedPort(name, err);
+    port = OpenSimulatedPort(name, false, err);
     line = SimulatedLine(name);
     EXPECT_EQ(err, 0);
   }
@@ -104,7 +104,7 @@ TEST(SimNames, RecognisedInAnyCaseAfterBlanks) {
   check("SIM:TG5 ", false);
   check("", false);
   int err = 0;
-  EXPECT_EQ(OpenSimulatedPort("SIM:NONE", err), nullptr);
+  EXPECT_EQ(OpenSimulatedPort("SIM:NONE", false, err), nullptr);
   EXPECT_EQ(err, ENOENT);
 }
 
@@ -514,14 +514,14 @@ TEST(SimLineBehaviour, PacingTakesTheCharacterTime) {
 TEST(SimRegistry, OneOpenAtATimeAndMemorySurvivesReopen) {
   Wire w("SIM:TG5", DefaultOptions(DeviceKind::Tg5));
   int err = 0;
-  EXPECT_EQ(OpenSimulatedPort("sim:tg5", err), nullptr);
+  EXPECT_EQ(OpenSimulatedPort("sim:tg5", false, err), nullptr);
   EXPECT_EQ(err, EBUSY);
   EXPECT_EQ(PrepareSimulatedDevice("SIM:TG5", DefaultOptions(DeviceKind::Tg5)), nullptr);
   w.ToConfig();
   ASSERT_EQ(w.Exchange(Bytes{'e', 4, 0xFB}, 1), Bytes{kAck});
   w.port.reset();  // closing drops DTR
   EXPECT_TRUE(w.device->WaitForState(DeviceState::Off, kReplyMs));
-  auto again = OpenSimulatedPort("SIM:TG5", err);
+  auto again = OpenSimulatedPort("SIM:TG5", false, err);
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(SimulatedDevice("SIM:TG5"), w.device);
   EXPECT_EQ(w.device->Page(4), Bytes(32, 0xFF));
