@@ -4,8 +4,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "base/save_failure.h"
 #include "base/program_paths.h"
+#include "base/save_failure.h"
 #include "platform/message_box.h"
 #include "platform/profile_file.h"
 

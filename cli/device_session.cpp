@@ -8,8 +8,8 @@
 #include <ctime>
 #include <thread>
 
-#include "base/settings.h"
 #include "base/program_paths.h"
+#include "base/settings.h"
 #include "base/translations.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
@@ -80,8 +80,7 @@ void AddTimeoutOption(CLI::App* command, double& seconds, const std::string& wha
 }
 
 void AddPortOption(CLI::App* command, std::string& port) {
-  command->add_option("--port", port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
-      ->required();
+  command->add_option("--port", port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")->required();
 }
 
 void AddTraceOption(CLI::App* command, GlobalOptions& options) {

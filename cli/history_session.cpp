@@ -4,7 +4,6 @@
 #include <fstream>
 #include <memory>
 
-#include "session/history_setting.h"
 #include "base/program_paths.h"
 #include "cli/config_report.h"
 #include "definitions/setup.h"
@@ -12,6 +11,7 @@
 #include "history/history_recorder.h"
 #include "link/dut_link.h"
 #include "platform/cp1252.h"
+#include "session/history_setting.h"
 
 namespace lumo::cli {
 

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <vector>
 
-#include "base/save_failure.h"
 #include "base/program_paths.h"
+#include "base/save_failure.h"
 #include "base/translations.h"
 #include "definitions/definition.h"
 #include "definitions/embedded.h"

@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <QPointer>
 
-#include "gui/gui_text.h"
 #include "base/translations.h"
+#include "gui/gui_text.h"
 
 namespace lumo::gui {
 

@@ -6,8 +6,8 @@
 #include <QScreen>
 #include <QStringList>
 
-#include "gui/gui_text.h"
 #include "base/translations.h"
+#include "gui/gui_text.h"
 
 namespace lumo::gui {
 

@@ -26,9 +26,9 @@
 #include <optional>
 #include <vector>
 
+#include "firmware/flash.h"
 #include "gui/link_events.h"
 #include "gui/main_window.h"
-#include "firmware/flash.h"
 
 namespace lumo::gui {
 

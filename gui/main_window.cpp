@@ -1,9 +1,9 @@
 #include "gui/main_window.h"
 #include "gui/history_dialog.h"
-#include "session/history_setting.h"
 #include "history/history_job.h"
 #include "history/history_values.h"
 #include "platform/cp1252.h"
+#include "session/history_setting.h"
 
 #include <QFile>
 
@@ -21,7 +21,14 @@
 #include <QVBoxLayout>
 #include <cstring>
 
+#include "base/program_paths.h"
+#include "base/settings.h"
+#include "base/translations.h"
+#include "definitions/cell_text.h"
+#include "definitions/setup.h"
+#include "files/parameter_file.h"
 #include "gui/about_box.h"
+#include "gui/desktop_start.h"
 #include "gui/firmware_dialog.h"
 #include "gui/flash_prompt_window.h"
 #include "gui/qt_language.h"
@@ -30,19 +37,12 @@
 #include "gui/selftest_dialog.h"
 #include "gui/settings_dialog.h"
 #include "gui/signal_dialog.h"
-#include "session/line_trace_setting.h"
-#include "base/settings.h"
-#include "base/program_paths.h"
-#include "gui/desktop_start.h"
-#include "base/translations.h"
-#include "definitions/cell_text.h"
-#include "definitions/setup.h"
-#include "files/parameter_file.h"
-#include "session/link_config.h"
 #include "link/port_errors.h"
 #include "link/serial_port.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
+#include "session/line_trace_setting.h"
+#include "session/link_config.h"
 
 namespace lumo::gui {
 

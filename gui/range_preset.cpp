@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "gui/gui_text.h"
 #include "base/translations.h"
 #include "definitions/setup.h"
+#include "gui/gui_text.h"
 #include "platform/message_box.h"
 
 namespace lumo::gui {

@@ -11,14 +11,14 @@
 #include <QStyleOptionFocusRect>
 #include <cstdio>
 
-#include "gui/gui_text.h"
-#include "gui/main_window.h"
-#include "gui/range_preset.h"
 #include "base/program_paths.h"
 #include "base/translations.h"
 #include "definitions/scan.h"
-#include "platform/message_box.h"
+#include "gui/gui_text.h"
+#include "gui/main_window.h"
+#include "gui/range_preset.h"
 #include "gui/widgets/text_room.h"
+#include "platform/message_box.h"
 
 namespace lumo::gui {
 

@@ -26,9 +26,9 @@
 
 #include "gui/link_events.h"
 #include "gui/tooltip_filter.h"
+#include "gui/widgets/list_control.h"
 #include "link/dut_link.h"
 #include "signal/references.h"
-#include "gui/widgets/list_control.h"
 
 namespace lumo::gui {
 

@@ -33,10 +33,10 @@
 #include "gui/gui_text.h"
 #include "gui/joystick_prompt.h"
 #include "gui/link_events.h"
+#include "gui/widgets/list_control.h"
 #include "link/dut_link.h"
 #include "selftest/limits.h"
 #include "selftest/selftest.h"
-#include "gui/widgets/list_control.h"
 
 namespace lumo::gui {
 

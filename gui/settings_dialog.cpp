@@ -10,13 +10,13 @@
 #include <QToolTip>
 #include <cstring>
 
-#include "base/settings.h"
 #include "base/program_paths.h"
+#include "base/settings.h"
 #include "base/translations.h"
+#include "gui/widgets/text_room.h"
 #include "link/serial_port.h"
 #include "platform/file_system.h"
 #include "sim/sim_port.h"
-#include "gui/widgets/text_room.h"
 
 namespace lumo::gui {
 

@@ -2,9 +2,9 @@
 
 #include <QPainter>
 
+#include "base/translations.h"
 #include "gui/gui_text.h"
 #include "gui/main_window.h"
-#include "base/translations.h"
 #include "signal/signal_values.h"
 
 namespace lumo::gui {

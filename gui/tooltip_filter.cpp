@@ -4,9 +4,9 @@
 #include <QHelpEvent>
 #include <QToolTip>
 
-#include "gui/gui_text.h"
 #include "base/settings.h"
 #include "base/translations.h"
+#include "gui/gui_text.h"
 
 namespace lumo::gui {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "base/settings.h"
-#include "session/serial_line.h"
 #include "definitions/setup.h"
+#include "session/serial_line.h"
 
 namespace lumo {
 

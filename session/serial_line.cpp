@@ -41,7 +41,6 @@ constexpr StopBitsRow kStopBitsRows[] = {
     {2.0f, kStopBitsTwo},
 };
 
-
 // The white space of formatted input: space, tab, LF, VT, FF, CR.
 bool IsInputSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

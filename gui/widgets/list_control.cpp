@@ -1,12 +1,12 @@
 #include "gui/widgets/list_control.h"
 
+#include <qdrawutil.h>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStyleOptionFocusRect>
-#include <qdrawutil.h>
 #include <algorithm>
 
 namespace lumo::ui {
@@ -577,9 +577,9 @@ void PaintCell(const ListControl& list, QPainter& painter, const QRect& rect, co
   painter.setFont(font);
   painter.setPen(look.foreground);
   const QRect textRect = rect.adjusted(look.margin, 0, -look.margin, 0);
-  painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine | look.textFlags,
-                   painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width(),
-                                                    look.textFlags));
+  painter.drawText(
+      textRect, Qt::AlignCenter | Qt::TextSingleLine | look.textFlags,
+      painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width(), look.textFlags));
   if (look.focused) {
     QStyleOptionFocusRect option;
     option.initFrom(&list);

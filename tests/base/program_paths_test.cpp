@@ -15,7 +15,6 @@ namespace {
 
 using test::TempDir;
 
-
 TEST(Paths, SplitAndExtensions) {
   StartupPaths p = SettlePaths("/work/start", "/opt/lumo/bin/lumokonf");
   EXPECT_EQ(p.startDir, "/work/start/");
@@ -88,7 +87,6 @@ TEST(Paths, SaveDialogsStartWhereTheUserMayWrite) {
   EXPECT_FALSE(FolderWritable(""));
 }
 
-
 TEST(Title, DisplayNameWithBangReplacesTheTitle) {
   TitleParts plain = TitleForDisplayName("TG5");
   EXPECT_EQ(plain.applicationTitle, "Lumo-Konf V3.2");
@@ -98,7 +96,6 @@ TEST(Title, DisplayNameWithBangReplacesTheTitle) {
   EXPECT_EQ(bang.shownName, "");
   EXPECT_EQ(TitleForDisplayName("!" + std::string(300, 'a')).applicationTitle.size(), kTitleChars);
 }
-
 
 }  // namespace
 }  // namespace lumo

@@ -21,8 +21,8 @@
 namespace lumo {
 namespace {
 
-using test::TempDir;
 using test::ReadFile;
+using test::TempDir;
 using test::WriteFile;
 
 std::string Definition(const std::string& shownAs) {

@@ -16,13 +16,13 @@
 #include <sstream>
 #include <string>
 
-#include "gui/main_window.h"
-#include "base/settings.h"
 #include "base/program_paths.h"
+#include "base/settings.h"
 #include "base/translations.h"
 #include "definitions/loader.h"
 #include "definitions/pardef.h"
 #include "definitions/setup.h"
+#include "gui/main_window.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/sim_port.h"

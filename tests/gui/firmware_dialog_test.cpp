@@ -6,9 +6,9 @@
 #include <QtTest>
 #include <cstdio>
 
+#include "dialog_fixture.h"
 #include "gui/firmware_dialog.h"
 #include "gui/flash_prompt_window.h"
-#include "dialog_fixture.h"
 
 using namespace lumo;
 using namespace lumo::gui;

@@ -5,12 +5,12 @@
 #include <QtTest>
 #include <atomic>
 
+#include "base/translations.h"
 #include "gui/gui_text.h"
 #include "gui/main_window.h"
 #include "gui/qt_language.h"
 #include "gui/qt_message_sink.h"
 #include "gui/status_strip.h"
-#include "base/translations.h"
 
 using namespace lumo;
 using namespace lumo::gui;

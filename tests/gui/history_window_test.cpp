@@ -8,15 +8,15 @@
 #include <fstream>
 #include <memory>
 
-#include "gui/history_dialog.h"
-#include "gui/main_window.h"
-#include "base/settings.h"
 #include "base/program_paths.h"
+#include "base/settings.h"
 #include "base/translations.h"
 #include "definitions/cell_text.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
 #include "gui/dialog_fixture.h"
+#include "gui/history_dialog.h"
+#include "gui/main_window.h"
 #include "history/history_store.h"
 #include "link/dut_link.h"
 #include "platform/cp1252.h"

@@ -19,8 +19,8 @@
 #include <QWidget>
 #include <set>
 
-#include "gui/gui_text.h"
 #include "base/translations.h"
+#include "gui/gui_text.h"
 #include "gui/widgets/list_control.h"
 
 namespace lumo::test {

@@ -9,13 +9,13 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "dialog_fixture.h"
 #include "gui/about_box.h"
 #include "gui/firmware_dialog.h"
 #include "gui/references_dialog.h"
 #include "gui/selftest_dialog.h"
 #include "gui/settings_dialog.h"
 #include "gui/signal_dialog.h"
-#include "dialog_fixture.h"
 #include "language_check.h"
 #include "selftest/limits.h"
 #include "selftest/selftest.h"

@@ -15,16 +15,16 @@
 #include <fstream>
 #include <memory>
 
-#include "gui/main_window.h"
-#include "gui/settings_dialog.h"
-#include "base/settings.h"
 #include "base/program_paths.h"
+#include "base/settings.h"
 #include "base/translations.h"
 #include "definitions/cell_text.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
 #include "files/parameter_file.h"
 #include "gui/dialog_fixture.h"
+#include "gui/main_window.h"
+#include "gui/settings_dialog.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "sim/pty_server.h"

@@ -7,8 +7,8 @@
 #include <QToolTip>
 #include <QtTest>
 
-#include "gui/selftest_dialog.h"
 #include "dialog_fixture.h"
+#include "gui/selftest_dialog.h"
 
 using namespace lumo;
 using namespace lumo::gui;

@@ -11,15 +11,15 @@
 #include <iterator>
 #include <memory>
 
-#include "gui/about_box.h"
-#include "gui/appdef_dialog.h"
-#include "gui/main_window.h"
-#include "gui/settings_dialog.h"
-#include "base/settings.h"
 #include "base/program_paths.h"
+#include "base/settings.h"
 #include "base/translations.h"
 #include "definitions/loader.h"
+#include "gui/about_box.h"
+#include "gui/appdef_dialog.h"
 #include "gui/dialog_fixture.h"
+#include "gui/main_window.h"
+#include "gui/settings_dialog.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "platform/port_watch.h"

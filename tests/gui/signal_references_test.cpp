@@ -10,15 +10,15 @@
 #include <fstream>
 #include <memory>
 
-#include "gui/main_window.h"
-#include "gui/references_dialog.h"
-#include "gui/signal_dialog.h"
-#include "base/settings.h"
 #include "base/program_paths.h"
+#include "base/settings.h"
 #include "base/translations.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
 #include "gui/dialog_fixture.h"
+#include "gui/main_window.h"
+#include "gui/references_dialog.h"
+#include "gui/signal_dialog.h"
 #include "link/dut_link.h"
 #include "platform/message_box.h"
 #include "signal/references.h"

@@ -10,8 +10,8 @@
 #include "base/settings.h"
 #include "definitions/definition.h"
 #include "definitions/setup.h"
-#include "platform/message_box.h"
 #include "gui/widgets/beam_panel.h"
+#include "platform/message_box.h"
 #include "widget_test_main.h"
 
 using lumo::kBeamActive;

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "definitions/definition.h"
-#include "platform/message_box.h"
 #include "gui/widgets/parameter_table.h"
+#include "platform/message_box.h"
 #include "widget_test_main.h"
 
 using lumo::GetRecord;

@@ -1,3 +1,3 @@
 #pragma once
+#include "low/up.h"     // its own folder
 #include "side/side.h"  // sideways
-#include "low/up.h"  // its own folder

@@ -1,3 +1,3 @@
 #pragma once
-#include "nowhere/unknown.h"  // no layer
 #include <vector>
+#include "nowhere/unknown.h"  // no layer
