@@ -6,12 +6,21 @@
 //   PortOpenFailureText   the reason for the serial layer's last-error code of a failed open; with
 //                         the port's name, a port in use names its holder where the system
 //                         shows it ("in use by picocom (process 4242)")
+//   PortFailureMsgId      the message row that says what a result of the serial port means
+//                         (nullptr for success and for a system error without a row of its own)
+//   PortFailureText       the same for a result of the serial port with its errno
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "link/serial_port.h"
+
 namespace lumo {
+
+const char* PortFailureMsgId(SerialResult result, int sysErrno);
+std::string PortFailureText(SerialResult result, int sysErrno,
+                            const std::string& portName = std::string());
 
 std::string PortOpenFailureText(uint32_t error, const std::string& portName = std::string());
 

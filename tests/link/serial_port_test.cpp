@@ -1066,5 +1066,165 @@ TEST_F(SerialPortList, StableNameOpensWhateverKernelNameTheAdapterGot) {
   }
 }
 
+// The port as a class: every call answers one result of a closed set, and a System result keeps
+// the errno beside it.
+
+// A closed port says that it is not open. The layer's old number for this (6) is also the
+// system's ENXIO, and its text used to read "there is no such port".
+TEST(SerialPortClass, ClosedPortSaysNotOpenRatherThanNoSuchPort) {
+  TestRuntimeDir();
+  SerialPort port;
+  uint8_t b = 0;
+  uint32_t got = 7;
+  EXPECT_EQ(port.Close(), SerialResult::NotOpen);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.Refresh(), SerialResult::NotOpen);
+  EXPECT_EQ(port.Apply(SerialSettings{}), SerialResult::NotOpen);
+  EXPECT_EQ(port.SetOutputs(kOutDtrOn), SerialResult::NotOpen);
+  EXPECT_EQ(port.Purge(), SerialResult::NotOpen);
+  EXPECT_EQ(port.Write("x", 1), SerialResult::NotOpen);
+  EXPECT_EQ(port.WaitInput(10), SerialResult::NotOpen);
+  EXPECT_EQ(port.GetChar(b, 10), SerialResult::NotOpen);
+  EXPECT_EQ(port.Read(&b, 1, got), SerialResult::NotOpen);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(SerialLastResult(), SerialResult::NotOpen);
+  EXPECT_EQ(SerialLastErrno(), 0);
+  EXPECT_EQ(port.Errors(false), kLineErrStatusUnreadable);
+  EXPECT_EQ(port.InQueue(), -1);
+  EXPECT_EQ(port.Name(), "");
+  port.Wake();  // harmless on a closed port
+
+  const LangId saved = CurrentLanguage();
+  SelectLanguage(kLangEnglish);
+  EXPECT_EQ(PortFailureText(SerialLastResult(), SerialLastErrno()), "The port is not open.");
+  EXPECT_EQ(PortFailureText(SerialResult::System, ENXIO),
+            "There is no such port (is the adapter plugged in?).");
+  SelectLanguage(kLangGerman);
+  EXPECT_EQ(PortFailureText(SerialResult::NotOpen, 0),
+            "Der Port ist nicht ge\xF6"
+            "ffnet.");
+  SelectLanguage(saved);
+}
+
+// Every failure has words of its own in both languages; a system error without a row of its
+// own is said in the system's words.
+TEST(SerialPortClass, EveryFailureHasItsText) {
+  const SerialResult failures[] = {
+      SerialResult::NotOpen,          SerialResult::AlreadyOpen,    SerialResult::BadArgument,
+      SerialResult::WriteShort,       SerialResult::ReadShort,      SerialResult::EchoMismatch,
+      SerialResult::EchoInputWaiting, SerialResult::BufferTooSmall,
+  };
+  const LangId saved = CurrentLanguage();
+  for (SerialResult result : failures) {
+    const char* msgId = PortFailureMsgId(result, 0);
+    ASSERT_NE(msgId, nullptr) << static_cast<int>(result);
+    SelectLanguage(kLangEnglish);
+    const std::string english = PortFailureText(result, 0);
+    SelectLanguage(kLangGerman);
+    const std::string german = PortFailureText(result, 0);
+    EXPECT_FALSE(english.empty()) << msgId;
+    EXPECT_NE(english, german) << msgId;
+    EXPECT_NE(english, msgId) << "no row for " << msgId;
+  }
+  SelectLanguage(kLangEnglish);
+  EXPECT_EQ(PortFailureText(SerialResult::System, EIO), std::strerror(EIO));
+  EXPECT_EQ(PortFailureText(SerialResult::System, EBUSY), "The port is in use by another program.");
+  EXPECT_EQ(PortFailureText(SerialResult::Ok, 0), "");
+  SelectLanguage(saved);
+}
+
+class SerialPortPty : public SerialPty {
+ protected:
+  SerialSettings Line(SapiTimeouts timeouts = {}, bool echo = false) {
+    SerialSettings s;
+    s.baudRate = 19200;
+    s.dataBits = 8;
+    s.echo = echo;
+    s.timeouts = timeouts;
+    return s;
+  }
+  SerialPort sp;
+};
+
+TEST_F(SerialPortPty, OpenApplyTransferClose) {
+  ASSERT_EQ(sp.Open(" " + slave + " \n"), SerialResult::Ok);
+  EXPECT_EQ(sp.Name(), slave);
+  EXPECT_TRUE(sp.IsOpen());
+  const SerialSettings line = Line({0, 0, 200, 0, 0});
+  ASSERT_EQ(sp.Apply(line), SerialResult::Ok);
+  EXPECT_EQ(sp.Settings(), line);
+  termios seen{};
+  ASSERT_EQ(::tcgetattr(master, &seen), 0);
+  EXPECT_EQ(::cfgetospeed(&seen), static_cast<speed_t>(B19200));
+
+  ASSERT_EQ(sp.Write("abc", 3), SerialResult::Ok);
+  EXPECT_EQ(MasterRead(3, 2000), "abc");
+  std::vector<char> huge(size_t{kSapiMaxTransfer} + 1, 'z');
+  EXPECT_EQ(sp.Write(huge.data(), huge.size()), SerialResult::BadArgument);
+  EXPECT_EQ(sp.Write(nullptr, 3), SerialResult::BadArgument);
+  EXPECT_EQ(MasterRead(1, 200), "");
+
+  MasterWrite("xy");
+  ASSERT_EQ(sp.WaitInput(2000), SerialResult::Ok);
+  char buffer[4] = {};
+  uint32_t got = 0;
+  EXPECT_EQ(sp.Read(buffer, 3, got), SerialResult::ReadShort);
+  EXPECT_EQ(std::string(buffer, got), "xy");
+  EXPECT_EQ(sp.WaitInput(30), SerialResult::ReadShort);
+
+  EXPECT_EQ(sp.Open(slave), SerialResult::AlreadyOpen);
+  EXPECT_EQ(sp.Name(), slave);
+  SerialPort other;
+  EXPECT_EQ(other.Open(slave), SerialResult::System);
+  EXPECT_EQ(SerialLastErrno(), EBUSY);
+  EXPECT_EQ(other.Open("/dev/lumo-no-such-port"), SerialResult::BadArgument);
+  EXPECT_EQ(SerialLastErrno(), 0);
+
+  EXPECT_EQ(sp.Close(), SerialResult::Ok);
+  EXPECT_EQ(sp.Name(), "");
+  EXPECT_EQ(other.Open(slave), SerialResult::Ok);
+}
+
+TEST_F(SerialPortPty, ClosedWhenItGoes) {
+  {
+    SerialPort first;
+    ASSERT_EQ(first.Open(slave), SerialResult::Ok);
+  }
+  EXPECT_EQ(sp.Open(slave), SerialResult::Ok);
+}
+
+TEST_F(SerialPortPty, EchoResults) {
+  ASSERT_EQ(sp.Open(slave), SerialResult::Ok);
+  ASSERT_EQ(sp.Apply(Line({0, 0, 300, 0, 0}, true)), SerialResult::Ok);
+  {
+    EchoDevice same(master, [](std::string&) {});
+    EXPECT_EQ(sp.Write("hello", 5), SerialResult::Ok);
+  }
+  {
+    EchoDevice differs(master, [](std::string& s) {
+      if (s.size() > 2) s[2] = '#';
+    });
+    EXPECT_EQ(sp.Write("hello", 5), SerialResult::EchoMismatch);
+  }
+  ASSERT_EQ(sp.Purge(), SerialResult::Ok);
+  MasterWrite("Z");
+  auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (sp.InQueue() != 1 && Clock::now() < deadline) std::this_thread::yield();
+  EXPECT_EQ(sp.Write("abc", 3), SerialResult::EchoInputWaiting);
+  EXPECT_EQ(MasterRead(1, 200), "");
+}
+
+TEST_F(SerialPortPty, UnpluggedIsASystemResultWithItsErrno) {
+  ASSERT_EQ(sp.Open(slave), SerialResult::Ok);
+  ASSERT_EQ(sp.Apply(Line({0, 0, 100, 0, 0})), SerialResult::Ok);
+  ::close(master);
+  master = -1;
+  uint8_t b = 0;
+  EXPECT_EQ(sp.GetChar(b, 50), SerialResult::System);
+  EXPECT_EQ(SerialLastErrno(), EIO);
+  EXPECT_FALSE(sp.IsOpen());
+  EXPECT_EQ(sp.Close(), SerialResult::Ok);
+}
+
 }  // namespace
 }  // namespace lumo
