@@ -8,8 +8,8 @@
 #include <ctime>
 #include <thread>
 
-#include "base/settings.h"
 #include "base/program_paths.h"
+#include "base/settings.h"
 #include "base/translations.h"
 #include "definitions/loader.h"
 #include "definitions/setup.h"
@@ -32,11 +32,6 @@ constexpr auto kPollStep = std::chrono::milliseconds(10);
 std::string& TraceFile() {
   static std::string file;
   return file;
-}
-
-// Why a port could not be opened, in words a technician can act on.
-std::string OpenFailureReason(uint32_t error, const std::string& port) {
-  return PortOpenFailureText(error, port);
 }
 
 }  // namespace
@@ -80,8 +75,7 @@ void AddTimeoutOption(CLI::App* command, double& seconds, const std::string& wha
 }
 
 void AddPortOption(CLI::App* command, std::string& port) {
-  command->add_option("--port", port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")
-      ->required();
+  command->add_option("--port", port, "serial port (e.g. /dev/ttyUSB0, COM1, SIM:TG5)")->required();
 }
 
 void AddTraceOption(CLI::App* command, GlobalOptions& options) {
@@ -191,9 +185,8 @@ bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
     }
   } trace{link_};
   if (!link_.StartLink(port, this, config)) {
-    uint32_t error = Serial_GetLastError();
     PrintError(std::string(MsgText("ERRCOMOPENFAILED")) + " (" + port + ": " +
-               OpenFailureReason(error, port) + ")");
+               PortFailureText(SerialLastResult(), SerialLastErrno(), port) + ")");
     return false;
   }
   trace.started = true;
