@@ -5,9 +5,9 @@
 // State (user interface thread only):
 //   the window's controls by id (template 100), the command buttons of the device type, the
 //   menu actions by id (main_window_controls.cpp makes them from its row tables and connects
-//   each to its command's handler); the parameter table and the beam panel (gui/widgets/, they keep the
-//   loaded file's path and the beam states); the registered link event receiver (at most one); the
-//   once-only narrowing flag for the joystick; the hooks tests replace (file dialogs, quit
+//   each to its command's handler); the parameter table and the beam panel (gui/widgets/, they keep
+//   the loaded file's path and the beam states); the registered link event receiver (at most one);
+//   the once-only narrowing flag for the joystick; the hooks tests replace (file dialogs, quit
 //   request).
 // The link (TheLink()) owns the page images; the codec's images (Images()) are kept in step:
 // the device image is copied in at every refresh, the edit image is taken from the link,
@@ -49,18 +49,19 @@
 #include <optional>
 #include <vector>
 
-#include "gui/gui_text.h"
-#include "gui/link_events.h"
-#include "gui/status_strip.h"
 #include "definitions/cell_text.h"
 #include "definitions/pardef.h"
 #include "files/beam_config.h"
-#include "history/history_recorder.h"
-#include "link/adapter_watch.h"
-#include "selftest/limits.h"
+#include "gui/gui_text.h"
+#include "gui/link_events.h"
+#include "gui/status_strip.h"
 #include "gui/widgets/beam_panel.h"
 #include "gui/widgets/device_access.h"
 #include "gui/widgets/parameter_table.h"
+#include "history/history_recorder.h"
+#include "link/adapter_watch.h"
+#include "link/serial_port.h"
+#include "selftest/limits.h"
 
 namespace lumo::gui {
 
@@ -292,7 +293,9 @@ class MainWindow : public QDialog {
   bool rulesLoaded_ = false;
   bool initialised_ = false;
   bool destroying_ = false;  // the destructor runs: no exit question, no quit
-  uint32_t openError_ = 0;   // the serial layer's error of the last failed StartLinkOnPort
+  // The serial port's result of the last failed StartLinkOnPort, and its errno.
+  SerialResult openResult_ = SerialResult::Ok;
+  int openErrno_ = 0;
   // The port the link runs on; while its adapter is unplugged, the watch for its return and the
   // notifier on the watch's descriptor (no polling).
   AdapterWatch adapter_;
