@@ -295,11 +295,20 @@ class SerialScripted : public ::testing::Test {
  protected:
   void SetUp() override {
     TestRuntimeDir();
-    ASSERT_EQ(Serial_OpenDriver(&port, "FAKE1", std::make_unique<ScriptedDriver>(&script)), 1);
+    ASSERT_EQ(port.OpenDriver("FAKE1", std::make_unique<ScriptedDriver>(&script)),
+              SerialResult::Ok);
   }
   ScriptedDriver::Script script;
-  SapiPort port{kSapiDeclare};
+  SerialPort port;
 };
+
+// A call that failed with the system error err.
+::testing::AssertionResult SystemError(SerialResult result, int err) {
+  if (result == SerialResult::System && SerialLastErrno() == err)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "result " << static_cast<int>(result) << ", errno "
+                                       << SerialLastErrno() << ", expected errno " << err;
+}
 
 // The layer opens every port through the provider registry and knows none by name.
 class SerialProviders : public ::testing::Test {
@@ -413,68 +422,74 @@ TEST_F(SerialProviders, SimulatedPortsExistOnlyWhenRegistered) {
 }
 
 TEST_F(SerialScripted, SetOutputsSwitchesOnlyWhatChanges) {
-  EXPECT_STREQ(port.name, "\\\\.\\FAKE1");
-  EXPECT_EQ(port.outputs, 0);                                // modes unknown: nothing claimed
+  const SerialResult ok = SerialResult::Ok;
+  EXPECT_EQ(port.Name(), "\\\\.\\FAKE1");
+  EXPECT_EQ(port.Outputs(), 0);                              // modes unknown: nothing claimed
   EXPECT_EQ(script.breakCalls, std::vector<bool>({false}));  // open ends any break
-  ASSERT_EQ(Serial_Write(&port, "ab", 2), 1);
-  ASSERT_EQ(Serial_Write(&port, "cd", 2), 1);
+  ASSERT_EQ(port.Write("ab", 2), ok);
+  ASSERT_EQ(port.Write("cd", 2), ok);
   EXPECT_EQ(script.breakCalls, std::vector<bool>({false, false}));  // once: then it is off
-  EXPECT_EQ(port.outputs & kOutBreakMask, kOutBreakOff);
-  ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
-  ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
+  EXPECT_EQ(port.Outputs() & kOutBreakMask, kOutBreakOff);
+  ASSERT_EQ(port.SetOutputs(kOutDtrOn), ok);
+  ASSERT_EQ(port.SetOutputs(kOutDtrOn), ok);
   EXPECT_EQ(script.dtrCalls, std::vector<bool>({true}));
-  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOn);
-  ASSERT_EQ(SetOutputs(&port, kOutDtrOff), 1);
+  EXPECT_EQ(port.Outputs() & kOutDtrMask, kOutDtrOn);
+  ASSERT_EQ(port.SetOutputs(kOutDtrOff), ok);
   EXPECT_EQ(script.dtrCalls, std::vector<bool>({true, false}));
   EXPECT_TRUE(script.rtsCalls.empty());
 
   script.breakCalls.clear();
-  ASSERT_EQ(SetOutputs(&port, kOutBreakOff), 1);
-  ASSERT_EQ(SetOutputs(&port, kOutBreakOff), 1);
+  ASSERT_EQ(port.SetOutputs(kOutBreakOff), ok);
+  ASSERT_EQ(port.SetOutputs(kOutBreakOff), ok);
   EXPECT_EQ(script.breakCalls, std::vector<bool>({false}));
-  ASSERT_EQ(SetOutputs(&port, kOutBreakOn), 1);
-  ASSERT_EQ(SetOutputs(&port, kOutBreakOff), 1);
+  ASSERT_EQ(port.SetOutputs(kOutBreakOn), ok);
+  ASSERT_EQ(port.SetOutputs(kOutBreakOff), ok);
   EXPECT_EQ(script.breakCalls, std::vector<bool>({false, true, false}));
-  EXPECT_EQ(port.outputs, kOutDtrOff | kOutBreakOff);
+  EXPECT_EQ(port.Outputs(), kOutDtrOff | kOutBreakOff);
 
-  EXPECT_TRUE(Fails(SetOutputs(&port, kOutRtsHandshake), EINVAL));
+  EXPECT_TRUE(SystemError(port.SetOutputs(kOutRtsHandshake), EINVAL));
   script.dtrErr = EIO;
-  EXPECT_TRUE(Fails(SetOutputs(&port, kOutDtrOn), EIO));
-  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOff);
+  EXPECT_TRUE(SystemError(port.SetOutputs(kOutDtrOn), EIO));
+  EXPECT_EQ(port.Outputs() & kOutDtrMask, kOutDtrOff);
   script.dtrErr = ENOTTY;  // no modem lines: no failure
-  EXPECT_EQ(SetOutputs(&port, kOutDtrOn), 1);
-  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOn);
+  EXPECT_EQ(port.SetOutputs(kOutDtrOn), ok);
+  EXPECT_EQ(port.Outputs() & kOutDtrMask, kOutDtrOn);
+  // Asked directly, the device says that it has no DTR.
+  EXPECT_EQ(port.DriverSetDtr(false), ENOTTY);
 }
 
 TEST_F(SerialScripted, LineErrorsAccumulateUntilCleared) {
-  EXPECT_EQ(Serial_GetErrors(&port, false), 0);
+  EXPECT_EQ(port.Errors(false), 0);
   script.counts.frame = 1;
-  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrFrame);
+  EXPECT_EQ(port.Errors(false), kLineErrFrame);
   script.counts.parity = 3;
-  EXPECT_EQ(Serial_GetErrors(&port, true), kLineErrFrame | kLineErrParity);
-  EXPECT_EQ(Serial_GetErrors(&port, false), 0);
+  EXPECT_EQ(port.Errors(true), kLineErrFrame | kLineErrParity);
+  EXPECT_EQ(port.Errors(false), 0);
   script.counts.overrun = 1;
   script.counts.bufOverrun = 1;
-  EXPECT_EQ(Serial_InQueue(&port), 0);  // the queue query accumulates too
+  EXPECT_EQ(port.InQueue(), 0);  // the queue query accumulates too
   script.counts.brk = 1;
-  EXPECT_EQ(Serial_GetErrors(&port, true), kLineErrOverrun | kLineErrRxOverflow | kLineErrBreak);
+  EXPECT_EQ(port.Errors(true), kLineErrOverrun | kLineErrRxOverflow | kLineErrBreak);
   script.counts.frame = 0xFFFFFFFF;
-  Serial_GetErrors(&port, true);
+  port.Errors(true);
   script.counts.frame = 0;  // wrapped around: still a new event
-  EXPECT_EQ(Serial_GetErrors(&port, true), kLineErrFrame);
+  EXPECT_EQ(port.Errors(true), kLineErrFrame);
 }
 
 TEST_F(SerialScripted, StatusUnreadableAndCountersMissing) {
   script.countsErr = ENOTTY;
   script.counts.frame = 5;
-  EXPECT_EQ(Serial_GetErrors(&port, false), 0);
-  EXPECT_EQ(Serial_IsOpen(&port), 1);
+  EXPECT_EQ(port.Errors(false), 0);
+  EXPECT_TRUE(port.IsOpen());
   script.queueErr = EIO;
-  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrStatusUnreadable);
-  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EIO));
-  EXPECT_EQ(Serial_InQueue(&port), -1);
-  EXPECT_EQ(Serial_IsOpen(&port), 0);
-  EXPECT_EQ(Serial_Close(&port), 1);
+  EXPECT_EQ(port.Errors(false), kLineErrStatusUnreadable);
+  EXPECT_EQ(SerialLastResult(), SerialResult::System);
+  EXPECT_EQ(SerialLastErrno(), EIO);
+  EXPECT_EQ(port.InQueue(), -1);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_TRUE(port.Opened());
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
+  EXPECT_FALSE(port.Opened());
 }
 
 // A pseudo-terminal: the test plays the device on the master side.
