@@ -508,17 +508,30 @@ class SerialPty : public ::testing::Test {
     slave = ::ptsname(master);
   }
   void TearDown() override {
-    if (port.handle) Serial_Close(&port);
+    if (port.Opened()) port.Close();
     if (master >= 0) ::close(master);
+  }
+
+  static SerialSettings Line(uint32_t baudRate, SapiTimeouts timeouts = {}, bool echo = false) {
+    SerialSettings s;
+    s.baudRate = baudRate;
+    s.dataBits = 8;
+    s.echo = echo;
+    s.timeouts = timeouts;
+    return s;
   }
 
   // Opens the port at 9600 8N1 with the given read timeouts.
   void Open(SapiTimeouts timeouts = {}) {
-    ASSERT_EQ(Serial_Open(&port, slave.c_str()), 1) << Serial_GetLastError();
-    port.baudRate = 9600;
-    port.dataBits = 8;
-    port.timeouts = timeouts;
-    ASSERT_EQ(Serial_SetState(&port), 1) << Serial_GetLastError();
+    ASSERT_EQ(port.Open(slave), SerialResult::Ok) << SerialLastErrno();
+    ASSERT_EQ(port.Apply(Line(9600, timeouts)), SerialResult::Ok) << SerialLastErrno();
+  }
+
+  // Applies other timeouts, the line as it is.
+  void SetTimeouts(SapiTimeouts timeouts) {
+    SerialSettings s = port.Settings();
+    s.timeouts = timeouts;
+    ASSERT_EQ(port.Apply(s), SerialResult::Ok);
   }
 
   void MasterWrite(const std::string& bytes) {
@@ -547,7 +560,7 @@ class SerialPty : public ::testing::Test {
   bool WaitInQueue(int n) {
     auto deadline = Clock::now() + std::chrono::seconds(5);
     while (Clock::now() < deadline) {
-      if (Serial_InQueue(&port) == n) return true;
+      if (port.InQueue() == n) return true;
       pollfd none{-1, 0, 0};
       ::poll(&none, 0, 1);
     }
@@ -556,94 +569,94 @@ class SerialPty : public ::testing::Test {
 
   int master = -1;
   std::string slave;
-  SapiPort port{kSapiDeclare};
+  SerialPort port;
 };
 
 TEST_F(SerialPty, OpenTwiceFailsAndKeepsTheFirst) {
   Open();
-  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/null"), kSapiErrAlreadyOpen));
-  EXPECT_EQ(port.name, slave);
-  ASSERT_EQ(Serial_Write(&port, "x", 1), 1);
+  EXPECT_EQ(port.Open("/dev/null"), SerialResult::AlreadyOpen);
+  EXPECT_EQ(port.Name(), slave);
+  ASSERT_EQ(port.Write("x", 1), SerialResult::Ok);
   EXPECT_EQ(MasterRead(1, 2000), "x");
 }
 
 TEST_F(SerialPty, SecondOpenOfThePortIsRefused) {
   Open();
-  SAPI_DECLARE(other);
-  EXPECT_TRUE(Fails(Serial_Open(&other, slave.c_str()), EBUSY));
-  EXPECT_FALSE(other.handle);
+  SerialPort other;
+  EXPECT_TRUE(SystemError(other.Open(slave), EBUSY));
+  EXPECT_FALSE(other.Opened());
   int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {  // root passes TIOCEXCL; the flock still refuses
     EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), -1);
     ::close(fd);
   }
-  ASSERT_EQ(Serial_Close(&port), 1);
-  ASSERT_EQ(Serial_Open(&other, slave.c_str()), 1) << Serial_GetLastError();
-  EXPECT_EQ(Serial_Close(&other), 1);
+  ASSERT_EQ(port.Close(), SerialResult::Ok);
+  ASSERT_EQ(other.Open(slave), SerialResult::Ok) << SerialLastErrno();
+  EXPECT_EQ(other.Close(), SerialResult::Ok);
 }
 
 TEST_F(SerialPty, UnknownPortsAndNonTerminals) {
-  EXPECT_TRUE(Fails(Serial_Open(&port, "/nonexistent/ttyX"), kSapiErrBadArguments));
-  EXPECT_TRUE(Fails(Serial_Open(&port, "COM0"), kSapiErrBadArguments));
-  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/null"),
-                    kSapiErrBadArguments));  // a device, but no terminal: never opened
-  EXPECT_FALSE(port.handle);
+  EXPECT_EQ(port.Open("/nonexistent/ttyX"), SerialResult::BadArgument);
+  EXPECT_EQ(port.Open("COM0"), SerialResult::BadArgument);
+  // A device, but no terminal: never opened.
+  EXPECT_EQ(port.Open("/dev/null"), SerialResult::BadArgument);
+  EXPECT_FALSE(port.Opened());
   EXPECT_TRUE(Serial_PortExists(slave.c_str()));
 }
 
-TEST_F(SerialPty, CloseResetsTheRecord) {
+TEST_F(SerialPty, CloseResetsThePort) {
   Open({10, 20, 30, 40, 50});
-  port.echo = 1;
-  ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
-  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOn);
-  ASSERT_EQ(Serial_Close(&port), 1);
-  EXPECT_EQ(Serial_GetLastError(), 0u);
-  EXPECT_FALSE(port.handle);
-  EXPECT_EQ(port.name[0], '\0');
-  EXPECT_EQ(port.echo, 0);
-  EXPECT_EQ(port.outputs, 0);
-  EXPECT_EQ(port.baudRate, 0u);
-  EXPECT_EQ(port.timeouts, SapiTimeouts{});
-  EXPECT_TRUE(Fails(Serial_Purge(&port), kSapiErrInvalidHandle));
-  // The same record opens again, with nothing carried over.
-  ASSERT_EQ(Serial_Open(&port, slave.c_str()), 1);
-  EXPECT_EQ(port.timeouts, SapiTimeouts{});
+  port.SetEcho(true);
+  ASSERT_EQ(port.SetOutputs(kOutDtrOn), SerialResult::Ok);
+  EXPECT_EQ(port.Outputs() & kOutDtrMask, kOutDtrOn);
+  ASSERT_EQ(port.Close(), SerialResult::Ok);
+  EXPECT_EQ(SerialLastResult(), SerialResult::Ok);
+  EXPECT_FALSE(port.Opened());
+  EXPECT_EQ(port.Name(), "");
+  EXPECT_EQ(port.Settings(), SerialSettings{});
+  EXPECT_EQ(port.Outputs(), 0);
+  EXPECT_EQ(port.Purge(), SerialResult::NotOpen);
+  // The same port opens again, with nothing carried over.
+  ASSERT_EQ(port.Open(slave), SerialResult::Ok);
+  EXPECT_EQ(port.Settings().timeouts, SapiTimeouts{});
+  EXPECT_FALSE(port.Settings().echo);
 }
 
 TEST_F(SerialPty, LineSettingsAreAppliedAndReadBack) {
   Open();
-  EXPECT_EQ(port.baudRate, 9600u);
-  port.baudRate = 19200;
-  ASSERT_EQ(Serial_SetState(&port), 1);
+  EXPECT_EQ(port.Settings().baudRate, 9600u);
+  SerialSettings s = port.Settings();
+  s.baudRate = 19200;
+  ASSERT_EQ(port.Apply(s), SerialResult::Ok);
+  EXPECT_EQ(port.Settings(), s);
   termios seen{};
   ASSERT_EQ(::tcgetattr(master, &seen), 0);
   EXPECT_EQ(::cfgetospeed(&seen), static_cast<speed_t>(B19200));
-  port.baudRate = 250000;  // not in the classic table
-  port.stopBits = 1;       // one and a half: two in its place
-  ASSERT_EQ(Serial_SetState(&port), 1) << Serial_GetLastError();
-  EXPECT_EQ(port.baudRate, 250000u);
-  EXPECT_EQ(port.stopBits, 2);
-  port.dataBits = 4;
-  EXPECT_TRUE(Fails(Serial_SetState(&port), EINVAL));
-  EXPECT_EQ(port.dataBits, 8);
-  port.dataBits = 8;
-  port.baudRate = 0;  // would hang the line up
-  EXPECT_EQ(Serial_SetState(&port), 0);
-  EXPECT_EQ(port.baudRate, 250000u);
+  s.baudRate = 250000;  // not in the classic table
+  s.stopBits = 1;       // one and a half: two in its place
+  ASSERT_EQ(port.Apply(s), SerialResult::Ok) << SerialLastErrno();
+  EXPECT_EQ(port.Settings().baudRate, 250000u);
+  EXPECT_EQ(port.Settings().stopBits, 2);
+  s = port.Settings();
+  s.dataBits = 4;
+  EXPECT_TRUE(SystemError(port.Apply(s), EINVAL));
+  EXPECT_EQ(port.Settings().dataBits, 8);
+  s.dataBits = 8;
+  s.baudRate = 0;  // would hang the line up
+  EXPECT_NE(port.Apply(s), SerialResult::Ok);
+  EXPECT_EQ(port.Settings().baudRate, 250000u);
 }
 
 TEST_F(SerialPty, WriteLengths) {
   Open();
-  ASSERT_EQ(Serial_Write(&port, "hello\0world", -1), 1);
-  EXPECT_EQ(MasterRead(6, 300), "hello");
-  ASSERT_EQ(Serial_Write(&port, "abc", 0), 1);
-  EXPECT_TRUE(Fails(Serial_Write(&port, nullptr, 3), kSapiErrBadArguments));
+  ASSERT_EQ(port.Write("abc", 0), SerialResult::Ok);
+  EXPECT_EQ(port.Write(nullptr, 3), SerialResult::BadArgument);
   std::vector<char> huge(70000, 'z');
-  EXPECT_TRUE(Fails(Serial_Write(&port, huge.data(), 70000), kSapiErrBadArguments));
+  EXPECT_EQ(port.Write(huge.data(), huge.size()), SerialResult::BadArgument);
   EXPECT_EQ(MasterRead(1, 200), "");
   std::string block(300, '\0');
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i);
-  ASSERT_EQ(Serial_Write(&port, block.data(), 300), 1);
+  ASSERT_EQ(port.Write(block.data(), block.size()), SerialResult::Ok);
   EXPECT_EQ(MasterRead(300, 2000), block);
 }
 
@@ -651,8 +664,7 @@ TEST_F(SerialPty, WriteTotalLimitEndsAStuckWrite) {
   Open({0, 0, 0, 0, 200});  // the device never reads: the line fills up
   std::vector<char> block(kSapiMaxTransfer, 'w');
   auto start = Clock::now();
-  EXPECT_TRUE(
-      Fails(Serial_Write(&port, block.data(), static_cast<int>(block.size())), kSapiErrWriteFault));
+  EXPECT_EQ(port.Write(block.data(), block.size()), SerialResult::WriteShort);
   EXPECT_GE(MsSince(start), 190);
   EXPECT_LT(MsSince(start), 3000);
 }
@@ -689,51 +701,51 @@ class EchoDevice {
 
 TEST_F(SerialPty, EchoCheck) {
   Open({0, 0, 300, 0, 0});
-  port.echo = 1;
+  port.SetEcho(true);
   std::string block(250, 'a');
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>('a' + i % 26);
   {
     EchoDevice same(master, [](std::string&) {});
-    EXPECT_EQ(Serial_Write(&port, block.data(), 250), 1) << Serial_GetLastError();
+    EXPECT_EQ(port.Write(block.data(), 250), SerialResult::Ok) << SerialLastErrno();
   }
   {
     EchoDevice differs(master, [](std::string& s) {
       if (s.size() > 170) s[170] = '#';
     });
-    EXPECT_TRUE(Fails(Serial_Write(&port, block.data(), 250), kSapiErrEchoMismatch));
+    EXPECT_EQ(port.Write(block.data(), 250), SerialResult::EchoMismatch);
   }
-  ASSERT_EQ(Serial_Purge(&port), 1);
+  ASSERT_EQ(port.Purge(), SerialResult::Ok);
   {
     EchoDevice shortByOne(master, [](std::string& s) {
       if (s.size() >= 250) s.resize(249);
     });
-    EXPECT_TRUE(Fails(Serial_Write(&port, block.data(), 250), kSapiErrEchoMismatch));
+    EXPECT_EQ(port.Write(block.data(), 250), SerialResult::EchoMismatch);
   }
 }
 
 TEST_F(SerialPty, EchoWithInputWaitingSendsNothing) {
   Open({0, 0, 300, 0, 0});
-  port.echo = 1;
+  port.SetEcho(true);
   MasterWrite("Z");
   ASSERT_TRUE(WaitInQueue(1));
-  EXPECT_TRUE(Fails(Serial_Write(&port, "abc", 3), kSapiErrEchoInputWaiting));
+  EXPECT_EQ(port.Write("abc", 3), SerialResult::EchoInputWaiting);
   EXPECT_EQ(MasterRead(1, 200), "");
-  EXPECT_EQ(Serial_InQueue(&port), 1);
+  EXPECT_EQ(port.InQueue(), 1);
 }
 
-// Runs one Serial_Read of count bytes; reports the result, the count received and the time.
+// Runs one read of count bytes; reports the result, its errno, the count received and the time.
 struct ReadOutcome {
-  int result;
-  uint32_t error;
+  SerialResult result;
+  int sysErrno;
   uint32_t received;
   long ms;
 };
-ReadOutcome TimedRead(SapiPort& port, uint32_t count, std::string* data = nullptr) {
+ReadOutcome TimedRead(SerialPort& port, uint32_t count, std::string* data = nullptr) {
   std::vector<uint8_t> buffer(count + 1);
   uint32_t received = 99;
   auto start = Clock::now();
-  int result = Serial_Read(&port, buffer.data(), count, &received);
-  ReadOutcome outcome{result, Serial_GetLastError(), received, MsSince(start)};
+  const SerialResult result = port.Read(buffer.data(), count, received);
+  ReadOutcome outcome{result, SerialLastErrno(), received, MsSince(start)};
   if (data) data->assign(reinterpret_cast<char*>(buffer.data()), received);
   return outcome;
 }
@@ -741,26 +753,23 @@ ReadOutcome TimedRead(SapiPort& port, uint32_t count, std::string* data = nullpt
 TEST_F(SerialPty, ReadTotalLimits) {
   Open({0, 0, 200, 0, 0});
   auto r = TimedRead(port, 5);
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(r.result, SerialResult::ReadShort);
   EXPECT_EQ(r.received, 0u);
   EXPECT_GE(r.ms, 190);
   EXPECT_LT(r.ms, 2000);
 
-  port.timeouts = {0, 40, 0, 0, 0};  // 40 ms x 5 bytes
-  ASSERT_EQ(Serial_SetState(&port), 1);
+  SetTimeouts({0, 40, 0, 0, 0});  // 40 ms x 5 bytes
   r = TimedRead(port, 5);
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(r.result, SerialResult::ReadShort);
   EXPECT_GE(r.ms, 190);
   EXPECT_LT(r.ms, 2000);
 
   // The interval limit does not start before the first byte.
-  port.timeouts = {50, 0, 400, 0, 0};
-  ASSERT_EQ(Serial_SetState(&port), 1);
+  SetTimeouts({50, 0, 400, 0, 0});
   r = TimedRead(port, 5);
   EXPECT_GE(r.ms, 390);
   EXPECT_LT(r.ms, 2500);
-  EXPECT_EQ(TimedRead(port, 0).result, 1);
+  EXPECT_EQ(TimedRead(port, 0).result, SerialResult::Ok);
 }
 
 TEST_F(SerialPty, ReadIntervalEndsABlockAfterTheLastByte) {
@@ -769,8 +778,7 @@ TEST_F(SerialPty, ReadIntervalEndsABlockAfterTheLastByte) {
   ASSERT_TRUE(WaitInQueue(3));
   std::string data;
   auto r = TimedRead(port, 10, &data);
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(r.result, SerialResult::ReadShort);
   EXPECT_EQ(data, "abc");
   EXPECT_GE(r.ms, 90);
   EXPECT_LT(r.ms, 2000);
@@ -778,12 +786,10 @@ TEST_F(SerialPty, ReadIntervalEndsABlockAfterTheLastByte) {
   std::string block(300, 'q');
   MasterWrite(block);
   r = TimedRead(port, 300, &data);
-  EXPECT_EQ(r.result, 1);
-  EXPECT_EQ(r.error, 0u);
+  EXPECT_EQ(r.result, SerialResult::Ok);
   EXPECT_EQ(data, block);
 
-  port.timeouts = {kSapiTimeoutMax, 0, 0, 0, 0};  // take what waits
-  ASSERT_EQ(Serial_SetState(&port), 1);
+  SetTimeouts({kSapiTimeoutMax, 0, 0, 0, 0});  // take what waits
   MasterWrite("xy");
   ASSERT_TRUE(WaitInQueue(2));
   r = TimedRead(port, 5, &data);
@@ -804,7 +810,7 @@ TEST_F(SerialPty, OneDeadlinePerReadNotPerByte) {
   auto r = TimedRead(port, 100);
   stop = true;
   trickle.join();
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(r.result, SerialResult::ReadShort);
   EXPECT_GT(r.received, 0u);
   EXPECT_GE(r.ms, 290);
   EXPECT_LT(r.ms, 1500);
@@ -815,23 +821,24 @@ TEST_F(SerialPty, GetCharRestoresTheTimeouts) {
   Open(configured);
   uint8_t byte = 0;
   auto start = Clock::now();
-  EXPECT_TRUE(Fails(Serial_GetChar(&port, &byte, 150), kSapiErrReadFault));
+  EXPECT_EQ(port.GetChar(byte, 150), SerialResult::ReadShort);
   EXPECT_GE(MsSince(start), 140);
-  ASSERT_EQ(Serial_GetState(&port), 1);
-  EXPECT_EQ(port.timeouts, configured);
+  ASSERT_EQ(port.Refresh(), SerialResult::Ok);
+  EXPECT_EQ(port.Settings().timeouts, configured);
   auto r = TimedRead(port, 1);  // still bound by the configured 200 ms
   EXPECT_GE(r.ms, 190);
   EXPECT_LT(r.ms, 2000);
 
   MasterWrite("AB");
   ASSERT_TRUE(WaitInQueue(2));
-  ASSERT_EQ(Serial_GetChar(&port, &byte, 1000), 1);
+  ASSERT_EQ(port.GetChar(byte, 1000), SerialResult::Ok);
   EXPECT_EQ(byte, 'A');
-  ASSERT_EQ(Serial_GetChar(&port, nullptr, 1000), 1);  // the byte is discarded
-  EXPECT_EQ(Serial_InQueue(&port), 0);
+  ASSERT_EQ(port.GetChar(byte, 1000), SerialResult::Ok);
+  EXPECT_EQ(byte, 'B');
+  EXPECT_EQ(port.InQueue(), 0);
 
   start = Clock::now();
-  EXPECT_EQ(Serial_GetChar(&port, &byte, 0), 0);  // no limit means no wait
+  EXPECT_EQ(port.GetChar(byte, 0), SerialResult::ReadShort);  // no limit means no wait
   EXPECT_LT(MsSince(start), 1000);
 }
 
@@ -839,24 +846,27 @@ TEST_F(SerialPty, PurgeDiscardsWhatWaits) {
   Open({0, 0, 100, 0, 0});
   MasterWrite("0123456789");
   ASSERT_TRUE(WaitInQueue(10));
-  ASSERT_EQ(Serial_Purge(&port), 1);
-  EXPECT_EQ(Serial_InQueue(&port), 0);
-  EXPECT_EQ(Serial_GetChar(&port, nullptr, 50), 0);
-  EXPECT_EQ(Serial_GetErrors(&port, false), 0);  // a pty has no counters: never a failure
-  EXPECT_EQ(Serial_IsOpen(&port), 1);
+  ASSERT_EQ(port.Purge(), SerialResult::Ok);
+  EXPECT_EQ(port.InQueue(), 0);
+  uint8_t byte = 0;
+  EXPECT_EQ(port.GetChar(byte, 50), SerialResult::ReadShort);
+  EXPECT_EQ(port.Errors(false), 0);  // a pty has no counters: never a failure
+  EXPECT_TRUE(port.IsOpen());
 }
 
 TEST_F(SerialPty, UnpluggedMakesTheStatusUnreadable) {
   Open({0, 0, 100, 0, 0});
   ::close(master);
   master = -1;
-  EXPECT_EQ(Serial_InQueue(&port), -1);
-  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrStatusUnreadable);
-  EXPECT_EQ(Serial_IsOpen(&port), 0);
+  EXPECT_EQ(port.InQueue(), -1);
+  EXPECT_EQ(port.Errors(false), kLineErrStatusUnreadable);
+  EXPECT_FALSE(port.IsOpen());
   auto r = TimedRead(port, 4);
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.error, static_cast<uint32_t>(EIO));
-  EXPECT_EQ(Serial_Close(&port), 1);
+  EXPECT_EQ(r.result, SerialResult::System);
+  EXPECT_EQ(r.sysErrno, EIO);
+  uint8_t b = 0;
+  EXPECT_TRUE(SystemError(port.GetChar(b, 50), EIO));
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
 }
 
 TEST_F(SerialPty, WakeEndsABlockedRead) {
@@ -867,63 +877,59 @@ TEST_F(SerialPty, WakeEndsABlockedRead) {
     return TimedRead(port, 10);
   });
   while (!started) std::this_thread::yield();
-  Serial_Wake(&port);
+  port.Wake();
   if (reader.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
     MasterWrite(std::string(10, 'u'));  // free the reader before failing
     FAIL() << "the read was not woken";
   }
-  auto r = reader.get();
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(reader.get().result, SerialResult::ReadShort);
 }
 
 // The link waits for a device's answer here: it must return the moment a byte arrives (and
 // leave it to be read), fail at its limit, and end early on a wake or a vanished adapter.
 TEST_F(SerialPty, WaitInputEndsOnAByteTheLimitAWakeOrAnUnplug) {
   Open();
-  auto waiter = std::async(std::launch::async, [&] { return Serial_WaitInput(&port, 60000); });
+  auto waiter = std::async(std::launch::async, [&] { return port.WaitInput(60000); });
   MasterWrite("x");
   ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(waiter.get(), 1);
-  EXPECT_EQ(Serial_InQueue(&port), 1);  // waiting for the reader, not taken
-  EXPECT_EQ(Serial_WaitInput(&port, 0), 1);
+  EXPECT_EQ(waiter.get(), SerialResult::Ok);
+  EXPECT_EQ(port.InQueue(), 1);  // waiting for the reader, not taken
+  EXPECT_EQ(port.WaitInput(0), SerialResult::Ok);
 
-  ASSERT_EQ(Serial_Purge(&port), 1);
+  ASSERT_EQ(port.Purge(), SerialResult::Ok);
   auto start = Clock::now();
-  EXPECT_EQ(Serial_WaitInput(&port, 100), 0);
-  EXPECT_EQ(Serial_GetLastError(), kSapiErrReadFault);
+  EXPECT_EQ(port.WaitInput(100), SerialResult::ReadShort);
   EXPECT_GE(MsSince(start), 95);
 
   std::atomic<bool> started{false};
   auto woken = std::async(std::launch::async, [&] {
     started = true;
-    return Serial_WaitInput(&port, 60000);
+    return port.WaitInput(60000);
   });
   while (!started) std::this_thread::yield();
-  Serial_Wake(&port);
+  port.Wake();
   if (woken.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
     MasterWrite("u");  // free the waiter before failing
     FAIL() << "the wait was not woken";
   }
-  EXPECT_EQ(woken.get(), 0);
+  EXPECT_EQ(woken.get(), SerialResult::ReadShort);
 
   ::close(master);
   master = -1;
-  EXPECT_EQ(Serial_WaitInput(&port, 60000), 0);
-  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EIO));
+  EXPECT_TRUE(SystemError(port.WaitInput(60000), EIO));
 }
 
 TEST_F(SerialPty, OperationsWaitForThePortLock) {
   Open();
   std::promise<void> release;
   std::promise<void> held;
-  std::thread holder([&, name = std::string(port.name)] {
+  std::thread holder([&, name = port.Name()] {
     PortLock lock(name);
     held.set_value();
     release.get_future().wait();
   });
   held.get_future().wait();
-  auto query = std::async(std::launch::async, [&] { return Serial_InQueue(&port); });
+  auto query = std::async(std::launch::async, [&] { return port.InQueue(); });
   EXPECT_EQ(query.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
   release.set_value();
   holder.join();
@@ -1148,97 +1154,84 @@ TEST(SerialPortClass, EveryFailureHasItsText) {
   SelectLanguage(saved);
 }
 
-class SerialPortPty : public SerialPty {
- protected:
-  SerialSettings Line(SapiTimeouts timeouts = {}, bool echo = false) {
-    SerialSettings s;
-    s.baudRate = 19200;
-    s.dataBits = 8;
-    s.echo = echo;
-    s.timeouts = timeouts;
-    return s;
-  }
-  SerialPort sp;
-};
-
-TEST_F(SerialPortPty, OpenApplyTransferClose) {
-  ASSERT_EQ(sp.Open(" " + slave + " \n"), SerialResult::Ok);
-  EXPECT_EQ(sp.Name(), slave);
-  EXPECT_TRUE(sp.IsOpen());
-  const SerialSettings line = Line({0, 0, 200, 0, 0});
-  ASSERT_EQ(sp.Apply(line), SerialResult::Ok);
-  EXPECT_EQ(sp.Settings(), line);
+TEST_F(SerialPty, OpenApplyTransferClose) {
+  ASSERT_EQ(port.Open(" " + slave + " \n"), SerialResult::Ok);
+  EXPECT_EQ(port.Name(), slave);
+  EXPECT_TRUE(port.IsOpen());
+  const SerialSettings line = Line(19200, {0, 0, 200, 0, 0});
+  ASSERT_EQ(port.Apply(line), SerialResult::Ok);
+  EXPECT_EQ(port.Settings(), line);
   termios seen{};
   ASSERT_EQ(::tcgetattr(master, &seen), 0);
   EXPECT_EQ(::cfgetospeed(&seen), static_cast<speed_t>(B19200));
 
-  ASSERT_EQ(sp.Write("abc", 3), SerialResult::Ok);
+  ASSERT_EQ(port.Write("abc", 3), SerialResult::Ok);
   EXPECT_EQ(MasterRead(3, 2000), "abc");
   std::vector<char> huge(size_t{kSapiMaxTransfer} + 1, 'z');
-  EXPECT_EQ(sp.Write(huge.data(), huge.size()), SerialResult::BadArgument);
-  EXPECT_EQ(sp.Write(nullptr, 3), SerialResult::BadArgument);
+  EXPECT_EQ(port.Write(huge.data(), huge.size()), SerialResult::BadArgument);
+  EXPECT_EQ(port.Write(nullptr, 3), SerialResult::BadArgument);
   EXPECT_EQ(MasterRead(1, 200), "");
 
   MasterWrite("xy");
-  ASSERT_EQ(sp.WaitInput(2000), SerialResult::Ok);
+  ASSERT_EQ(port.WaitInput(2000), SerialResult::Ok);
   char buffer[4] = {};
   uint32_t got = 0;
-  EXPECT_EQ(sp.Read(buffer, 3, got), SerialResult::ReadShort);
+  EXPECT_EQ(port.Read(buffer, 3, got), SerialResult::ReadShort);
   EXPECT_EQ(std::string(buffer, got), "xy");
-  EXPECT_EQ(sp.WaitInput(30), SerialResult::ReadShort);
+  EXPECT_EQ(port.WaitInput(30), SerialResult::ReadShort);
 
-  EXPECT_EQ(sp.Open(slave), SerialResult::AlreadyOpen);
-  EXPECT_EQ(sp.Name(), slave);
+  EXPECT_EQ(port.Open(slave), SerialResult::AlreadyOpen);
+  EXPECT_EQ(port.Name(), slave);
   SerialPort other;
   EXPECT_EQ(other.Open(slave), SerialResult::System);
   EXPECT_EQ(SerialLastErrno(), EBUSY);
   EXPECT_EQ(other.Open("/dev/lumo-no-such-port"), SerialResult::BadArgument);
   EXPECT_EQ(SerialLastErrno(), 0);
 
-  EXPECT_EQ(sp.Close(), SerialResult::Ok);
-  EXPECT_EQ(sp.Name(), "");
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
+  EXPECT_EQ(port.Name(), "");
   EXPECT_EQ(other.Open(slave), SerialResult::Ok);
 }
 
-TEST_F(SerialPortPty, ClosedWhenItGoes) {
+TEST_F(SerialPty, ClosedWhenItGoes) {
   {
     SerialPort first;
     ASSERT_EQ(first.Open(slave), SerialResult::Ok);
   }
-  EXPECT_EQ(sp.Open(slave), SerialResult::Ok);
+  EXPECT_EQ(port.Open(slave), SerialResult::Ok);
 }
 
-TEST_F(SerialPortPty, EchoResults) {
-  ASSERT_EQ(sp.Open(slave), SerialResult::Ok);
-  ASSERT_EQ(sp.Apply(Line({0, 0, 300, 0, 0}, true)), SerialResult::Ok);
+TEST_F(SerialPty, EchoResults) {
+  ASSERT_EQ(port.Open(slave), SerialResult::Ok);
+  ASSERT_EQ(port.Apply(Line(19200, {0, 0, 300, 0, 0}, true)), SerialResult::Ok);
   {
     EchoDevice same(master, [](std::string&) {});
-    EXPECT_EQ(sp.Write("hello", 5), SerialResult::Ok);
+    EXPECT_EQ(port.Write("hello", 5), SerialResult::Ok);
   }
   {
     EchoDevice differs(master, [](std::string& s) {
       if (s.size() > 2) s[2] = '#';
     });
-    EXPECT_EQ(sp.Write("hello", 5), SerialResult::EchoMismatch);
+    EXPECT_EQ(port.Write("hello", 5), SerialResult::EchoMismatch);
   }
-  ASSERT_EQ(sp.Purge(), SerialResult::Ok);
+  ASSERT_EQ(port.Purge(), SerialResult::Ok);
   MasterWrite("Z");
   auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (sp.InQueue() != 1 && Clock::now() < deadline) std::this_thread::yield();
-  EXPECT_EQ(sp.Write("abc", 3), SerialResult::EchoInputWaiting);
+  while (port.InQueue() != 1 && Clock::now() < deadline) std::this_thread::yield();
+  EXPECT_EQ(port.Write("abc", 3), SerialResult::EchoInputWaiting);
   EXPECT_EQ(MasterRead(1, 200), "");
 }
 
-TEST_F(SerialPortPty, UnpluggedIsASystemResultWithItsErrno) {
-  ASSERT_EQ(sp.Open(slave), SerialResult::Ok);
-  ASSERT_EQ(sp.Apply(Line({0, 0, 100, 0, 0})), SerialResult::Ok);
+TEST_F(SerialPty, UnpluggedIsASystemResultWithItsErrno) {
+  ASSERT_EQ(port.Open(slave), SerialResult::Ok);
+  ASSERT_EQ(port.Apply(Line(19200, {0, 0, 100, 0, 0})), SerialResult::Ok);
   ::close(master);
   master = -1;
   uint8_t b = 0;
-  EXPECT_EQ(sp.GetChar(b, 50), SerialResult::System);
+  EXPECT_EQ(port.GetChar(b, 50), SerialResult::System);
   EXPECT_EQ(SerialLastErrno(), EIO);
-  EXPECT_FALSE(sp.IsOpen());
-  EXPECT_EQ(sp.Close(), SerialResult::Ok);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
 }
 
 }  // namespace
