@@ -361,13 +361,13 @@ TEST_F(SerialProviders, PrefixedProviderOpensListsAndLocksItsOwnNames) {
   EXPECT_TRUE(IsInProcessPort("test:a"));
   EXPECT_FALSE(IsInProcessPort("/dev/ttyS0"));
 
-  SAPI_DECLARE(port);
-  ASSERT_EQ(Serial_Open(&port, "test:a"), 1);
-  EXPECT_STREQ(port.name, "TEST:A");
-  SAPI_DECLARE(other);
-  EXPECT_TRUE(Fails(Serial_Open(&other, "TEST:B"), kSapiErrBadArguments));
+  SerialPort port;
+  ASSERT_EQ(port.Open("test:a"), SerialResult::Ok);
+  EXPECT_EQ(port.Name(), "TEST:A");
+  SerialPort other;
+  EXPECT_EQ(other.Open("TEST:B"), SerialResult::BadArgument);
   EXPECT_EQ(opened, std::vector<std::string>{"TEST:A"});
-  EXPECT_EQ(Serial_Close(&port), 1);
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
 
   // Listed after the machine's ports, with the provider's description.
   const std::vector<SerialPortInfo> ports = ListSerialPorts();
@@ -381,24 +381,24 @@ TEST_F(SerialProviders, PrefixedProviderOpensListsAndLocksItsOwnNames) {
   openErr = EBUSY;
   RegisterPortProvider(Provider("TEST:", false));
   EXPECT_FALSE(IsInProcessPort("TEST:A"));
-  EXPECT_TRUE(Fails(Serial_Open(&port, "TEST:A"), EBUSY));
+  EXPECT_TRUE(SystemError(port.Open("TEST:A"), EBUSY));
 }
 
 TEST_F(SerialProviders, OtherNamesReachTheDeviceProviderAsPaths) {
   present = {"/dev/fake0"};
   RegisterPortProvider(Provider("", false));
-  SAPI_DECLARE(port);
-  ASSERT_EQ(Serial_Open(&port, " /dev/fake0 "), 1);
-  EXPECT_EQ(Serial_Close(&port), 1);
+  SerialPort port;
+  ASSERT_EQ(port.Open(" /dev/fake0 "), SerialResult::Ok);
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
   // No provider has the prefix "TEST:": the name is the device provider's, and no path.
-  EXPECT_TRUE(Fails(Serial_Open(&port, "test:a"), kSapiErrBadArguments));
+  EXPECT_EQ(port.Open("test:a"), SerialResult::BadArgument);
   EXPECT_FALSE(Serial_PortExists("/dev/fake1"));
   EXPECT_EQ(opened, std::vector<std::string>{"/dev/fake0"});
 
   // Without a device provider no device path exists.
   UnregisterPortProvider("");
   EXPECT_FALSE(Serial_PortExists("/dev/fake0"));
-  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/fake0"), kSapiErrBadArguments));
+  EXPECT_EQ(port.Open("/dev/fake0"), SerialResult::BadArgument);
 }
 
 // The simulated devices are a provider the program registers, with the echo default it passes.
@@ -407,16 +407,16 @@ TEST_F(SerialProviders, SimulatedPortsExistOnlyWhenRegistered) {
   UnregisterPortProvider(kSimulatedPortPrefix);
   EXPECT_FALSE(Serial_PortExists("SIM:TG5"));
   EXPECT_FALSE(IsInProcessPort("SIM:TG5"));
-  SAPI_DECLARE(port);
-  EXPECT_TRUE(Fails(Serial_Open(&port, "SIM:TG5"), kSapiErrBadArguments));
+  SerialPort port;
+  EXPECT_EQ(port.Open("SIM:TG5"), SerialResult::BadArgument);
 
   for (bool echo : {true, false}) {
     RegisterSimulatedPorts([echo] { return echo; });
     EXPECT_TRUE(IsInProcessPort("sim:tg5"));
-    ASSERT_EQ(Serial_Open(&port, "sim:tg5"), 1) << echo;
+    ASSERT_EQ(port.Open("sim:tg5"), SerialResult::Ok) << echo;
     ASSERT_NE(sim::SimulatedDevice("SIM:TG5"), nullptr);
     EXPECT_EQ(sim::SimulatedDevice("SIM:TG5")->Options().echo, echo);
-    EXPECT_EQ(Serial_Close(&port), 1);
+    EXPECT_EQ(port.Close(), SerialResult::Ok);
     sim::ForgetSimulatedDevices();
   }
 }
@@ -1079,10 +1079,10 @@ TEST_F(SerialPortList, StableNameOpensWhateverKernelNameTheAdapterGot) {
     ::unlink(stable.c_str());
     ASSERT_EQ(::symlink(slave.c_str(), stable.c_str()), 0);
     EXPECT_EQ(KernelDevicePath(stable), slave);
-    SAPI_DECLARE(port);
-    ASSERT_EQ(Serial_Open(&port, stable.c_str()), 1) << Serial_GetLastError();
-    EXPECT_STREQ(port.name, stable.c_str());
-    EXPECT_EQ(Serial_Close(&port), 1);
+    SerialPort port;
+    ASSERT_EQ(port.Open(stable), SerialResult::Ok) << SerialLastErrno();
+    EXPECT_EQ(port.Name(), stable);
+    EXPECT_EQ(port.Close(), SerialResult::Ok);
     ::close(master);
   }
 }
