@@ -30,29 +30,6 @@ const char* ErrnoMsgId(int sysErrno) {
   }
 }
 
-// The result of the serial port a last-error code of the layer's functions stands for.
-SerialResult ResultOfCode(uint32_t error, int& sysErrno) {
-  sysErrno = 0;
-  switch (error) {
-    case 0:
-      return SerialResult::Ok;
-    case kSapiErrAlreadyOpen:
-      return SerialResult::AlreadyOpen;
-    case kSapiErrBadArguments:
-      return SerialResult::BadArgument;
-    case kSapiErrEchoMismatch:
-      return SerialResult::EchoMismatch;
-    case kSapiErrEchoInputWaiting:
-      return SerialResult::EchoInputWaiting;
-    case kSapiErrBufferTooSmall:
-      return SerialResult::BufferTooSmall;
-    default:
-      // The layer's small numbers share their range with errno: taken as errno, as ever.
-      sysErrno = static_cast<int>(error);
-      return SerialResult::System;
-  }
-}
-
 // format with each "%s" replaced by the next of args (by nothing when they have run out).
 std::string Fill(const char* format, std::initializer_list<std::string> args) {
   std::string out;
@@ -118,12 +95,6 @@ std::string PortFailureText(SerialResult result, int sysErrno, const std::string
   }
   if (const char* msgId = PortFailureMsgId(result, sysErrno)) return MsgText(msgId);
   return std::strerror(sysErrno);
-}
-
-std::string PortOpenFailureText(uint32_t error, const std::string& portName) {
-  int sysErrno = 0;
-  const SerialResult result = ResultOfCode(error, sysErrno);
-  return PortFailureText(result, sysErrno, portName);
 }
 
 }  // namespace lumo

@@ -71,42 +71,43 @@ std::string Norm(const char* text, bool prefix = true, size_t capacity = kSapiNa
 // both languages as ever (the texts come from the translation tables).
 TEST(SerialNames, OpenFailureTextsSayWhatToDo) {
   struct Row {
-    uint32_t error;
+    SerialResult result;
+    int error;
     const char* english;
     const char* german;
   };
   const Row rows[] = {
-      {EBUSY, "The port is in use by another program.",
+      {SerialResult::System, EBUSY, "The port is in use by another program.",
        "Der Port wird von einem anderen Programm benutzt."},
-      {EWOULDBLOCK, "The port is in use by another program.",
+      {SerialResult::System, EWOULDBLOCK, "The port is in use by another program.",
        "Der Port wird von einem anderen Programm benutzt."},
-      {EACCES,
+      {SerialResult::System, EACCES,
        "No permission to open the port. Add the user to the group \"dialout\" (sudo usermod -aG "
        "dialout $USER), then log in again.",
        "Keine Berechtigung f\xFCr den Port. Den Benutzer in die Gruppe \"dialout\" aufnehmen "
        "(sudo usermod -aG dialout $USER) und neu anmelden."},
-      {EPERM,
+      {SerialResult::System, EPERM,
        "No permission to open the port. Add the user to the group \"dialout\" (sudo usermod -aG "
        "dialout $USER), then log in again.",
        "Keine Berechtigung f\xFCr den Port. Den Benutzer in die Gruppe \"dialout\" aufnehmen "
        "(sudo usermod -aG dialout $USER) und neu anmelden."},
-      {ENOENT, "There is no such port (is the adapter plugged in?).",
+      {SerialResult::System, ENOENT, "There is no such port (is the adapter plugged in?).",
        "Diesen Port gibt es nicht (Adapter eingesteckt?)."},
-      {kSapiErrBadArguments, "There is no such port (is the adapter plugged in?).",
+      {SerialResult::BadArgument, 0, "There is no such port (is the adapter plugged in?).",
        "Diesen Port gibt es nicht (Adapter eingesteckt?)."},
-      {kSapiErrAlreadyOpen, "The port is already open in this program.",
+      {SerialResult::AlreadyOpen, 0, "The port is already open in this program.",
        "Der Port ist in diesem Programm schon ge\xF6"
        "ffnet."},
   };
   const LangId saved = CurrentLanguage();
   for (const Row& row : rows) {
     SelectLanguage(kLangEnglish);
-    EXPECT_EQ(PortOpenFailureText(row.error), row.english) << row.error;
+    EXPECT_EQ(PortFailureText(row.result, row.error), row.english) << row.error;
     SelectLanguage(kLangGerman);
-    EXPECT_EQ(PortOpenFailureText(row.error), row.german) << row.error;
+    EXPECT_EQ(PortFailureText(row.result, row.error), row.german) << row.error;
   }
   // Without a text of its own: the system's words.
-  EXPECT_EQ(PortOpenFailureText(EIO), std::strerror(EIO));
+  EXPECT_EQ(PortFailureText(SerialResult::System, EIO), std::strerror(EIO));
   SelectLanguage(saved);
 }
 
