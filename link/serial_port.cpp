@@ -702,9 +702,9 @@ void Serial_Wake(SapiPort* port) {
 // SerialPort: every call goes through the layer's functions on the port's record, so both keep
 // exactly the same behaviour while callers move over.
 
-SerialPort::~SerialPort() {
-  if (record_.handle) Serial_Close(&record_);
-}
+// Going away releases the driver (and with it the device) without the steps of Close: no line
+// event for a tap that may be gone, no port lock taken while the program ends.
+SerialPort::~SerialPort() = default;
 
 SerialResult SerialPort::Open(const std::string& name) {
   Serial_Open(&record_, name.c_str());
