@@ -36,6 +36,7 @@
 
 #include "base/settings.h"
 #include "link/dut_link.h"
+#include "link/port_errors.h"
 #include "platform/message_box.h"
 #include "platform/serial_driver.h"
 #include "sim/sim_port.h"
@@ -323,8 +324,8 @@ void Campaign::RunCycle(int cycle) {
   if (newDevice || link_.Mode() == MODE_OFF) {
     if (!StartOn(kind, newDevice)) {
       ++figures_.notFoundAgain;
-      std::printf("cycle %d: the port did not open again (error %u)\n", cycle,
-                  Serial_GetLastError());
+      std::printf("cycle %d: the port did not open again (%s)\n", cycle,
+                  PortFailureText(SerialLastResult(), SerialLastErrno(), link_.PortName()).c_str());
       return;
     }
   }

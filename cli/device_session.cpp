@@ -34,11 +34,6 @@ std::string& TraceFile() {
   return file;
 }
 
-// Why a port could not be opened, in words a technician can act on.
-std::string OpenFailureReason(uint32_t error, const std::string& port) {
-  return PortOpenFailureText(error, port);
-}
-
 }  // namespace
 
 std::string FormatMsg(const char* msgId, std::initializer_list<std::string> args) {
@@ -190,9 +185,8 @@ bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
     }
   } trace{link_};
   if (!link_.StartLink(port, this, config)) {
-    uint32_t error = Serial_GetLastError();
     PrintError(std::string(MsgText("ERRCOMOPENFAILED")) + " (" + port + ": " +
-               OpenFailureReason(error, port) + ")");
+               PortFailureText(SerialLastResult(), SerialLastErrno(), port) + ")");
     return false;
   }
   trace.started = true;

@@ -64,7 +64,7 @@ bool Pause(DutLink& link, uint32_t ms) {
 // device's answer starts after the last of them. False when the write failed or the link is
 // being stopped.
 bool Send(DutLink& link, const void* data, size_t count) {
-  return Serial_Write(&link.Port(), data, static_cast<int>(count)) != 0 && !link.StopRequested();
+  return link.Port().Write(data, count) == SerialResult::Ok && !link.StopRequested();
 }
 
 void Drain(DutLink& link) {
@@ -88,7 +88,7 @@ Dialogue DetectDialogue(DutLink& link, bool& loaderReady) {
   }
   uint8_t answer = 0;
   if (Send(link, kEnterBlockLoader.data(), kEnterBlockLoader.size()) &&
-      Serial_GetChar(&link.Port(), &answer, link.Config().timeouts.flashResponse) &&
+      link.Port().GetChar(answer, link.Config().timeouts.flashResponse) == SerialResult::Ok &&
       answer == kBlockLoaderReady) {
     loaderReady = true;
     return Dialogue::Block;
@@ -114,11 +114,12 @@ bool SupplyCyclesDevice(DutLink& link) {
 DotPhase CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFactory& makePrompt) {
   std::unique_ptr<FlashPrompt> prompt;
   if (!autoCycle && makePrompt) prompt = makePrompt();
-  SapiPort& port = link.Port();
-  const uint8_t savedEcho = port.echo;
-  port.echo = 0;
-  port.baudRate = kStreamBaudRate;
-  Serial_SetState(&port);
+  SerialPort& port = link.Port();
+  SerialSettings line = port.Settings();
+  const bool savedEcho = line.echo;
+  line.echo = false;
+  line.baudRate = kStreamBaudRate;
+  port.Apply(line);
 
   int64_t clock = NowMs();
   int phase = kPhaseStarting;
@@ -128,7 +129,7 @@ DotPhase CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFacto
       phase = kPhaseCancelled;
       break;
     }
-    Serial_Purge(&port);
+    port.Purge();
     if (!Send(link, &kDot, 1)) {
       phase = link.StopRequested() ? kPhaseCancelled : kPhaseLineFailed;
       break;
@@ -163,7 +164,7 @@ DotPhase CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFacto
       phase = kPhaseCaught;
     }
   }
-  port.echo = savedEcho;
+  port.SetEcho(savedEcho);
   prompt.reset();
   return static_cast<DotPhase>(phase);
 }
@@ -171,7 +172,7 @@ DotPhase CatchStreamLoader(DutLink& link, bool autoCycle, const FlashPromptFacto
 // The caught boot loader erases its memory.
 bool EraseStreamLoader(DutLink& link) {
   if (!Pause(link, kBeforeEraseMs)) return false;
-  Serial_Purge(&link.Port());
+  link.Port().Purge();
   if (!Send(link, kEraseRequest.data(), kEraseRequest.size())) return false;
   return link.WaitForStrings(kEraseAnswerMs, {kEraseDone}) == 1;
 }
@@ -184,12 +185,13 @@ bool SendBlocks(DutLink& link, const FirmwareImage& image) {
     if (!Send(link, block, kFlashBlockSize)) return false;
     uint8_t answer = 0;
     // No answer counts as a refusal.
-    if (!Serial_GetChar(&link.Port(), &answer, link.Config().timeouts.flashResponse)) answer = 0;
+    if (link.Port().GetChar(answer, link.Config().timeouts.flashResponse) != SerialResult::Ok)
+      answer = 0;
     link.Notify(DN_FLASHSTART, Percent(i, count));
     if (answer != kBlockAccepted) return false;
   }
   if (!Pause(link, kAfterLastBlockMs)) return false;
-  return Serial_InQueue(&link.Port()) == 0;
+  return link.Port().InQueue() == 0;
 }
 
 bool SendStream(DutLink& link, const FirmwareImage& image) {
@@ -267,8 +269,8 @@ FlashOutcome FlashFirmware(DutLink& link, const FirmwareImage& image,
   }
 
   if (dialogue != Dialogue::Block) {
-    SapiPort& port = link.Port();
-    const uint32_t rateBefore = port.baudRate;
+    SerialPort& port = link.Port();
+    const uint32_t rateBefore = port.Settings().baudRate;
     bool autoCycle = dialogue == Dialogue::Stream && SupplyCyclesDevice(link);
     const DotPhase dots = CatchStreamLoader(link, autoCycle, prompt);
     const bool caught = dots == kPhaseCaught;
@@ -282,17 +284,18 @@ FlashOutcome FlashFirmware(DutLink& link, const FirmwareImage& image,
         if (!SendStream(link, image)) outcome = FlashOutcome::Failure;
       }
     }
+    SerialSettings line = port.Settings();
     if (caught || autoCycle) {
       // The device was switched off or its boot loader took over: it starts afresh at the
       // configured rate.
       link.SetDeviceState(DEV_SEARCHING);
-      port.baudRate = link.Config().baudRate;
+      line.baudRate = link.Config().baudRate;
     } else {
       // Cancelled before the device was switched off: it heard only dots at another rate and is
       // where it was; the link's presence check after the command tells.
-      port.baudRate = rateBefore;
+      line.baudRate = rateBefore;
     }
-    Serial_SetState(&port);
+    port.Apply(line);
     return Finish(link, outcome);
   }
 
@@ -304,10 +307,11 @@ FlashOutcome FlashFirmware(DutLink& link, const FirmwareImage& image,
   // 2400-baud switch of the firmware it replaced); after a failure its boot loader waits for the
   // image again at the rate it was entered at.
   link.SetDeviceState(ok ? DEV_SEARCHING : DEV_BOOTLOADER);
-  SapiPort& port = link.Port();
-  if (ok && port.baudRate != link.Config().baudRate) {
-    port.baudRate = link.Config().baudRate;
-    Serial_SetState(&port);
+  SerialPort& port = link.Port();
+  if (ok && port.Settings().baudRate != link.Config().baudRate) {
+    SerialSettings line = port.Settings();
+    line.baudRate = link.Config().baudRate;
+    port.Apply(line);
   }
   return Finish(link, ok ? FlashOutcome::Success : FlashOutcome::Failure);
 }

@@ -426,7 +426,7 @@ void RunLink(DutLink& link, const Header& h, SerialDriver& driver, bool recordin
   link.SetSelfTestRules(nullptr);
   link.SetFlashProcedure({});
   run.stoppedCleanly =
-      link.Mode() == MODE_OFF && link.DeviceState() == DEV_NOPORT && !Serial_IsOpen(&link.Port());
+      link.Mode() == MODE_OFF && link.DeviceState() == DEV_NOPORT && !link.Port().IsOpen();
   run.notifications = sink.Codes();
   run.progressInRange = sink.ProgressOk();
 }
@@ -504,7 +504,7 @@ TapeRun RunTape(const uint8_t* data, size_t size) {
   DutLink link;
   auto owned = std::make_unique<TapeDevice>(data, size, h.answersAt, h.echo, run.answersUsed);
   TapeDevice& device = *owned;
-  if (!Serial_OpenDriver(&link.Port(), kTapePortName, std::move(owned))) return run;
+  if (link.Port().OpenDriver(kTapePortName, std::move(owned)) != SerialResult::Ok) return run;
   // After the last command the device says nothing more: the link only has to stop. The device
   // is gone once the link has closed the port.
   RunLink(
@@ -523,7 +523,7 @@ std::vector<uint8_t> RecordTape(const std::string& simPort, const std::vector<ui
   auto owned = std::make_unique<RecordingDriver>(std::move(sim));
   RecordingDriver& recorder = *owned;
   DutLink link;
-  if (!Serial_OpenDriver(&link.Port(), simPort.c_str(), std::move(owned))) return {};
+  if (link.Port().OpenDriver(simPort, std::move(owned)) != SerialResult::Ok) return {};
   TapeRun run;
   std::vector<std::vector<uint8_t>> answers;
   // The answers up to the end of the last command: what the link sends after it, and while it

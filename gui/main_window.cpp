@@ -459,7 +459,8 @@ bool MainWindow::StartLinkOnPort(const std::string& port) {
   adapterNotifier_.reset();
   adapter_.Stop();
   bool started = TheLink().StartLink(port, &sink_, LinkConfigFromProgram());
-  openError_ = started ? 0 : Serial_GetLastError();
+  openResult_ = started ? SerialResult::Ok : SerialLastResult();
+  openErrno_ = started ? 0 : SerialLastErrno();
   if (started) adapter_.Remember(port);
   UpdateEnabling();
   return started;
@@ -490,11 +491,13 @@ void MainWindow::OnAdapterChange() {
   adapterNotifier_.reset();
   adapter_.Stop();
   if (TheLink().StartLink(back, &sink_, LinkConfigFromProgram())) {
-    openError_ = 0;
+    openResult_ = SerialResult::Ok;
+    openErrno_ = 0;
     adapter_.Remember(remembered);
   } else {
     // Not usable yet (udev gives the device its group a moment later): watch on.
-    openError_ = Serial_GetLastError();
+    openResult_ = SerialLastResult();
+    openErrno_ = SerialLastErrno();
     adapter_.Start();
     if (adapter_.Fd() >= 0) {
       adapterNotifier_ = std::make_unique<QSocketNotifier>(adapter_.Fd(), QSocketNotifier::Read);
@@ -517,7 +520,8 @@ void MainWindow::ApplyTrace() {
 std::string MainWindow::OpenFailedText(const std::string& port) const {
   std::string text = MsgText("ERRCOMOPENFAILED");
   // The reason says what to do about it, e.g. join the dialout group.
-  if (openError_ != 0) text += "\n\n" + port + ": " + PortOpenFailureText(openError_, port);
+  if (openResult_ != SerialResult::Ok)
+    text += "\n\n" + port + ": " + PortFailureText(openResult_, openErrno_, port);
   return text;
 }
 

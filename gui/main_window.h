@@ -60,6 +60,7 @@
 #include "gui/widgets/parameter_table.h"
 #include "history/history_recorder.h"
 #include "link/adapter_watch.h"
+#include "link/serial_port.h"
 #include "selftest/limits.h"
 
 namespace lumo::gui {
@@ -292,7 +293,9 @@ class MainWindow : public QDialog {
   bool rulesLoaded_ = false;
   bool initialised_ = false;
   bool destroying_ = false;  // the destructor runs: no exit question, no quit
-  uint32_t openError_ = 0;   // the serial layer's error of the last failed StartLinkOnPort
+  // The serial port's result of the last failed StartLinkOnPort, and its errno.
+  SerialResult openResult_ = SerialResult::Ok;
+  int openErrno_ = 0;
   // The port the link runs on; while its adapter is unplugged, the watch for its return and the
   // notifier on the watch's descriptor (no polling).
   AdapterWatch adapter_;

@@ -121,7 +121,7 @@ void DutLink::SetFlashProcedure(FlashProcedure procedure) {
 }
 
 void DutLink::Notify(int32_t code, int32_t value, std::unique_ptr<std::vector<uint8_t>> block) {
-  if (LineTap* tap = port_.tap.load())
+  if (LineTap* tap = port_.Tap())
     tap->Event(NotificationName(code) + (" " + std::to_string(value)));
   NotificationSink* sink = sink_.load();
   if (sink == nullptr) return;
@@ -158,19 +158,20 @@ bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
   config_ = config;
   profile_ = DeviceProfile::ForDeviceType(config.deviceType);
 
-  if (!Serial_IsOpen(&port_) && !Serial_Open(&port_, portName.c_str())) return false;
+  if (!port_.IsOpen() && port_.Open(portName) != SerialResult::Ok) return false;
   // The system raises DTR when it opens a tty: the device is switched off again at once, so the
   // power-on a moment later is a real power-up whose prompt the link is listening for.
   PowerOff();
-  port_.baudRate = config.baudRate;
-  port_.dataBits = config.dataBits;
-  port_.stopBits = config.stopBits;
-  port_.parity = config.parity;
-  port_.echo = config.echo ? 1 : 0;
+  SerialSettings line;
+  line.baudRate = config.baudRate;
+  line.dataBits = config.dataBits;
+  line.stopBits = config.stopBits;
+  line.parity = config.parity;
+  line.echo = config.echo;
   verifyReads_.store(config.verifyReads);
-  port_.timeouts = SapiTimeouts{config.timeouts.readInterval, config.timeouts.readMultiplier,
-                                config.timeouts.readConstant, 0, 0};
-  Serial_SetState(&port_);
+  line.timeouts = SapiTimeouts{config.timeouts.readInterval, config.timeouts.readMultiplier,
+                               config.timeouts.readConstant, 0, 0};
+  port_.Apply(line);
 
   stopRequested_.store(false);
   threadDone_.store(false);
@@ -180,7 +181,7 @@ bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
   } catch (const std::system_error&) {
     threadDone_.store(true);
     mode_.store(MODE_OFF);
-    Serial_Close(&port_);
+    port_.Close();
     devState_.store(DEV_NOPORT);
     return false;
   }
@@ -213,7 +214,7 @@ void DutLink::StopLink() {
     int64_t start = NowMs();
     std::unique_lock lock(doneMutex_);
     while (!threadDone_.load()) {
-      if (NowMs() - start >= kStopWaitMs) Serial_Wake(&port_);
+      if (NowMs() - start >= kStopWaitMs) port_.Wake();
       doneCv_.wait_for(lock, std::chrono::milliseconds(kStopStepMs));
     }
     lock.unlock();
@@ -221,7 +222,7 @@ void DutLink::StopLink() {
   }
   // Closed whenever the record holds a driver: a port whose adapter vanished no longer counts as
   // open, yet its record must be released, or the port could never be opened again.
-  if (port_.handle) Serial_Close(&port_);
+  if (port_.Opened()) port_.Close();
   devState_.store(DEV_NOPORT);
   mode_.store(MODE_OFF);
   powered_.store(false);
@@ -258,7 +259,7 @@ void DutLink::WakeWaitLocked(WaitEnd end) {
   if (wakeable_ == WaitEnd::None || waitWoken_) return;
   if (end != WaitEnd::None && wakeable_ != end) return;
   waitWoken_ = true;
-  Serial_Wake(&port_);
+  port_.Wake();
 }
 
 bool DutLink::BeginWakeableWait(WaitEnd end) {
@@ -280,8 +281,7 @@ void DutLink::EndWakeableWait() {
   if (waitWoken_) {
     waitWoken_ = false;
     // Takes a wake still pending; waits for nothing and reads nothing.
-    bool ready = false, woken = false;
-    if (port_.handle) port_.handle->WaitReadable(0, ready, woken);
+    port_.TakeWake();
   }
 }
 
@@ -334,7 +334,7 @@ void DutLink::ThreadMain() {
       PowerOn();
       supplySwitched = true;
     }
-    uint16_t errors = Serial_GetErrors(&port_, true);
+    uint16_t errors = port_.Errors(true);
     if (errors == kStatusUnreadable) {
       Notify(DN_PORTFAILED, 0);
       SetThreadMode(MODE_STOP);
@@ -359,7 +359,7 @@ void DutLink::ThreadMain() {
         Handshake();
       }
     }
-    if (InConfigMode() && Serial_InQueue(&port_) == 0) PresenceCheck();
+    if (InConfigMode() && port_.InQueue() == 0) PresenceCheck();
 
     int32_t mode = mode_.load();
     if (mode >= CMD_POLLSIGNAL && mode <= CMD_LEAVE) RunCommand(mode);
@@ -381,8 +381,8 @@ void DutLink::ThreadMain() {
 // that came too late for the wait (the byte had arrived) is taken back here, so that it cannot
 // end the next read of an exchange.
 bool DutLink::WaitCycleByte(uint8_t& byte) {
-  if (!BeginWakeableWait(WaitEnd::Command)) return Serial_GetChar(&port_, &byte, 0);
-  bool got = Serial_GetChar(&port_, &byte, config_.timeouts.threadCycle);
+  if (!BeginWakeableWait(WaitEnd::Command)) return port_.GetChar(byte, 0) == SerialResult::Ok;
+  bool got = port_.GetChar(byte, config_.timeouts.threadCycle) == SerialResult::Ok;
   EndWakeableWait();
   return got;
 }
@@ -463,7 +463,7 @@ void DutLink::RecoverBySupply() {
   DiscardWaiting();
   if (PresenceCheckQuiet()) {
     foundAtOwnPowerUp_.store(false);
-    if (SetOutputs(&port_, kDtrOn)) powered_.store(true);
+    if (port_.SetOutputs(kDtrOn) == SerialResult::Ok) powered_.store(true);
     devState_.store(DEV_CONFIG);
     ResetPages(-1);
     if (config_.autoRead) ReadAllPages();
@@ -478,7 +478,7 @@ void DutLink::RecoverBySupply() {
 // The supply is what the port record's outputs word says: powered_ mirrors its DTR bits for
 // readers on any thread, and a switch that failed leaves both as they were.
 bool DutLink::PowerOn() {
-  bool ok = SetOutputs(&port_, kDtrOn);
+  bool ok = port_.SetOutputs(kDtrOn) == SerialResult::Ok;
   if (ok && !powered_.exchange(true)) poweredAtMs_.store(NowMs());
   timerStartMs_.store(NowMs());
   timerRunning_.store(true);
@@ -486,7 +486,7 @@ bool DutLink::PowerOn() {
 }
 
 bool DutLink::PowerOff() {
-  bool ok = SetOutputs(&port_, kDtrOff);
+  bool ok = port_.SetOutputs(kDtrOff) == SerialResult::Ok;
   if (ok) powered_.store(false);
   return ok;
 }

@@ -190,7 +190,7 @@ class DutLink {
   DutLink(const DutLink&) = delete;
   DutLink& operator=(const DutLink&) = delete;
 
-  // Opens the port (unless the caller opened it over a driver of its own with Serial_OpenDriver;
+  // Opens the port (unless the caller opened it over a driver of its own with OpenDriver;
   // a running link is stopped first), applies the line settings, starts the thread and, after
   // config.powerOnDelayMs, switches the supply on. False when there is no sink or the port cannot
   // be opened or the thread cannot be started.
@@ -262,7 +262,7 @@ class DutLink {
   // Every page read twice and both replies compared (the read-back after a write always is).
   void SetVerifyReads(bool on) { verifyReads_.store(on); }
 
-  SapiPort& Port() { return port_; }
+  SerialPort& Port() { return port_; }
   const LinkConfig& Config() const { return config_; }
   void SetDeviceState(int32_t state) { devState_.store(state); }
   void Notify(int32_t code, int32_t value, std::unique_ptr<std::vector<uint8_t>> block = {});
@@ -289,7 +289,7 @@ class DutLink {
   bool SleepUnlessStopping(uint32_t ms);
   bool WaitCycleByte(uint8_t& byte);
 
-  SapiPort port_{kSapiDeclare};
+  SerialPort port_;
   std::thread thread_;
   std::atomic<NotificationSink*> sink_{nullptr};
   std::function<void()> cycleHook_;  // written only while the thread is not running

@@ -65,17 +65,18 @@ std::string FormatOne(const char* format, const std::string& arg) {
 }  // namespace
 
 std::string DutLink::PortName() const {
-  return port_.name;
+  return port_.Name();
 }
 
 bool DutLink::SendBytes(const void* data, int length) {
-  return Serial_Write(&port_, data, length);
+  return port_.Write(data, static_cast<size_t>(std::max(length, 0))) == SerialResult::Ok;
 }
 
 bool DutLink::WaitInput(uint32_t limitMs, WaitEnd end) {
-  if (!BeginWakeableWait(end)) return Serial_InQueue(&port_) != 0;
-  const bool ready = Serial_WaitInput(&port_, limitMs) != 0;
-  const bool statusRead = ready || Serial_GetLastError() == kSapiErrReadFault;
+  if (!BeginWakeableWait(end)) return port_.InQueue() != 0;
+  const SerialResult result = port_.WaitInput(limitMs);
+  const bool ready = result == SerialResult::Ok;
+  const bool statusRead = ready || result == SerialResult::ReadShort;
   EndWakeableWait();
   return !statusRead || ready;
 }
@@ -88,17 +89,17 @@ bool DutLink::WaitQuiet(uint32_t quietMs, uint32_t limitMs) {
   const int64_t start = NowMs();
   int64_t last = start;
   for (;;) {
-    const int waiting = Serial_InQueue(&port_);
+    const int waiting = port_.InQueue();
     if (waiting < 0) return false;
     if (waiting > 0) {
-      Serial_Purge(&port_);
+      port_.Purge();
       last = NowMs();
     }
     const int64_t left = std::min<int64_t>(last + quietMs, start + limitMs) - NowMs();
     if (left <= 0 || stopRequested_.load()) break;
     WaitInput(static_cast<uint32_t>(left), WaitEnd::Stop);
   }
-  return Serial_InQueue(&port_) == 0;
+  return port_.InQueue() == 0;
 }
 
 int DutLink::WaitForStrings(uint32_t limitMs, const std::vector<std::string>& texts) {
@@ -111,7 +112,7 @@ int DutLink::WaitForStrings(uint32_t limitMs, const std::vector<std::string>& te
   int64_t start = NowMs();
   for (;;) {
     if (NowMs() - start >= limitMs || stopRequested_.load()) return 0;
-    int waiting = Serial_InQueue(&port_);
+    int waiting = port_.InQueue();
     if (waiting < 0) return -1;
     if (waiting == 0) {
       const int64_t left = start + limitMs - NowMs();
@@ -121,7 +122,7 @@ int DutLink::WaitForStrings(uint32_t limitMs, const std::vector<std::string>& te
     for (int i = 0; i < waiting; ++i) {
       uint8_t byte = 0;
       uint32_t got = 0;
-      if (!Serial_Read(&port_, &byte, 1, &got)) return -1;
+      if (port_.Read(&byte, 1, got) != SerialResult::Ok) return -1;
       ring[pos] = byte;
       seen = std::min(seen + 1, longest);
       for (size_t n = 0; n < texts.size(); ++n) {
@@ -141,9 +142,10 @@ int DutLink::WaitForStrings(uint32_t limitMs, const std::vector<std::string>& te
 
 bool DutLink::PresenceCheck() {
   if (PresenceCheckQuiet()) return true;
-  if (port_.baudRate != config_.baudRate) {
-    port_.baudRate = config_.baudRate;
-    Serial_SetState(&port_);
+  if (port_.Settings().baudRate != config_.baudRate) {
+    SerialSettings line = port_.Settings();
+    line.baudRate = config_.baudRate;
+    port_.Apply(line);
   }
   devState_.store(DEV_SEARCHING);
   Notify(DN_NODEVICE, 0);
@@ -155,7 +157,7 @@ bool DutLink::PresenceCheckQuiet() {
   uint8_t command = kCmdPresence;
   if (!SendBytes(&command, 1)) return false;
   uint8_t answer = 0;
-  return Serial_GetChar(&port_, &answer, config_.timeouts.presentPrompt) != 0 &&
+  return port_.GetChar(answer, config_.timeouts.presentPrompt) == SerialResult::Ok &&
          answer == profile_.presenceAnswer;
 }
 
@@ -164,7 +166,7 @@ void DutLink::LeaveConfigMode() {
   uint8_t command = kCmdLeave;
   SendBytes(&command, 1);
   SleepMs(kLeavePauseMs);
-  Serial_Purge(&port_);
+  port_.Purge();
 }
 
 void DutLink::Handshake() {
@@ -181,7 +183,7 @@ void DutLink::Handshake() {
   char identity[kIdentityMax + 1] = {};
   if (WaitForData(config_.timeouts.bootId)) {
     uint32_t got = 0;
-    Serial_Read(&port_, identity, kIdentityMax, &got);
+    port_.Read(identity, kIdentityMax, got);
     identity[std::min<uint32_t>(got, kIdentityMax)] = '\0';
   }
   for (char& c : identity) {
@@ -200,7 +202,7 @@ void DutLink::Handshake() {
   SendBytes(&command, 1);
   uint8_t word[2] = {0, 0};
   uint32_t got = 0;
-  Serial_Read(&port_, word, 2, &got);
+  port_.Read(word, 2, got);
   {
     std::lock_guard lock(imagesMutex_);
     firmware_ = {word[0], word[1]};
@@ -209,8 +211,9 @@ void DutLink::Handshake() {
     command = kCmdSpeed;
     SendBytes(&command, 1);
     SleepMs(kSpeedSwitchPauseMs);
-    port_.baudRate = kSwitchedBaudRate;
-    Serial_SetState(&port_);
+    SerialSettings line = port_.Settings();
+    line.baudRate = kSwitchedBaudRate;
+    port_.Apply(line);
   }
   devState_.store(DEV_CONFIG);
   ResetPages(-1);
@@ -221,7 +224,7 @@ void DutLink::Handshake() {
 // Bytes waiting before a request belong to no request of ours (late bytes of an earlier
 // exchange, line noise): they go, so that the answer read is the answer to this request.
 void DutLink::DiscardWaiting() {
-  if (Serial_InQueue(&port_) > 0) Serial_Purge(&port_);
+  if (port_.InQueue() > 0) port_.Purge();
 }
 
 // Whether another byte arrives right behind a reply. The device sends a reply without pauses, so
@@ -229,11 +232,13 @@ void DutLink::DiscardWaiting() {
 // a character time or two; the window is that plus the host's scheduling, at most the read gap
 // limit.
 bool DutLink::ByteFollowsReply() {
-  const uint32_t baud = port_.baudRate != 0 ? port_.baudRate : 1;
+  const uint32_t rate = port_.Settings().baudRate;
+  const uint32_t baud = rate != 0 ? rate : 1;
   uint32_t windowMs = kTrailingChars * kBitsPerChar * 1000 / baud + kTrailingSlackMs;
   if (config_.timeouts.readInterval != 0)
     windowMs = std::min(windowMs, config_.timeouts.readInterval);
-  return Serial_GetChar(&port_, nullptr, windowMs) != 0;
+  uint8_t byte = 0;
+  return port_.GetChar(byte, windowMs) == SerialResult::Ok;
 }
 
 // One request of a page and its reply. False when the reply came short, or was followed by more
@@ -247,14 +252,14 @@ bool DutLink::FetchPage(int page, bool longPages, uint8_t* data, int& length) {
   if (longPages) {
     uint8_t last = 0;
     uint32_t got = 0;
-    if (!Serial_Read(&port_, &last, 1, &got) || got != 1) {
+    if (port_.Read(&last, 1, got) != SerialResult::Ok || got != 1) {
       Notify(DN_SHORTPAGE, 0);
       return false;
     }
     length = last + 1;
   }
   uint32_t got = 0;
-  Serial_Read(&port_, data, static_cast<uint32_t>(length), &got);
+  port_.Read(data, static_cast<uint32_t>(length), got);
   if (got < static_cast<uint32_t>(length)) {
     Notify(DN_SHORTPAGE, 0);
     return false;
@@ -315,7 +320,7 @@ bool DutLink::ErasePagePair(int page) {
                         static_cast<uint8_t>(~static_cast<uint8_t>(page))};
   SendBytes(request, 3);
   uint8_t answer = 0;
-  if (!Serial_GetChar(&port_, &answer, config_.timeouts.efResult)) {
+  if (port_.GetChar(answer, config_.timeouts.efResult) != SerialResult::Ok) {
     std::lock_guard lock(imagesMutex_);
     pageLength_[slot] = -1;
     return false;
@@ -350,7 +355,7 @@ bool DutLink::WritePage(int page) {
   uint8_t checksum = PageChecksum(page, data, length);
   SendBytes(&checksum, 1);
   uint8_t answer = 0;
-  bool got = Serial_GetChar(&port_, &answer, config_.timeouts.wfResult);
+  bool got = port_.GetChar(answer, config_.timeouts.wfResult) == SerialResult::Ok;
   if (got && answer == kAck) return true;
   std::lock_guard lock(imagesMutex_);
   pageLength_[slot] = -1;
@@ -363,7 +368,7 @@ bool DutLink::PollSignal() {
   SendBytes(&command, 1);
   for (size_t i = 0; i < signal_.size(); ++i) {
     uint8_t byte = 0;
-    if (!Serial_GetChar(&port_, &byte, config_.timeouts.tr)) return false;
+    if (port_.GetChar(byte, config_.timeouts.tr) != SerialResult::Ok) return false;
     std::lock_guard lock(imagesMutex_);
     signal_[i] = byte;
   }
@@ -391,7 +396,8 @@ bool DutLink::SelfTestVersion(char command) {
   if (abortRequest_.load()) return false;
   uint8_t bytes[2] = {0, 0};
   uint32_t got = 0;
-  if (size > 0 && !Serial_Read(&port_, bytes, static_cast<uint32_t>(size), &got)) return false;
+  if (size > 0 && port_.Read(bytes, static_cast<uint32_t>(size), got) != SerialResult::Ok)
+    return false;
   uint32_t version = bytes[0] | (static_cast<uint32_t>(bytes[1]) << 8);
   if (!rules->CheckVersion(version)) {
     ShowMessage(MsgKind::Error,
@@ -414,12 +420,12 @@ bool DutLink::RunSelfTestExchange(char command) {
     if (ok) {
       block = std::make_unique<std::vector<uint8_t>>(static_cast<size_t>(length));
       uint32_t got = 0;
-      ok = Serial_Read(&port_, block->data(), static_cast<uint32_t>(length), &got) &&
+      ok = port_.Read(block->data(), static_cast<uint32_t>(length), got) == SerialResult::Ok &&
            got == static_cast<uint32_t>(length);
     }
     if (ok) {
       SleepUnlessStopping(kAfterBlockQuietMs);
-      ok = Serial_InQueue(&port_) == 0;
+      ok = port_.InQueue() == 0;
     }
   }
   devState_.store(before);

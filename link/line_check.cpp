@@ -150,9 +150,10 @@ class Checker {
 
   LineCheckReport Run() {
     link_.StopLink();
-    LineTap* savedTap = link_.Port().tap.exchange(&tap_);
+    LineTap* savedTap = link_.Port().Tap();
+    link_.Port().SetTap(&tap_);
     if (CheckPort() && CheckOpenDtrEcho()) RunDevice();
-    link_.Port().tap.store(savedTap);
+    link_.Port().SetTap(savedTap);
     return report_;
   }
 
@@ -195,27 +196,27 @@ class Checker {
   }
 
   bool CheckOpenDtrEcho() {
-    SapiPort& port = link_.Port();
-    if (!Serial_Open(&port, options_.port.c_str())) {
-      const uint32_t error = Serial_GetLastError();
+    SerialPort& port = link_.Port();
+    if (const SerialResult result = port.Open(options_.port); result != SerialResult::Ok) {
+      const int error = SerialLastErrno();
       std::string next;
       if (error == EACCES || error == EPERM) next = kDialoutHint;
       if (error == EBUSY || error == EWOULDBLOCK) next = "end that program or use another port";
       if (error == ENOENT || error == ENODEV || error == ENXIO) next = kPortsHint;
-      Add("open", CheckVerdict::Failed, PortOpenFailureText(error, options_.port), next);
+      Add("open", CheckVerdict::Failed, PortFailureText(result, error, options_.port), next);
       return false;
     }
     Add("open", CheckVerdict::Ok, "the port opens and is ours alone");
 
     // The supply off; whether the adapter can switch it at all.
-    int dtrErr = port.handle->SetDtr(false);
-    SetOutputs(&port, kOutDtrOff);
+    int dtrErr = port.DriverSetDtr(false);
+    port.SetOutputs(kOutDtrOff);
     report_.dtrSwitchable = dtrErr == 0;
     tap_.SetDtrSwitchable(report_.dtrSwitchable);
     if (dtrErr == ENOTTY) {
-      const bool pty =
-          options_.port.find("/pts/") != std::string::npos ||
-          KernelDevicePath(Serial_DevicePath(port.name)).find("/pts/") != std::string::npos;
+      const bool pty = options_.port.find("/pts/") != std::string::npos ||
+                       KernelDevicePath(Serial_DevicePath(port.Name().c_str())).find("/pts/") !=
+                           std::string::npos;
       Add("dtr", CheckVerdict::Note,
           pty ? "a pseudo-terminal has no DTR: the program cannot switch the device's supply"
               : "the adapter cannot switch DTR: the program cannot switch the device's supply",
@@ -224,35 +225,37 @@ class Checker {
       Add("dtr", CheckVerdict::Failed,
           std::string("DTR cannot be switched: ") + std::strerror(dtrErr),
           "check the adapter and its driver");
-      Serial_Close(&port);
+      port.Close();
       return false;
     } else {
       Add("dtr", CheckVerdict::Ok, "DTR switches; the supply is off");
     }
     CheckEcho(port);
-    Serial_Close(&port);
+    port.Close();
     return true;
   }
 
-  void CheckEcho(SapiPort& port) {
+  void CheckEcho(SerialPort& port) {
     const LinkConfig& c = options_.config;
-    port.baudRate = c.baudRate;
-    port.dataBits = c.dataBits;
-    port.stopBits = c.stopBits;
-    port.parity = c.parity;
-    port.echo = 0;
-    port.timeouts = SapiTimeouts{};
-    Serial_SetState(&port);
-    Serial_Purge(&port);
+    SerialSettings line;
+    line.baudRate = c.baudRate;
+    line.dataBits = c.dataBits;
+    line.stopBits = c.stopBits;
+    line.parity = c.parity;
+    line.echo = false;
+    line.timeouts = SapiTimeouts{};
+    port.Apply(line);
+    port.Purge();
     const uint32_t wireMs =
         static_cast<uint32_t>(sizeof kEchoProbe * 10 * 1000 / std::max<uint32_t>(c.baudRate, 1));
     std::vector<uint8_t> back;
-    if (Serial_Write(&port, kEchoProbe, sizeof kEchoProbe)) {
+    if (port.Write(kEchoProbe, sizeof kEchoProbe) == SerialResult::Ok) {
       const auto deadline = Clock::now() + milliseconds(wireMs + kEchoSlackMs);
       while (back.size() < sizeof kEchoProbe && Clock::now() < deadline) {
         uint8_t byte = 0;
         auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-        if (Serial_GetChar(&port, &byte, static_cast<uint32_t>(std::max<int64_t>(left, 1))))
+        if (port.GetChar(byte, static_cast<uint32_t>(std::max<int64_t>(left, 1))) ==
+            SerialResult::Ok)
           back.push_back(byte);
       }
     }
@@ -293,7 +296,8 @@ class Checker {
     config.autoRead = false;
     CheckSink sink;
     if (!link_.StartLink(options_.port, &sink, config)) {
-      Add("supply", CheckVerdict::Failed, PortOpenFailureText(Serial_GetLastError(), options_.port),
+      Add("supply", CheckVerdict::Failed,
+          PortFailureText(SerialLastResult(), SerialLastErrno(), options_.port),
           "run the check again once the port is free");
       link_.StopLink();
       return;

@@ -198,15 +198,15 @@ std::mutex& ProgramTraceMutex() {
 bool StartLinkTrace(DutLink& link, const std::string& path, int& err) {
   std::lock_guard lock(ProgramTraceMutex());
   LineTrace& trace = ProgramTrace();
-  link.Port().tap.store(nullptr);
+  link.Port().SetTap(nullptr);
   if (!trace.Start(path, err)) return false;
-  link.Port().tap.store(&trace);
+  link.Port().SetTap(&trace);
   return true;
 }
 
 void StopLinkTrace(DutLink& link) {
   std::lock_guard lock(ProgramTraceMutex());
-  link.Port().tap.store(nullptr);
+  link.Port().SetTap(nullptr);
   ProgramTrace().Stop();
 }
 

@@ -12,43 +12,22 @@
 namespace lumo {
 namespace {
 
-enum class OpenFailure { InUse, NoPermission, NoSuchPort, AlreadyOpen, Other };
-
-OpenFailure Classify(uint32_t error) {
-  switch (error) {
+// The message row of a system error; nullptr for one without its own text.
+const char* ErrnoMsgId(int sysErrno) {
+  switch (sysErrno) {
     case EBUSY:
     case EWOULDBLOCK:
-      return OpenFailure::InUse;
+      return "ERRPORT_INUSE";
     case EACCES:
     case EPERM:
-      return OpenFailure::NoPermission;
+      return "ERRPORT_NOPERMISSION";
     case ENOENT:
     case ENODEV:
     case ENXIO:
-    case kSapiErrBadArguments:
-      return OpenFailure::NoSuchPort;
-    case kSapiErrAlreadyOpen:
-      return OpenFailure::AlreadyOpen;
-    default:
-      return OpenFailure::Other;
-  }
-}
-
-// The message row of a failure; nullptr for one without its own text.
-const char* FailureMsgId(OpenFailure failure) {
-  switch (failure) {
-    case OpenFailure::InUse:
-      return "ERRPORT_INUSE";
-    case OpenFailure::NoPermission:
-      return "ERRPORT_NOPERMISSION";
-    case OpenFailure::NoSuchPort:
       return "ERRPORT_NOSUCHPORT";
-    case OpenFailure::AlreadyOpen:
-      return "ERRPORT_ALREADYOPEN";
-    case OpenFailure::Other:
+    default:
       return nullptr;
   }
-  return nullptr;
 }
 
 // format with each "%s" replaced by the next of args (by nothing when they have run out).
@@ -81,14 +60,41 @@ std::string HolderText(const std::string& portName) {
 
 }  // namespace
 
-std::string PortOpenFailureText(uint32_t error, const std::string& portName) {
-  const OpenFailure failure = Classify(error);
-  if (failure == OpenFailure::InUse) {
+const char* PortFailureMsgId(SerialResult result, int sysErrno) {
+  switch (result) {
+    case SerialResult::Ok:
+      return nullptr;
+    case SerialResult::NotOpen:
+      return "ERRPORT_NOTOPEN";
+    case SerialResult::AlreadyOpen:
+      return "ERRPORT_ALREADYOPEN";
+    case SerialResult::BadArgument:
+      // A bad or unknown name: the port named does not exist.
+      return "ERRPORT_NOSUCHPORT";
+    case SerialResult::WriteShort:
+      return "ERRPORT_WRITESHORT";
+    case SerialResult::ReadShort:
+      return "ERRPORT_READSHORT";
+    case SerialResult::EchoMismatch:
+      return "ERRPORT_ECHOMISMATCH";
+    case SerialResult::EchoInputWaiting:
+      return "ERRPORT_ECHOWAITING";
+    case SerialResult::BufferTooSmall:
+      return "ERRPORT_LISTTOOSMALL";
+    case SerialResult::System:
+      return ErrnoMsgId(sysErrno);
+  }
+  return nullptr;
+}
+
+std::string PortFailureText(SerialResult result, int sysErrno, const std::string& portName) {
+  if (result == SerialResult::Ok) return std::string();
+  if (result == SerialResult::System && (sysErrno == EBUSY || sysErrno == EWOULDBLOCK)) {
     std::string named = HolderText(portName);
     if (!named.empty()) return named;
   }
-  if (const char* msgId = FailureMsgId(failure)) return MsgText(msgId);
-  return std::strerror(static_cast<int>(error));
+  if (const char* msgId = PortFailureMsgId(result, sysErrno)) return MsgText(msgId);
+  return std::strerror(sysErrno);
 }
 
 }  // namespace lumo

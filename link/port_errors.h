@@ -3,16 +3,22 @@
 // Stateless. The text follows the program's current language (German or English) and is kept as
 // Windows-1252 bytes like every other text of the core.
 //
-//   PortOpenFailureText   the reason for the serial layer's last-error code of a failed open; with
-//                         the port's name, a port in use names its holder where the system
-//                         shows it ("in use by picocom (process 4242)")
+//   PortFailureMsgId      the message row that says what a result of the serial port means
+//                         (nullptr for success and for a system error without a row of its own)
+//   PortFailureText       the reason for a result of the serial port with its errno; with the
+//                         port's name, a port in use names its holder where the system shows it
+//                         ("in use by picocom (process 4242)")
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "link/serial_port.h"
+
 namespace lumo {
 
-std::string PortOpenFailureText(uint32_t error, const std::string& portName = std::string());
+const char* PortFailureMsgId(SerialResult result, int sysErrno);
+std::string PortFailureText(SerialResult result, int sysErrno,
+                            const std::string& portName = std::string());
 
 }  // namespace lumo

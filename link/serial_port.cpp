@@ -36,15 +36,19 @@ constexpr int64_t kDrainSlackMs = 1000;
 
 using Clock = LinkClock;
 
-thread_local uint32_t tLastError = 0;
+// The calling thread's last result, with the errno of a System result beside it.
+thread_local SerialResult tResult = SerialResult::Ok;
+thread_local int tErrno = 0;
 
-void SetError(uint32_t code) {
-  tLastError = code;
+void SetError(SerialResult result) {
+  tResult = result;
+  tErrno = 0;
 }
 
-// Sets the last error from a driver result and answers whether it was a success.
+// Sets the last result from a driver's errno (0: success) and answers whether it was a success.
 int Result(int err) {
-  SetError(static_cast<uint32_t>(err));
+  tResult = err == 0 ? SerialResult::Ok : SerialResult::System;
+  tErrno = err;
   return err == 0 ? 1 : 0;
 }
 
@@ -71,12 +75,12 @@ const PortLockKey& LockKeyOf(SapiPort* port) {
 // First step of every operation: a record must exist and be declared.
 bool ValidRecord(const SapiPort* port) {
   if (!port) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return false;
   }
   if (port->signature != kSapiSignature) {
     ShowMessage(MsgKind::Error, kUndeclaredText, kSapiCaption, MsgOwner::Desktop);
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return false;
   }
   return true;
@@ -84,7 +88,7 @@ bool ValidRecord(const SapiPort* port) {
 
 bool RequireOpen(const SapiPort* port) {
   if (port->handle) return true;
-  SetError(kSapiErrInvalidHandle);
+  SetError(SerialResult::NotOpen);
   return false;
 }
 
@@ -231,12 +235,12 @@ int AttachDriver(SapiPort* port, std::unique_ptr<SerialDriver> driver) {
 bool PrepareOpen(SapiPort* port, const char* name) {
   char normalized[kSapiNameCapacity];
   if (!name || !Serial_NormalizeName(name, normalized, sizeof normalized, true)) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return false;
   }
   if (port->handle) {
     PortLock lock(LockKeyOf(port));
-    SetError(kSapiErrAlreadyOpen);
+    SetError(SerialResult::AlreadyOpen);
     return false;
   }
   std::memcpy(port->name, normalized, sizeof normalized);
@@ -248,12 +252,42 @@ bool PrepareOpen(SapiPort* port, const char* name) {
 SapiPort::SapiPort(SapiDeclareTag) : signature(kSapiSignature) {}
 
 uint32_t Serial_GetLastError() {
-  return tLastError;
+  switch (tResult) {
+    case SerialResult::Ok:
+      return 0;
+    case SerialResult::NotOpen:
+      return kSapiErrInvalidHandle;
+    case SerialResult::AlreadyOpen:
+      return kSapiErrAlreadyOpen;
+    case SerialResult::BadArgument:
+      return kSapiErrBadArguments;
+    case SerialResult::WriteShort:
+      return kSapiErrWriteFault;
+    case SerialResult::ReadShort:
+      return kSapiErrReadFault;
+    case SerialResult::EchoMismatch:
+      return kSapiErrEchoMismatch;
+    case SerialResult::EchoInputWaiting:
+      return kSapiErrEchoInputWaiting;
+    case SerialResult::BufferTooSmall:
+      return kSapiErrBufferTooSmall;
+    case SerialResult::System:
+      return static_cast<uint32_t>(tErrno);
+  }
+  return static_cast<uint32_t>(tErrno);
+}
+
+SerialResult SerialLastResult() {
+  return tResult;
+}
+
+int SerialLastErrno() {
+  return tResult == SerialResult::System ? tErrno : 0;
 }
 
 int Serial_NormalizeName(const char* text, char* out, size_t capacity, bool withPrefix) {
   if (!text || !out || capacity == 0) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return 0;
   }
   const char* p = text;
@@ -283,11 +317,11 @@ int Serial_NormalizeName(const char* text, char* out, size_t capacity, bool with
     }
   }
   if (name.size() >= capacity) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return 0;
   }
   std::memcpy(out, name.c_str(), name.size() + 1);
-  SetError(0);
+  SetError(SerialResult::Ok);
   return 1;
 }
 
@@ -310,9 +344,11 @@ std::string Serial_DevicePath(const char* normalizedName) {
 
 bool Serial_PortExists(const char* name) {
   char normalized[kSapiNameCapacity];
-  uint32_t saved = tLastError;
+  const SerialResult savedResult = tResult;
+  const int savedErrno = tErrno;
   bool ok = name && Serial_NormalizeName(name, normalized, sizeof normalized, false);
-  SetError(saved);
+  tResult = savedResult;
+  tErrno = savedErrno;
   if (!ok) return false;
   const std::optional<PortProvider> provider = PortProviderFor(normalized);
   if (!provider || !provider->exists) return false;
@@ -328,7 +364,7 @@ std::vector<SerialPortInfo> ListSerialPorts() {
 
 int Serial_EnumPorts(char* out, uint32_t capacity, uint32_t* needed) {
   if (!needed) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return 0;
   }
   std::vector<SerialPortInfo> ports = ListSerialPorts();
@@ -336,7 +372,7 @@ int Serial_EnumPorts(char* out, uint32_t capacity, uint32_t* needed) {
   for (const auto& port : ports) size += port.path.size() + 1;
   *needed = static_cast<uint32_t>(size);
   if (!out || capacity < size) {
-    SetError(kSapiErrBufferTooSmall);
+    SetError(SerialResult::BufferTooSmall);
     return 0;
   }
   char* p = out;
@@ -345,7 +381,7 @@ int Serial_EnumPorts(char* out, uint32_t capacity, uint32_t* needed) {
     p += port.path.size() + 1;
   }
   *p = '\0';
-  SetError(0);
+  SetError(SerialResult::Ok);
   return 1;
 }
 
@@ -353,16 +389,16 @@ int Serial_Open(SapiPort* port, const char* name) {
   if (!ValidRecord(port) || !PrepareOpen(port, name)) return 0;
   PortLock lock(LockKeyOf(port));
   if (port->handle) {
-    SetError(kSapiErrAlreadyOpen);
+    SetError(SerialResult::AlreadyOpen);
     return 0;
   }
   if (!Serial_PortExists(port->name)) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return 0;
   }
   const std::optional<PortProvider> provider = PortProviderFor(port->name);
   if (!provider || !provider->open) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return 0;
   }
   // The device provider opens device paths; a prefixed provider its own names.
@@ -377,7 +413,7 @@ int Serial_Open(SapiPort* port, const char* name) {
 int Serial_OpenDriver(SapiPort* port, const char* name, std::unique_ptr<SerialDriver> driver) {
   if (!ValidRecord(port)) return 0;
   if (!driver) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return 0;
   }
   if (!PrepareOpen(port, name)) return 0;
@@ -391,7 +427,7 @@ int Serial_Close(SapiPort* port) {
   if (!RequireOpen(port)) return 0;
   if (LineTap* tap = port->tap.load()) tap->Event("close");
   ResetRecord(port);
-  SetError(0);
+  SetError(SerialResult::Ok);
   return 1;
 }
 
@@ -514,7 +550,7 @@ uint16_t Serial_GetErrors(SapiPort* port, bool clear) {
   }
   uint16_t bits = port->lineErrors;
   if (clear) port->lineErrors = 0;
-  SetError(0);
+  SetError(SerialResult::Ok);
   return bits;
 }
 
@@ -527,7 +563,7 @@ int Serial_InQueue(SapiPort* port) {
     Result(err);
     return -1;
   }
-  SetError(0);
+  SetError(SerialResult::Ok);
   return waiting;
 }
 
@@ -543,7 +579,7 @@ int Serial_Write(SapiPort* port, const void* data, int length) {
   PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   if (!data) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return 0;
   }
   if (!SetOutputs(port, kOutBreakOff)) return 0;
@@ -551,7 +587,7 @@ int Serial_Write(SapiPort* port, const void* data, int length) {
   size_t n = length < 0 ? std::strlen(static_cast<const char*>(data)) : static_cast<size_t>(length);
   // Longer transfers are refused rather than cut to their low 16 bits.
   if (n > kSapiMaxTransfer) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return 0;
   }
   if (n == 0) return Result(0);
@@ -560,7 +596,7 @@ int Serial_Write(SapiPort* port, const void* data, int length) {
     if (waiting < 0) return 0;
     if (waiting > 0) {
       // The echo could not be told apart from what was waiting: nothing is sent.
-      SetError(kSapiErrEchoInputWaiting);
+      SetError(SerialResult::EchoInputWaiting);
       return 0;
     }
   }
@@ -573,7 +609,7 @@ int Serial_Write(SapiPort* port, const void* data, int length) {
   if (LineTap* tap = port->tap.load(); tap != nullptr && written > 0) tap->Sent(bytes, written);
   if (writeErr != 0) return Result(writeErr);
   if (written < n) {
-    SetError(kSapiErrWriteFault);
+    SetError(SerialResult::WriteShort);
     return 0;
   }
   if (int err = WaitUntilSent(port, started, n)) return Result(err);
@@ -585,7 +621,7 @@ int Serial_Write(SapiPort* port, const void* data, int length) {
     uint32_t got = 0;
     if (!Serial_Read(port, echo, chunk, &got) || got != chunk ||
         std::memcmp(echo, bytes + done, chunk) != 0) {
-      SetError(kSapiErrEchoMismatch);
+      SetError(SerialResult::EchoMismatch);
       return 0;
     }
     done += chunk;
@@ -609,7 +645,7 @@ int Serial_WaitInput(SapiPort* port, uint32_t limitMs) {
     if (int err = driver.WaitReadable(RemainingMs(deadline, now), ready, woken)) return Result(err);
     if (woken) break;
   }
-  SetError(kSapiErrReadFault);
+  SetError(SerialResult::ReadShort);
   return 0;
 }
 
@@ -631,7 +667,7 @@ int Serial_GetChar(SapiPort* port, uint8_t* byte, uint32_t limitMs) {
   port->appliedTimeouts = saved;
   if (err != 0) return Result(err);
   if (got == 0) {
-    SetError(kSapiErrReadFault);
+    SetError(SerialResult::ReadShort);
     return 0;
   }
   if (byte) *byte = received;
@@ -644,7 +680,7 @@ int Serial_Read(SapiPort* port, void* buffer, uint32_t count, uint32_t* received
   PortLock lock(LockKeyOf(port));
   if (!RequireOpen(port)) return 0;
   if (!buffer || count > kSapiMaxTransfer) {
-    SetError(kSapiErrBadArguments);
+    SetError(SerialResult::BadArgument);
     return 0;
   }
   if (count == 0) return Result(0);
@@ -653,7 +689,7 @@ int Serial_Read(SapiPort* port, void* buffer, uint32_t count, uint32_t* received
   if (received) *received = got;
   if (err != 0) return Result(err);
   if (got < count) {
-    SetError(kSapiErrReadFault);
+    SetError(SerialResult::ReadShort);
     return 0;
   }
   return Result(0);
@@ -661,6 +697,144 @@ int Serial_Read(SapiPort* port, void* buffer, uint32_t count, uint32_t* received
 
 void Serial_Wake(SapiPort* port) {
   if (port && port->signature == kSapiSignature && port->handle) port->handle->Wake();
+}
+
+// SerialPort: every call goes through the layer's functions on the port's record, so both keep
+// exactly the same behaviour while callers move over.
+
+// Going away releases the driver (and with it the device) without the steps of Close: no line
+// event for a tap that may be gone, no port lock taken while the program ends.
+SerialPort::~SerialPort() = default;
+
+SerialResult SerialPort::Open(const std::string& name) {
+  Serial_Open(&record_, name.c_str());
+  return tResult;
+}
+
+SerialResult SerialPort::OpenDriver(const std::string& name, std::unique_ptr<SerialDriver> driver) {
+  Serial_OpenDriver(&record_, name.c_str(), std::move(driver));
+  return tResult;
+}
+
+SerialResult SerialPort::Close() {
+  Serial_Close(&record_);
+  return tResult;
+}
+
+bool SerialPort::IsOpen() {
+  return Serial_IsOpen(&record_) != 0;
+}
+
+bool SerialPort::Opened() const {
+  return record_.handle != nullptr;
+}
+
+std::string SerialPort::Name() const {
+  return RecordName(&record_);
+}
+
+SerialSettings SerialPort::Settings() const {
+  SerialSettings s;
+  s.baudRate = record_.baudRate;
+  s.dataBits = record_.dataBits;
+  s.stopBits = record_.stopBits;
+  s.parity = record_.parity;
+  s.echo = record_.echo != 0;
+  s.timeouts = record_.timeouts;
+  return s;
+}
+
+SerialResult SerialPort::Apply(const SerialSettings& settings) {
+  {
+    // The fields change under the port's lock, like every other change of the record.
+    PortLock lock(LockKeyOf(&record_));
+    record_.baudRate = settings.baudRate;
+    record_.dataBits = settings.dataBits;
+    record_.stopBits = settings.stopBits;
+    record_.parity = settings.parity;
+    record_.echo = settings.echo ? 1 : 0;
+    record_.timeouts = settings.timeouts;
+  }
+  Serial_SetState(&record_);
+  return tResult;
+}
+
+SerialResult SerialPort::Refresh() {
+  Serial_GetState(&record_);
+  return tResult;
+}
+
+void SerialPort::SetEcho(bool on) {
+  PortLock lock(LockKeyOf(&record_));
+  record_.echo = on ? 1 : 0;
+}
+
+int SerialPort::DriverSetDtr(bool on) {
+  PortLock lock(LockKeyOf(&record_));
+  return record_.handle ? record_.handle->SetDtr(on) : EBADF;
+}
+
+uint16_t SerialPort::Outputs() const {
+  return record_.outputs;
+}
+
+SerialResult SerialPort::SetOutputs(uint16_t request) {
+  lumo::SetOutputs(&record_, request);
+  return tResult;
+}
+
+uint16_t SerialPort::Errors(bool clear) {
+  return Serial_GetErrors(&record_, clear);
+}
+
+int SerialPort::InQueue() {
+  return Serial_InQueue(&record_);
+}
+
+SerialResult SerialPort::Purge() {
+  Serial_Purge(&record_);
+  return tResult;
+}
+
+SerialResult SerialPort::Write(const void* data, size_t length) {
+  // Beyond the largest transfer the layer refuses it (after its checks of the port), as it
+  // refuses kSapiMaxTransfer + 1.
+  const int n = static_cast<int>(std::min<size_t>(length, size_t{kSapiMaxTransfer} + 1));
+  Serial_Write(&record_, data, n);
+  return tResult;
+}
+
+SerialResult SerialPort::WaitInput(uint32_t limitMs) {
+  Serial_WaitInput(&record_, limitMs);
+  return tResult;
+}
+
+SerialResult SerialPort::GetChar(uint8_t& byte, uint32_t limitMs) {
+  Serial_GetChar(&record_, &byte, limitMs);
+  return tResult;
+}
+
+SerialResult SerialPort::Read(void* buffer, uint32_t count, uint32_t& received) {
+  Serial_Read(&record_, buffer, count, &received);
+  return tResult;
+}
+
+void SerialPort::Wake() {
+  Serial_Wake(&record_);
+}
+
+void SerialPort::TakeWake() {
+  if (!record_.handle) return;
+  bool ready = false, woken = false;
+  record_.handle->WaitReadable(0, ready, woken);
+}
+
+LineTap* SerialPort::Tap() const {
+  return record_.tap.load();
+}
+
+void SerialPort::SetTap(LineTap* tap) {
+  record_.tap.store(tap);
 }
 
 }  // namespace lumo

@@ -50,6 +50,15 @@
 //   Serial_Read           exactly count bytes within the port's read timeouts
 //   Serial_Wake           end a read of this port in progress on another thread
 //   LineTap               an observer of every byte and line event of a record (tracing)
+//
+// The same layer as a class (the functions above are being replaced by it):
+//   SerialResult          the closed set of results; System carries an errno beside it
+//   SerialLastResult      the calling thread's last result of the layer
+//   SerialLastErrno       the errno of that result when it is System (0 otherwise)
+//   SerialSettings        line settings, echo and timeouts a port is to work with
+//   SerialPort            one port: open, close, settings, outputs, transfers; every call
+//                         answers a SerialResult and leaves it (with its errno) as the thread's
+//                         last result
 #pragma once
 
 #include <atomic>
@@ -164,6 +173,100 @@ struct SapiPort {
 };
 
 #define SAPI_DECLARE(identifier) ::lumo::SapiPort identifier(::lumo::kSapiDeclare)
+
+// What an operation of the layer came to. System: the device or the system refused it, and the
+// errno it gave is kept beside the result (SerialLastErrno).
+enum class SerialResult : uint8_t {
+  Ok,
+  NotOpen,           // the port is not open
+  AlreadyOpen,       // open on a port that is open already
+  BadArgument,       // missing buffer, bad or unknown port name, length out of range
+  WriteShort,        // the driver took fewer bytes than were to be written
+  ReadShort,         // fewer bytes came than were requested (including none, or a wake)
+  EchoMismatch,      // the echo was short or differed
+  EchoInputWaiting,  // echo on and received bytes were waiting: nothing was sent
+  BufferTooSmall,    // the port list does not fit the buffer
+  System,            // errno from the device (EBUSY: in use, EIO: gone, ...)
+};
+
+SerialResult SerialLastResult();
+int SerialLastErrno();
+
+struct SerialSettings {
+  uint32_t baudRate = 0;
+  uint8_t dataBits = 0;  // 4 to 8
+  uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+  uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  bool echo = false;     // the line returns every byte sent
+  SapiTimeouts timeouts;
+  bool operator==(const SerialSettings&) const = default;
+};
+
+// One serial port. Closed when made and after Close; Open or OpenDriver make it open, and it
+// stays open until Close (or destruction). Settings are applied with Apply and read back from
+// the device; what the port obeys is what was last applied. Calls from several threads are
+// serialised by the port's lock; Wake alone may run beside a call in progress.
+class SerialPort {
+ public:
+  SerialPort() = default;
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+  ~SerialPort();
+
+  SerialResult Open(const std::string& name);
+  SerialResult OpenDriver(const std::string& name, std::unique_ptr<SerialDriver> driver);
+  SerialResult Close();
+  // Open and its status readable.
+  bool IsOpen();
+  // Opened and not closed since, whether or not its status reads.
+  bool Opened() const;
+  // The name of the last open as the layer keeps it (also of one that failed); "" after Close.
+  std::string Name() const;
+
+  // The settings as last read from the device (echo and timeouts: as last applied).
+  SerialSettings Settings() const;
+  // Applies settings, then reads them back; the timeouts and echo take effect even when the
+  // device refused the line settings.
+  SerialResult Apply(const SerialSettings& settings);
+  // Reads the line settings and outputs back from the device.
+  SerialResult Refresh();
+  // Echo on or off at once, without touching the device.
+  void SetEcho(bool on);
+  // The kOut... bits as last set or read.
+  uint16_t Outputs() const;
+  SerialResult SetOutputs(uint16_t request);
+  // Asks the device itself to switch DTR, bypassing the outputs word: its errno (ENOTTY: the
+  // device has no DTR; EBADF: not open), so that a caller can learn whether DTR is switchable.
+  int DriverSetDtr(bool on);
+  // Accumulated kLineErr... bits (kLineErrStatusUnreadable: status unreadable).
+  uint16_t Errors(bool clear);
+  // Received bytes waiting (-1: status unreadable).
+  int InQueue();
+  SerialResult Purge();
+  // Sends length bytes (at most kSapiMaxTransfer), waits until they have left the line, then
+  // checks the echo when echo is on.
+  SerialResult Write(const void* data, size_t length);
+  // Ok when a received byte waits (it stays waiting); ReadShort when none came within limitMs
+  // or Wake ended the wait.
+  SerialResult WaitInput(uint32_t limitMs);
+  // limitMs 0 takes only a byte that is already waiting.
+  SerialResult GetChar(uint8_t& byte, uint32_t limitMs);
+  // Exactly count bytes within the read timeouts; received says how many came.
+  SerialResult Read(void* buffer, uint32_t count, uint32_t& received);
+  // Any thread: ends a wait for input of this port in progress (or the next one).
+  void Wake();
+  // Takes a wake still pending, so that it ends no later wait; waits for and reads nothing.
+  void TakeWake();
+  // The observer of the line (nullptr: none); kept across closing and opening.
+  LineTap* Tap() const;
+  void SetTap(LineTap* tap);
+
+  // The record underneath, for code not yet moved to this class.
+  SapiPort& Record() { return record_; }
+
+ private:
+  SapiPort record_{kSapiDeclare};
+};
 
 uint32_t Serial_GetLastError();
 

@@ -122,9 +122,8 @@ TEST(AdapterWatch, ReturnsUnderItsStableNameWhateverKernelNameItGets) {
   plug.join();
   EXPECT_EQ(back, stable);
   EXPECT_LT(Clock::now() - start, 3s);
-  SAPI_DECLARE(port);
-  EXPECT_EQ(Serial_Open(&port, back.c_str()), 1) << Serial_GetLastError();
-  Serial_Close(&port);
+  SerialPort port;
+  EXPECT_EQ(port.Open(back), SerialResult::Ok) << SerialLastErrno();
   if (second >= 0) ::close(second);
   if (other >= 0) ::close(other);
 }

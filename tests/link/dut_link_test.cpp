@@ -368,16 +368,16 @@ class LinkWaitTest : public ::testing::Test {
  protected:
   void SetUp() override { UseVirtualClock(true); }
   void TearDown() override {
-    if (link_.Port().handle) Serial_Close(&link_.Port());
+    if (link_.Port().Opened()) link_.Port().Close();
     UseVirtualClock(false);
   }
   // A line whose arrivals are given in ms from now.
   void Line(std::vector<std::pair<int64_t, std::string>> arrivals) {
     start_ = NowMs();
     for (auto& a : arrivals) a.first += start_;
-    ASSERT_EQ(Serial_OpenDriver(&link_.Port(), "TIMED",
-                                std::make_unique<TimedLineDriver>(std::move(arrivals), counts_)),
-              1);
+    ASSERT_EQ(link_.Port().OpenDriver(
+                  "TIMED", std::make_unique<TimedLineDriver>(std::move(arrivals), counts_)),
+              SerialResult::Ok);
   }
   int64_t Elapsed() const { return NowMs() - start_; }
 
@@ -393,9 +393,9 @@ TEST_F(LinkWaitTest, AWaitForDataEndsWhenTheByteArrives) {
   EXPECT_TRUE(link_.WaitForData(5000));
   EXPECT_EQ(Elapsed(), 1234);
   EXPECT_LE(counts_.waits + counts_.looks, 4);
-  EXPECT_EQ(Serial_InQueue(&link_.Port()), 1);  // left for the reader
+  EXPECT_EQ(link_.Port().InQueue(), 1);  // left for the reader
 
-  Serial_Purge(&link_.Port());
+  link_.Port().Purge();
   const int64_t before = NowMs();
   EXPECT_FALSE(link_.WaitForData(5000));
   EXPECT_EQ(NowMs() - before, 5000);

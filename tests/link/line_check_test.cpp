@@ -76,7 +76,7 @@ TEST_F(LineCheck, EchoOnAndOffAgainstTheSetting) {
       EXPECT_TRUE(report.dtrSwitchable);
       EXPECT_EQ(Step(report, "presence")->verdict, CheckVerdict::Ok) << Steps(report);
       EXPECT_NE(report.identity.find("TG5"), std::string::npos);
-      EXPECT_FALSE(link.Port().handle) << "the check leaves the port closed";
+      EXPECT_FALSE(link.Port().Opened()) << "the check leaves the port closed";
     }
   }
 }

@@ -67,7 +67,7 @@ TEST(LinkTraceFile, ShowsTheWakeUpAndThePageReadsInOrder) {
     link.StopLink();
     StopLinkTrace(link);
     EXPECT_EQ(LinkTraceFile(), "");
-    EXPECT_EQ(link.Port().tap.load(), nullptr);
+    EXPECT_EQ(link.Port().Tap(), nullptr);
   }
   sim::ForgetSimulatedDevices();
   const std::string trace = ReadFile(path);
@@ -96,7 +96,7 @@ TEST(LinkTraceFile, ReportsAFileThatCannotBeCreated) {
   int err = 0;
   EXPECT_FALSE(StartLinkTrace(link, "/nonexistent-folder/x.trace", err));
   EXPECT_EQ(err, ENOENT);
-  EXPECT_EQ(link.Port().tap.load(), nullptr);
+  EXPECT_EQ(link.Port().Tap(), nullptr);
 }
 
 // Many short writes from another thread all arrive, merged into lines of at most 16 bytes.

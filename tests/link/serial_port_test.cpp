@@ -71,42 +71,43 @@ std::string Norm(const char* text, bool prefix = true, size_t capacity = kSapiNa
 // both languages as ever (the texts come from the translation tables).
 TEST(SerialNames, OpenFailureTextsSayWhatToDo) {
   struct Row {
-    uint32_t error;
+    SerialResult result;
+    int error;
     const char* english;
     const char* german;
   };
   const Row rows[] = {
-      {EBUSY, "The port is in use by another program.",
+      {SerialResult::System, EBUSY, "The port is in use by another program.",
        "Der Port wird von einem anderen Programm benutzt."},
-      {EWOULDBLOCK, "The port is in use by another program.",
+      {SerialResult::System, EWOULDBLOCK, "The port is in use by another program.",
        "Der Port wird von einem anderen Programm benutzt."},
-      {EACCES,
+      {SerialResult::System, EACCES,
        "No permission to open the port. Add the user to the group \"dialout\" (sudo usermod -aG "
        "dialout $USER), then log in again.",
        "Keine Berechtigung f\xFCr den Port. Den Benutzer in die Gruppe \"dialout\" aufnehmen "
        "(sudo usermod -aG dialout $USER) und neu anmelden."},
-      {EPERM,
+      {SerialResult::System, EPERM,
        "No permission to open the port. Add the user to the group \"dialout\" (sudo usermod -aG "
        "dialout $USER), then log in again.",
        "Keine Berechtigung f\xFCr den Port. Den Benutzer in die Gruppe \"dialout\" aufnehmen "
        "(sudo usermod -aG dialout $USER) und neu anmelden."},
-      {ENOENT, "There is no such port (is the adapter plugged in?).",
+      {SerialResult::System, ENOENT, "There is no such port (is the adapter plugged in?).",
        "Diesen Port gibt es nicht (Adapter eingesteckt?)."},
-      {kSapiErrBadArguments, "There is no such port (is the adapter plugged in?).",
+      {SerialResult::BadArgument, 0, "There is no such port (is the adapter plugged in?).",
        "Diesen Port gibt es nicht (Adapter eingesteckt?)."},
-      {kSapiErrAlreadyOpen, "The port is already open in this program.",
+      {SerialResult::AlreadyOpen, 0, "The port is already open in this program.",
        "Der Port ist in diesem Programm schon ge\xF6"
        "ffnet."},
   };
   const LangId saved = CurrentLanguage();
   for (const Row& row : rows) {
     SelectLanguage(kLangEnglish);
-    EXPECT_EQ(PortOpenFailureText(row.error), row.english) << row.error;
+    EXPECT_EQ(PortFailureText(row.result, row.error), row.english) << row.error;
     SelectLanguage(kLangGerman);
-    EXPECT_EQ(PortOpenFailureText(row.error), row.german) << row.error;
+    EXPECT_EQ(PortFailureText(row.result, row.error), row.german) << row.error;
   }
   // Without a text of its own: the system's words.
-  EXPECT_EQ(PortOpenFailureText(EIO), std::strerror(EIO));
+  EXPECT_EQ(PortFailureText(SerialResult::System, EIO), std::strerror(EIO));
   SelectLanguage(saved);
 }
 
@@ -295,11 +296,20 @@ class SerialScripted : public ::testing::Test {
  protected:
   void SetUp() override {
     TestRuntimeDir();
-    ASSERT_EQ(Serial_OpenDriver(&port, "FAKE1", std::make_unique<ScriptedDriver>(&script)), 1);
+    ASSERT_EQ(port.OpenDriver("FAKE1", std::make_unique<ScriptedDriver>(&script)),
+              SerialResult::Ok);
   }
   ScriptedDriver::Script script;
-  SapiPort port{kSapiDeclare};
+  SerialPort port;
 };
+
+// A call that failed with the system error err.
+::testing::AssertionResult SystemError(SerialResult result, int err) {
+  if (result == SerialResult::System && SerialLastErrno() == err)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "result " << static_cast<int>(result) << ", errno "
+                                       << SerialLastErrno() << ", expected errno " << err;
+}
 
 // The layer opens every port through the provider registry and knows none by name.
 class SerialProviders : public ::testing::Test {
@@ -352,13 +362,13 @@ TEST_F(SerialProviders, PrefixedProviderOpensListsAndLocksItsOwnNames) {
   EXPECT_TRUE(IsInProcessPort("test:a"));
   EXPECT_FALSE(IsInProcessPort("/dev/ttyS0"));
 
-  SAPI_DECLARE(port);
-  ASSERT_EQ(Serial_Open(&port, "test:a"), 1);
-  EXPECT_STREQ(port.name, "TEST:A");
-  SAPI_DECLARE(other);
-  EXPECT_TRUE(Fails(Serial_Open(&other, "TEST:B"), kSapiErrBadArguments));
+  SerialPort port;
+  ASSERT_EQ(port.Open("test:a"), SerialResult::Ok);
+  EXPECT_EQ(port.Name(), "TEST:A");
+  SerialPort other;
+  EXPECT_EQ(other.Open("TEST:B"), SerialResult::BadArgument);
   EXPECT_EQ(opened, std::vector<std::string>{"TEST:A"});
-  EXPECT_EQ(Serial_Close(&port), 1);
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
 
   // Listed after the machine's ports, with the provider's description.
   const std::vector<SerialPortInfo> ports = ListSerialPorts();
@@ -372,24 +382,24 @@ TEST_F(SerialProviders, PrefixedProviderOpensListsAndLocksItsOwnNames) {
   openErr = EBUSY;
   RegisterPortProvider(Provider("TEST:", false));
   EXPECT_FALSE(IsInProcessPort("TEST:A"));
-  EXPECT_TRUE(Fails(Serial_Open(&port, "TEST:A"), EBUSY));
+  EXPECT_TRUE(SystemError(port.Open("TEST:A"), EBUSY));
 }
 
 TEST_F(SerialProviders, OtherNamesReachTheDeviceProviderAsPaths) {
   present = {"/dev/fake0"};
   RegisterPortProvider(Provider("", false));
-  SAPI_DECLARE(port);
-  ASSERT_EQ(Serial_Open(&port, " /dev/fake0 "), 1);
-  EXPECT_EQ(Serial_Close(&port), 1);
+  SerialPort port;
+  ASSERT_EQ(port.Open(" /dev/fake0 "), SerialResult::Ok);
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
   // No provider has the prefix "TEST:": the name is the device provider's, and no path.
-  EXPECT_TRUE(Fails(Serial_Open(&port, "test:a"), kSapiErrBadArguments));
+  EXPECT_EQ(port.Open("test:a"), SerialResult::BadArgument);
   EXPECT_FALSE(Serial_PortExists("/dev/fake1"));
   EXPECT_EQ(opened, std::vector<std::string>{"/dev/fake0"});
 
   // Without a device provider no device path exists.
   UnregisterPortProvider("");
   EXPECT_FALSE(Serial_PortExists("/dev/fake0"));
-  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/fake0"), kSapiErrBadArguments));
+  EXPECT_EQ(port.Open("/dev/fake0"), SerialResult::BadArgument);
 }
 
 // The simulated devices are a provider the program registers, with the echo default it passes.
@@ -398,83 +408,89 @@ TEST_F(SerialProviders, SimulatedPortsExistOnlyWhenRegistered) {
   UnregisterPortProvider(kSimulatedPortPrefix);
   EXPECT_FALSE(Serial_PortExists("SIM:TG5"));
   EXPECT_FALSE(IsInProcessPort("SIM:TG5"));
-  SAPI_DECLARE(port);
-  EXPECT_TRUE(Fails(Serial_Open(&port, "SIM:TG5"), kSapiErrBadArguments));
+  SerialPort port;
+  EXPECT_EQ(port.Open("SIM:TG5"), SerialResult::BadArgument);
 
   for (bool echo : {true, false}) {
     RegisterSimulatedPorts([echo] { return echo; });
     EXPECT_TRUE(IsInProcessPort("sim:tg5"));
-    ASSERT_EQ(Serial_Open(&port, "sim:tg5"), 1) << echo;
+    ASSERT_EQ(port.Open("sim:tg5"), SerialResult::Ok) << echo;
     ASSERT_NE(sim::SimulatedDevice("SIM:TG5"), nullptr);
     EXPECT_EQ(sim::SimulatedDevice("SIM:TG5")->Options().echo, echo);
-    EXPECT_EQ(Serial_Close(&port), 1);
+    EXPECT_EQ(port.Close(), SerialResult::Ok);
     sim::ForgetSimulatedDevices();
   }
 }
 
 TEST_F(SerialScripted, SetOutputsSwitchesOnlyWhatChanges) {
-  EXPECT_STREQ(port.name, "\\\\.\\FAKE1");
-  EXPECT_EQ(port.outputs, 0);                                // modes unknown: nothing claimed
+  const SerialResult ok = SerialResult::Ok;
+  EXPECT_EQ(port.Name(), "\\\\.\\FAKE1");
+  EXPECT_EQ(port.Outputs(), 0);                              // modes unknown: nothing claimed
   EXPECT_EQ(script.breakCalls, std::vector<bool>({false}));  // open ends any break
-  ASSERT_EQ(Serial_Write(&port, "ab", 2), 1);
-  ASSERT_EQ(Serial_Write(&port, "cd", 2), 1);
+  ASSERT_EQ(port.Write("ab", 2), ok);
+  ASSERT_EQ(port.Write("cd", 2), ok);
   EXPECT_EQ(script.breakCalls, std::vector<bool>({false, false}));  // once: then it is off
-  EXPECT_EQ(port.outputs & kOutBreakMask, kOutBreakOff);
-  ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
-  ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
+  EXPECT_EQ(port.Outputs() & kOutBreakMask, kOutBreakOff);
+  ASSERT_EQ(port.SetOutputs(kOutDtrOn), ok);
+  ASSERT_EQ(port.SetOutputs(kOutDtrOn), ok);
   EXPECT_EQ(script.dtrCalls, std::vector<bool>({true}));
-  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOn);
-  ASSERT_EQ(SetOutputs(&port, kOutDtrOff), 1);
+  EXPECT_EQ(port.Outputs() & kOutDtrMask, kOutDtrOn);
+  ASSERT_EQ(port.SetOutputs(kOutDtrOff), ok);
   EXPECT_EQ(script.dtrCalls, std::vector<bool>({true, false}));
   EXPECT_TRUE(script.rtsCalls.empty());
 
   script.breakCalls.clear();
-  ASSERT_EQ(SetOutputs(&port, kOutBreakOff), 1);
-  ASSERT_EQ(SetOutputs(&port, kOutBreakOff), 1);
+  ASSERT_EQ(port.SetOutputs(kOutBreakOff), ok);
+  ASSERT_EQ(port.SetOutputs(kOutBreakOff), ok);
   EXPECT_EQ(script.breakCalls, std::vector<bool>({false}));
-  ASSERT_EQ(SetOutputs(&port, kOutBreakOn), 1);
-  ASSERT_EQ(SetOutputs(&port, kOutBreakOff), 1);
+  ASSERT_EQ(port.SetOutputs(kOutBreakOn), ok);
+  ASSERT_EQ(port.SetOutputs(kOutBreakOff), ok);
   EXPECT_EQ(script.breakCalls, std::vector<bool>({false, true, false}));
-  EXPECT_EQ(port.outputs, kOutDtrOff | kOutBreakOff);
+  EXPECT_EQ(port.Outputs(), kOutDtrOff | kOutBreakOff);
 
-  EXPECT_TRUE(Fails(SetOutputs(&port, kOutRtsHandshake), EINVAL));
+  EXPECT_TRUE(SystemError(port.SetOutputs(kOutRtsHandshake), EINVAL));
   script.dtrErr = EIO;
-  EXPECT_TRUE(Fails(SetOutputs(&port, kOutDtrOn), EIO));
-  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOff);
+  EXPECT_TRUE(SystemError(port.SetOutputs(kOutDtrOn), EIO));
+  EXPECT_EQ(port.Outputs() & kOutDtrMask, kOutDtrOff);
   script.dtrErr = ENOTTY;  // no modem lines: no failure
-  EXPECT_EQ(SetOutputs(&port, kOutDtrOn), 1);
-  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOn);
+  EXPECT_EQ(port.SetOutputs(kOutDtrOn), ok);
+  EXPECT_EQ(port.Outputs() & kOutDtrMask, kOutDtrOn);
+  // Asked directly, the device says that it has no DTR.
+  EXPECT_EQ(port.DriverSetDtr(false), ENOTTY);
 }
 
 TEST_F(SerialScripted, LineErrorsAccumulateUntilCleared) {
-  EXPECT_EQ(Serial_GetErrors(&port, false), 0);
+  EXPECT_EQ(port.Errors(false), 0);
   script.counts.frame = 1;
-  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrFrame);
+  EXPECT_EQ(port.Errors(false), kLineErrFrame);
   script.counts.parity = 3;
-  EXPECT_EQ(Serial_GetErrors(&port, true), kLineErrFrame | kLineErrParity);
-  EXPECT_EQ(Serial_GetErrors(&port, false), 0);
+  EXPECT_EQ(port.Errors(true), kLineErrFrame | kLineErrParity);
+  EXPECT_EQ(port.Errors(false), 0);
   script.counts.overrun = 1;
   script.counts.bufOverrun = 1;
-  EXPECT_EQ(Serial_InQueue(&port), 0);  // the queue query accumulates too
+  EXPECT_EQ(port.InQueue(), 0);  // the queue query accumulates too
   script.counts.brk = 1;
-  EXPECT_EQ(Serial_GetErrors(&port, true), kLineErrOverrun | kLineErrRxOverflow | kLineErrBreak);
+  EXPECT_EQ(port.Errors(true), kLineErrOverrun | kLineErrRxOverflow | kLineErrBreak);
   script.counts.frame = 0xFFFFFFFF;
-  Serial_GetErrors(&port, true);
+  port.Errors(true);
   script.counts.frame = 0;  // wrapped around: still a new event
-  EXPECT_EQ(Serial_GetErrors(&port, true), kLineErrFrame);
+  EXPECT_EQ(port.Errors(true), kLineErrFrame);
 }
 
 TEST_F(SerialScripted, StatusUnreadableAndCountersMissing) {
   script.countsErr = ENOTTY;
   script.counts.frame = 5;
-  EXPECT_EQ(Serial_GetErrors(&port, false), 0);
-  EXPECT_EQ(Serial_IsOpen(&port), 1);
+  EXPECT_EQ(port.Errors(false), 0);
+  EXPECT_TRUE(port.IsOpen());
   script.queueErr = EIO;
-  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrStatusUnreadable);
-  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EIO));
-  EXPECT_EQ(Serial_InQueue(&port), -1);
-  EXPECT_EQ(Serial_IsOpen(&port), 0);
-  EXPECT_EQ(Serial_Close(&port), 1);
+  EXPECT_EQ(port.Errors(false), kLineErrStatusUnreadable);
+  EXPECT_EQ(SerialLastResult(), SerialResult::System);
+  EXPECT_EQ(SerialLastErrno(), EIO);
+  EXPECT_EQ(port.InQueue(), -1);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_TRUE(port.Opened());
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
+  EXPECT_FALSE(port.Opened());
 }
 
 // A pseudo-terminal: the test plays the device on the master side.
@@ -493,17 +509,30 @@ class SerialPty : public ::testing::Test {
     slave = ::ptsname(master);
   }
   void TearDown() override {
-    if (port.handle) Serial_Close(&port);
+    if (port.Opened()) port.Close();
     if (master >= 0) ::close(master);
+  }
+
+  static SerialSettings Line(uint32_t baudRate, SapiTimeouts timeouts = {}, bool echo = false) {
+    SerialSettings s;
+    s.baudRate = baudRate;
+    s.dataBits = 8;
+    s.echo = echo;
+    s.timeouts = timeouts;
+    return s;
   }
 
   // Opens the port at 9600 8N1 with the given read timeouts.
   void Open(SapiTimeouts timeouts = {}) {
-    ASSERT_EQ(Serial_Open(&port, slave.c_str()), 1) << Serial_GetLastError();
-    port.baudRate = 9600;
-    port.dataBits = 8;
-    port.timeouts = timeouts;
-    ASSERT_EQ(Serial_SetState(&port), 1) << Serial_GetLastError();
+    ASSERT_EQ(port.Open(slave), SerialResult::Ok) << SerialLastErrno();
+    ASSERT_EQ(port.Apply(Line(9600, timeouts)), SerialResult::Ok) << SerialLastErrno();
+  }
+
+  // Applies other timeouts, the line as it is.
+  void SetTimeouts(SapiTimeouts timeouts) {
+    SerialSettings s = port.Settings();
+    s.timeouts = timeouts;
+    ASSERT_EQ(port.Apply(s), SerialResult::Ok);
   }
 
   void MasterWrite(const std::string& bytes) {
@@ -532,7 +561,7 @@ class SerialPty : public ::testing::Test {
   bool WaitInQueue(int n) {
     auto deadline = Clock::now() + std::chrono::seconds(5);
     while (Clock::now() < deadline) {
-      if (Serial_InQueue(&port) == n) return true;
+      if (port.InQueue() == n) return true;
       pollfd none{-1, 0, 0};
       ::poll(&none, 0, 1);
     }
@@ -541,94 +570,94 @@ class SerialPty : public ::testing::Test {
 
   int master = -1;
   std::string slave;
-  SapiPort port{kSapiDeclare};
+  SerialPort port;
 };
 
 TEST_F(SerialPty, OpenTwiceFailsAndKeepsTheFirst) {
   Open();
-  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/null"), kSapiErrAlreadyOpen));
-  EXPECT_EQ(port.name, slave);
-  ASSERT_EQ(Serial_Write(&port, "x", 1), 1);
+  EXPECT_EQ(port.Open("/dev/null"), SerialResult::AlreadyOpen);
+  EXPECT_EQ(port.Name(), slave);
+  ASSERT_EQ(port.Write("x", 1), SerialResult::Ok);
   EXPECT_EQ(MasterRead(1, 2000), "x");
 }
 
 TEST_F(SerialPty, SecondOpenOfThePortIsRefused) {
   Open();
-  SAPI_DECLARE(other);
-  EXPECT_TRUE(Fails(Serial_Open(&other, slave.c_str()), EBUSY));
-  EXPECT_FALSE(other.handle);
+  SerialPort other;
+  EXPECT_TRUE(SystemError(other.Open(slave), EBUSY));
+  EXPECT_FALSE(other.Opened());
   int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {  // root passes TIOCEXCL; the flock still refuses
     EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), -1);
     ::close(fd);
   }
-  ASSERT_EQ(Serial_Close(&port), 1);
-  ASSERT_EQ(Serial_Open(&other, slave.c_str()), 1) << Serial_GetLastError();
-  EXPECT_EQ(Serial_Close(&other), 1);
+  ASSERT_EQ(port.Close(), SerialResult::Ok);
+  ASSERT_EQ(other.Open(slave), SerialResult::Ok) << SerialLastErrno();
+  EXPECT_EQ(other.Close(), SerialResult::Ok);
 }
 
 TEST_F(SerialPty, UnknownPortsAndNonTerminals) {
-  EXPECT_TRUE(Fails(Serial_Open(&port, "/nonexistent/ttyX"), kSapiErrBadArguments));
-  EXPECT_TRUE(Fails(Serial_Open(&port, "COM0"), kSapiErrBadArguments));
-  EXPECT_TRUE(Fails(Serial_Open(&port, "/dev/null"),
-                    kSapiErrBadArguments));  // a device, but no terminal: never opened
-  EXPECT_FALSE(port.handle);
+  EXPECT_EQ(port.Open("/nonexistent/ttyX"), SerialResult::BadArgument);
+  EXPECT_EQ(port.Open("COM0"), SerialResult::BadArgument);
+  // A device, but no terminal: never opened.
+  EXPECT_EQ(port.Open("/dev/null"), SerialResult::BadArgument);
+  EXPECT_FALSE(port.Opened());
   EXPECT_TRUE(Serial_PortExists(slave.c_str()));
 }
 
-TEST_F(SerialPty, CloseResetsTheRecord) {
+TEST_F(SerialPty, CloseResetsThePort) {
   Open({10, 20, 30, 40, 50});
-  port.echo = 1;
-  ASSERT_EQ(SetOutputs(&port, kOutDtrOn), 1);
-  EXPECT_EQ(port.outputs & kOutDtrMask, kOutDtrOn);
-  ASSERT_EQ(Serial_Close(&port), 1);
-  EXPECT_EQ(Serial_GetLastError(), 0u);
-  EXPECT_FALSE(port.handle);
-  EXPECT_EQ(port.name[0], '\0');
-  EXPECT_EQ(port.echo, 0);
-  EXPECT_EQ(port.outputs, 0);
-  EXPECT_EQ(port.baudRate, 0u);
-  EXPECT_EQ(port.timeouts, SapiTimeouts{});
-  EXPECT_TRUE(Fails(Serial_Purge(&port), kSapiErrInvalidHandle));
-  // The same record opens again, with nothing carried over.
-  ASSERT_EQ(Serial_Open(&port, slave.c_str()), 1);
-  EXPECT_EQ(port.timeouts, SapiTimeouts{});
+  port.SetEcho(true);
+  ASSERT_EQ(port.SetOutputs(kOutDtrOn), SerialResult::Ok);
+  EXPECT_EQ(port.Outputs() & kOutDtrMask, kOutDtrOn);
+  ASSERT_EQ(port.Close(), SerialResult::Ok);
+  EXPECT_EQ(SerialLastResult(), SerialResult::Ok);
+  EXPECT_FALSE(port.Opened());
+  EXPECT_EQ(port.Name(), "");
+  EXPECT_EQ(port.Settings(), SerialSettings{});
+  EXPECT_EQ(port.Outputs(), 0);
+  EXPECT_EQ(port.Purge(), SerialResult::NotOpen);
+  // The same port opens again, with nothing carried over.
+  ASSERT_EQ(port.Open(slave), SerialResult::Ok);
+  EXPECT_EQ(port.Settings().timeouts, SapiTimeouts{});
+  EXPECT_FALSE(port.Settings().echo);
 }
 
 TEST_F(SerialPty, LineSettingsAreAppliedAndReadBack) {
   Open();
-  EXPECT_EQ(port.baudRate, 9600u);
-  port.baudRate = 19200;
-  ASSERT_EQ(Serial_SetState(&port), 1);
+  EXPECT_EQ(port.Settings().baudRate, 9600u);
+  SerialSettings s = port.Settings();
+  s.baudRate = 19200;
+  ASSERT_EQ(port.Apply(s), SerialResult::Ok);
+  EXPECT_EQ(port.Settings(), s);
   termios seen{};
   ASSERT_EQ(::tcgetattr(master, &seen), 0);
   EXPECT_EQ(::cfgetospeed(&seen), static_cast<speed_t>(B19200));
-  port.baudRate = 250000;  // not in the classic table
-  port.stopBits = 1;       // one and a half: two in its place
-  ASSERT_EQ(Serial_SetState(&port), 1) << Serial_GetLastError();
-  EXPECT_EQ(port.baudRate, 250000u);
-  EXPECT_EQ(port.stopBits, 2);
-  port.dataBits = 4;
-  EXPECT_TRUE(Fails(Serial_SetState(&port), EINVAL));
-  EXPECT_EQ(port.dataBits, 8);
-  port.dataBits = 8;
-  port.baudRate = 0;  // would hang the line up
-  EXPECT_EQ(Serial_SetState(&port), 0);
-  EXPECT_EQ(port.baudRate, 250000u);
+  s.baudRate = 250000;  // not in the classic table
+  s.stopBits = 1;       // one and a half: two in its place
+  ASSERT_EQ(port.Apply(s), SerialResult::Ok) << SerialLastErrno();
+  EXPECT_EQ(port.Settings().baudRate, 250000u);
+  EXPECT_EQ(port.Settings().stopBits, 2);
+  s = port.Settings();
+  s.dataBits = 4;
+  EXPECT_TRUE(SystemError(port.Apply(s), EINVAL));
+  EXPECT_EQ(port.Settings().dataBits, 8);
+  s.dataBits = 8;
+  s.baudRate = 0;  // would hang the line up
+  EXPECT_NE(port.Apply(s), SerialResult::Ok);
+  EXPECT_EQ(port.Settings().baudRate, 250000u);
 }
 
 TEST_F(SerialPty, WriteLengths) {
   Open();
-  ASSERT_EQ(Serial_Write(&port, "hello\0world", -1), 1);
-  EXPECT_EQ(MasterRead(6, 300), "hello");
-  ASSERT_EQ(Serial_Write(&port, "abc", 0), 1);
-  EXPECT_TRUE(Fails(Serial_Write(&port, nullptr, 3), kSapiErrBadArguments));
+  ASSERT_EQ(port.Write("abc", 0), SerialResult::Ok);
+  EXPECT_EQ(port.Write(nullptr, 3), SerialResult::BadArgument);
   std::vector<char> huge(70000, 'z');
-  EXPECT_TRUE(Fails(Serial_Write(&port, huge.data(), 70000), kSapiErrBadArguments));
+  EXPECT_EQ(port.Write(huge.data(), huge.size()), SerialResult::BadArgument);
   EXPECT_EQ(MasterRead(1, 200), "");
   std::string block(300, '\0');
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i);
-  ASSERT_EQ(Serial_Write(&port, block.data(), 300), 1);
+  ASSERT_EQ(port.Write(block.data(), block.size()), SerialResult::Ok);
   EXPECT_EQ(MasterRead(300, 2000), block);
 }
 
@@ -636,8 +665,7 @@ TEST_F(SerialPty, WriteTotalLimitEndsAStuckWrite) {
   Open({0, 0, 0, 0, 200});  // the device never reads: the line fills up
   std::vector<char> block(kSapiMaxTransfer, 'w');
   auto start = Clock::now();
-  EXPECT_TRUE(
-      Fails(Serial_Write(&port, block.data(), static_cast<int>(block.size())), kSapiErrWriteFault));
+  EXPECT_EQ(port.Write(block.data(), block.size()), SerialResult::WriteShort);
   EXPECT_GE(MsSince(start), 190);
   EXPECT_LT(MsSince(start), 3000);
 }
@@ -674,51 +702,51 @@ class EchoDevice {
 
 TEST_F(SerialPty, EchoCheck) {
   Open({0, 0, 300, 0, 0});
-  port.echo = 1;
+  port.SetEcho(true);
   std::string block(250, 'a');
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>('a' + i % 26);
   {
     EchoDevice same(master, [](std::string&) {});
-    EXPECT_EQ(Serial_Write(&port, block.data(), 250), 1) << Serial_GetLastError();
+    EXPECT_EQ(port.Write(block.data(), 250), SerialResult::Ok) << SerialLastErrno();
   }
   {
     EchoDevice differs(master, [](std::string& s) {
       if (s.size() > 170) s[170] = '#';
     });
-    EXPECT_TRUE(Fails(Serial_Write(&port, block.data(), 250), kSapiErrEchoMismatch));
+    EXPECT_EQ(port.Write(block.data(), 250), SerialResult::EchoMismatch);
   }
-  ASSERT_EQ(Serial_Purge(&port), 1);
+  ASSERT_EQ(port.Purge(), SerialResult::Ok);
   {
     EchoDevice shortByOne(master, [](std::string& s) {
       if (s.size() >= 250) s.resize(249);
     });
-    EXPECT_TRUE(Fails(Serial_Write(&port, block.data(), 250), kSapiErrEchoMismatch));
+    EXPECT_EQ(port.Write(block.data(), 250), SerialResult::EchoMismatch);
   }
 }
 
 TEST_F(SerialPty, EchoWithInputWaitingSendsNothing) {
   Open({0, 0, 300, 0, 0});
-  port.echo = 1;
+  port.SetEcho(true);
   MasterWrite("Z");
   ASSERT_TRUE(WaitInQueue(1));
-  EXPECT_TRUE(Fails(Serial_Write(&port, "abc", 3), kSapiErrEchoInputWaiting));
+  EXPECT_EQ(port.Write("abc", 3), SerialResult::EchoInputWaiting);
   EXPECT_EQ(MasterRead(1, 200), "");
-  EXPECT_EQ(Serial_InQueue(&port), 1);
+  EXPECT_EQ(port.InQueue(), 1);
 }
 
-// Runs one Serial_Read of count bytes; reports the result, the count received and the time.
+// Runs one read of count bytes; reports the result, its errno, the count received and the time.
 struct ReadOutcome {
-  int result;
-  uint32_t error;
+  SerialResult result;
+  int sysErrno;
   uint32_t received;
   long ms;
 };
-ReadOutcome TimedRead(SapiPort& port, uint32_t count, std::string* data = nullptr) {
+ReadOutcome TimedRead(SerialPort& port, uint32_t count, std::string* data = nullptr) {
   std::vector<uint8_t> buffer(count + 1);
   uint32_t received = 99;
   auto start = Clock::now();
-  int result = Serial_Read(&port, buffer.data(), count, &received);
-  ReadOutcome outcome{result, Serial_GetLastError(), received, MsSince(start)};
+  const SerialResult result = port.Read(buffer.data(), count, received);
+  ReadOutcome outcome{result, SerialLastErrno(), received, MsSince(start)};
   if (data) data->assign(reinterpret_cast<char*>(buffer.data()), received);
   return outcome;
 }
@@ -726,26 +754,23 @@ ReadOutcome TimedRead(SapiPort& port, uint32_t count, std::string* data = nullpt
 TEST_F(SerialPty, ReadTotalLimits) {
   Open({0, 0, 200, 0, 0});
   auto r = TimedRead(port, 5);
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(r.result, SerialResult::ReadShort);
   EXPECT_EQ(r.received, 0u);
   EXPECT_GE(r.ms, 190);
   EXPECT_LT(r.ms, 2000);
 
-  port.timeouts = {0, 40, 0, 0, 0};  // 40 ms x 5 bytes
-  ASSERT_EQ(Serial_SetState(&port), 1);
+  SetTimeouts({0, 40, 0, 0, 0});  // 40 ms x 5 bytes
   r = TimedRead(port, 5);
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(r.result, SerialResult::ReadShort);
   EXPECT_GE(r.ms, 190);
   EXPECT_LT(r.ms, 2000);
 
   // The interval limit does not start before the first byte.
-  port.timeouts = {50, 0, 400, 0, 0};
-  ASSERT_EQ(Serial_SetState(&port), 1);
+  SetTimeouts({50, 0, 400, 0, 0});
   r = TimedRead(port, 5);
   EXPECT_GE(r.ms, 390);
   EXPECT_LT(r.ms, 2500);
-  EXPECT_EQ(TimedRead(port, 0).result, 1);
+  EXPECT_EQ(TimedRead(port, 0).result, SerialResult::Ok);
 }
 
 TEST_F(SerialPty, ReadIntervalEndsABlockAfterTheLastByte) {
@@ -754,8 +779,7 @@ TEST_F(SerialPty, ReadIntervalEndsABlockAfterTheLastByte) {
   ASSERT_TRUE(WaitInQueue(3));
   std::string data;
   auto r = TimedRead(port, 10, &data);
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(r.result, SerialResult::ReadShort);
   EXPECT_EQ(data, "abc");
   EXPECT_GE(r.ms, 90);
   EXPECT_LT(r.ms, 2000);
@@ -763,12 +787,10 @@ TEST_F(SerialPty, ReadIntervalEndsABlockAfterTheLastByte) {
   std::string block(300, 'q');
   MasterWrite(block);
   r = TimedRead(port, 300, &data);
-  EXPECT_EQ(r.result, 1);
-  EXPECT_EQ(r.error, 0u);
+  EXPECT_EQ(r.result, SerialResult::Ok);
   EXPECT_EQ(data, block);
 
-  port.timeouts = {kSapiTimeoutMax, 0, 0, 0, 0};  // take what waits
-  ASSERT_EQ(Serial_SetState(&port), 1);
+  SetTimeouts({kSapiTimeoutMax, 0, 0, 0, 0});  // take what waits
   MasterWrite("xy");
   ASSERT_TRUE(WaitInQueue(2));
   r = TimedRead(port, 5, &data);
@@ -789,7 +811,7 @@ TEST_F(SerialPty, OneDeadlinePerReadNotPerByte) {
   auto r = TimedRead(port, 100);
   stop = true;
   trickle.join();
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(r.result, SerialResult::ReadShort);
   EXPECT_GT(r.received, 0u);
   EXPECT_GE(r.ms, 290);
   EXPECT_LT(r.ms, 1500);
@@ -800,23 +822,24 @@ TEST_F(SerialPty, GetCharRestoresTheTimeouts) {
   Open(configured);
   uint8_t byte = 0;
   auto start = Clock::now();
-  EXPECT_TRUE(Fails(Serial_GetChar(&port, &byte, 150), kSapiErrReadFault));
+  EXPECT_EQ(port.GetChar(byte, 150), SerialResult::ReadShort);
   EXPECT_GE(MsSince(start), 140);
-  ASSERT_EQ(Serial_GetState(&port), 1);
-  EXPECT_EQ(port.timeouts, configured);
+  ASSERT_EQ(port.Refresh(), SerialResult::Ok);
+  EXPECT_EQ(port.Settings().timeouts, configured);
   auto r = TimedRead(port, 1);  // still bound by the configured 200 ms
   EXPECT_GE(r.ms, 190);
   EXPECT_LT(r.ms, 2000);
 
   MasterWrite("AB");
   ASSERT_TRUE(WaitInQueue(2));
-  ASSERT_EQ(Serial_GetChar(&port, &byte, 1000), 1);
+  ASSERT_EQ(port.GetChar(byte, 1000), SerialResult::Ok);
   EXPECT_EQ(byte, 'A');
-  ASSERT_EQ(Serial_GetChar(&port, nullptr, 1000), 1);  // the byte is discarded
-  EXPECT_EQ(Serial_InQueue(&port), 0);
+  ASSERT_EQ(port.GetChar(byte, 1000), SerialResult::Ok);
+  EXPECT_EQ(byte, 'B');
+  EXPECT_EQ(port.InQueue(), 0);
 
   start = Clock::now();
-  EXPECT_EQ(Serial_GetChar(&port, &byte, 0), 0);  // no limit means no wait
+  EXPECT_EQ(port.GetChar(byte, 0), SerialResult::ReadShort);  // no limit means no wait
   EXPECT_LT(MsSince(start), 1000);
 }
 
@@ -824,24 +847,27 @@ TEST_F(SerialPty, PurgeDiscardsWhatWaits) {
   Open({0, 0, 100, 0, 0});
   MasterWrite("0123456789");
   ASSERT_TRUE(WaitInQueue(10));
-  ASSERT_EQ(Serial_Purge(&port), 1);
-  EXPECT_EQ(Serial_InQueue(&port), 0);
-  EXPECT_EQ(Serial_GetChar(&port, nullptr, 50), 0);
-  EXPECT_EQ(Serial_GetErrors(&port, false), 0);  // a pty has no counters: never a failure
-  EXPECT_EQ(Serial_IsOpen(&port), 1);
+  ASSERT_EQ(port.Purge(), SerialResult::Ok);
+  EXPECT_EQ(port.InQueue(), 0);
+  uint8_t byte = 0;
+  EXPECT_EQ(port.GetChar(byte, 50), SerialResult::ReadShort);
+  EXPECT_EQ(port.Errors(false), 0);  // a pty has no counters: never a failure
+  EXPECT_TRUE(port.IsOpen());
 }
 
 TEST_F(SerialPty, UnpluggedMakesTheStatusUnreadable) {
   Open({0, 0, 100, 0, 0});
   ::close(master);
   master = -1;
-  EXPECT_EQ(Serial_InQueue(&port), -1);
-  EXPECT_EQ(Serial_GetErrors(&port, false), kLineErrStatusUnreadable);
-  EXPECT_EQ(Serial_IsOpen(&port), 0);
+  EXPECT_EQ(port.InQueue(), -1);
+  EXPECT_EQ(port.Errors(false), kLineErrStatusUnreadable);
+  EXPECT_FALSE(port.IsOpen());
   auto r = TimedRead(port, 4);
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.error, static_cast<uint32_t>(EIO));
-  EXPECT_EQ(Serial_Close(&port), 1);
+  EXPECT_EQ(r.result, SerialResult::System);
+  EXPECT_EQ(r.sysErrno, EIO);
+  uint8_t b = 0;
+  EXPECT_TRUE(SystemError(port.GetChar(b, 50), EIO));
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
 }
 
 TEST_F(SerialPty, WakeEndsABlockedRead) {
@@ -852,63 +878,59 @@ TEST_F(SerialPty, WakeEndsABlockedRead) {
     return TimedRead(port, 10);
   });
   while (!started) std::this_thread::yield();
-  Serial_Wake(&port);
+  port.Wake();
   if (reader.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
     MasterWrite(std::string(10, 'u'));  // free the reader before failing
     FAIL() << "the read was not woken";
   }
-  auto r = reader.get();
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.error, kSapiErrReadFault);
+  EXPECT_EQ(reader.get().result, SerialResult::ReadShort);
 }
 
 // The link waits for a device's answer here: it must return the moment a byte arrives (and
 // leave it to be read), fail at its limit, and end early on a wake or a vanished adapter.
 TEST_F(SerialPty, WaitInputEndsOnAByteTheLimitAWakeOrAnUnplug) {
   Open();
-  auto waiter = std::async(std::launch::async, [&] { return Serial_WaitInput(&port, 60000); });
+  auto waiter = std::async(std::launch::async, [&] { return port.WaitInput(60000); });
   MasterWrite("x");
   ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(waiter.get(), 1);
-  EXPECT_EQ(Serial_InQueue(&port), 1);  // waiting for the reader, not taken
-  EXPECT_EQ(Serial_WaitInput(&port, 0), 1);
+  EXPECT_EQ(waiter.get(), SerialResult::Ok);
+  EXPECT_EQ(port.InQueue(), 1);  // waiting for the reader, not taken
+  EXPECT_EQ(port.WaitInput(0), SerialResult::Ok);
 
-  ASSERT_EQ(Serial_Purge(&port), 1);
+  ASSERT_EQ(port.Purge(), SerialResult::Ok);
   auto start = Clock::now();
-  EXPECT_EQ(Serial_WaitInput(&port, 100), 0);
-  EXPECT_EQ(Serial_GetLastError(), kSapiErrReadFault);
+  EXPECT_EQ(port.WaitInput(100), SerialResult::ReadShort);
   EXPECT_GE(MsSince(start), 95);
 
   std::atomic<bool> started{false};
   auto woken = std::async(std::launch::async, [&] {
     started = true;
-    return Serial_WaitInput(&port, 60000);
+    return port.WaitInput(60000);
   });
   while (!started) std::this_thread::yield();
-  Serial_Wake(&port);
+  port.Wake();
   if (woken.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
     MasterWrite("u");  // free the waiter before failing
     FAIL() << "the wait was not woken";
   }
-  EXPECT_EQ(woken.get(), 0);
+  EXPECT_EQ(woken.get(), SerialResult::ReadShort);
 
   ::close(master);
   master = -1;
-  EXPECT_EQ(Serial_WaitInput(&port, 60000), 0);
-  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EIO));
+  EXPECT_TRUE(SystemError(port.WaitInput(60000), EIO));
 }
 
 TEST_F(SerialPty, OperationsWaitForThePortLock) {
   Open();
   std::promise<void> release;
   std::promise<void> held;
-  std::thread holder([&, name = std::string(port.name)] {
+  std::thread holder([&, name = port.Name()] {
     PortLock lock(name);
     held.set_value();
     release.get_future().wait();
   });
   held.get_future().wait();
-  auto query = std::async(std::launch::async, [&] { return Serial_InQueue(&port); });
+  auto query = std::async(std::launch::async, [&] { return port.InQueue(); });
   EXPECT_EQ(query.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
   release.set_value();
   holder.join();
@@ -1058,12 +1080,159 @@ TEST_F(SerialPortList, StableNameOpensWhateverKernelNameTheAdapterGot) {
     ::unlink(stable.c_str());
     ASSERT_EQ(::symlink(slave.c_str(), stable.c_str()), 0);
     EXPECT_EQ(KernelDevicePath(stable), slave);
-    SAPI_DECLARE(port);
-    ASSERT_EQ(Serial_Open(&port, stable.c_str()), 1) << Serial_GetLastError();
-    EXPECT_STREQ(port.name, stable.c_str());
-    EXPECT_EQ(Serial_Close(&port), 1);
+    SerialPort port;
+    ASSERT_EQ(port.Open(stable), SerialResult::Ok) << SerialLastErrno();
+    EXPECT_EQ(port.Name(), stable);
+    EXPECT_EQ(port.Close(), SerialResult::Ok);
     ::close(master);
   }
+}
+
+// The port as a class: every call answers one result of a closed set, and a System result keeps
+// the errno beside it.
+
+// A closed port says that it is not open. The layer's old number for this (6) is also the
+// system's ENXIO, and its text used to read "there is no such port".
+TEST(SerialPortClass, ClosedPortSaysNotOpenRatherThanNoSuchPort) {
+  TestRuntimeDir();
+  SerialPort port;
+  uint8_t b = 0;
+  uint32_t got = 7;
+  EXPECT_EQ(port.Close(), SerialResult::NotOpen);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.Refresh(), SerialResult::NotOpen);
+  EXPECT_EQ(port.Apply(SerialSettings{}), SerialResult::NotOpen);
+  EXPECT_EQ(port.SetOutputs(kOutDtrOn), SerialResult::NotOpen);
+  EXPECT_EQ(port.Purge(), SerialResult::NotOpen);
+  EXPECT_EQ(port.Write("x", 1), SerialResult::NotOpen);
+  EXPECT_EQ(port.WaitInput(10), SerialResult::NotOpen);
+  EXPECT_EQ(port.GetChar(b, 10), SerialResult::NotOpen);
+  EXPECT_EQ(port.Read(&b, 1, got), SerialResult::NotOpen);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(SerialLastResult(), SerialResult::NotOpen);
+  EXPECT_EQ(SerialLastErrno(), 0);
+  EXPECT_EQ(port.Errors(false), kLineErrStatusUnreadable);
+  EXPECT_EQ(port.InQueue(), -1);
+  EXPECT_EQ(port.Name(), "");
+  port.Wake();  // harmless on a closed port
+
+  const LangId saved = CurrentLanguage();
+  SelectLanguage(kLangEnglish);
+  EXPECT_EQ(PortFailureText(SerialLastResult(), SerialLastErrno()), "The port is not open.");
+  EXPECT_EQ(PortFailureText(SerialResult::System, ENXIO),
+            "There is no such port (is the adapter plugged in?).");
+  SelectLanguage(kLangGerman);
+  EXPECT_EQ(PortFailureText(SerialResult::NotOpen, 0),
+            "Der Port ist nicht ge\xF6"
+            "ffnet.");
+  SelectLanguage(saved);
+}
+
+// Every failure has words of its own in both languages; a system error without a row of its
+// own is said in the system's words.
+TEST(SerialPortClass, EveryFailureHasItsText) {
+  const SerialResult failures[] = {
+      SerialResult::NotOpen,          SerialResult::AlreadyOpen,    SerialResult::BadArgument,
+      SerialResult::WriteShort,       SerialResult::ReadShort,      SerialResult::EchoMismatch,
+      SerialResult::EchoInputWaiting, SerialResult::BufferTooSmall,
+  };
+  const LangId saved = CurrentLanguage();
+  for (SerialResult result : failures) {
+    const char* msgId = PortFailureMsgId(result, 0);
+    ASSERT_NE(msgId, nullptr) << static_cast<int>(result);
+    SelectLanguage(kLangEnglish);
+    const std::string english = PortFailureText(result, 0);
+    SelectLanguage(kLangGerman);
+    const std::string german = PortFailureText(result, 0);
+    EXPECT_FALSE(english.empty()) << msgId;
+    EXPECT_NE(english, german) << msgId;
+    EXPECT_NE(english, msgId) << "no row for " << msgId;
+  }
+  SelectLanguage(kLangEnglish);
+  EXPECT_EQ(PortFailureText(SerialResult::System, EIO), std::strerror(EIO));
+  EXPECT_EQ(PortFailureText(SerialResult::System, EBUSY), "The port is in use by another program.");
+  EXPECT_EQ(PortFailureText(SerialResult::Ok, 0), "");
+  SelectLanguage(saved);
+}
+
+TEST_F(SerialPty, OpenApplyTransferClose) {
+  ASSERT_EQ(port.Open(" " + slave + " \n"), SerialResult::Ok);
+  EXPECT_EQ(port.Name(), slave);
+  EXPECT_TRUE(port.IsOpen());
+  const SerialSettings line = Line(19200, {0, 0, 200, 0, 0});
+  ASSERT_EQ(port.Apply(line), SerialResult::Ok);
+  EXPECT_EQ(port.Settings(), line);
+  termios seen{};
+  ASSERT_EQ(::tcgetattr(master, &seen), 0);
+  EXPECT_EQ(::cfgetospeed(&seen), static_cast<speed_t>(B19200));
+
+  ASSERT_EQ(port.Write("abc", 3), SerialResult::Ok);
+  EXPECT_EQ(MasterRead(3, 2000), "abc");
+  std::vector<char> huge(size_t{kSapiMaxTransfer} + 1, 'z');
+  EXPECT_EQ(port.Write(huge.data(), huge.size()), SerialResult::BadArgument);
+  EXPECT_EQ(port.Write(nullptr, 3), SerialResult::BadArgument);
+  EXPECT_EQ(MasterRead(1, 200), "");
+
+  MasterWrite("xy");
+  ASSERT_EQ(port.WaitInput(2000), SerialResult::Ok);
+  char buffer[4] = {};
+  uint32_t got = 0;
+  EXPECT_EQ(port.Read(buffer, 3, got), SerialResult::ReadShort);
+  EXPECT_EQ(std::string(buffer, got), "xy");
+  EXPECT_EQ(port.WaitInput(30), SerialResult::ReadShort);
+
+  EXPECT_EQ(port.Open(slave), SerialResult::AlreadyOpen);
+  EXPECT_EQ(port.Name(), slave);
+  SerialPort other;
+  EXPECT_EQ(other.Open(slave), SerialResult::System);
+  EXPECT_EQ(SerialLastErrno(), EBUSY);
+  EXPECT_EQ(other.Open("/dev/lumo-no-such-port"), SerialResult::BadArgument);
+  EXPECT_EQ(SerialLastErrno(), 0);
+
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
+  EXPECT_EQ(port.Name(), "");
+  EXPECT_EQ(other.Open(slave), SerialResult::Ok);
+}
+
+TEST_F(SerialPty, ClosedWhenItGoes) {
+  {
+    SerialPort first;
+    ASSERT_EQ(first.Open(slave), SerialResult::Ok);
+  }
+  EXPECT_EQ(port.Open(slave), SerialResult::Ok);
+}
+
+TEST_F(SerialPty, EchoResults) {
+  ASSERT_EQ(port.Open(slave), SerialResult::Ok);
+  ASSERT_EQ(port.Apply(Line(19200, {0, 0, 300, 0, 0}, true)), SerialResult::Ok);
+  {
+    EchoDevice same(master, [](std::string&) {});
+    EXPECT_EQ(port.Write("hello", 5), SerialResult::Ok);
+  }
+  {
+    EchoDevice differs(master, [](std::string& s) {
+      if (s.size() > 2) s[2] = '#';
+    });
+    EXPECT_EQ(port.Write("hello", 5), SerialResult::EchoMismatch);
+  }
+  ASSERT_EQ(port.Purge(), SerialResult::Ok);
+  MasterWrite("Z");
+  auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (port.InQueue() != 1 && Clock::now() < deadline) std::this_thread::yield();
+  EXPECT_EQ(port.Write("abc", 3), SerialResult::EchoInputWaiting);
+  EXPECT_EQ(MasterRead(1, 200), "");
+}
+
+TEST_F(SerialPty, UnpluggedIsASystemResultWithItsErrno) {
+  ASSERT_EQ(port.Open(slave), SerialResult::Ok);
+  ASSERT_EQ(port.Apply(Line(19200, {0, 0, 100, 0, 0})), SerialResult::Ok);
+  ::close(master);
+  master = -1;
+  uint8_t b = 0;
+  EXPECT_EQ(port.GetChar(b, 50), SerialResult::System);
+  EXPECT_EQ(SerialLastErrno(), EIO);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
 }
 
 }  // namespace

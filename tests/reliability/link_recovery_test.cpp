@@ -30,7 +30,7 @@ TEST(LinkRecovery, PortOpensAgainAfterTheAdapterVanished) {
   for (int round = 0; round < 3; ++round) {
     size_t mark = codes.Mark();
     ASSERT_TRUE(link.StartLink("SIM:TG5", &codes, config))
-        << "round " << round << ", error " << Serial_GetLastError();
+        << "round " << round << ", errno " << SerialLastErrno();
     ASSERT_TRUE(codes.Saw(DN_READY, mark)) << "round " << round;
     mark = codes.Mark();
     sim::SimulatedLine("SIM:TG5")->Vanish();

@@ -164,18 +164,18 @@ TEST_F(LockFiles, OpenWritesAndCloseRemovesOurLock) {
   Pty pty;
   ASSERT_FALSE(pty.slave.empty());
   const std::string lock = dir / DeviceLockName(pty.slave);
-  SAPI_DECLARE(port);
-  ASSERT_EQ(Serial_Open(&port, pty.slave.c_str()), 1) << Serial_GetLastError();
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty.slave), SerialResult::Ok) << SerialLastErrno();
   char expected[16];
   std::snprintf(expected, sizeof expected, "%10d\n", static_cast<int>(::getpid()));
   EXPECT_EQ(test::ReadFile(lock), expected);
   // A second open in this process is refused by the device's flock and leaves the first one's
   // lock file in place.
-  SAPI_DECLARE(second);
-  EXPECT_EQ(Serial_Open(&second, pty.slave.c_str()), 0);
-  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EBUSY));
+  SerialPort second;
+  EXPECT_EQ(second.Open(pty.slave), SerialResult::System);
+  EXPECT_EQ(SerialLastErrno(), EBUSY);
   EXPECT_EQ(test::ReadFile(lock), expected);
-  EXPECT_EQ(Serial_Close(&port), 1);
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
   EXPECT_NE(::access(lock.c_str(), F_OK), 0);
 }
 
@@ -185,18 +185,18 @@ TEST_F(LockFiles, StaleLockRemovedLiveLockRespected) {
   Pty pty;
   ASSERT_FALSE(pty.slave.empty());
   WriteLock(pty.slave, DeadPid());
-  SAPI_DECLARE(port);
-  ASSERT_EQ(Serial_Open(&port, pty.slave.c_str()), 1) << Serial_GetLastError();
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty.slave), SerialResult::Ok) << SerialLastErrno();
   EXPECT_EQ(ReadLockPid(dir / DeviceLockName(pty.slave)), ::getpid());
-  EXPECT_EQ(Serial_Close(&port), 1);
+  EXPECT_EQ(port.Close(), SerialResult::Ok);
 
   Foreign minicom("minicom", "");
   WaitForName(minicom.Pid(), "minicom");
   WriteLock(pty.slave, minicom.Pid());
-  EXPECT_EQ(Serial_Open(&port, pty.slave.c_str()), 0);
-  const uint32_t error = Serial_GetLastError();
-  EXPECT_EQ(error, static_cast<uint32_t>(EBUSY));
-  EXPECT_EQ(PortOpenFailureText(error, pty.slave),
+  const SerialResult result = port.Open(pty.slave);
+  EXPECT_EQ(result, SerialResult::System);
+  EXPECT_EQ(SerialLastErrno(), EBUSY);
+  EXPECT_EQ(PortFailureText(result, SerialLastErrno(), pty.slave),
             "The port is in use by minicom (process " + std::to_string(minicom.Pid()) + ").");
   // The other program's lock file stays as it was.
   EXPECT_EQ(ReadLockPid(dir / DeviceLockName(pty.slave)), minicom.Pid());
@@ -211,14 +211,14 @@ TEST_F(LockFiles, ForeignHolderWithoutLockFileIsNamed) {
   WaitForName(picocom.Pid(), "picocom");
   // The child holds the device once its flock is in place; our flock tells.
   const auto end = std::chrono::steady_clock::now() + 10s;
-  SAPI_DECLARE(port);
-  while (Serial_Open(&port, pty.slave.c_str()) == 1) {
-    Serial_Close(&port);
+  SerialPort port;
+  while (port.Open(pty.slave) == SerialResult::Ok) {
+    port.Close();
     ASSERT_LT(std::chrono::steady_clock::now(), end) << "the child never took the device";
     std::this_thread::sleep_for(10ms);
   }
-  EXPECT_EQ(Serial_GetLastError(), static_cast<uint32_t>(EBUSY));
-  EXPECT_EQ(PortOpenFailureText(EBUSY, pty.slave),
+  EXPECT_EQ(SerialLastErrno(), EBUSY);
+  EXPECT_EQ(PortFailureText(SerialResult::System, EBUSY, pty.slave),
             "The port is in use by picocom (process " + std::to_string(picocom.Pid()) + ").");
   // Our refused open left no lock file behind.
   EXPECT_NE(::access((dir / DeviceLockName(pty.slave)).c_str(), F_OK), 0);
