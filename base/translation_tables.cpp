@@ -398,9 +398,6 @@ TranslationRow g_messages[] = {
      {{kEn, "Received bytes were waiting, so nothing was sent (the echo could not be told apart)."},
       {kDe, "Es warteten empfangene Bytes, daher wurde nichts gesendet (das Echo w\xE4re nicht "
             "zu unterscheiden)."}}},
-    {kById, 0, "ERRPORT_LISTTOOSMALL", 0, 0,
-     {{kEn, "The list of ports does not fit."},
-      {kDe, "Die Liste der Ports passt nicht."}}},
     {kById, 0, "QUERYLEAVEMODE", 0, 0,
      {{kEn, "Put device in normal mode?"},
       {kDe, "Soll das Ger\xE4t in den Normalbetrieb versetzt werden?"}}},

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
-#include "link/serial_port.h"
+#include "link/port_names.h"
 
 namespace lumo::cli {
 namespace {

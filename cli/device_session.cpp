@@ -16,6 +16,7 @@
 #include "files/parameter_file.h"
 #include "link/line_trace.h"
 #include "link/port_errors.h"
+#include "link/port_names.h"
 #include "link/serial_port.h"
 #include "platform/cp1252.h"
 #include "platform/message_box.h"
@@ -184,7 +185,8 @@ bool DeviceSession::Start(const std::string& port, const LinkConfig& config) {
       if (!started) StopLinkTrace(link);
     }
   } trace{link_};
-  if (!link_.StartLink(port, this, config)) {
+  // The port as the user named it ("COM1", a device path, "SIM:TG5") becomes its path here.
+  if (!link_.StartLink(PortPathOf(port), this, config)) {
     PrintError(std::string(MsgText("ERRCOMOPENFAILED")) + " (" + port + ": " +
                PortFailureText(SerialLastResult(), SerialLastErrno(), port) + ")");
     return false;

@@ -38,6 +38,7 @@
 #include "gui/settings_dialog.h"
 #include "gui/signal_dialog.h"
 #include "link/port_errors.h"
+#include "link/port_names.h"
 #include "link/serial_port.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
@@ -458,7 +459,7 @@ bool MainWindow::StartLinkOnPort(const std::string& port) {
   // A port chosen anew ends the wait for an unplugged one.
   adapterNotifier_.reset();
   adapter_.Stop();
-  bool started = TheLink().StartLink(port, &sink_, LinkConfigFromProgram());
+  bool started = TheLink().StartLink(PortPathOf(port), &sink_, LinkConfigFromProgram());
   openResult_ = started ? SerialResult::Ok : SerialLastResult();
   openErrno_ = started ? 0 : SerialLastErrno();
   if (started) adapter_.Remember(port);
@@ -490,7 +491,7 @@ void MainWindow::OnAdapterChange() {
   const std::string remembered = adapter_.Name();
   adapterNotifier_.reset();
   adapter_.Stop();
-  if (TheLink().StartLink(back, &sink_, LinkConfigFromProgram())) {
+  if (TheLink().StartLink(PortPathOf(back), &sink_, LinkConfigFromProgram())) {
     openResult_ = SerialResult::Ok;
     openErrno_ = 0;
     adapter_.Remember(remembered);

@@ -14,9 +14,8 @@
 #include "base/settings.h"
 #include "base/translations.h"
 #include "gui/widgets/text_room.h"
-#include "link/serial_port.h"
+#include "link/port_names.h"
 #include "platform/file_system.h"
-#include "sim/sim_port.h"
 
 namespace lumo::gui {
 
@@ -105,13 +104,11 @@ constexpr PlaceRow kPlaces[] = {
     {kSetOk, 115, 181, 49, 14},           {kSetCancel, 167, 181, 46, 14},
 };
 
-// The device file a name reaches, links resolved: a stable name under /dev/serial/by-id/ and the
-// kernel name it leads to are one port.
+// The port a name reaches, links resolved: a stable name under /dev/serial/by-id/ and the kernel
+// name it leads to are one port; a simulated device's name (in any case) is its own.
 std::string Normalized(const std::string& name) {
-  char out[kSapiNameCapacity];
-  if (!Serial_NormalizeName(name.c_str(), out, sizeof out, true)) return std::string();
-  std::string path = Serial_DevicePath(out);
-  return path.empty() ? path : KernelDevicePath(path);
+  const std::string path = PortPathOf(name);
+  return path.empty() || path[0] != '/' ? path : KernelDevicePath(path);
 }
 
 bool StartsWithNoCase(const QString& text, const QString& start) {
@@ -141,11 +138,6 @@ std::vector<PortEntry> SystemPortList() {
 }
 
 bool SamePortName(const std::string& a, const std::string& b) {
-  // Simulated devices have no device path: their names are compared as written, in any case.
-  if (IsSimulatedPortName(a) || IsSimulatedPortName(b)) {
-    return QString::fromStdString(a).trimmed().compare(QString::fromStdString(b).trimmed(),
-                                                       Qt::CaseInsensitive) == 0;
-  }
   std::string left = Normalized(a);
   return !left.empty() && left == Normalized(b);
 }

@@ -2,8 +2,7 @@
 
 #include <vector>
 
-#include "link/serial_port.h"
-#include "platform/port_provider.h"
+#include "link/port_names.h"
 #include "platform/serial_ports.h"
 
 namespace lumo {
@@ -16,11 +15,8 @@ constexpr const char* kPtyFolder = "/dev/pts/";
 // The device file a port name opens ("" for a provider's own name, e.g. a simulated port, or a
 // name that is none).
 std::string DevicePathOf(const std::string& portName) {
-  if (IsPrefixedPortName(portName)) return std::string();
-  char normalized[kSapiNameCapacity];
-  if (!Serial_NormalizeName(portName.c_str(), normalized, sizeof normalized, true))
-    return std::string();
-  return Serial_DevicePath(normalized);
+  std::string path = PortPathOf(portName);
+  return !path.empty() && path[0] == '/' ? path : std::string();
 }
 
 }  // namespace
@@ -47,8 +43,8 @@ std::string AdapterWatch::Back() {
   if (watch_) watch_->Drain();
   // An adapter with a stable name is that adapter only: another one may take its old kernel name.
   if (!stableName_.empty())
-    return Serial_PortExists(stableName_.c_str()) ? stableName_ : std::string();
-  if (Serial_PortExists(portName_.c_str())) return portName_;
+    return PortExists(stableName_) ? stableName_ : std::string();
+  if (PortExists(PortPathOf(portName_))) return portName_;
   return std::string();
 }
 

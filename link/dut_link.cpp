@@ -148,7 +148,7 @@ bool DutLink::SleepUnlessStopping(uint32_t ms) {
 
 // ---- start and stop ---------------------------------------------------------------------------
 
-bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
+bool DutLink::StartLink(const std::string& portPath, NotificationSink* sink,
                         const LinkConfig& config) {
   if (sink == nullptr) return false;
   // A running link ends first; a port the caller opened over a driver of its own stays open.
@@ -158,7 +158,7 @@ bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
   config_ = config;
   profile_ = DeviceProfile::ForDeviceType(config.deviceType);
 
-  if (!port_.IsOpen() && port_.Open(portName) != SerialResult::Ok) return false;
+  if (!port_.IsOpen() && port_.Open(portPath) != SerialResult::Ok) return false;
   // The system raises DTR when it opens a tty: the device is switched off again at once, so the
   // power-on a moment later is a real power-up whose prompt the link is listening for.
   PowerOff();
@@ -169,7 +169,7 @@ bool DutLink::StartLink(const std::string& portName, NotificationSink* sink,
   line.parity = config.parity;
   line.echo = config.echo;
   verifyReads_.store(config.verifyReads);
-  line.timeouts = SapiTimeouts{config.timeouts.readInterval, config.timeouts.readMultiplier,
+  line.timeouts = SerialTimeouts{config.timeouts.readInterval, config.timeouts.readMultiplier,
                                config.timeouts.readConstant, 0, 0};
   port_.Apply(line);
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "link/port_errors.h"
+#include "link/port_names.h"
 #include "platform/port_provider.h"
 #include "platform/serial_ports.h"
 #include "platform/text.h"
@@ -143,6 +144,7 @@ class Checker {
   Checker(DutLink& link, const LineCheckOptions& options)
       : link_(link),
         options_(options),
+        path_(PortPathOf(options.port)),
         profile_(DeviceProfile::ForDeviceType(options.config.deviceType)),
         tap_(profile_.prompt, profile_.presenceAnswer) {
     report_.echoSetting = options.config.echo;
@@ -163,15 +165,12 @@ class Checker {
   }
 
   bool CheckPort() {
-    if (InProcessPortNamed(options_.port)) {
+    if (InProcessPortNamed(path_)) {
       Add("port", CheckVerdict::Ok, "a simulated device in this program");
       return true;
     }
-    char normalized[kSapiNameCapacity];
-    std::string path;
-    if (Serial_NormalizeName(options_.port.c_str(), normalized, sizeof normalized, true))
-      path = Serial_DevicePath(normalized);
-    if (path.empty()) {
+    const std::string& path = path_;
+    if (path.empty() || path[0] != '/') {
       Add("port", CheckVerdict::Failed, options_.port + " is not a port name",
           "give a device path such as /dev/ttyUSB0, a stable name under /dev/serial/by-id/ or "
           "COM1");
@@ -197,7 +196,7 @@ class Checker {
 
   bool CheckOpenDtrEcho() {
     SerialPort& port = link_.Port();
-    if (const SerialResult result = port.Open(options_.port); result != SerialResult::Ok) {
+    if (const SerialResult result = port.Open(path_); result != SerialResult::Ok) {
       const int error = SerialLastErrno();
       std::string next;
       if (error == EACCES || error == EPERM) next = kDialoutHint;
@@ -214,9 +213,8 @@ class Checker {
     report_.dtrSwitchable = dtrErr == 0;
     tap_.SetDtrSwitchable(report_.dtrSwitchable);
     if (dtrErr == ENOTTY) {
-      const bool pty = options_.port.find("/pts/") != std::string::npos ||
-                       KernelDevicePath(Serial_DevicePath(port.Name().c_str())).find("/pts/") !=
-                           std::string::npos;
+      const bool pty = path_.find("/pts/") != std::string::npos ||
+                       KernelDevicePath(path_).find("/pts/") != std::string::npos;
       Add("dtr", CheckVerdict::Note,
           pty ? "a pseudo-terminal has no DTR: the program cannot switch the device's supply"
               : "the adapter cannot switch DTR: the program cannot switch the device's supply",
@@ -243,7 +241,7 @@ class Checker {
     line.stopBits = c.stopBits;
     line.parity = c.parity;
     line.echo = false;
-    line.timeouts = SapiTimeouts{};
+    line.timeouts = SerialTimeouts{};
     port.Apply(line);
     port.Purge();
     const uint32_t wireMs =
@@ -295,7 +293,7 @@ class Checker {
       config.echo = report_.echo == EchoFinding::On;
     config.autoRead = false;
     CheckSink sink;
-    if (!link_.StartLink(options_.port, &sink, config)) {
+    if (!link_.StartLink(path_, &sink, config)) {
       Add("supply", CheckVerdict::Failed,
           PortFailureText(SerialLastResult(), SerialLastErrno(), options_.port),
           "run the check again once the port is free");
@@ -370,6 +368,8 @@ class Checker {
 
   DutLink& link_;
   const LineCheckOptions& options_;
+  // The port the options name, as a path ("" when they name none); texts name it as given.
+  const std::string path_;
   DeviceProfile profile_;
   CheckTap tap_;
   LineCheckReport report_;

@@ -5,9 +5,8 @@
 #include <initializer_list>
 
 #include "base/translations.h"
-#include "link/serial_port.h"
+#include "link/port_names.h"
 #include "platform/device_lock.h"
-#include "platform/port_provider.h"
 
 namespace lumo {
 namespace {
@@ -47,11 +46,8 @@ std::string Fill(const char* format, std::initializer_list<std::string> args) {
 
 // "The port is in use by picocom (process 4242)." for a device whose holder can be seen.
 std::string HolderText(const std::string& portName) {
-  if (portName.empty() || IsPrefixedPortName(portName)) return std::string();
-  char normalized[kSapiNameCapacity];
-  bool ok = Serial_NormalizeName(portName.c_str(), normalized, sizeof normalized, true);
-  std::string path = ok ? Serial_DevicePath(normalized) : std::string();
-  if (path.empty()) return std::string();
+  const std::string path = PortPathOf(portName);
+  if (path.empty() || path[0] != '/') return std::string();
   PortHolder holder = FindPortHolder(path);
   if (holder.pid <= 0) return std::string();
   std::string program = holder.program.empty() ? "?" : holder.program;
@@ -79,8 +75,6 @@ const char* PortFailureMsgId(SerialResult result, int sysErrno) {
       return "ERRPORT_ECHOMISMATCH";
     case SerialResult::EchoInputWaiting:
       return "ERRPORT_ECHOWAITING";
-    case SerialResult::BufferTooSmall:
-      return "ERRPORT_LISTTOOSMALL";
     case SerialResult::System:
       return ErrnoMsgId(sysErrno);
   }

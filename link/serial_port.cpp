@@ -4,28 +4,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <thread>
+#include <optional>
 
+#include "link/port_names.h"
 #include "platform/clock.h"
-#include "platform/message_box.h"
 #include "platform/port_lock.h"
 #include "platform/port_provider.h"
 
 namespace lumo {
 namespace {
-
-constexpr uint32_t kSapiSignature = 0x53415049;  // "SAPI"
-
-constexpr const char* kDevicePrefix = "\\\\.\\";  // \\.\ before a port name
-constexpr const char* kComName = "COM";
-constexpr const char* kTtySPrefix = "/dev/ttyS";
-// Highest COM number mapped onto a ttyS device.
-constexpr unsigned long kMaxComNumber = 4096;
-
-constexpr const char* kSapiCaption = "Serial API";
-constexpr const char* kUndeclaredText =
-    "Failure: \n\nA port structure given to functions of the SAPI lib\n have to be initialized "
-    "via SAPI_DECLARE(<identifier>)!\n";
 
 // A total read or write limit beyond this many milliseconds (decades) counts as none, so that
 // deadlines never overflow the clock.
@@ -40,106 +27,30 @@ using Clock = LinkClock;
 thread_local SerialResult tResult = SerialResult::Ok;
 thread_local int tErrno = 0;
 
-void SetError(SerialResult result) {
+SerialResult Fail(SerialResult result) {
   tResult = result;
   tErrno = 0;
+  return result;
 }
 
-// Sets the last result from a driver's errno (0: success) and answers whether it was a success.
-int Result(int err) {
+// The result of a driver's errno (0: success).
+SerialResult FromErrno(int err) {
   tResult = err == 0 ? SerialResult::Ok : SerialResult::System;
   tErrno = err;
-  return err == 0 ? 1 : 0;
-}
-
-bool IsBlank(unsigned char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-std::string RecordName(const SapiPort* port) {
-  return std::string(port->name, strnlen(port->name, kSapiNameCapacity));
-}
-
-// The lock of the record's name; the key is looked up again only when the name changed.
-const PortLockKey& LockKeyOf(SapiPort* port) {
-  const size_t n = strnlen(port->name, kSapiNameCapacity);
-  const PortLockKey* key = port->lockKey.load(std::memory_order_acquire);
-  if (key == nullptr || key->PortName().size() != n ||
-      std::memcmp(key->PortName().data(), port->name, n) != 0) {
-    key = &PortLockKey::For(std::string(port->name, n));
-    port->lockKey.store(key, std::memory_order_release);
-  }
-  return *key;
-}
-
-// First step of every operation: a record must exist and be declared.
-bool ValidRecord(const SapiPort* port) {
-  if (!port) {
-    SetError(SerialResult::BadArgument);
-    return false;
-  }
-  if (port->signature != kSapiSignature) {
-    ShowMessage(MsgKind::Error, kUndeclaredText, kSapiCaption, MsgOwner::Desktop);
-    SetError(SerialResult::BadArgument);
-    return false;
-  }
-  return true;
-}
-
-bool RequireOpen(const SapiPort* port) {
-  if (port->handle) return true;
-  SetError(SerialResult::NotOpen);
-  return false;
-}
-
-void ResetRecord(SapiPort* port) {
-  port->handle.reset();
-  std::memset(port->name, 0, sizeof port->name);
-  port->signature = kSapiSignature;
-  port->baudRate = 0;
-  port->dataBits = 0;
-  port->stopBits = 0;
-  port->parity = 0;
-  port->timeouts = SapiTimeouts{};
-  port->outputs = 0;
-  port->lineErrors = 0;
-  port->echo = 0;
-  port->appliedTimeouts = SapiTimeouts{};
-  port->countsSeen = LineErrorCounts{};
-}
-
-// Reads the driver's error counters and queue; ORs the new error events into the record.
-// Returns the driver's error (0 on success); count receives the bytes waiting.
-int QueryStatus(SapiPort* port, int& count) {
-  if (int err = port->handle->InQueue(count)) return err;
-  LineErrorCounts now;
-  int err = port->handle->GetErrorCounts(now);
-  if (err == ENOTTY) return 0;  // no counters on this device: no error bits, no failure
-  if (err != 0) return err;
-  const LineErrorCounts& seen = port->countsSeen;
-  // Counters wrap around; unsigned differences stay right across the wrap.
-  if (now.bufOverrun - seen.bufOverrun != 0) port->lineErrors |= kLineErrRxOverflow;
-  if (now.overrun - seen.overrun != 0) port->lineErrors |= kLineErrOverrun;
-  if (now.parity - seen.parity != 0) port->lineErrors |= kLineErrParity;
-  if (now.frame - seen.frame != 0) port->lineErrors |= kLineErrFrame;
-  if (now.brk - seen.brk != 0) port->lineErrors |= kLineErrBreak;
-  port->countsSeen = now;
-  return 0;
+  return tResult;
 }
 
 std::chrono::milliseconds Ms(uint64_t ms) {
   return std::chrono::milliseconds(static_cast<int64_t>(std::min(ms, kMaxTotalMs)));
 }
 
-// Milliseconds left until deadline, rounded up so that a wait never ends early.
-// Time one character takes on the line at the record's settings: start bit, data bits, parity
-// bit, stop bits.
-Clock::duration CharTime(const SapiPort* port) {
-  const uint64_t halfBits = 2u * (1u + port->dataBits) + (port->parity != 0 ? 2u : 0u) +
-                            (port->stopBits == 0   ? 2u
-                             : port->stopBits == 1 ? 3u
-                                                   : 4u);
-  const uint64_t baud = port->baudRate != 0 ? port->baudRate : 1;
+// Time one character takes on the line: start bit, data bits, parity bit, stop bits.
+Clock::duration CharTime(const SerialSettings& line) {
+  const uint64_t halfBits = 2u * (1u + line.dataBits) + (line.parity != 0 ? 2u : 0u) +
+                            (line.stopBits == 0   ? 2u
+                             : line.stopBits == 1 ? 3u
+                                                  : 4u);
+  const uint64_t baud = line.baudRate != 0 ? line.baudRate : 1;
   return std::chrono::duration_cast<Clock::duration>(
       std::chrono::nanoseconds(halfBits * 500000000ull / baud));
 }
@@ -148,34 +59,36 @@ Clock::duration CharTime(const SapiPort* port) {
 // since a pseudo-terminal or a USB adapter reports that long before the wire is done, the bytes'
 // wire time at the line's rate has passed since the write began. Every time limit for the
 // device's reaction starts after this.
-int WaitUntilSent(SapiPort* port, Clock::time_point started, size_t count) {
-  const Clock::time_point onWire = started + CharTime(port) * static_cast<int64_t>(count);
+int WaitUntilSent(SerialDriver& driver, const SerialSettings& line, Clock::time_point started,
+                  size_t count) {
+  const Clock::time_point onWire = started + CharTime(line) * static_cast<int64_t>(count);
   const auto wireMs = std::chrono::ceil<std::chrono::milliseconds>(onWire - Clock::now()).count();
   const int drainLimitMs = static_cast<int>(std::max<int64_t>(wireMs, 0) + kDrainSlackMs);
-  if (int err = port->handle->Drain(drainLimitMs)) return err;
+  if (int err = driver.Drain(drainLimitMs)) return err;
   SleepUntil(onWire);
   return 0;
 }
 
+// Milliseconds left until deadline, rounded up so that a wait never ends early.
 int RemainingMs(Clock::time_point deadline, Clock::time_point now) {
   if (deadline <= now) return 0;
   auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
   return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }
 
-// Reads up to count bytes under the record's applied read timeouts, with one deadline for the
-// whole read. got receives what came; returns a driver error or 0 (also when fewer came).
-int ReadBlock(SapiPort* port, uint8_t* buffer, uint32_t count, uint32_t& got) {
+// Reads up to count bytes under the read timeouts t, with one deadline for the whole read. got
+// receives what came; returns a driver error or 0 (also when fewer came).
+int ReadBlock(SerialDriver& driver, LineTap* tap, uint8_t* buffer, uint32_t count, uint32_t& got,
+              const SerialTimeouts& t) {
   got = 0;
-  const SapiTimeouts& t = port->appliedTimeouts;
   // interval MAX, totals 0: take what is waiting and return at once.
-  const bool immediate =
-      t.readInterval == kSapiTimeoutMax && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
+  const bool immediate = t.readInterval == kSerialTimeoutMax && t.readTotalMultiplier == 0 &&
+                         t.readTotalConstant == 0;
   // interval MAX, multiplier MAX, constant between: return as soon as anything came, waiting at
   // most the constant for it.
-  const bool returnOnData = t.readInterval == kSapiTimeoutMax &&
-                            t.readTotalMultiplier == kSapiTimeoutMax && t.readTotalConstant != 0 &&
-                            t.readTotalConstant != kSapiTimeoutMax;
+  const bool returnOnData =
+      t.readInterval == kSerialTimeoutMax && t.readTotalMultiplier == kSerialTimeoutMax &&
+      t.readTotalConstant != 0 && t.readTotalConstant != kSerialTimeoutMax;
   const uint64_t totalMs = returnOnData
                                ? t.readTotalConstant
                                : uint64_t{t.readTotalMultiplier} * count + t.readTotalConstant;
@@ -186,13 +99,12 @@ int ReadBlock(SapiPort* port, uint8_t* buffer, uint32_t count, uint32_t& got) {
   const auto interval = Ms(t.readInterval);
   auto lastByte = start;
 
-  SerialDriver& driver = *port->handle;
   for (;;) {
     size_t n = 0;
     if (int err = driver.ReadSome(buffer + got, count - got, n)) return err;
     auto now = Clock::now();
     if (n > 0) {
-      if (LineTap* tap = port->tap.load()) tap->Received(buffer + got, n);
+      if (tap != nullptr) tap->Received(buffer + got, n);
       got += static_cast<uint32_t>(n);
       lastByte = now;
       if (got >= count || returnOnData) return 0;
@@ -216,66 +128,7 @@ int ReadBlock(SapiPort* port, uint8_t* buffer, uint32_t count, uint32_t& got) {
   }
 }
 
-// Steps common to Serial_Open and Serial_OpenDriver once the driver is open: break off, the
-// outputs word cleared, the error counters taken as the starting point, the settings read.
-int AttachDriver(SapiPort* port, std::unique_ptr<SerialDriver> driver) {
-  port->handle = std::move(driver);
-  int err = port->handle->SetBreak(false);
-  if (err != 0 && err != ENOTTY) return Result(err);
-  port->outputs = 0;
-  port->lineErrors = 0;
-  LineErrorCounts counts;
-  port->countsSeen = port->handle->GetErrorCounts(counts) == 0 ? counts : LineErrorCounts{};
-  if (LineTap* tap = port->tap.load()) tap->Event(std::string("open ") + RecordName(port));
-  return Serial_GetState(port);
-}
-
-// Normalises name with prefix and checks that the record may be opened under it; the record's
-// name changes only when it is closed.
-bool PrepareOpen(SapiPort* port, const char* name) {
-  char normalized[kSapiNameCapacity];
-  if (!name || !Serial_NormalizeName(name, normalized, sizeof normalized, true)) {
-    SetError(SerialResult::BadArgument);
-    return false;
-  }
-  if (port->handle) {
-    PortLock lock(LockKeyOf(port));
-    SetError(SerialResult::AlreadyOpen);
-    return false;
-  }
-  std::memcpy(port->name, normalized, sizeof normalized);
-  return true;
-}
-
 }  // namespace
-
-SapiPort::SapiPort(SapiDeclareTag) : signature(kSapiSignature) {}
-
-uint32_t Serial_GetLastError() {
-  switch (tResult) {
-    case SerialResult::Ok:
-      return 0;
-    case SerialResult::NotOpen:
-      return kSapiErrInvalidHandle;
-    case SerialResult::AlreadyOpen:
-      return kSapiErrAlreadyOpen;
-    case SerialResult::BadArgument:
-      return kSapiErrBadArguments;
-    case SerialResult::WriteShort:
-      return kSapiErrWriteFault;
-    case SerialResult::ReadShort:
-      return kSapiErrReadFault;
-    case SerialResult::EchoMismatch:
-      return kSapiErrEchoMismatch;
-    case SerialResult::EchoInputWaiting:
-      return kSapiErrEchoInputWaiting;
-    case SerialResult::BufferTooSmall:
-      return kSapiErrBufferTooSmall;
-    case SerialResult::System:
-      return static_cast<uint32_t>(tErrno);
-  }
-  return static_cast<uint32_t>(tErrno);
-}
 
 SerialResult SerialLastResult() {
   return tResult;
@@ -285,177 +138,156 @@ int SerialLastErrno() {
   return tResult == SerialResult::System ? tErrno : 0;
 }
 
-int Serial_NormalizeName(const char* text, char* out, size_t capacity, bool withPrefix) {
-  if (!text || !out || capacity == 0) {
-    SetError(SerialResult::BadArgument);
-    return 0;
-  }
-  const char* p = text;
-  while (*p && (IsBlank(static_cast<unsigned char>(*p)) || *p == '\\' || *p == '.')) ++p;
-  std::string name;
-  if (*p == '/') {
-    // A device path, used as written: only the blanks after it go.
-    name = p;
-    while (!name.empty() && IsBlank(static_cast<unsigned char>(name.back()))) name.pop_back();
-  } else {
-    std::string rest = p;
-    size_t cut = 0;
-    while (cut < rest.size() && !IsBlank(static_cast<unsigned char>(rest[cut]))) ++cut;
-    std::string word = rest.substr(0, cut);
-    for (char& c : word) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    if (IsPrefixedPortName(word)) {
-      name = word;
-    } else {
-      name = withPrefix ? kDevicePrefix + rest : rest;
-      size_t end = name.find_first_of(" \t\n\v\f\r:", withPrefix ? std::strlen(kDevicePrefix) : 0);
-      if (end != std::string::npos) name.erase(end);
-      for (char& c : name) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      }
-    }
-  }
-  if (name.size() >= capacity) {
-    SetError(SerialResult::BadArgument);
-    return 0;
-  }
-  std::memcpy(out, name.c_str(), name.size() + 1);
-  SetError(SerialResult::Ok);
-  return 1;
+// ---- the port's own -----------------------------------------------------------------------
+
+const PortLockKey& SerialPort::LockKey() const {
+  const PortLockKey* key = lockKey_.load(std::memory_order_acquire);
+  return key != nullptr ? *key : PortLockKey::For(std::string());
 }
 
-std::string Serial_DevicePath(const char* normalizedName) {
-  if (!normalizedName) return std::string();
-  std::string name = normalizedName;
-  if (!name.empty() && name[0] == '/') return name;
-  if (name.rfind(kDevicePrefix, 0) == 0) name.erase(0, std::strlen(kDevicePrefix));
-  if (name.rfind(kComName, 0) != 0) return std::string();
-  std::string digits = name.substr(std::strlen(kComName));
-  if (digits.empty() || digits.size() > 4 || digits[0] == '0') return std::string();
-  unsigned long number = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::string();
-    number = number * 10 + static_cast<unsigned long>(c - '0');
+bool SerialPort::PrepareOpen(const std::string& name) {
+  if (opened_.load()) {
+    PortLock lock(LockKey());
+    Fail(SerialResult::AlreadyOpen);
+    return false;
   }
-  if (number < 1 || number > kMaxComNumber) return std::string();
-  return kTtySPrefix + std::to_string(number - 1);
+  {
+    std::lock_guard guard(nameMutex_);
+    name_ = name;
+  }
+  lockKey_.store(&PortLockKey::For(name), std::memory_order_release);
+  return true;
 }
 
-bool Serial_PortExists(const char* name) {
-  char normalized[kSapiNameCapacity];
-  const SerialResult savedResult = tResult;
-  const int savedErrno = tErrno;
-  bool ok = name && Serial_NormalizeName(name, normalized, sizeof normalized, false);
-  tResult = savedResult;
-  tErrno = savedErrno;
-  if (!ok) return false;
-  const std::optional<PortProvider> provider = PortProviderFor(normalized);
-  if (!provider || !provider->exists) return false;
-  if (!provider->prefix.empty() || normalized[0] == '/') return provider->exists(normalized);
-  // A COM name stands for a UART that answers, not only a device file the kernel made.
-  std::string path = Serial_DevicePath(normalized);
-  return !path.empty() && SerialHardwareExists(path);
+void SerialPort::Reset() {
+  opened_.store(false);
+  driver_.reset();
+  {
+    std::lock_guard guard(nameMutex_);
+    name_.clear();
+  }
+  lockKey_.store(nullptr, std::memory_order_release);
+  settings_ = SerialSettings{};
+  applied_ = SerialTimeouts{};
+  outputs_ = 0;
+  lineErrors_ = 0;
+  countsSeen_ = LineErrorCounts{};
 }
 
-std::vector<SerialPortInfo> ListSerialPorts() {
-  return ListProvidedPorts();
+bool SerialPort::RequireOpen() {
+  if (driver_) return true;
+  Fail(SerialResult::NotOpen);
+  return false;
 }
 
-int Serial_EnumPorts(char* out, uint32_t capacity, uint32_t* needed) {
-  if (!needed) {
-    SetError(SerialResult::BadArgument);
-    return 0;
-  }
-  std::vector<SerialPortInfo> ports = ListSerialPorts();
-  size_t size = 1;  // the closing zero byte
-  for (const auto& port : ports) size += port.path.size() + 1;
-  *needed = static_cast<uint32_t>(size);
-  if (!out || capacity < size) {
-    SetError(SerialResult::BufferTooSmall);
-    return 0;
-  }
-  char* p = out;
-  for (const auto& port : ports) {
-    std::memcpy(p, port.path.c_str(), port.path.size() + 1);
-    p += port.path.size() + 1;
-  }
-  *p = '\0';
-  SetError(SerialResult::Ok);
-  return 1;
+// Reads the driver's error counters and queue; ORs the new error events into the line errors.
+// Returns the driver's error (0 on success); waiting receives the bytes waiting.
+int SerialPort::QueryStatus(int& waiting) {
+  if (int err = driver_->InQueue(waiting)) return err;
+  LineErrorCounts now;
+  int err = driver_->GetErrorCounts(now);
+  if (err == ENOTTY) return 0;  // no counters on this device: no error bits, no failure
+  if (err != 0) return err;
+  const LineErrorCounts& seen = countsSeen_;
+  // Counters wrap around; unsigned differences stay right across the wrap.
+  if (now.bufOverrun - seen.bufOverrun != 0) lineErrors_ |= kLineErrRxOverflow;
+  if (now.overrun - seen.overrun != 0) lineErrors_ |= kLineErrOverrun;
+  if (now.parity - seen.parity != 0) lineErrors_ |= kLineErrParity;
+  if (now.frame - seen.frame != 0) lineErrors_ |= kLineErrFrame;
+  if (now.brk - seen.brk != 0) lineErrors_ |= kLineErrBreak;
+  countsSeen_ = now;
+  return 0;
 }
 
-int Serial_Open(SapiPort* port, const char* name) {
-  if (!ValidRecord(port) || !PrepareOpen(port, name)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (port->handle) {
-    SetError(SerialResult::AlreadyOpen);
-    return 0;
-  }
-  if (!Serial_PortExists(port->name)) {
-    SetError(SerialResult::BadArgument);
-    return 0;
-  }
-  const std::optional<PortProvider> provider = PortProviderFor(port->name);
-  if (!provider || !provider->open) {
-    SetError(SerialResult::BadArgument);
-    return 0;
-  }
-  // The device provider opens device paths; a prefixed provider its own names.
-  const std::string target =
-      provider->prefix.empty() ? Serial_DevicePath(port->name) : RecordName(port);
+// Steps common to Open and OpenDriver once the driver is open: break off, the outputs word
+// cleared, the error counters taken as the starting point, the settings read.
+SerialResult SerialPort::Attach(std::unique_ptr<SerialDriver> driver) {
+  driver_ = std::move(driver);
+  opened_.store(true);
+  int err = driver_->SetBreak(false);
+  if (err != 0 && err != ENOTTY) return FromErrno(err);
+  outputs_ = 0;
+  lineErrors_ = 0;
+  LineErrorCounts counts;
+  countsSeen_ = driver_->GetErrorCounts(counts) == 0 ? counts : LineErrorCounts{};
+  if (LineTap* tap = tap_.load()) tap->Event("open " + Name());
+  return Refresh();
+}
+
+// ---- open and close -----------------------------------------------------------------------
+
+SerialPort::~SerialPort() = default;
+
+SerialResult SerialPort::Open(const std::string& path) {
+  // Only a path: a name as the user gives it is turned into one where it enters the program.
+  if (path.empty() || PortPathOf(path) != path) return Fail(SerialResult::BadArgument);
+  if (!PrepareOpen(path)) return tResult;
+  PortLock lock(LockKey());
+  if (driver_) return Fail(SerialResult::AlreadyOpen);
+  if (!PortExists(path)) return Fail(SerialResult::BadArgument);
+  const std::optional<PortProvider> provider = PortProviderFor(path);
+  if (!provider || !provider->open) return Fail(SerialResult::BadArgument);
   int err = 0;
-  std::unique_ptr<SerialDriver> driver = provider->open(target, err);
-  if (!driver) return Result(err != 0 ? err : EIO);
-  return AttachDriver(port, std::move(driver));
+  std::unique_ptr<SerialDriver> driver = provider->open(path, err);
+  if (!driver) return FromErrno(err != 0 ? err : EIO);
+  return Attach(std::move(driver));
 }
 
-int Serial_OpenDriver(SapiPort* port, const char* name, std::unique_ptr<SerialDriver> driver) {
-  if (!ValidRecord(port)) return 0;
-  if (!driver) {
-    SetError(SerialResult::BadArgument);
-    return 0;
-  }
-  if (!PrepareOpen(port, name)) return 0;
-  PortLock lock(LockKeyOf(port));
-  return AttachDriver(port, std::move(driver));
+SerialResult SerialPort::OpenDriver(const std::string& name,
+                                    std::unique_ptr<SerialDriver> driver) {
+  if (!driver || name.empty() || name.size() > kSerialNameMax)
+    return Fail(SerialResult::BadArgument);
+  if (!PrepareOpen(name)) return tResult;
+  PortLock lock(LockKey());
+  return Attach(std::move(driver));
 }
 
-int Serial_Close(SapiPort* port) {
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
-  if (LineTap* tap = port->tap.load()) tap->Event("close");
-  ResetRecord(port);
-  SetError(SerialResult::Ok);
-  return 1;
+SerialResult SerialPort::Close() {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return tResult;
+  if (LineTap* tap = tap_.load()) tap->Event("close");
+  Reset();
+  return Fail(SerialResult::Ok);
 }
 
-int Serial_IsOpen(SapiPort* port) {
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
-  return Serial_GetErrors(port, false) < kLineErrStatusUnreadable ? 1 : 0;
+bool SerialPort::IsOpen() {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return false;
+  return Errors(false) < kLineErrStatusUnreadable;
 }
 
-int Serial_GetState(SapiPort* port) {
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
+bool SerialPort::Opened() const {
+  return opened_.load();
+}
+
+std::string SerialPort::Name() const {
+  std::lock_guard guard(nameMutex_);
+  return name_;
+}
+
+// ---- settings and outputs -----------------------------------------------------------------
+
+SerialSettings SerialPort::Settings() const {
+  return settings_;
+}
+
+SerialResult SerialPort::Refresh() {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return tResult;
   DriverLine line;
-  if (int err = port->handle->GetLine(line)) return Result(err);
+  if (int err = driver_->GetLine(line)) return FromErrno(err);
   int waiting = 0;
-  QueryStatus(port, waiting);  // only to bring the line errors up to date
-  port->baudRate = line.baudRate;
-  port->dataBits = line.dataBits;
-  port->stopBits = line.stopBits;
-  port->parity = line.parity;
-  port->timeouts = port->appliedTimeouts;
+  QueryStatus(waiting);  // only to bring the line errors up to date
+  settings_.baudRate = line.baudRate;
+  settings_.dataBits = line.dataBits;
+  settings_.stopBits = line.stopBits;
+  settings_.parity = line.parity;
+  settings_.timeouts = applied_;
 
   LineMode dtr = LineMode::Disabled, rts = LineMode::Disabled;
-  int err = port->handle->GetModes(dtr, rts);
-  if (err == ENOTTY) return Result(0);  // modes unknown: the outputs word keeps its bits
-  if (err != 0) return Result(err);
+  int err = driver_->GetModes(dtr, rts);
+  if (err == ENOTTY) return FromErrno(0);  // modes unknown: the outputs word keeps its bits
+  if (err != 0) return FromErrno(err);
   uint16_t bits = 0;
   switch (rts) {
     case LineMode::Enabled:
@@ -479,362 +311,223 @@ int Serial_GetState(SapiPort* port) {
       bits |= kOutDtrOff;
       break;
   }
-  port->outputs = static_cast<uint16_t>((port->outputs & kOutBreakMask) | bits);
-  return Result(0);
+  outputs_ = static_cast<uint16_t>((outputs_ & kOutBreakMask) | bits);
+  return FromErrno(0);
 }
 
-int Serial_SetState(SapiPort* port) {
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
+SerialResult SerialPort::Apply(const SerialSettings& wanted) {
+  PortLock lock(LockKey());
+  // Taken as they are; what the device made of them is read back below. On a closed port the
+  // echo flag holds for its next open, the rest is read from the device then.
+  settings_ = wanted;
+  if (!RequireOpen()) return tResult;
   DriverLine line;
-  int err = port->handle->GetLine(line);
+  int err = driver_->GetLine(line);
   if (err == 0) {
-    line.baudRate = port->baudRate;
-    line.dataBits = port->dataBits;
-    line.stopBits = port->stopBits;
-    line.parity = port->parity;
-    line.parityCheck = port->parity != 0;
-    err = port->handle->SetLine(line);
+    line.baudRate = wanted.baudRate;
+    line.dataBits = wanted.dataBits;
+    line.stopBits = wanted.stopBits;
+    line.parity = wanted.parity;
+    line.parityCheck = wanted.parity != 0;
+    err = driver_->SetLine(line);
   }
-  port->appliedTimeouts = port->timeouts;
-  int readBack = Serial_GetState(port);
-  if (err != 0) return Result(err);
+  applied_ = wanted.timeouts;
+  const SerialResult readBack = Refresh();
+  if (err != 0) return FromErrno(err);
   return readBack;
 }
 
-int SetOutputs(SapiPort* port, uint16_t request) {
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
-  SerialDriver& driver = *port->handle;
+void SerialPort::SetEcho(bool on) {
+  PortLock lock(LockKey());
+  settings_.echo = on;
+}
+
+int SerialPort::DriverSetDtr(bool on) {
+  PortLock lock(LockKey());
+  return driver_ ? driver_->SetDtr(on) : EBADF;
+}
+
+uint16_t SerialPort::Outputs() const {
+  return outputs_;
+}
+
+SerialResult SerialPort::SetOutputs(uint16_t request) {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return tResult;
+  SerialDriver& driver = *driver_;
   const uint16_t rts = request & kOutRtsMask;
   const uint16_t dtr = request & kOutDtrMask;
   // Handshake on a modem line is not available from the tty layer.
-  if (rts == kOutRtsHandshake || dtr == kOutDtrHandshake) return Result(EINVAL);
-  uint16_t next = port->outputs;
+  if (rts == kOutRtsHandshake || dtr == kOutDtrHandshake) return FromErrno(EINVAL);
+  uint16_t next = outputs_;
   if (rts) next = static_cast<uint16_t>((next & ~kOutRtsMask) | rts);
   if (dtr) next = static_cast<uint16_t>((next & ~kOutDtrMask) | dtr);
-  if (rts && rts != (port->outputs & kOutRtsMask)) {
+  if (rts && rts != (outputs_ & kOutRtsMask)) {
     int err = driver.SetRts(rts == kOutRtsOn);
-    if (err != 0 && err != ENOTTY) return Result(err);
+    if (err != 0 && err != ENOTTY) return FromErrno(err);
   }
-  if (dtr && dtr != (port->outputs & kOutDtrMask)) {
+  if (dtr && dtr != (outputs_ & kOutDtrMask)) {
     int err = driver.SetDtr(dtr == kOutDtrOn);
-    if (err != 0 && err != ENOTTY) return Result(err);
-    if (LineTap* tap = port->tap.load()) tap->Event(dtr == kOutDtrOn ? "DTR on" : "DTR off");
+    if (err != 0 && err != ENOTTY) return FromErrno(err);
+    if (LineTap* tap = tap_.load()) tap->Event(dtr == kOutDtrOn ? "DTR on" : "DTR off");
   }
-  port->outputs = next;
+  outputs_ = next;
 
   int err = 0;
   if (request & kOutBreakOn) {
     err = driver.SetBreak(true);
-  } else if ((request & kOutBreakOff) != (port->outputs & kOutBreakOff) ||
-             (port->outputs & kOutBreakOn)) {
+  } else if ((request & kOutBreakOff) != (outputs_ & kOutBreakOff) || (outputs_ & kOutBreakOn)) {
     err = driver.SetBreak(false);
   }
-  if (err != 0 && err != ENOTTY) return Result(err);
-  port->outputs =
-      static_cast<uint16_t>((port->outputs & ~kOutBreakMask) | (request & kOutBreakMask));
-  return Result(0);
+  if (err != 0 && err != ENOTTY) return FromErrno(err);
+  outputs_ = static_cast<uint16_t>((outputs_ & ~kOutBreakMask) | (request & kOutBreakMask));
+  return FromErrno(0);
 }
 
-uint16_t Serial_GetErrors(SapiPort* port, bool clear) {
-  if (!ValidRecord(port)) return kLineErrStatusUnreadable;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return kLineErrStatusUnreadable;
+// ---- status -------------------------------------------------------------------------------
+
+uint16_t SerialPort::Errors(bool clear) {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return kLineErrStatusUnreadable;
   int waiting = 0;
-  if (int err = QueryStatus(port, waiting)) {
-    Result(err);
+  if (int err = QueryStatus(waiting)) {
+    FromErrno(err);
     return kLineErrStatusUnreadable;
   }
-  uint16_t bits = port->lineErrors;
-  if (clear) port->lineErrors = 0;
-  SetError(SerialResult::Ok);
+  const uint16_t bits = lineErrors_;
+  if (clear) lineErrors_ = 0;
+  Fail(SerialResult::Ok);
   return bits;
 }
 
-int Serial_InQueue(SapiPort* port) {
-  if (!ValidRecord(port)) return -1;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return -1;
+int SerialPort::InQueue() {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return -1;
   int waiting = 0;
-  if (int err = QueryStatus(port, waiting)) {
-    Result(err);
+  if (int err = QueryStatus(waiting)) {
+    FromErrno(err);
     return -1;
   }
-  SetError(SerialResult::Ok);
+  Fail(SerialResult::Ok);
   return waiting;
 }
 
-int Serial_Purge(SapiPort* port) {
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
-  return Result(port->handle->Purge());
+SerialResult SerialPort::Purge() {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return tResult;
+  return FromErrno(driver_->Purge());
 }
 
-int Serial_Write(SapiPort* port, const void* data, int length) {
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
-  if (!data) {
-    SetError(SerialResult::BadArgument);
-    return 0;
-  }
-  if (!SetOutputs(port, kOutBreakOff)) return 0;
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  size_t n = length < 0 ? std::strlen(static_cast<const char*>(data)) : static_cast<size_t>(length);
+// ---- transfers ----------------------------------------------------------------------------
+
+SerialResult SerialPort::Write(const void* data, size_t length) {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return tResult;
+  if (!data) return Fail(SerialResult::BadArgument);
+  if (SetOutputs(kOutBreakOff) != SerialResult::Ok) return tResult;
   // Longer transfers are refused rather than cut to their low 16 bits.
-  if (n > kSapiMaxTransfer) {
-    SetError(SerialResult::BadArgument);
-    return 0;
+  if (length > kSerialMaxTransfer) return Fail(SerialResult::BadArgument);
+  if (length == 0) return FromErrno(0);
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (settings_.echo) {
+    const int waiting = InQueue();
+    if (waiting < 0) return tResult;
+    // The echo could not be told apart from what was waiting: nothing is sent.
+    if (waiting > 0) return Fail(SerialResult::EchoInputWaiting);
   }
-  if (n == 0) return Result(0);
-  if (port->echo) {
-    int waiting = Serial_InQueue(port);
-    if (waiting < 0) return 0;
-    if (waiting > 0) {
-      // The echo could not be told apart from what was waiting: nothing is sent.
-      SetError(SerialResult::EchoInputWaiting);
-      return 0;
-    }
-  }
-  const SapiTimeouts& t = port->appliedTimeouts;
-  uint64_t limitMs = uint64_t{t.writeTotalMultiplier} * n + t.writeTotalConstant;
-  int timeoutMs = (limitMs == 0 || limitMs > 0x7FFFFFFF) ? -1 : static_cast<int>(limitMs);
+  const uint64_t limitMs =
+      uint64_t{applied_.writeTotalMultiplier} * length + applied_.writeTotalConstant;
+  const int timeoutMs = (limitMs == 0 || limitMs > 0x7FFFFFFF) ? -1 : static_cast<int>(limitMs);
   size_t written = 0;
   const Clock::time_point started = Clock::now();
-  int writeErr = port->handle->Write(bytes, n, written, timeoutMs);
-  if (LineTap* tap = port->tap.load(); tap != nullptr && written > 0) tap->Sent(bytes, written);
-  if (writeErr != 0) return Result(writeErr);
-  if (written < n) {
-    SetError(SerialResult::WriteShort);
-    return 0;
-  }
-  if (int err = WaitUntilSent(port, started, n)) return Result(err);
-  if (!port->echo) return Result(0);
+  const int writeErr = driver_->Write(bytes, length, written, timeoutMs);
+  if (LineTap* tap = tap_.load(); tap != nullptr && written > 0) tap->Sent(bytes, written);
+  if (writeErr != 0) return FromErrno(writeErr);
+  if (written < length) return Fail(SerialResult::WriteShort);
+  if (int err = WaitUntilSent(*driver_, settings_, started, length)) return FromErrno(err);
+  if (!settings_.echo) return FromErrno(0);
 
-  uint8_t echo[kSapiEchoChunk];
-  for (size_t done = 0; done < n;) {
-    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(kSapiEchoChunk, n - done));
+  uint8_t echo[kSerialEchoChunk];
+  for (size_t done = 0; done < length;) {
+    const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(kSerialEchoChunk, length - done));
     uint32_t got = 0;
-    if (!Serial_Read(port, echo, chunk, &got) || got != chunk ||
-        std::memcmp(echo, bytes + done, chunk) != 0) {
-      SetError(SerialResult::EchoMismatch);
-      return 0;
-    }
+    if (Read(echo, chunk, got) != SerialResult::Ok || got != chunk ||
+        std::memcmp(echo, bytes + done, chunk) != 0)
+      return Fail(SerialResult::EchoMismatch);
     done += chunk;
   }
-  return Result(0);
+  return FromErrno(0);
 }
 
-int Serial_WaitInput(SapiPort* port, uint32_t limitMs) {
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
-  SerialDriver& driver = *port->handle;
+SerialResult SerialPort::WaitInput(uint32_t limitMs) {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return tResult;
+  SerialDriver& driver = *driver_;
   const auto deadline = Clock::now() + Ms(limitMs);
   for (;;) {
     int waiting = 0;
-    if (int err = driver.InQueue(waiting)) return Result(err);
-    if (waiting > 0) return Result(0);
+    if (int err = driver.InQueue(waiting)) return FromErrno(err);
+    if (waiting > 0) return FromErrno(0);
     const auto now = Clock::now();
     if (now >= deadline) break;
     bool ready = false, woken = false;
-    if (int err = driver.WaitReadable(RemainingMs(deadline, now), ready, woken)) return Result(err);
+    if (int err = driver.WaitReadable(RemainingMs(deadline, now), ready, woken))
+      return FromErrno(err);
     if (woken) break;
   }
-  SetError(SerialResult::ReadShort);
-  return 0;
+  return Fail(SerialResult::ReadShort);
 }
 
-int Serial_GetChar(SapiPort* port, uint8_t* byte, uint32_t limitMs) {
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
-  const SapiTimeouts saved = port->appliedTimeouts;
-  SapiTimeouts once = saved;
+SerialResult SerialPort::GetChar(uint8_t& byte, uint32_t limitMs) {
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return tResult;
+  SerialTimeouts once = applied_;
   once.readInterval = 0;
   once.readTotalMultiplier = 0;
   once.readTotalConstant = limitMs;
   // A limit of 0 would mean "no limit at all" and could block for ever: take only what waits.
-  if (limitMs == 0) once.readInterval = kSapiTimeoutMax;
-  port->appliedTimeouts = once;
+  if (limitMs == 0) once.readInterval = kSerialTimeoutMax;
   uint8_t received = 0;
   uint32_t got = 0;
-  int err = ReadBlock(port, &received, 1, got);
-  port->appliedTimeouts = saved;
-  if (err != 0) return Result(err);
-  if (got == 0) {
-    SetError(SerialResult::ReadShort);
-    return 0;
-  }
-  if (byte) *byte = received;
-  return Result(0);
-}
-
-int Serial_Read(SapiPort* port, void* buffer, uint32_t count, uint32_t* received) {
-  if (received) *received = 0;
-  if (!ValidRecord(port)) return 0;
-  PortLock lock(LockKeyOf(port));
-  if (!RequireOpen(port)) return 0;
-  if (!buffer || count > kSapiMaxTransfer) {
-    SetError(SerialResult::BadArgument);
-    return 0;
-  }
-  if (count == 0) return Result(0);
-  uint32_t got = 0;
-  int err = ReadBlock(port, static_cast<uint8_t*>(buffer), count, got);
-  if (received) *received = got;
-  if (err != 0) return Result(err);
-  if (got < count) {
-    SetError(SerialResult::ReadShort);
-    return 0;
-  }
-  return Result(0);
-}
-
-void Serial_Wake(SapiPort* port) {
-  if (port && port->signature == kSapiSignature && port->handle) port->handle->Wake();
-}
-
-// SerialPort: every call goes through the layer's functions on the port's record, so both keep
-// exactly the same behaviour while callers move over.
-
-// Going away releases the driver (and with it the device) without the steps of Close: no line
-// event for a tap that may be gone, no port lock taken while the program ends.
-SerialPort::~SerialPort() = default;
-
-SerialResult SerialPort::Open(const std::string& name) {
-  Serial_Open(&record_, name.c_str());
-  return tResult;
-}
-
-SerialResult SerialPort::OpenDriver(const std::string& name, std::unique_ptr<SerialDriver> driver) {
-  Serial_OpenDriver(&record_, name.c_str(), std::move(driver));
-  return tResult;
-}
-
-SerialResult SerialPort::Close() {
-  Serial_Close(&record_);
-  return tResult;
-}
-
-bool SerialPort::IsOpen() {
-  return Serial_IsOpen(&record_) != 0;
-}
-
-bool SerialPort::Opened() const {
-  return record_.handle != nullptr;
-}
-
-std::string SerialPort::Name() const {
-  return RecordName(&record_);
-}
-
-SerialSettings SerialPort::Settings() const {
-  SerialSettings s;
-  s.baudRate = record_.baudRate;
-  s.dataBits = record_.dataBits;
-  s.stopBits = record_.stopBits;
-  s.parity = record_.parity;
-  s.echo = record_.echo != 0;
-  s.timeouts = record_.timeouts;
-  return s;
-}
-
-SerialResult SerialPort::Apply(const SerialSettings& settings) {
-  {
-    // The fields change under the port's lock, like every other change of the record.
-    PortLock lock(LockKeyOf(&record_));
-    record_.baudRate = settings.baudRate;
-    record_.dataBits = settings.dataBits;
-    record_.stopBits = settings.stopBits;
-    record_.parity = settings.parity;
-    record_.echo = settings.echo ? 1 : 0;
-    record_.timeouts = settings.timeouts;
-  }
-  Serial_SetState(&record_);
-  return tResult;
-}
-
-SerialResult SerialPort::Refresh() {
-  Serial_GetState(&record_);
-  return tResult;
-}
-
-void SerialPort::SetEcho(bool on) {
-  PortLock lock(LockKeyOf(&record_));
-  record_.echo = on ? 1 : 0;
-}
-
-int SerialPort::DriverSetDtr(bool on) {
-  PortLock lock(LockKeyOf(&record_));
-  return record_.handle ? record_.handle->SetDtr(on) : EBADF;
-}
-
-uint16_t SerialPort::Outputs() const {
-  return record_.outputs;
-}
-
-SerialResult SerialPort::SetOutputs(uint16_t request) {
-  lumo::SetOutputs(&record_, request);
-  return tResult;
-}
-
-uint16_t SerialPort::Errors(bool clear) {
-  return Serial_GetErrors(&record_, clear);
-}
-
-int SerialPort::InQueue() {
-  return Serial_InQueue(&record_);
-}
-
-SerialResult SerialPort::Purge() {
-  Serial_Purge(&record_);
-  return tResult;
-}
-
-SerialResult SerialPort::Write(const void* data, size_t length) {
-  // Beyond the largest transfer the layer refuses it (after its checks of the port), as it
-  // refuses kSapiMaxTransfer + 1.
-  const int n = static_cast<int>(std::min<size_t>(length, size_t{kSapiMaxTransfer} + 1));
-  Serial_Write(&record_, data, n);
-  return tResult;
-}
-
-SerialResult SerialPort::WaitInput(uint32_t limitMs) {
-  Serial_WaitInput(&record_, limitMs);
-  return tResult;
-}
-
-SerialResult SerialPort::GetChar(uint8_t& byte, uint32_t limitMs) {
-  Serial_GetChar(&record_, &byte, limitMs);
-  return tResult;
+  if (int err = ReadBlock(*driver_, tap_.load(), &received, 1, got, once)) return FromErrno(err);
+  if (got == 0) return Fail(SerialResult::ReadShort);
+  byte = received;
+  return FromErrno(0);
 }
 
 SerialResult SerialPort::Read(void* buffer, uint32_t count, uint32_t& received) {
-  Serial_Read(&record_, buffer, count, &received);
-  return tResult;
+  received = 0;
+  PortLock lock(LockKey());
+  if (!RequireOpen()) return tResult;
+  if (!buffer || count > kSerialMaxTransfer) return Fail(SerialResult::BadArgument);
+  if (count == 0) return FromErrno(0);
+  uint32_t got = 0;
+  const int err =
+      ReadBlock(*driver_, tap_.load(), static_cast<uint8_t*>(buffer), count, got, applied_);
+  received = got;
+  if (err != 0) return FromErrno(err);
+  if (got < count) return Fail(SerialResult::ReadShort);
+  return FromErrno(0);
 }
 
+// Without the port lock: the call it ends holds it. The port stays open while this runs (the
+// owner closes it only after the reading thread has ended).
 void SerialPort::Wake() {
-  Serial_Wake(&record_);
+  if (opened_.load() && driver_) driver_->Wake();
 }
 
 void SerialPort::TakeWake() {
-  if (!record_.handle) return;
+  if (!driver_) return;
   bool ready = false, woken = false;
-  record_.handle->WaitReadable(0, ready, woken);
+  driver_->WaitReadable(0, ready, woken);
 }
 
 LineTap* SerialPort::Tap() const {
-  return record_.tap.load();
+  return tap_.load();
 }
 
 void SerialPort::SetTap(LineTap* tap) {
-  record_.tap.store(tap);
+  tap_.store(tap);
 }
 
 }  // namespace lumo

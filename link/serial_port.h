@@ -1,98 +1,62 @@
-// The serial port layer ("Serial API"): the only code that touches a serial port.
+// The serial port layer: the only code that touches a serial port.
 //
-// State: one record, SapiPort, per port; the system declares exactly one, owned by the link
-// engine. Its public fields are the owner's to fill in (baud rate, echo, timeouts) before
-// Serial_SetState applies them; the driver's copy of the settings (what was last applied) lives in
-// the record's private part and is what the transfers obey. Closing returns the record to the
-// state SAPI_DECLARE gave it. Every operation on a record holds the per-port lock (re-entrant for
-// its thread, system-wide through a lock file) from its record check to its return.
+// State: a SerialPort is closed when made and after Close; Open (by name, through the port
+// providers) or OpenDriver (over a driver the caller made) make it open. While open it holds the
+// driver, the line settings as last read back from the device, the timeouts and echo flag the
+// transfers obey (as last applied), the outputs word and the line error bits gathered since they
+// were last cleared. Every call holds the port's lock (re-entrant for its thread, system-wide
+// through a lock file; platform/port_lock.h) from its first check to its return.
 //
-// Results: 1 success, 0 failure; the reason is in the calling thread's last-error code
-// (Serial_GetLastError), 0 after success. Codes of the layer itself:
-//   6           the port is not open
-//   29          the driver accepted fewer bytes than were to be written
-//   30          fewer bytes were received than requested (including none)
-//   85          open on a record whose port is already open
-//   160         missing buffer or record, undeclared record, bad name, unknown port, length out
-//               of range
-//   0x20000001  echo check failed: the echo was short or differed
-//   0x20000002  echo on and received bytes were waiting: the write sent nothing
-//   0x20000003  Serial_EnumPorts: the buffer is too small for the list (see needed)
-// Any other value is an errno value from the device (EBUSY: the port is in use, EIO: gone).
+// Results: every call answers a SerialResult and leaves it as the calling thread's last result
+// (SerialLastResult); a System result keeps the errno the device or the system gave beside it
+// (SerialLastErrno: EBUSY the port is in use, EIO it is gone, ...).
 //
-// Port names: "COM1", "com12:", "\\.\COM3" are normalised to "\\.\COMn" and open /dev/ttyS<n-1>;
-// a name beginning with "/" is a device path used as written (blanks around it removed); a name
-// beginning with a registered provider's prefix (platform/port_provider.h; "SIM:" when the
-// program registered the simulated devices) is that provider's, kept in upper case. A port is
-// opened through the provider owning its name; the device provider gets the device path.
+// Port names: inside the program a port is its path: a device file ("/dev/ttyUSB0") or a
+// registered provider's own name ("SIM:TG5" when the program registered the simulated devices;
+// platform/port_provider.h). What a user types ("COM1", "com12:", "\\.\COM3", " /dev/ttyUSB0 ")
+// becomes a path once, where it enters the program (link/port_names.h); Open takes only paths.
 //
-//   SAPI_DECLARE          declare a record in its initial state
-//   Serial_GetLastError   the calling thread's last-error code
-//   Serial_NormalizeName  a port name in the layer's normal form
-//   Serial_DevicePath     the device file a normalised name opens ("" for none)
-//   Serial_PortExists     whether the machine has that port
-//   Serial_EnumPorts      the serial ports as a double-zero-terminated list
-//   ListSerialPorts       the serial ports with a description each
-//   Serial_Open           open a port by name and read its settings into the record
-//   Serial_OpenDriver     open a record over a driver the caller made (tests, tools)
-//   Serial_Close          close the port and reset the record
-//   Serial_IsOpen         open and its status readable
-//   Serial_GetState       read line settings, timeouts and output modes into the record
-//   Serial_SetState       apply the record's line settings and timeouts, then read them back
-//   SetOutputs            switch RTS, DTR and break
-//   Serial_GetErrors      accumulated line error bits (0x8000: status unreadable)
-//   Serial_InQueue        received bytes waiting (-1: status unreadable)
-//   Serial_Purge          discard every received byte not yet read
-//   Serial_Write          send bytes, wait until they have left the line (driver drained and
-//                         their wire time passed), then check the echo when the echo flag is set
-//   Serial_WaitInput      wait until a received byte waits, at most a time limit
-//   Serial_GetChar        one byte within a time limit
-//   Serial_Read           exactly count bytes within the port's read timeouts
-//   Serial_Wake           end a read of this port in progress on another thread
-//   LineTap               an observer of every byte and line event of a record (tracing)
-//
-// The same layer as a class (the functions above are being replaced by it):
-//   SerialResult          the closed set of results; System carries an errno beside it
+//   SerialResult          the closed set of results
 //   SerialLastResult      the calling thread's last result of the layer
 //   SerialLastErrno       the errno of that result when it is System (0 otherwise)
+//   SerialTimeouts        the five timeouts of a port
 //   SerialSettings        line settings, echo and timeouts a port is to work with
-//   SerialPort            one port: open, close, settings, outputs, transfers; every call
-//                         answers a SerialResult and leaves it (with its errno) as the thread's
-//                         last result
+//   LineTap               an observer of every byte and line event of a port (tracing)
+//   SerialPort            one port: open, close, settings, outputs, transfers
+//     Open / OpenDriver   open by path through its provider / over a driver the caller made
+//     Close               close the port (the tap sees it); going away closes without a trace
+//     IsOpen              open and its status readable
+//     Apply / Refresh     apply line settings and timeouts and read them back / read them back
+//     SetOutputs          switch RTS, DTR and break
+//     Errors              accumulated line error bits (kLineErrStatusUnreadable: unreadable)
+//     InQueue / Purge     received bytes waiting / discard them
+//     Write               send bytes, wait until they have left the line (driver drained and
+//                         their wire time passed), then check the echo when echo is on
+//     WaitInput / GetChar / Read
+//                         wait for a byte / take one within a limit / exactly count bytes
+//     Wake / TakeWake     end a wait for input in progress on another thread / drop a pending wake
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/port_lock.h"
 #include "platform/serial_driver.h"
-#include "platform/serial_ports.h"
 
 namespace lumo {
 
-// Last-error codes of the layer itself.
-inline constexpr uint32_t kSapiErrInvalidHandle = 6;
-inline constexpr uint32_t kSapiErrWriteFault = 29;
-inline constexpr uint32_t kSapiErrReadFault = 30;
-inline constexpr uint32_t kSapiErrAlreadyOpen = 85;
-inline constexpr uint32_t kSapiErrBadArguments = 160;
-inline constexpr uint32_t kSapiErrEchoMismatch = 0x20000001;
-inline constexpr uint32_t kSapiErrEchoInputWaiting = 0x20000002;
-inline constexpr uint32_t kSapiErrBufferTooSmall = 0x20000003;
-
-// Capacity of a port name with its terminator (paths hold at most 260 characters).
-inline constexpr size_t kSapiNameCapacity = 261;
+// Longest port name, in bytes (a path of the system the names come from holds at most 260).
+inline constexpr size_t kSerialNameMax = 260;
 // A single transfer moves at most this many bytes.
-inline constexpr uint32_t kSapiMaxTransfer = 65535;
+inline constexpr uint32_t kSerialMaxTransfer = 65535;
 // Echoes are read back and compared in chunks of at most this many bytes.
-inline constexpr uint32_t kSapiEchoChunk = 100;
+inline constexpr uint32_t kSerialEchoChunk = 100;
 // A read interval of this value with both read totals 0 returns at once with what is waiting.
-inline constexpr uint32_t kSapiTimeoutMax = 0xFFFFFFFF;
-
+inline constexpr uint32_t kSerialTimeoutMax = 0xFFFFFFFF;
 // Bits of the outputs word and of SetOutputs requests.
 inline constexpr uint16_t kOutRtsOn = 0x01;
 inline constexpr uint16_t kOutRtsOff = 0x02;
@@ -118,19 +82,19 @@ inline constexpr uint16_t kLineErrStatusUnreadable = 0x8000;
 // designed for: the read interval is the largest gap between two received bytes (0: none); a
 // read may take at most multiplier x count + constant (both 0: no total limit); likewise for
 // writes.
-struct SapiTimeouts {
+struct SerialTimeouts {
   uint32_t readInterval = 0;
   uint32_t readTotalMultiplier = 0;
   uint32_t readTotalConstant = 0;
   uint32_t writeTotalMultiplier = 0;
   uint32_t writeTotalConstant = 0;
-  bool operator==(const SapiTimeouts&) const = default;
+  bool operator==(const SerialTimeouts&) const = default;
 };
 
 // Sees what passes on a port: bytes sent and received (echoes included) and line events (open,
 // close, DTR). Called on the thread using the port while it holds the port's lock, so it must
-// return at once, never block on I/O and never call the port. Set it on a record with
-// SapiPort::tap; it stays set across closing and opening.
+// return at once, never block on I/O and never call the port. It stays set across closing and
+// opening.
 class LineTap {
  public:
   virtual ~LineTap() = default;
@@ -139,53 +103,17 @@ class LineTap {
   virtual void Event(const std::string& text) = 0;
 };
 
-struct SapiDeclareTag {};
-inline constexpr SapiDeclareTag kSapiDeclare{};
-
-struct SapiPort {
-  // A record without SAPI_DECLARE: no signature, refused by every operation.
-  SapiPort() = default;
-  explicit SapiPort(SapiDeclareTag);
-  SapiPort(const SapiPort&) = delete;
-  SapiPort& operator=(const SapiPort&) = delete;
-
-  std::unique_ptr<SerialDriver> handle;  // null while closed
-  char name[kSapiNameCapacity] = {};     // normalised, e.g. "\\.\COM1"
-  uint32_t signature = 0;
-  uint32_t baudRate = 0;
-  uint8_t dataBits = 0;  // 4 to 8
-  uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
-  uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  SapiTimeouts timeouts;
-  uint16_t outputs = 0;     // kOut... bits
-  uint16_t lineErrors = 0;  // kLineErr... bits accumulated since the last clearing
-  uint8_t echo = 0;         // the line returns every byte sent
-
-  // The layer's own: the timeouts the transfers obey (as last applied), and the driver's error
-  // counts when the line errors were last updated.
-  SapiTimeouts appliedTimeouts;
-  LineErrorCounts countsSeen;
-  // The lock of the record's name, looked up again only when the name changed.
-  std::atomic<const PortLockKey*> lockKey{nullptr};
-
-  // The observer of the line (nullptr: none); any thread may set it.
-  std::atomic<LineTap*> tap{nullptr};
-};
-
-#define SAPI_DECLARE(identifier) ::lumo::SapiPort identifier(::lumo::kSapiDeclare)
-
 // What an operation of the layer came to. System: the device or the system refused it, and the
 // errno it gave is kept beside the result (SerialLastErrno).
 enum class SerialResult : uint8_t {
   Ok,
   NotOpen,           // the port is not open
   AlreadyOpen,       // open on a port that is open already
-  BadArgument,       // missing buffer, bad or unknown port name, length out of range
+  BadArgument,       // missing buffer, a name that is no port's path, length out of range
   WriteShort,        // the driver took fewer bytes than were to be written
   ReadShort,         // fewer bytes came than were requested (including none, or a wake)
   EchoMismatch,      // the echo was short or differed
   EchoInputWaiting,  // echo on and received bytes were waiting: nothing was sent
-  BufferTooSmall,    // the port list does not fit the buffer
   System,            // errno from the device (EBUSY: in use, EIO: gone, ...)
 };
 
@@ -198,29 +126,32 @@ struct SerialSettings {
   uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
   uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
   bool echo = false;     // the line returns every byte sent
-  SapiTimeouts timeouts;
+  SerialTimeouts timeouts;
   bool operator==(const SerialSettings&) const = default;
 };
 
-// One serial port. Closed when made and after Close; Open or OpenDriver make it open, and it
-// stays open until Close (or destruction). Settings are applied with Apply and read back from
-// the device; what the port obeys is what was last applied. Calls from several threads are
-// serialised by the port's lock; Wake alone may run beside a call in progress.
+// One serial port. Settings are applied with Apply and read back from the device; what the port
+// obeys is what was last applied. Calls from several threads are serialised by the port's lock;
+// Wake alone may run beside a call in progress, and Opened and Name never wait for one.
 class SerialPort {
  public:
   SerialPort() = default;
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
+  // Releases the driver (and with it the device) without the steps of Close: no line event for a
+  // tap that may be gone, no port lock taken while the program ends.
   ~SerialPort();
 
-  SerialResult Open(const std::string& name);
+  // path: a device file or a provider's own name, as PortPathOf gives it.
+  SerialResult Open(const std::string& path);
+  // name: what the port is called (its lock and Name); the driver is the port.
   SerialResult OpenDriver(const std::string& name, std::unique_ptr<SerialDriver> driver);
   SerialResult Close();
   // Open and its status readable.
   bool IsOpen();
   // Opened and not closed since, whether or not its status reads.
   bool Opened() const;
-  // The name of the last open as the layer keeps it (also of one that failed); "" after Close.
+  // The name of the last open (also of one that failed); "" after Close.
   std::string Name() const;
 
   // The settings as last read from the device (echo and timeouts: as last applied).
@@ -243,7 +174,7 @@ class SerialPort {
   // Received bytes waiting (-1: status unreadable).
   int InQueue();
   SerialResult Purge();
-  // Sends length bytes (at most kSapiMaxTransfer), waits until they have left the line, then
+  // Sends length bytes (at most kSerialMaxTransfer), waits until they have left the line, then
   // checks the echo when echo is on.
   SerialResult Write(const void* data, size_t length);
   // Ok when a received byte waits (it stays waiting); ReadShort when none came within limitMs
@@ -257,47 +188,33 @@ class SerialPort {
   void Wake();
   // Takes a wake still pending, so that it ends no later wait; waits for and reads nothing.
   void TakeWake();
-  // The observer of the line (nullptr: none); kept across closing and opening.
+  // The observer of the line (nullptr: none); any thread may set it.
   LineTap* Tap() const;
   void SetTap(LineTap* tap);
 
-  // The record underneath, for code not yet moved to this class.
-  SapiPort& Record() { return record_; }
-
  private:
-  SapiPort record_{kSapiDeclare};
+  const PortLockKey& LockKey() const;
+  // Takes name as the port's name (and its lock) for an open; the name changes only while closed.
+  bool PrepareOpen(const std::string& name);
+  SerialResult Attach(std::unique_ptr<SerialDriver> driver);
+  void Reset();
+  bool RequireOpen();
+  int QueryStatus(int& waiting);
+
+  std::unique_ptr<SerialDriver> driver_;  // null while closed
+  std::atomic<bool> opened_{false};
+  mutable std::mutex nameMutex_;  // guards name_ alone, so Name never waits for a transfer
+  std::string name_;
+  // The lock of the port's name (of "" while never opened).
+  std::atomic<const PortLockKey*> lockKey_{nullptr};
+  SerialSettings settings_;
+  // The timeouts the transfers obey: as last applied.
+  SerialTimeouts applied_;
+  uint16_t outputs_ = 0;     // kOut... bits
+  uint16_t lineErrors_ = 0;  // kLineErr... bits accumulated since the last clearing
+  // The driver's error counts when the line errors were last updated.
+  LineErrorCounts countsSeen_;
+  std::atomic<LineTap*> tap_{nullptr};
 };
-
-uint32_t Serial_GetLastError();
-
-int Serial_NormalizeName(const char* text, char* out, size_t capacity, bool withPrefix);
-std::string Serial_DevicePath(const char* normalizedName);
-bool Serial_PortExists(const char* name);
-// needed receives the size the list takes, terminators included; fails with
-// kSapiErrBufferTooSmall when out is missing or capacity is below it.
-int Serial_EnumPorts(char* out, uint32_t capacity, uint32_t* needed);
-std::vector<SerialPortInfo> ListSerialPorts();
-
-int Serial_Open(SapiPort* port, const char* name);
-int Serial_OpenDriver(SapiPort* port, const char* name, std::unique_ptr<SerialDriver> driver);
-int Serial_Close(SapiPort* port);
-int Serial_IsOpen(SapiPort* port);
-int Serial_GetState(SapiPort* port);
-int Serial_SetState(SapiPort* port);
-int SetOutputs(SapiPort* port, uint16_t request);
-uint16_t Serial_GetErrors(SapiPort* port, bool clear);
-int Serial_InQueue(SapiPort* port);
-int Serial_Purge(SapiPort* port);
-// length < 0: up to the terminating zero byte.
-int Serial_Write(SapiPort* port, const void* data, int length);
-// 1 when a received byte waits (it stays waiting). 0 when none came within limitMs or
-// Serial_Wake ended the wait (kSapiErrReadFault), or the status could not be read (errno).
-int Serial_WaitInput(SapiPort* port, uint32_t limitMs);
-// limitMs 0 takes only a byte that is already waiting.
-int Serial_GetChar(SapiPort* port, uint8_t* byte, uint32_t limitMs);
-int Serial_Read(SapiPort* port, void* buffer, uint32_t count, uint32_t* received);
-// Any thread, without the port lock: ends a WaitReadable of the port's driver in progress (or
-// the next one). The record must stay open while this runs.
-void Serial_Wake(SapiPort* port);
 
 }  // namespace lumo

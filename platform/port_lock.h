@@ -8,7 +8,7 @@
 // lock still serialises the threads of this process; so does the lock of an in-process port (a
 // simulated device, platform/port_provider.h), whose device exists only inside the process.
 //
-//   PortLockName     the lock's name for a port name ("\\.\COM1" -> "SerialMutex___._COM1")
+//   PortLockName     the lock's name for a port name ("/dev/ttyS0" -> "SerialMutex__dev_ttyS0")
 //   PortLockFolder   the folder of the lock files ($XDG_RUNTIME_DIR, /run/lock or /tmp based)
 //   PortLockPath     the lock file of a port name
 //   PortLockKey      a port name's lock, looked up once and kept (a port record caches it)

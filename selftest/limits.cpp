@@ -447,7 +447,7 @@ bool LimitRulesAdapter::CheckVersion(uint32_t version) {
 
 int LimitRulesAdapter::PrepareBlockLength() {
   int32_t length = table_.Prepare();
-  return length <= static_cast<int32_t>(kSapiMaxTransfer) ? length : 0;
+  return length <= static_cast<int32_t>(kSerialMaxTransfer) ? length : 0;
 }
 
 // ERRST_INVALIDVERSION's "%s": the version the device sent and the versions the file accepts.

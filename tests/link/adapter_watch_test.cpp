@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link/dut_link.h"
+#include "link/port_names.h"
 #include "platform/message_box.h"
 #include "platform/serial_ports.h"
 #include "sim/sim_port.h"
@@ -49,7 +50,7 @@ TEST(AdapterWatch, UnpluggedSimulatedAdapterReturnsAndTheLinkStartsAgain) {
     ASSERT_TRUE(codes.Saw(DN_PORTFAILED, mark));
     adapter.Start();
     EXPECT_EQ(adapter.Back(), "");
-    EXPECT_FALSE(Serial_PortExists("SIM:TG5"));
+    EXPECT_FALSE(PortExists("SIM:TG5"));
     EXPECT_FALSE(link.StartLink("SIM:TG5", &codes, config)) << "an absent adapter cannot open";
     EXPECT_EQ(adapter.WaitBack(100), "") << "nothing changed yet";
 
