@@ -58,8 +58,12 @@ inline QString TooltipAt(QWidget* widget, const QPoint& at) {
 }
 
 inline QString ScreenshotPath(const char* name) {
-  QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
-  return QStringLiteral(LUMO_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
+  // Pictures taken on a real X server go into a folder of their own beside the offscreen ones.
+  QString folder = QStringLiteral(LUMO_SCREENSHOT_DIR);
+  if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
+    folder += QLatin1Char('/') + QGuiApplication::platformName();
+  QDir().mkpath(folder);
+  return folder + QLatin1Char('/') + QString::fromLatin1(name);
 }
 
 // A runtime folder of this test process alone: the lock files of the simulated ports live there,

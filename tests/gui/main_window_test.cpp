@@ -434,7 +434,7 @@ void MainWindowTest::statusTextReadable() {
     QVERIFY(status.StatusFits());
   }
   status.SetStatus(FromCp1252(FillText(MsgText("NODEVICE"), {"Jovix, Joystick-Steuerung"})));
-  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/status_de.png")));
+  QVERIFY(window_->grab().save(test::ScreenshotPath("status_de.png")));
 }
 
 // The link's adapter unplugged: the status bar says so; plugged in again: the link starts on it
@@ -496,7 +496,7 @@ void MainWindowTest::germanTextsAreTranslated() {
   }
   QVERIFY2(found.isEmpty(), qPrintable(found.join(QStringLiteral(" | "))));
   QVERIFY(window_->windowTitle().contains(QStringLiteral("(Serienautomatik)")));
-  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_de.png")));
+  QVERIFY(window_->grab().save(test::ScreenshotPath("main_window_de.png")));
 }
 
 namespace {
@@ -518,7 +518,6 @@ int RightEdgeIn(const QWidget* widget, const QWidget* window) {
 // (and the beam list), the status bar keeps its height and still spans the window, and the
 // controls keep their distance to the edges they belong to.
 void MainWindowTest::largerWindowGivesRoomToTheTable() {
-  QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
   Open("TG5.txt", "SIM:TG5");
   WaitForDevice();
   const DialogUnits units(DialogFont());
@@ -527,7 +526,7 @@ void MainWindowTest::largerWindowGivesRoomToTheTable() {
   QCOMPARE(window_->ControlById(kIdBeamFrame)->geometry(), units.Rect(359, 23, 135, 258));
   QCOMPARE(window_->ControlById(kIdQuit)->geometry(), units.Rect(11, 256, 60, 16));
   QCOMPARE(frame->parentWidget()->size(), QSize(units.X(497), units.Y(298)));
-  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/resize_before.png")));
+  QVERIFY(window_->grab().save(test::ScreenshotPath("resize_before.png")));
 
   QWidget* table = window_->Table().List();
   QWidget* viewport = window_->Table().List()->viewport();
@@ -565,7 +564,7 @@ void MainWindowTest::largerWindowGivesRoomToTheTable() {
     QCOMPARE(now.x(), before[id].x());
   }
   QCOMPARE(window_->ControlById(kIdQuit)->x(), quitTopLeft.x());
-  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/resize_after.png")));
+  QVERIFY(window_->grab().save(test::ScreenshotPath("resize_after.png")));
 
   // Back to the default size, everything is where the template puts it.
   window_->resize(window_->size() - more);
@@ -636,16 +635,15 @@ void MainWindowTest::reportsValuesTheDeviceDidNotTake() {
 }
 
 void MainWindowTest::screenshots() {
-  QDir().mkpath(QStringLiteral(LUMO_SCREENSHOT_DIR));
   Open("TG5.txt", "SIM:TG5");
   WaitForDevice();
   int tg5Width = window_->width();
-  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_tg5.png")));
+  QVERIFY(window_->grab().save(test::ScreenshotPath("main_window_tg5.png")));
   Open("Jovix.txt", "SIM:JOVIX");
   WaitForDevice();
   // The joystick's window ends after the parameter frame.
   QVERIFY(window_->width() < tg5Width);
-  QVERIFY(window_->grab().save(QStringLiteral(LUMO_SCREENSHOT_DIR "/main_window_jovix.png")));
+  QVERIFY(window_->grab().save(test::ScreenshotPath("main_window_jovix.png")));
 }
 
 LUMO_GUI_TEST_MAIN(MainWindowTest)

@@ -1143,71 +1143,21 @@ TEST_F(SerialPty, OpenApplyTransferClose) {
 
   ASSERT_EQ(port.Write("abc", 3), SerialResult::Ok);
   EXPECT_EQ(MasterRead(3, 2000), "abc");
-  std::vector<char> huge(size_t{kSerialMaxTransfer} + 1, 'z');
-  EXPECT_EQ(port.Write(huge.data(), huge.size()), SerialResult::BadArgument);
-  EXPECT_EQ(port.Write(nullptr, 3), SerialResult::BadArgument);
-  EXPECT_EQ(MasterRead(1, 200), "");
-
   MasterWrite("xy");
   ASSERT_EQ(port.WaitInput(2000), SerialResult::Ok);
   char buffer[4] = {};
   uint32_t got = 0;
   EXPECT_EQ(port.Read(buffer, 3, got), SerialResult::ReadShort);
   EXPECT_EQ(std::string(buffer, got), "xy");
-  EXPECT_EQ(port.WaitInput(30), SerialResult::ReadShort);
-
-  EXPECT_EQ(port.Open(slave), SerialResult::AlreadyOpen);
-  EXPECT_EQ(port.Name(), slave);
-  SerialPort other;
-  EXPECT_EQ(other.Open(slave), SerialResult::System);
-  EXPECT_EQ(SerialLastErrno(), EBUSY);
-  EXPECT_EQ(other.Open("/dev/lumo-no-such-port"), SerialResult::BadArgument);
-  EXPECT_EQ(SerialLastErrno(), 0);
 
   EXPECT_EQ(port.Close(), SerialResult::Ok);
   EXPECT_EQ(port.Name(), "");
-  EXPECT_EQ(other.Open(slave), SerialResult::Ok);
-}
-
-TEST_F(SerialPty, ClosedWhenItGoes) {
+  // Going away releases the port as closing does.
   {
     SerialPort first;
     ASSERT_EQ(first.Open(slave), SerialResult::Ok);
   }
   EXPECT_EQ(port.Open(slave), SerialResult::Ok);
-}
-
-TEST_F(SerialPty, EchoResults) {
-  ASSERT_EQ(port.Open(slave), SerialResult::Ok);
-  ASSERT_EQ(port.Apply(Line(19200, {0, 0, 300, 0, 0}, true)), SerialResult::Ok);
-  {
-    EchoDevice same(master, [](std::string&) {});
-    EXPECT_EQ(port.Write("hello", 5), SerialResult::Ok);
-  }
-  {
-    EchoDevice differs(master, [](std::string& s) {
-      if (s.size() > 2) s[2] = '#';
-    });
-    EXPECT_EQ(port.Write("hello", 5), SerialResult::EchoMismatch);
-  }
-  ASSERT_EQ(port.Purge(), SerialResult::Ok);
-  MasterWrite("Z");
-  auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (port.InQueue() != 1 && Clock::now() < deadline) std::this_thread::yield();
-  EXPECT_EQ(port.Write("abc", 3), SerialResult::EchoInputWaiting);
-  EXPECT_EQ(MasterRead(1, 200), "");
-}
-
-TEST_F(SerialPty, UnpluggedIsASystemResultWithItsErrno) {
-  ASSERT_EQ(port.Open(slave), SerialResult::Ok);
-  ASSERT_EQ(port.Apply(Line(19200, {0, 0, 100, 0, 0})), SerialResult::Ok);
-  ::close(master);
-  master = -1;
-  uint8_t b = 0;
-  EXPECT_EQ(port.GetChar(b, 50), SerialResult::System);
-  EXPECT_EQ(SerialLastErrno(), EIO);
-  EXPECT_FALSE(port.IsOpen());
-  EXPECT_EQ(port.Close(), SerialResult::Ok);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,16 +63,35 @@ inline nlohmann::json Entry(const nlohmann::json& list, const char* key, const s
   return nullptr;
 }
 
-// Waits until the file's content satisfies done (false: not within the limit). The file is written
-// by another process, so reading it again every few milliseconds is the only way to see it change.
+// Waits until the file's content satisfies done (false: not within the limit). Another process
+// writes it: the file is read again whenever its folder reports a change (inotify), so the wait
+// ends with the write that satisfies it.
 inline bool AwaitFile(const std::string& path, const std::function<bool(const std::string&)>& done,
                       std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done(ReadFile(path))) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  if (fd >= 0) {
+    const int watch = ::inotify_add_watch(fd, folder.empty() ? "." : folder.c_str(),
+                                          IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO);
+    EXPECT_GE(watch, 0) << "cannot watch " << folder;
   }
-  return true;
+  bool satisfied = false;
+  while (!(satisfied = done(ReadFile(path)))) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    if (fd < 0) {  // no watch to be had: look again shortly
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    pollfd pfd{fd, POLLIN, 0};
+    ::poll(&pfd, 1, static_cast<int>(left.count()));
+    char events[4096];
+    while (::read(fd, events, sizeof events) > 0) {
+    }
+  }
+  if (fd >= 0) ::close(fd);
+  return satisfied;
 }
 
 // Waits until the file holds the text (a progress line, a trace entry, an exit status).
