@@ -42,8 +42,7 @@ bool AdapterWatch::CanReturn() const {
 std::string AdapterWatch::Back() {
   if (watch_) watch_->Drain();
   // An adapter with a stable name is that adapter only: another one may take its old kernel name.
-  if (!stableName_.empty())
-    return PortExists(stableName_) ? stableName_ : std::string();
+  if (!stableName_.empty()) return PortExists(stableName_) ? stableName_ : std::string();
   if (PortExists(PortPathOf(portName_))) return portName_;
   return std::string();
 }

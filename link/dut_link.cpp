@@ -170,7 +170,7 @@ bool DutLink::StartLink(const std::string& portPath, NotificationSink* sink,
   line.echo = config.echo;
   verifyReads_.store(config.verifyReads);
   line.timeouts = SerialTimeouts{config.timeouts.readInterval, config.timeouts.readMultiplier,
-                               config.timeouts.readConstant, 0, 0};
+                                 config.timeouts.readConstant, 0, 0};
   port_.Apply(line);
 
   stopRequested_.store(false);

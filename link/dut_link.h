@@ -191,9 +191,9 @@ class DutLink {
   DutLink& operator=(const DutLink&) = delete;
 
   // Opens the port at portPath (a path as PortPathOf gives it; unless the caller opened the port
-  // over a driver of its own with OpenDriver; a running link is stopped first), applies the line settings, starts the thread and, after
-  // config.powerOnDelayMs, switches the supply on. False when there is no sink or the port cannot
-  // be opened or the thread cannot be started.
+  // over a driver of its own with OpenDriver; a running link is stopped first), applies the line
+  // settings, starts the thread and, after config.powerOnDelayMs, switches the supply on. False
+  // when there is no sink or the port cannot be opened or the thread cannot be started.
   bool StartLink(const std::string& portPath, NotificationSink* sink, const LinkConfig& config);
   // Lets a running command finish (at most 5 s), asks the thread to end, wakes it from any port
   // operation and joins it; closes the port and posts DN_STOPPED. Never hangs.

@@ -82,13 +82,13 @@ int ReadBlock(SerialDriver& driver, LineTap* tap, uint8_t* buffer, uint32_t coun
               const SerialTimeouts& t) {
   got = 0;
   // interval MAX, totals 0: take what is waiting and return at once.
-  const bool immediate = t.readInterval == kSerialTimeoutMax && t.readTotalMultiplier == 0 &&
-                         t.readTotalConstant == 0;
+  const bool immediate =
+      t.readInterval == kSerialTimeoutMax && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
   // interval MAX, multiplier MAX, constant between: return as soon as anything came, waiting at
   // most the constant for it.
-  const bool returnOnData =
-      t.readInterval == kSerialTimeoutMax && t.readTotalMultiplier == kSerialTimeoutMax &&
-      t.readTotalConstant != 0 && t.readTotalConstant != kSerialTimeoutMax;
+  const bool returnOnData = t.readInterval == kSerialTimeoutMax &&
+                            t.readTotalMultiplier == kSerialTimeoutMax &&
+                            t.readTotalConstant != 0 && t.readTotalConstant != kSerialTimeoutMax;
   const uint64_t totalMs = returnOnData
                                ? t.readTotalConstant
                                : uint64_t{t.readTotalMultiplier} * count + t.readTotalConstant;
@@ -233,8 +233,7 @@ SerialResult SerialPort::Open(const std::string& path) {
   return Attach(std::move(driver));
 }
 
-SerialResult SerialPort::OpenDriver(const std::string& name,
-                                    std::unique_ptr<SerialDriver> driver) {
+SerialResult SerialPort::OpenDriver(const std::string& name, std::unique_ptr<SerialDriver> driver) {
   if (!driver || name.empty() || name.size() > kSerialNameMax)
     return Fail(SerialResult::BadArgument);
   if (!PrepareOpen(name)) return tResult;

@@ -113,7 +113,8 @@ TEST(PortNames, WhatIsTypedBecomesThePortsPath) {
       {"Sim:Jovix", "SIM:JOVIX"},
       {"sim:other", "SIM:OTHER"},
       {"COM2:" + std::string(300, 'x'), "/dev/ttyS1"},
-      {"/dev/" + std::string(kSerialNameMax - 5, 'p'), "/dev/" + std::string(kSerialNameMax - 5, 'p')},
+      {"/dev/" + std::string(kSerialNameMax - 5, 'p'),
+       "/dev/" + std::string(kSerialNameMax - 5, 'p')},
       // None of these is a port.
       {"COM0", ""},
       {"COM01", ""},
@@ -158,7 +159,8 @@ TEST(PortNames, OneLockPerPath) {
   EXPECT_EQ(PortLockName("/dev/pts/3"), "SerialMutex__dev_pts_3");
   EXPECT_EQ(PortLockName(std::string(300, 'A')).size(), std::strlen("SerialMutex_") + 248);
   TestRuntimeDir();
-  EXPECT_EQ(PortLockPath(PortPathOf("COM3")), TestRuntimeDir() + "/lumokonf/SerialMutex__dev_ttyS2");
+  EXPECT_EQ(PortLockPath(PortPathOf("COM3")),
+            TestRuntimeDir() + "/lumokonf/SerialMutex__dev_ttyS2");
 }
 
 TEST(PortNames, PortExistsAndTheList) {
@@ -391,9 +393,9 @@ TEST_F(SerialScripted, OpenDriverTakesItsNameAsGiven) {
             SerialResult::BadArgument);
   EXPECT_EQ(second.OpenDriver("FAKE2", nullptr), SerialResult::BadArgument);
   EXPECT_FALSE(second.Opened());
-  ASSERT_EQ(second.OpenDriver(std::string(kSerialNameMax, 'n'),
-                              std::make_unique<ScriptedDriver>(&other)),
-            SerialResult::Ok);
+  ASSERT_EQ(
+      second.OpenDriver(std::string(kSerialNameMax, 'n'), std::make_unique<ScriptedDriver>(&other)),
+      SerialResult::Ok);
   EXPECT_EQ(second.Name(), std::string(kSerialNameMax, 'n'));
 }
 
@@ -1106,8 +1108,8 @@ TEST(SerialPortClass, ClosedPortSaysNotOpenRatherThanNoSuchPort) {
 // own is said in the system's words.
 TEST(SerialPortClass, EveryFailureHasItsText) {
   const SerialResult failures[] = {
-      SerialResult::NotOpen,          SerialResult::AlreadyOpen,    SerialResult::BadArgument,
-      SerialResult::WriteShort,       SerialResult::ReadShort,      SerialResult::EchoMismatch,
+      SerialResult::NotOpen,          SerialResult::AlreadyOpen, SerialResult::BadArgument,
+      SerialResult::WriteShort,       SerialResult::ReadShort,   SerialResult::EchoMismatch,
       SerialResult::EchoInputWaiting,
   };
   const LangId saved = CurrentLanguage();

@@ -78,7 +78,8 @@ inline bool AwaitFile(const std::string& path, const std::function<bool(const st
   }
   bool satisfied = false;
   while (!(satisfied = done(ReadFile(path)))) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     if (fd < 0) {  // no watch to be had: look again shortly
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
