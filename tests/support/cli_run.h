@@ -15,10 +15,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -69,29 +71,26 @@ inline nlohmann::json Entry(const nlohmann::json& list, const char* key, const s
 inline bool AwaitFile(const std::string& path, const std::function<bool(const std::string&)>& done,
                       std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
-  const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   const std::string folder = std::filesystem::path(path).parent_path().string();
-  if (fd >= 0) {
-    const int watch = ::inotify_add_watch(fd, folder.empty() ? "." : folder.c_str(),
-                                          IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO);
-    EXPECT_GE(watch, 0) << "cannot watch " << folder;
+  const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0 || ::inotify_add_watch(fd, folder.empty() ? "." : folder.c_str(),
+                                    IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO) < 0) {
+    ADD_FAILURE() << "cannot watch " << folder << ": " << std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
   }
   bool satisfied = false;
   while (!(satisfied = done(ReadFile(path)))) {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    if (fd < 0) {  // no watch to be had: look again shortly
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      continue;
-    }
     pollfd pfd{fd, POLLIN, 0};
     ::poll(&pfd, 1, static_cast<int>(left.count()));
     char events[4096];
     while (::read(fd, events, sizeof events) > 0) {
     }
   }
-  if (fd >= 0) ::close(fd);
+  ::close(fd);
   return satisfied;
 }
 
