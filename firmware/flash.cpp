@@ -284,18 +284,16 @@ FlashOutcome FlashFirmware(DutLink& link, const FirmwareImage& image,
         if (!SendStream(link, image)) outcome = FlashOutcome::Failure;
       }
     }
-    SerialSettings line = port.Settings();
     if (caught || autoCycle) {
       // The device was switched off or its boot loader took over: it starts afresh at the
       // configured rate.
       link.SetDeviceState(DEV_SEARCHING);
-      line.baudRate = link.Config().baudRate;
+      port.SetBaudRate(link.Config().baudRate);
     } else {
       // Cancelled before the device was switched off: it heard only dots at another rate and is
       // where it was; the link's presence check after the command tells.
-      line.baudRate = rateBefore;
+      port.SetBaudRate(rateBefore);
     }
-    port.Apply(line);
     return Finish(link, outcome);
   }
 
@@ -308,11 +306,8 @@ FlashOutcome FlashFirmware(DutLink& link, const FirmwareImage& image,
   // image again at the rate it was entered at.
   link.SetDeviceState(ok ? DEV_SEARCHING : DEV_BOOTLOADER);
   SerialPort& port = link.Port();
-  if (ok && port.Settings().baudRate != link.Config().baudRate) {
-    SerialSettings line = port.Settings();
-    line.baudRate = link.Config().baudRate;
-    port.Apply(line);
-  }
+  if (ok && port.Settings().baudRate != link.Config().baudRate)
+    port.SetBaudRate(link.Config().baudRate);
   return Finish(link, ok ? FlashOutcome::Success : FlashOutcome::Failure);
 }
 

@@ -12,13 +12,6 @@ namespace {
 // stable name) may come back behind the same link.
 constexpr const char* kPtyFolder = "/dev/pts/";
 
-// The device file a port name opens ("" for a provider's own name, e.g. a simulated port, or a
-// name that is none).
-std::string DevicePathOf(const std::string& portName) {
-  std::string path = PortPathOf(portName);
-  return !path.empty() && path[0] == '/' ? path : std::string();
-}
-
 }  // namespace
 
 void AdapterWatch::Remember(const std::string& portName) {

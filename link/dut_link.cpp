@@ -220,8 +220,8 @@ void DutLink::StopLink() {
     lock.unlock();
     thread_.join();
   }
-  // Closed whenever the record holds a driver: a port whose adapter vanished no longer counts as
-  // open, yet its record must be released, or the port could never be opened again.
+  // Closed whenever the port holds a driver: a port whose adapter vanished no longer counts as
+  // open, yet its driver must be released, or the port could never be opened again.
   if (port_.Opened()) port_.Close();
   devState_.store(DEV_NOPORT);
   mode_.store(MODE_OFF);
@@ -254,7 +254,7 @@ void DutLink::SetAbortRequest(bool on) {
   WakeWaitLocked(WaitEnd::Abort);
 }
 
-// The port is open while the thread is in a wakeable wait: the wake cannot meet a closed record.
+// The port is open while the thread is in a wakeable wait: the wake cannot meet a closed port.
 void DutLink::WakeWaitLocked(WaitEnd end) {
   if (wakeable_ == WaitEnd::None || waitWoken_) return;
   if (end != WaitEnd::None && wakeable_ != end) return;
@@ -475,7 +475,7 @@ void DutLink::RecoverBySupply() {
 
 // ---- supply and power-on timer ----------------------------------------------------------------
 
-// The supply is what the port record's outputs word says: powered_ mirrors its DTR bits for
+// The supply is what the port's outputs word says: powered_ mirrors its DTR bits for
 // readers on any thread, and a switch that failed leaves both as they were.
 bool DutLink::PowerOn() {
   bool ok = port_.SetOutputs(kDtrOn) == SerialResult::Ok;

@@ -1,6 +1,6 @@
 // The link with one device: the link thread, the device protocol and the page images.
 //
-// State model. One DutLink owns the serial port record, the link thread, the page table and two
+// State model. One DutLink owns the serial port, the link thread, the page table and two
 // page images: the device image (what the device held when its pages were last read) and the edit
 // image (what is to be written). The link thread alone talks to the device. The user interface
 //   - reads the link mode, device state, identity, firmware word, signal status, page table and

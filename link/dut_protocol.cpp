@@ -142,11 +142,7 @@ int DutLink::WaitForStrings(uint32_t limitMs, const std::vector<std::string>& te
 
 bool DutLink::PresenceCheck() {
   if (PresenceCheckQuiet()) return true;
-  if (port_.Settings().baudRate != config_.baudRate) {
-    SerialSettings line = port_.Settings();
-    line.baudRate = config_.baudRate;
-    port_.Apply(line);
-  }
+  if (port_.Settings().baudRate != config_.baudRate) port_.SetBaudRate(config_.baudRate);
   devState_.store(DEV_SEARCHING);
   Notify(DN_NODEVICE, 0);
   return false;
@@ -211,9 +207,7 @@ void DutLink::Handshake() {
     command = kCmdSpeed;
     SendBytes(&command, 1);
     SleepMs(kSpeedSwitchPauseMs);
-    SerialSettings line = port_.Settings();
-    line.baudRate = kSwitchedBaudRate;
-    port_.Apply(line);
+    port_.SetBaudRate(kSwitchedBaudRate);
   }
   devState_.store(DEV_CONFIG);
   ResetPages(-1);

@@ -9,32 +9,15 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <optional>
-#include <string_view>
 #include <thread>
 
 #include "link/port_errors.h"
 #include "link/port_names.h"
 #include "platform/port_provider.h"
 #include "platform/serial_ports.h"
-#include "platform/text.h"
 
 namespace lumo {
 namespace {
-
-// A port an in-process provider (the simulated devices) lists under this name, in any case
-// after leading blanks.
-bool InProcessPortNamed(const std::string& name) {
-  const std::optional<PortProvider> provider = PortProviderFor(name);
-  if (!provider || !provider->inProcess || !provider->list) return false;
-  const size_t start = name.find_first_not_of(" \t");
-  if (start == std::string::npos) return false;
-  const std::string_view given = std::string_view(name).substr(start);
-  for (const SerialPortInfo& port : provider->list()) {
-    if (EqualNoCase(port.path, given)) return true;
-  }
-  return false;
-}
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -165,12 +148,12 @@ class Checker {
   }
 
   bool CheckPort() {
-    if (InProcessPortNamed(path_)) {
+    if (IsInProcessPort(path_) && PortExists(path_)) {
       Add("port", CheckVerdict::Ok, "a simulated device in this program");
       return true;
     }
-    const std::string& path = path_;
-    if (path.empty() || path[0] != '/') {
+    const std::string path = DevicePathOf(options_.port);
+    if (path.empty()) {
       Add("port", CheckVerdict::Failed, options_.port + " is not a port name",
           "give a device path such as /dev/ttyUSB0, a stable name under /dev/serial/by-id/ or "
           "COM1");

@@ -46,8 +46,8 @@ std::string Fill(const char* format, std::initializer_list<std::string> args) {
 
 // "The port is in use by picocom (process 4242)." for a device whose holder can be seen.
 std::string HolderText(const std::string& portName) {
-  const std::string path = PortPathOf(portName);
-  if (path.empty() || path[0] != '/') return std::string();
+  const std::string path = DevicePathOf(portName);
+  if (path.empty()) return std::string();
   PortHolder holder = FindPortHolder(path);
   if (holder.pid <= 0) return std::string();
   std::string program = holder.program.empty() ? "?" : holder.program;

@@ -77,6 +77,11 @@ std::string PortPathOf(const std::string& text) {
   return path.size() <= kSerialNameMax ? path : std::string();
 }
 
+std::string DevicePathOf(const std::string& text) {
+  std::string path = PortPathOf(text);
+  return !path.empty() && path[0] == '/' ? path : std::string();
+}
+
 bool PortExists(const std::string& path) {
   if (path.empty() || path.size() > kSerialNameMax) return false;
   const std::optional<PortProvider> provider = PortProviderFor(path);

@@ -10,6 +10,7 @@
 //   PortPathOf       the path a port name stands for: COMn -> /dev/ttyS<n-1> (n 1..4096), a
 //                    device path as written without the blanks around it, a provider's name in
 //                    upper case; "" when the text names no port
+//   DevicePathOf     PortPathOf when it is a device file ("" for a provider's own name)
 //   PortExists       whether the machine has the port of a path now (a ttyS port: only with a
 //                    UART behind it)
 //   ListSerialPorts  every provider's ports with a description each, the devices first
@@ -23,6 +24,7 @@
 namespace lumo {
 
 std::string PortPathOf(const std::string& text);
+std::string DevicePathOf(const std::string& text);
 bool PortExists(const std::string& path);
 std::vector<SerialPortInfo> ListSerialPorts();
 

@@ -336,6 +336,13 @@ SerialResult SerialPort::Apply(const SerialSettings& wanted) {
   return readBack;
 }
 
+SerialResult SerialPort::SetBaudRate(uint32_t baudRate) {
+  PortLock lock(LockKey());
+  SerialSettings line = settings_;
+  line.baudRate = baudRate;
+  return Apply(line);
+}
+
 void SerialPort::SetEcho(bool on) {
   PortLock lock(LockKey());
   settings_.echo = on;

@@ -27,6 +27,7 @@
 //     Close               close the port (the tap sees it); going away closes without a trace
 //     IsOpen              open and its status readable
 //     Apply / Refresh     apply line settings and timeouts and read them back / read them back
+//     SetBaudRate         Apply with only the rate changed
 //     SetOutputs          switch RTS, DTR and break
 //     Errors              accumulated line error bits (kLineErrStatusUnreadable: unreadable)
 //     InQueue / Purge     received bytes waiting / discard them
@@ -159,6 +160,8 @@ class SerialPort {
   // Applies settings, then reads them back; the timeouts and echo take effect even when the
   // device refused the line settings.
   SerialResult Apply(const SerialSettings& settings);
+  // Apply with only the rate changed.
+  SerialResult SetBaudRate(uint32_t baudRate);
   // Reads the line settings and outputs back from the device.
   SerialResult Refresh();
   // Echo on or off at once, without touching the device.

@@ -121,7 +121,7 @@ int OpenAndLock(const std::string& path) {
 PortLockKey::PortLockKey(const std::string& portName)
     : portName_(portName),
       entry_(EntryFor(PortLockName(portName))),
-      // A record without a name (closed) has no port to keep other processes from.
+      // A port without a name (closed) has no device to keep other processes from.
       inProcessOnly_(portName.empty() || InProcessOnly(portName)) {}
 
 const PortLockKey& PortLockKey::For(const std::string& portName) {

@@ -11,7 +11,7 @@
 //   PortLockName     the lock's name for a port name ("/dev/ttyS0" -> "SerialMutex__dev_ttyS0")
 //   PortLockFolder   the folder of the lock files ($XDG_RUNTIME_DIR, /run/lock or /tmp based)
 //   PortLockPath     the lock file of a port name
-//   PortLockKey      a port name's lock, looked up once and kept (a port record caches it)
+//   PortLockKey      a port name's lock, looked up once and kept (a serial port keeps it)
 //   PortLock         holds the lock of one port name from construction to destruction
 #pragma once
 

@@ -22,7 +22,7 @@
 
 namespace lumo {
 
-// Line settings in the port record's codes.
+// Line settings in the serial port's codes.
 struct DriverLine {
   uint32_t baudRate = 9600;
   uint8_t dataBits = 8;  // 4 to 8
